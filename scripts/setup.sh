@@ -1,0 +1,35 @@
+#!/bin/sh
+# Installs every Debian package that building, running and testing zwirl needs.
+# Works on a minimal Debian 12 as root, or through sudo otherwise.
+set -eu
+
+if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi
+
+PACKAGES="
+  build-essential cmake pkg-config clang-format
+  qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools libgl-dev libqt6opengl6-dev
+  qt6-qpa-plugins qt6-image-formats-plugins
+  libx11-dev libxi-dev
+  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
+  libtag1-dev libsndfile1-dev portaudio19-dev libglib2.0-dev libglib2.0-bin
+  libbenchmark-dev
+  fonts-lato fonts-dejavu-core fontconfig
+  librsvg2-bin icnsutils
+  xvfb xauth xdotool x11-utils imagemagick
+  dbus dbus-daemon dbus-bin systemd dunst trayer
+  pulseaudio pulseaudio-utils
+  ffmpeg sox libsox-fmt-all atomicparsley
+  gvfs gvfs-daemons xdg-utils xdg-user-dirs
+  desktop-file-utils appstream
+  procps psmisc time python3
+"
+
+missing=""
+for p in $PACKAGES; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -q
+  # shellcheck disable=SC2086
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
+fi

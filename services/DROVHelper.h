@@ -1,0 +1,30 @@
+#pragma once
+
+#include "services/ClickSample.h"
+
+#include <QImage>
+#include <QSizeF>
+#include <QString>
+
+// Stateless helpers: notifications, random numbers, custom icons and the samples picture.
+class DROVHelper {
+public:
+    DROVHelper() = delete;
+
+    // A value between a and b, both included, in single precision.
+    static float randomFloatBetween(float a, float b);
+    // Gives the file or folder at `path` the bundle's "zwirl" icon.
+    static bool setIconForPath(const QString& path);
+    // Gives the file or folder at `path` a custom icon made from `image`; false when the
+    // file manager's metadata store cannot hold it.
+    static bool setIconForPath(const QString& path, const QImage& image);
+    // The samples picture: 512 x 512, one square per sample in click order from the lower
+    // left, optionally with the logo laid over the painted squares.
+    static QImage iconImageForSamples(const Samples& samples, bool watermark);
+    static QSizeF size(QSizeF size, float scale);
+    // A silent notification titled "zwirl" with `message` as its text.
+    static void notify(const QString& message);
+};
+
+// Side of the squares for n squares in rows on a w x h canvas; 0 when they cannot fit.
+int tileSideForCount(int w, int h, int n);

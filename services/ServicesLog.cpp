@@ -1,0 +1,3 @@
+#include "services/ServicesLog.h"
+
+Q_LOGGING_CATEGORY(lcServices, "zwirl.services")

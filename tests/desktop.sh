@@ -1,0 +1,105 @@
+#!/bin/bash
+# Runs a command inside a private test desktop and tears the desktop down afterwards:
+# Xvfb on a free display, a private session bus, dunst (notifications), trayer (tray host),
+# PulseAudio with a null sink kept running by a silent stream, and a temporary HOME with
+# XDG folders. Every process is started here, remembered by PID and stopped by PID.
+#
+#   tests/desktop.sh [--no-tray] [--no-notifications] [--no-audio] [--size WxH] -- command...
+#
+# The command sees DISPLAY, DBUS_SESSION_BUS_ADDRESS, HOME, XDG_* and PULSE_SERVER, and
+# ZWIRL_TEST_DESKTOP=1. Its exit status is the script's.
+set -u
+
+tray=1 notifications=1 audio=1 size=1280x800
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --no-tray) tray=0 ;;
+    --no-notifications) notifications=0 ;;
+    --no-audio) audio=0 ;;
+    --size) shift; size=$1 ;;
+    --) shift; break ;;
+    *) break ;;
+  esac
+  shift
+done
+[ $# -gt 0 ] || { echo "usage: $0 [options] -- command..." >&2; exit 2; }
+
+root=$(mktemp -d /tmp/zwirl-desktop.XXXXXX)
+pids=()
+teardown() {
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; done
+  for pid in "${pids[@]}"; do
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null
+  done
+  rm -rf "$root"
+}
+trap teardown EXIT
+trap 'exit 130' INT TERM HUP
+
+export HOME=$root/home
+export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share XDG_CACHE_HOME=$HOME/.cache
+export XDG_RUNTIME_DIR=$root/run
+mkdir -p "$HOME/Desktop" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+printf 'XDG_DESKTOP_DIR="$HOME/Desktop"\n' >"$XDG_CONFIG_HOME/user-dirs.dirs"
+unset WAYLAND_DISPLAY SESSION_MANAGER
+export ZWIRL_TEST_DESKTOP=1 NO_AT_BRIDGE=1
+
+# X server on the first free display.
+exec 3>"$root/display"
+Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp -noreset >"$root/xvfb.log" 2>&1 &
+pids+=($!)
+exec 3>&-
+for _ in $(seq 100); do [ -s "$root/display" ] && break; sleep 0.05; done
+[ -s "$root/display" ] || { echo "Xvfb did not start" >&2; cat "$root/xvfb.log" >&2; exit 1; }
+export DISPLAY=:$(head -n1 "$root/display")
+
+# A session bus of our own.
+dbus-daemon --session --nofork --nopidfile --print-address=4 4>"$root/bus" >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$root/bus" ] && break; sleep 0.05; done
+export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$root/bus")
+
+wait_for_bus_name() {
+  for _ in $(seq 100); do
+    busctl --user --no-pager list 2>/dev/null | grep -q "^$1 " && return 0
+    sleep 0.05
+  done
+  echo "$1 did not appear on the bus" >&2
+  return 1
+}
+
+if [ "$notifications" = 1 ]; then
+  dunst >"$root/dunst.log" 2>&1 &
+  pids+=($!)
+  wait_for_bus_name org.freedesktop.Notifications || exit 1
+fi
+
+if [ "$tray" = 1 ]; then
+  trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
+    --transparent false --tint 0x808080 >"$root/trayer.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do
+    xprop -root _NET_SUPPORTED >/dev/null 2>&1
+    xdotool search --class trayer >/dev/null 2>&1 && break
+    sleep 0.05
+  done
+fi
+
+if [ "$audio" = 1 ]; then
+  export PULSE_RUNTIME_PATH=$XDG_RUNTIME_DIR/pulse
+  export PULSE_SERVER=unix:$PULSE_RUNTIME_PATH/native
+  pulseaudio --daemonize=no --exit-idle-time=-1 --disallow-exit -n \
+    --load="module-native-protocol-unix socket=$PULSE_RUNTIME_PATH/native auth-anonymous=1" \
+    --load="module-null-sink sink_name=zwirl_null rate=44100" \
+    --load="module-always-sink" >"$root/pulse.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+  pactl set-default-sink zwirl_null >/dev/null 2>&1
+  # A silent stream keeps the null sink running in real time.
+  pacat --playback --raw --rate=44100 --channels=1 --format=s16le /dev/zero >/dev/null 2>&1 &
+  pids+=($!)
+fi
+
+"$@"

@@ -1,0 +1,2 @@
+#pragma once
+// Shared helpers for the tests.
