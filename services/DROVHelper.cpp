@@ -23,3 +23,34 @@ void DROVHelper::notify(const QString& message) {
     note.hasActionButton = false;
     UserNotificationCenter::defaultUserNotificationCenter()->deliverNotification(note);
 }
+
+// --- Pictures and icons: to be completed. ---
+bool DROVHelper::setIconForPath(const QString& path) {
+    Q_UNUSED(path);
+    return false;
+}
+
+bool DROVHelper::setIconForPath(const QString& path, const QImage& image) {
+    Q_UNUSED(path);
+    Q_UNUSED(image);
+    return false;
+}
+
+QImage DROVHelper::iconImageForSamples(const Samples& samples, bool watermark) {
+    Q_UNUSED(samples);
+    Q_UNUSED(watermark);
+    QImage image(512, 512, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    return image;
+}
+
+QSizeF DROVHelper::size(QSizeF size, float scale) {
+    return {size.width() * double(scale), size.height() * double(scale)};
+}
+
+int tileSideForCount(int w, int h, int n) {
+    Q_UNUSED(w);
+    Q_UNUSED(h);
+    Q_UNUSED(n);
+    return 0;
+}
