@@ -1,0 +1,56 @@
+#include "platform/TerminationSignals.h"
+
+#include "platform/PlatformLog.h"
+
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int g_pipe[2] = {-1, -1};
+constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+// Only async-signal-safe work here: the signal number goes down the pipe.
+void writeSignalToPipe(int signalNumber) {
+    const int savedErrno = errno;
+    const unsigned char byte = static_cast<unsigned char>(signalNumber);
+    [[maybe_unused]] const ssize_t written = ::write(g_pipe[1], &byte, 1);
+    errno = savedErrno;
+}
+
+} // namespace
+
+TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
+    if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        qCWarning(lcPlatform) << "cannot watch termination signals";
+        return;
+    }
+    m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &TerminationSignals::readPendingSignal);
+    struct sigaction action = {};
+    action.sa_handler = writeSignalToPipe;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int s : kSignals)
+        sigaction(s, &action, nullptr);
+}
+
+TerminationSignals::~TerminationSignals() {
+    for (int s : kSignals)
+        std::signal(s, SIG_DFL);
+    delete m_notifier;
+    for (int& fd : g_pipe) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+}
+
+void TerminationSignals::readPendingSignal() {
+    unsigned char byte = 0;
+    while (::read(g_pipe[0], &byte, 1) == 1)
+        Q_EMIT terminationRequested(byte);
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QObject>
+
+class QSocketNotifier;
+
+// Turns SIGTERM, SIGINT and SIGHUP into a Qt signal on the main thread, so that the
+// application quits through its normal path instead of dying mid-way.
+class TerminationSignals : public QObject {
+    Q_OBJECT
+public:
+    explicit TerminationSignals(QObject* parent = nullptr);
+    ~TerminationSignals() override;
+
+Q_SIGNALS:
+    void terminationRequested(int signalNumber);
+
+private:
+    void readPendingSignal();
+    QSocketNotifier* m_notifier = nullptr;
+};
