@@ -9,9 +9,13 @@ ApplicationDelegate* g_delegate = nullptr;
 QList<QPointer<QWidget>> g_hiddenWindows;
 } // namespace
 
-void Application::setDelegate(ApplicationDelegate* delegate) { g_delegate = delegate; }
+void Application::setDelegate(ApplicationDelegate* delegate) {
+    g_delegate = delegate;
+}
 
-ApplicationDelegate* Application::delegate() { return g_delegate; }
+ApplicationDelegate* Application::delegate() {
+    return g_delegate;
+}
 
 void Application::hide() {
     for (QWidget* window : QApplication::topLevelWidgets()) {

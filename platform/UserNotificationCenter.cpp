@@ -57,8 +57,9 @@ bool UserNotificationCenter::serverFormatsMarkup() {
     QMutexLocker lock(&m_mutex);
     if (m_markup < 0) {
         const QDBusMessage reply = callServer(QStringLiteral("GetCapabilities"), {});
-        m_markup = reply.type() == QDBusMessage::ReplyMessage &&
-                   reply.arguments().value(0).toStringList().contains(QStringLiteral("body-markup"));
+        m_markup =
+            reply.type() == QDBusMessage::ReplyMessage &&
+            reply.arguments().value(0).toStringList().contains(QStringLiteral("body-markup"));
     }
     return m_markup == 1;
 }
@@ -76,10 +77,10 @@ bool UserNotificationCenter::deliverNotification(UserNotification note) {
     else
         hints.insert(QStringLiteral("sound-name"), note.soundName);
 
-    const QDBusMessage reply = callServer(
-        QStringLiteral("Notify"), {QCoreApplication::applicationName(), 0u,
-                                   QStringLiteral("de.tolvarek.zwirl"), note.title, body, actions,
-                                   hints, -1});
+    const QDBusMessage reply =
+        callServer(QStringLiteral("Notify"),
+                   {QCoreApplication::applicationName(), 0u, QStringLiteral("de.tolvarek.zwirl"),
+                    note.title, body, actions, hints, -1});
     if (reply.type() != QDBusMessage::ReplyMessage) {
         qCWarning(lcPlatform) << "notification not delivered:" << reply.errorMessage();
         return false;
@@ -142,8 +143,8 @@ void UserNotificationCenter::closeOnServer(quint32 id) {
 void UserNotificationCenter::forget(quint32 id) {
     {
         QMutexLocker lock(&m_mutex);
-        const auto removed = m_delivered.removeIf(
-            [id](const UserNotification& n) { return n.identifier == id; });
+        const auto removed =
+            m_delivered.removeIf([id](const UserNotification& n) { return n.identifier == id; });
         if (removed == 0)
             return;
     }
