@@ -1,8 +1,17 @@
 #include "services/DROVHelper.h"
 
+#include "platform/Bundle.h"
 #include "platform/UserNotificationCenter.h"
+#include "platform/Workspace.h"
 #include "services/ServicesLog.h"
 
+#include <QImageReader>
+#include <QPainter>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdint>
 #include <random>
 
 float DROVHelper::randomFloatBetween(float a, float b) {
@@ -24,33 +33,153 @@ void DROVHelper::notify(const QString& message) {
     UserNotificationCenter::defaultUserNotificationCenter()->deliverNotification(note);
 }
 
-// --- Pictures and icons: to be completed. ---
+// --- Pictures and icons ---
+
+namespace {
+
+constexpr int kCanvasSide = 512;
+constexpr double kLogoCentre = 256.0;
+constexpr float kLogoScale = 0.8f;
+
+// The 8-bit channel value of a colour component. The picture is plain 8-bit RGB, so components
+// are taken as they are and only saturate where the bitmap ends: 1.2 paints 255 and -0.1 paints
+// 0, as a wide-gamut colour drawn into an 8-bit bitmap would. NaN paints 0.
+int channelValue(float component) {
+    if (!(component > 0.0f))
+        return 0;
+    if (component >= 1.0f)
+        return 255;
+    return static_cast<int>(std::lround(component * 255.0f));
+}
+
+QRgb opaqueColour(const ClickSample& sample) {
+    return qRgb(channelValue(static_cast<float>(sample[0])),
+                channelValue(static_cast<float>(sample[1])),
+                channelValue(static_cast<float>(sample[2])));
+}
+
+// Fills the square whose lower-left corner is (x, y) in upward-growing coordinates, replacing
+// the pixels. QImage counts rows from the top, hence the flip.
+void fillSquare(QImage& canvas, int x, int y, int side, QRgb colour) {
+    const QRect square =
+        QRect(x, canvas.height() - y - side, side, side).intersected(canvas.rect());
+    if (square.isEmpty())
+        return;
+    uchar* bits = canvas.bits();
+    const qsizetype stride = canvas.bytesPerLine();
+    for (int row = square.top(); row <= square.bottom(); ++row) {
+        QRgb* line = reinterpret_cast<QRgb*>(bits + row * stride) + square.left();
+        std::fill(line, line + square.width(), colour);
+    }
+}
+
+// One square per sample in click order: left to right from the lower-left corner, a new row
+// above the last whenever the next square would reach past the right edge.
+void drawSquares(QImage& canvas, const Samples& samples, int side) {
+    int x = 0;
+    int y = 0;
+    for (const ClickSample& sample : samples) {
+        fillSquare(canvas, x, y, side, opaqueColour(sample));
+        x += side;
+        if (x > kCanvasSide - side) {
+            x = 0;
+            y += side;
+        }
+    }
+}
+
+// The logo at 0.8 of its size, centred on the canvas, drawn source-atop so that it shows only
+// where squares are already painted. A missing logo draws nothing.
+void drawLogo(QImage& canvas) {
+    const QImage logo = Bundle::mainBundle().imageNamed(QStringLiteral("ZWIRLLogo"));
+    if (logo.isNull())
+        return;
+    const QSizeF scaled = DROVHelper::size(logo.deviceIndependentSize(), kLogoScale);
+    // Centred on (256, 256) in upward-growing coordinates; the centre lies at the same place
+    // from the top, so the rectangle reads the same in QImage's downward coordinates.
+    const QRectF target(kLogoCentre - 0.5 * scaled.width(), kLogoCentre - 0.5 * scaled.height(),
+                        scaled.width(), scaled.height());
+    QPainter painter(&canvas);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceAtop);
+    painter.setOpacity(1.0);
+    painter.drawImage(target, logo);
+}
+
+// The largest picture of an icon file (an ICNS holds the icon at several sizes).
+QImage largestImageInFile(const QString& path) {
+    QImage largest;
+    if (path.isEmpty())
+        return largest;
+    QImageReader reader(path);
+    const int count = qMax(1, reader.imageCount());
+    for (int i = 0; i < count; ++i) {
+        if (i > 0 && !reader.jumpToImage(i))
+            break;
+        const QImage image = reader.read();
+        if (image.width() * image.height() > largest.width() * largest.height())
+            largest = image;
+    }
+    return largest;
+}
+
+} // namespace
+
 bool DROVHelper::setIconForPath(const QString& path) {
-    Q_UNUSED(path);
-    return false;
+    const QString iconPath =
+        Bundle::mainBundle().pathForResource(QStringLiteral("zwirl"), QStringLiteral("icns"));
+    return setIconForPath(path, largestImageInFile(iconPath));
 }
 
 bool DROVHelper::setIconForPath(const QString& path, const QImage& image) {
-    Q_UNUSED(path);
-    Q_UNUSED(image);
-    return false;
+    // The callers pass absolute paths, which need no round trip through a URL.
+    return Workspace::sharedWorkspace().setIcon(image, path);
 }
 
 QImage DROVHelper::iconImageForSamples(const Samples& samples, bool watermark) {
-    Q_UNUSED(samples);
-    Q_UNUSED(watermark);
-    QImage image(512, 512, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    return image;
+    const int count = static_cast<int>(qMin<std::size_t>(samples.size(), INT_MAX));
+    const int side = tileSideForCount(kCanvasSide, kCanvasSide, count);
+    QImage canvas(kCanvasSide, kCanvasSide, QImage::Format_ARGB32_Premultiplied);
+    canvas.fill(Qt::transparent);
+    drawSquares(canvas, samples, side);
+    if (watermark)
+        drawLogo(canvas);
+    return canvas;
 }
 
 QSizeF DROVHelper::size(QSizeF size, float scale) {
-    return {size.width() * double(scale), size.height() * double(scale)};
+    const double factor = scale;
+    return {size.width() * factor, size.height() * factor};
 }
 
 int tileSideForCount(int w, int h, int n) {
-    Q_UNUSED(w);
-    Q_UNUSED(h);
-    Q_UNUSED(n);
-    return 0;
+    // Quotients in double precision, integer conversions truncating; the square root is taken
+    // in single precision. The product is formed in 64 bits so that large canvases cannot
+    // overflow, and an empty canvas holds nothing.
+    if (w <= 0 || h <= 0 || std::int64_t(w) * h < n)
+        return 0;
+    const double ratio = double(h) / double(w);
+    const float p = std::sqrt(static_cast<float>(double(n) / ratio));
+    const double q = double(p) * ratio;
+    const float a = std::floor(p);
+    const double b = std::floor(q);
+    const int across = a > 1.0f ? static_cast<int>(a) : 1;
+    const int down = b > 1.0 ? static_cast<int>(b) : 1;
+    const int sx = static_cast<int>(std::floor(double(w) / across));
+    const int sy = static_cast<int>(std::floor(double(h) / down));
+    const int s = std::min(sx, sy);
+    if (s <= 0)
+        return 0;
+    const std::int64_t cols = static_cast<std::int64_t>(std::floor(double(w) / s));
+    const std::int64_t rows = static_cast<std::int64_t>(std::floor(double(h) / s));
+    if (rows * cols >= n)
+        return s;
+    if (rows * (cols + 1) < n && (rows + 1) * cols < n)
+        return static_cast<int>(std::min(std::floor(double(w) / double(cols + 1)),
+                                         std::floor(double(h) / double(rows + 1))));
+    const double c1 = std::ceil(double(n) / double(rows));
+    const double r1 = std::ceil(double(n) / double(cols));
+    const double s1 = std::min(std::floor(double(w) / c1), std::floor(double(h) / double(rows)));
+    const double s2 = std::min(std::floor(double(w) / double(cols)), std::floor(double(h) / r1));
+    return static_cast<int>(std::max(s1, s2));
 }
