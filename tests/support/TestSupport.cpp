@@ -1,1 +1,207 @@
 #include "support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusVariant>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QThread>
+
+#include <csignal>
+
+namespace testsupport {
+
+namespace {
+const QString kService = QStringLiteral("de.tolvarek.zwirl");
+const QString kPath = QStringLiteral("/de/tolvarek/zwirl");
+const QString kControl = QStringLiteral("de.tolvarek.zwirl.Control");
+} // namespace
+
+ToolResult runTool(const QString& program, const QStringList& args, int timeoutMs,
+                   const QProcessEnvironment& env) {
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(program, args);
+    ToolResult result;
+    if (!process.waitForStarted(10000))
+        return result;
+    process.closeWriteChannel();
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return result;
+}
+
+bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+bool inTestDesktop() {
+    return qEnvironmentVariableIsSet("ZWIRL_TEST_DESKTOP") &&
+           qEnvironmentVariableIsSet("DISPLAY") &&
+           qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS");
+}
+
+QString installedBinary() {
+    return qEnvironmentVariable("ZWIRL_INSTALLED_BINARY");
+}
+
+TempHome::TempHome() {
+    for (const char* sub : {"Desktop", ".config", ".local/share", ".cache"})
+        QDir(path()).mkpath(QString::fromLatin1(sub));
+    QFile dirs(path() + QStringLiteral("/.config/user-dirs.dirs"));
+    if (dirs.open(QIODevice::WriteOnly))
+        dirs.write("XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n");
+}
+
+QProcessEnvironment TempHome::environment() const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), path() + QStringLiteral("/.config"));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), path() + QStringLiteral("/.local/share"));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), path() + QStringLiteral("/.cache"));
+    return env;
+}
+
+AppInstance::AppInstance(const TempHome& home, QString binary)
+    : m_home(home), m_binary(std::move(binary)) {
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+}
+
+AppInstance::~AppInstance() {
+    if (isRunning())
+        stop(SIGKILL, 10000);
+}
+
+bool AppInstance::start(int timeoutMs, const QStringList& extraEnv) {
+    QProcessEnvironment env = m_home.environment();
+    for (const QString& entry : extraEnv)
+        env.insert(entry.section(u'=', 0, 0), entry.section(u'=', 1));
+    m_process.setProcessEnvironment(env);
+    m_process.start(m_binary, {});
+    if (!m_process.waitForStarted(10000))
+        return false;
+    return waitFor(
+               [this] {
+                   output();
+                   return !isRunning() || call(kControl, QStringLiteral("IsTracking")).type() ==
+                                              QDBusMessage::ReplyMessage;
+               },
+               timeoutMs) &&
+           isRunning();
+}
+
+bool AppInstance::stop(int signalNumber, int timeoutMs) {
+    if (!isRunning())
+        return true;
+    ::kill(pid_t(m_process.processId()), signalNumber);
+    const bool ended = waitFor([this] { return !isRunning(); }, timeoutMs);
+    output();
+    return ended;
+}
+
+bool AppInstance::isRunning() const {
+    return m_process.state() != QProcess::NotRunning;
+}
+
+QByteArray AppInstance::output() {
+    m_output += m_process.readAll();
+    return m_output;
+}
+
+QDBusMessage AppInstance::call(const QString& interface, const QString& method,
+                               const QVariantList& args) {
+    QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, interface, method);
+    message.setArguments(args);
+    return QDBusConnection::sessionBus().call(message, QDBus::Block, 10000);
+}
+
+QDBusMessage AppInstance::action(const QString& name) {
+    return call(QStringLiteral("org.freedesktop.Application"), QStringLiteral("ActivateAction"),
+                {name, QVariant::fromValue(QVariantList()), QVariant::fromValue(QVariantMap())});
+}
+
+bool AppInstance::isTracking() {
+    return call(kControl, QStringLiteral("IsTracking")).arguments().value(0).toBool();
+}
+
+uint AppInstance::sampleCount() {
+    return call(kControl, QStringLiteral("SampleCount")).arguments().value(0).toUInt();
+}
+
+bool AppInstance::isExporting() {
+    return call(kControl, QStringLiteral("IsExporting")).arguments().value(0).toBool();
+}
+
+bool AppInstance::waitUntilSaved(int timeoutMs) {
+    return waitFor([] { return !isExporting(); }, timeoutMs);
+}
+
+NotificationMonitor::NotificationMonitor() {
+    m_busctl.start(QStringLiteral("busctl"), {QStringLiteral("--user"), QStringLiteral("monitor"),
+                                              QStringLiteral("--json=short"),
+                                              QStringLiteral("org.freedesktop.Notifications")});
+    m_busctl.waitForStarted(5000);
+    // busctl prints its first line once it is monitoring.
+    waitFor(
+        [this] { return m_busctl.bytesAvailable() > 0 || m_busctl.state() != QProcess::Running; },
+        5000);
+}
+
+NotificationMonitor::~NotificationMonitor() {
+    m_busctl.terminate();
+    m_busctl.waitForFinished(3000);
+}
+
+QList<QPair<QString, QString>> NotificationMonitor::notifications() {
+    m_buffer += m_busctl.readAllStandardOutput();
+    qsizetype end;
+    while ((end = m_buffer.indexOf('\n')) >= 0) {
+        const QByteArray line = m_buffer.left(end);
+        m_buffer.remove(0, end + 1);
+        const QJsonObject message = QJsonDocument::fromJson(line).object();
+        if (message.value(QStringLiteral("member")).toString() != QLatin1String("Notify"))
+            continue;
+        const QJsonArray data = message.value(QStringLiteral("payload"))
+                                    .toObject()
+                                    .value(QStringLiteral("data"))
+                                    .toArray();
+        m_seen.append({data.at(3).toString(), data.at(4).toString()});
+    }
+    return m_seen;
+}
+
+bool NotificationMonitor::waitForBody(const QString& body, int timeoutMs) {
+    return waitFor(
+        [&] {
+            const auto seen = notifications();
+            return std::any_of(seen.cbegin(), seen.cend(),
+                               [&](const auto& n) { return n.second == body; });
+        },
+        timeoutMs);
+}
+
+QJsonObject probe(const QString& path) {
+    const ToolResult result =
+        runTool(QStringLiteral("ffprobe"),
+                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-of"),
+                 QStringLiteral("json"), QStringLiteral("-show_format"),
+                 QStringLiteral("-show_streams"), path});
+    return QJsonDocument::fromJson(result.out).object();
+}
+
+} // namespace testsupport

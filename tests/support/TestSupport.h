@@ -1,2 +1,102 @@
 #pragma once
-// Shared helpers for the tests.
+// Helpers for tests that run programs, drive the installed application over the session bus
+// and watch what it tells the desktop.
+
+#include <QByteArray>
+#include <QDBusMessage>
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+
+namespace testsupport {
+
+struct ToolResult {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Runs a program to its end; exitCode -1 when it could not start or timed out.
+ToolResult runTool(const QString& program, const QStringList& args, int timeoutMs = 60000,
+                   const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment());
+
+// Polls `condition` while serving events until it holds or the time is up.
+bool waitFor(const std::function<bool()>& condition, int timeoutMs);
+
+// True inside tests/desktop.sh.
+bool inTestDesktop();
+
+// The installed binary the end-to-end tests drive.
+QString installedBinary();
+
+// A home folder of the test's own, with the XDG folders and a Desktop.
+class TempHome {
+public:
+    TempHome();
+    QString path() const { return m_dir.path(); }
+    QString desktopFolder() const { return path() + QStringLiteral("/Desktop"); }
+    QString outputFolder() const { return desktopFolder() + QStringLiteral("/zwirl"); }
+    QString configFile() const { return path() + QStringLiteral("/.config/zwirl/zwirl.conf"); }
+    QString autostartFolder() const { return path() + QStringLiteral("/.config/autostart"); }
+    QProcessEnvironment environment() const;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// The application, started as a child process with a home of its own.
+class AppInstance {
+public:
+    explicit AppInstance(const TempHome& home, QString binary = installedBinary());
+    ~AppInstance();
+
+    // Starts the process and waits until it answers on the session bus.
+    bool start(int timeoutMs = 15000, const QStringList& extraEnv = {});
+    // Sends the signal and waits for the process to end; false on timeout.
+    bool stop(int signalNumber, int timeoutMs = 60000);
+    bool isRunning() const;
+    int exitCode() const { return m_process.exitCode(); }
+    QProcess::ExitStatus exitStatus() const { return m_process.exitStatus(); }
+    qint64 pid() const { return m_process.processId(); }
+    QByteArray output();
+
+    static QDBusMessage call(const QString& interface, const QString& method,
+                             const QVariantList& args = {});
+    static QDBusMessage action(const QString& name);
+    static bool isTracking();
+    static uint sampleCount();
+    static bool isExporting();
+    // Waits until no export job runs.
+    static bool waitUntilSaved(int timeoutMs = 120000);
+
+private:
+    const TempHome& m_home;
+    QString m_binary;
+    QProcess m_process;
+    QByteArray m_output;
+};
+
+// Records the Notify calls on the session bus while it lives.
+class NotificationMonitor {
+public:
+    NotificationMonitor();
+    ~NotificationMonitor();
+    // Summary and body of each Notify call seen so far, in order.
+    QList<QPair<QString, QString>> notifications();
+    bool waitForBody(const QString& body, int timeoutMs = 10000);
+
+private:
+    QProcess m_busctl;
+    QByteArray m_buffer;
+    QList<QPair<QString, QString>> m_seen;
+};
+
+// ffprobe's JSON for a media file (format and streams).
+QJsonObject probe(const QString& path);
+
+} // namespace testsupport
