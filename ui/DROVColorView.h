@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QColor>
+#include <QWidget>
+
+// A swatch that fills itself with one colour. It starts without a colour and then draws
+// nothing, so whatever lies behind it shows through.
+class DROVColorView : public QWidget {
+    Q_OBJECT
+public:
+    explicit DROVColorView(QWidget* parent = nullptr);
+
+    // Keeps the colour (an invalid QColor clears it) and repaints the whole view.
+    void setColor(const QColor& color);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor _col;
+};

@@ -1,0 +1,16 @@
+#include "ui/DROVMainWindowView.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+
+DROVMainWindowView::DROVMainWindowView(QWidget* parent) : QWidget(parent) {
+    // Every pixel is painted here, so Qt need not clear the area first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void DROVMainWindowView::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    painter.fillRect(event->rect(), Qt::white);
+    // The band is filled whole on every paint; a view lower than the band is all band.
+    painter.fillRect(QRect(0, 0, width(), kBandHeight), bandColor());
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QIcon>
+#include <QPushButton>
+
+#include <optional>
+
+// A button that shows the pointing hand while the pointer is over it and, when it has an
+// alternate image, shows that image while hovered. Its image is never dimmed when disabled.
+class DROVPointingHandButton : public QPushButton {
+    Q_OBJECT
+    // Set from interface files like the standard "icon" property.
+    Q_PROPERTY(QIcon alternateImage READ alternateImage WRITE setAlternateImage)
+public:
+    explicit DROVPointingHandButton(QWidget* parent = nullptr);
+
+    QIcon alternateImage() const { return m_alternateImage; }
+    void setAlternateImage(const QIcon& image) { m_alternateImage = image; }
+
+protected:
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void initStyleOption(QStyleOptionButton* option) const override;
+
+private:
+    void setup();
+    void showPointingHandIfEnabled();
+    void restoreNormalImage();
+
+    QIcon m_alternateImage;
+    // The normal image while the alternate one is shown; empty when nothing is to be restored.
+    // A button without a normal image gets that (null) image back too.
+    std::optional<QIcon> _oldImage;
+};
