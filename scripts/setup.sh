@@ -9,7 +9,7 @@ PACKAGES="
   build-essential cmake pkg-config clang-format
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools libgl-dev libqt6opengl6-dev
   qt6-qpa-plugins qt6-image-formats-plugins
-  libx11-dev libxi-dev
+  libx11-dev libxi-dev libxrandr-dev libxtst-dev x11-apps x11-xserver-utils
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libtag1-dev libsndfile1-dev portaudio19-dev libglib2.0-dev libglib2.0-bin
   libbenchmark-dev
