@@ -18,7 +18,7 @@ PACKAGES="
   xvfb xauth xdotool x11-utils imagemagick
   dbus dbus-daemon dbus-bin systemd dunst trayer
   pulseaudio pulseaudio-utils
-  ffmpeg sox libsox-fmt-all atomicparsley
+  ffmpeg sox libsox-fmt-all atomicparsley sndfile-programs
   gvfs gvfs-daemons xdg-utils xdg-user-dirs
   desktop-file-utils appstream
   procps psmisc time python3
