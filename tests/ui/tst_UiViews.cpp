@@ -175,6 +175,30 @@ private Q_SLOTS:
         QCOMPARE(button.icon().cacheKey(), hover.cacheKey());
     }
 
+    void aMovedButtonReactsOverItsNewPlaceOnly() {
+        QWidget window;
+        window.resize(200, 100);
+        auto* button = new DROVPointingHandButton(&window);
+        const QIcon normal = solidIcon(Qt::blue);
+        const QIcon hover = solidIcon(Qt::red);
+        button->setIcon(normal);
+        button->setAlternateImage(hover);
+        button->setGeometry(10, 10, 40, 30);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        QTest::mouseMove(&window, QPoint(120, 60));
+        QTRY_COMPARE(button->icon().cacheKey(), normal.cacheKey());
+        button->setGeometry(100, 40, 60, 40);
+        QTest::mouseMove(&window, QPoint(121, 61));
+        QTRY_COMPARE(button->icon().cacheKey(), hover.cacheKey());
+        QCOMPARE(button->cursor().shape(), Qt::PointingHandCursor);
+
+        QTest::mouseMove(&window, QPoint(20, 20)); // the old place
+        QTRY_COMPARE(button->icon().cacheKey(), normal.cacheKey());
+        QCOMPARE(button->cursor().shape(), Qt::ArrowCursor);
+    }
+
     void aDisabledButtonsImageIsNotDimmed() {
         const QColor red(255, 0, 0);
         const auto iconCentreWhenDisabled = [&](QPushButton& button) {
