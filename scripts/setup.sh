@@ -12,6 +12,7 @@ PACKAGES="
   libx11-dev libxi-dev libxrandr-dev libxtst-dev x11-apps x11-xserver-utils
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libtag1-dev libsndfile1-dev portaudio19-dev libglib2.0-dev libglib2.0-bin
+  libasound2-dev libjack-jackd2-dev libasound2-plugins
   libbenchmark-dev
   fonts-lato fonts-dejavu-core fontconfig
   librsvg2-bin icnsutils
