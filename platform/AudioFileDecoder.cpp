@@ -62,6 +62,7 @@ AudioFileDecoder::AudioFileDecoder() = default;
 AudioFileDecoder::~AudioFileDecoder() = default;
 
 OSStatus AudioFileDecoder::open(const QString& path) {
+    quietenFFmpegLog();
     AVFormatContext* input = nullptr;
     int error = avformat_open_input(&input, QFile::encodeName(path).constData(), nullptr, nullptr);
     if (error < 0)

@@ -47,6 +47,7 @@ AudioFileEncoder::AudioFileEncoder(AudioFileID file) : m_file(file) {}
 AudioFileEncoder::~AudioFileEncoder() = default;
 
 OSStatus AudioFileEncoder::open() {
+    quietenFFmpegLog();
     const AVCodec* codec = avcodec_find_encoder(AVCodecID(m_file->codecId()));
     if (!codec || !codec->sample_fmts)
         return kAudioFileUnsupportedDataFormatError;

@@ -2,9 +2,11 @@
 
 #include <QFileInfo>
 #include <cerrno>
+#include <mutex>
 
 extern "C" {
 #include <libavutil/error.h>
+#include <libavutil/log.h>
 }
 
 OSStatus statusForAvError(int avError) {
@@ -39,6 +41,11 @@ OSStatus statusForAvError(int avError) {
     default:
         return kAudioFileUnspecifiedError;
     }
+}
+
+void quietenFFmpegLog() {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
 }
 
 std::string avErrorText(int avError) {

@@ -7,6 +7,10 @@ OSStatus statusForAvError(int avError);
 
 #include <string>
 
+// Keeps FFmpeg's own chatter (encoder statistics, probing notes) off standard error; its
+// errors still show. Safe to call from any thread, any number of times.
+void quietenFFmpegLog();
+
 // FFmpeg's description of an error, for the log.
 std::string avErrorText(int avError);
 

@@ -1,0 +1,103 @@
+#include "sound/DROVAudioFileHelper.h"
+
+#include "platform/FourCharCode.h"
+#include "services/DROVHelper.h"
+#include "sound/EAFWrite.h"
+#include "sound/SoundLog.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QUrl>
+#include <cmath>
+
+namespace {
+
+constexpr float kFramesPerClick = 2205.0f;
+constexpr double kSampleRate = 44100.0;
+constexpr double kPi = 3.141592653589793;
+constexpr float kPhaseReset = 10000.0f;
+constexpr double kAmplitude = 35000.0;
+
+float colourSum(const ClickSample& sample) {
+    const float r = float(sample[0]);
+    const float g = float(sample[1]);
+    const float b = float(sample[2]);
+    return (r + g) + b;
+}
+
+// The samples picture as JPEG, the artwork's encoding; empty when it cannot be encoded.
+QByteArray artworkForSamples(const Samples& samples) {
+    const QImage picture = DROVHelper::iconImageForSamples(samples, true);
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    if (picture.isNull() || !picture.save(&buffer, "JPEG"))
+        return {};
+    return data;
+}
+
+} // namespace
+
+float DROVAudioFileHelper::newFreq(float s) {
+    // Two single-precision multiplications, each rounded, as the live tone has always had it.
+    volatile float hundredfold = s * 100.0f;
+    volatile float thousandfold = hundredfold * 10.0f;
+    return thousandfold + 50.0f;
+}
+
+int32_t DROVAudioFileHelper::frameCountForClicks(std::size_t count) {
+    return int32_t(float(count) * kFramesPerClick);
+}
+
+std::vector<float> DROVAudioFileHelper::renderSignal(const Samples& samples) {
+    if (samples.empty())
+        return {};
+    const int32_t frames = frameCountForClicks(samples.size());
+    std::vector<float> signal(static_cast<size_t>(frames));
+    const int32_t last = int32_t(samples.size()) - 1;
+    int32_t next = 0;
+    float frequency = 0.0f;
+    float phase = 0.0f;
+    for (int32_t i = 0; i < frames; ++i) {
+        if (float(i) == float(next) * kFramesPerClick) {
+            frequency = newFreq(colourSum(samples[size_t(next)]));
+            if (next < last)
+                ++next;
+        }
+        const float increment = float(double(frequency + frequency) * kPi / kSampleRate);
+        phase += increment;
+        if (phase > kPhaseReset)
+            phase = 0.0f;
+        signal[size_t(i)] = float(int32_t(std::sin(double(phase)) * kAmplitude));
+    }
+    return signal;
+}
+
+void DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QString& filePath) {
+    if (samples.empty()) {
+        qCWarning(lcSound) << "no clicks to write to" << filePath;
+        return;
+    }
+    const QUrl url = QUrl::fromLocalFile(filePath);
+    std::vector<float> signal = renderSignal(samples);
+
+    EAFWrite writer;
+    // Failures of the open and the write are printed by the writer itself.
+    writer.openFileForWrite(url, kSampleRate, 1, 16, kAudioFileM4AType);
+    float* channels[] = {signal.data()};
+    writer.writeFloats(int64_t(signal.size()), channels);
+    std::vector<float>().swap(signal);
+
+    const QByteArray artwork = artworkForSamples(samples);
+    if (!artwork.isEmpty()) {
+        qCInfo(lcSound) << "set data";
+        AudioFileID file = writer.audioFileId();
+        const OSStatus status = file ? file->setProperty(kAudioFilePropertyAlbumArtwork, artwork)
+                                     : kAudioFileNotOpenError;
+        if (status == noErr)
+            qCInfo(lcSound, "audioErr: %d", int(status));
+        else
+            qCWarning(lcSound, "audioErr: %d", int(status));
+    }
+    writer.closeFile();
+}

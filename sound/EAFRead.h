@@ -1,0 +1,62 @@
+#pragma once
+
+#include "platform/AudioTypes.h"
+#include "platform/ExtAudioFile.h"
+
+#include <QRecursiveMutex>
+#include <QUrl>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// Reads any audio file that FFmpeg decodes as 16-bit or float samples, converted to a chosen
+// playback rate and channel count, in consecutive blocks from a position that seeks move by
+// percentage. Positions and lengths count playback frames. With no file open every query
+// answers 0 and every read -1. Destroying a reader closes its file.
+class EAFRead {
+public:
+    EAFRead();
+    ~EAFRead();
+    EAFRead(const EAFRead&) = delete;
+    EAFRead& operator=(const EAFRead&) = delete;
+
+    // sr below 0 keeps the file's own rate; exactly 0 is refused with kAudioFileParamError.
+    OSStatus openFileForRead(const QUrl& inPath, double sr, int numChannels);
+    OSStatus closeFile();
+    bool isSeeking() const { return mSeeking; }
+    // percent 0 to 100 of the length; beyond the end lands on the last frame.
+    OSStatus seekToPercent(double percent);
+    double sampleRate() const;
+    double fileSampleRate() const;
+    int64_t tell() const;
+    void seekToStart();
+    // numFrames frames into each non-null channel array from `offset` on, as -1.0 ... 1.0.
+    // The number of frames read (fewer near the end), a failure status, or -1 with no file.
+    int32_t readFloatsConsecutive(int64_t numFrames, float** arrays, int64_t offset = 0);
+    // The next numFrames interleaved 16-bit frames; numFrames becomes the number delivered.
+    // The block is sized for the rate ratio, never smaller than channels x numFrames samples;
+    // empty with `error` set when it cannot be allocated or no file is open.
+    std::vector<int16_t> copyFrames(int64_t& numFrames, OSStatus& error);
+    int32_t readSInt16Consecutive(int64_t numFrames, int16_t** arrays, int64_t offset = 0);
+    // The length in playback frames: the stream's real length, without priming or padding.
+    int64_t fileNumFrames();
+
+    double rateRatio() const { return mExtAFRateRatio; }
+
+private:
+    template <typename Store>
+    int32_t readConsecutive(int64_t numFrames, int64_t offset, Store store);
+
+    std::unique_ptr<ExtAudioFile> mExtAFRef;
+    int32_t mExtAFNumChannels = 0;
+    double mExtAFRateRatio = 1.0;
+    double mPlaybackSampleRate = 0.0;
+    double mExtAFSampleRate = 0.0;
+    int64_t mRpos = 0;
+    QUrl mFileUrl;
+    bool mReadFromAsset = false;
+    uint64_t mTotalNumFramesInFile = 0;
+    std::atomic<bool> mSeeking{false};
+    QRecursiveMutex mLock;
+};
