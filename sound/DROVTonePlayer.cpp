@@ -1,6 +1,5 @@
 #include "sound/DROVTonePlayer.h"
 
-#include "platform/AssertionHandler.h"
 #include "sound/SoundLog.h"
 
 #include <QString>

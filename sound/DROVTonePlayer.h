@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/AssertionHandler.h"
 #include "platform/AudioOutputUnit.h"
 
 #include <atomic>
