@@ -98,7 +98,7 @@ if [ "$audio" = 1 ]; then
   for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
   pactl set-default-sink zwirl_null >/dev/null 2>&1
   # A silent stream keeps the null sink running in real time.
-  pacat --playback --raw --rate=44100 --channels=1 --format=s16le /dev/zero >/dev/null 2>&1 &
+  pacat --playback --latency-msec=20 --raw --rate=44100 --channels=1 --format=s16le /dev/zero >/dev/null 2>&1 &
   pids+=($!)
 fi
 
