@@ -182,6 +182,12 @@ int64_t AudioFileDecoder::playbackFrame(int64_t fileFrame) const {
                    0.5);
 }
 
+int64_t AudioFileDecoder::firstClientFrameAt(int64_t fileFrame) const {
+    const double exact =
+        double(fileFrame) * (m_clientFormat.mSampleRate / m_fileFormat.mSampleRate);
+    return int64_t(std::ceil(exact - 1e-6));
+}
+
 bool AudioFileDecoder::isValidClientBufferList(const AudioBufferList& data, uint32_t frames) const {
     const bool planar = m_clientFormat.mFormatFlags & kAudioFormatFlagIsNonInterleaved;
     const uint32_t channels = m_clientFormat.mChannelsPerFrame;
@@ -283,9 +289,9 @@ OSStatus AudioFileDecoder::convertFrame(const AVFrame* frame) {
     if (begin >= end)
         return noErr; // priming, pre-roll or tail padding
     if (!m_converter) {
-        AVChannelLayout outLayout;
+        AVChannelLayout outLayout{};
         av_channel_layout_default(&outLayout, int(m_clientFormat.mChannelsPerFrame));
-        AVChannelLayout inLayout;
+        AVChannelLayout inLayout{};
         if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
             av_channel_layout_default(&inLayout, frame->ch_layout.nb_channels);
         else
@@ -394,6 +400,6 @@ OSStatus AudioFileDecoder::seek(int64_t frame) {
     m_keepFrom = start;
     m_nextIndex = start == 0 ? -int64_t(m_priming) : start;
     m_outputIndex = m_hasClientFormat ? playbackFrame(start) : 0;
-    m_keepOutputFrom = m_hasClientFormat ? playbackFrame(frame) : 0;
+    m_keepOutputFrom = m_hasClientFormat ? firstClientFrameAt(frame) : 0;
     return noErr;
 }

@@ -34,7 +34,8 @@ public:
     OSStatus setClientFormat(const AudioStreamBasicDescription& format);
     // Fills up to `frames` frames; `frames` becomes the number delivered, 0 at the end.
     OSStatus read(uint32_t& frames, AudioBufferList& data);
-    // Moves to file frame `frame` of the stream (priming not counted).
+    // Moves to file frame `frame` of the stream (priming not counted): the next client frame
+    // delivered is the first at or after that file frame, ceil(frame x client rate / file rate).
     OSStatus seek(int64_t frame);
 
 private:
@@ -48,6 +49,7 @@ private:
     int64_t frameIndex(const AVFrame* frame) const;
     bool isValidClientBufferList(const AudioBufferList& data, uint32_t frames) const;
     int64_t playbackFrame(int64_t fileFrame) const;
+    int64_t firstClientFrameAt(int64_t fileFrame) const;
     int clientSampleFormat() const; // an AVSampleFormat
 
     struct InputDeleter {

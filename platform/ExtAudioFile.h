@@ -36,8 +36,9 @@ public:
     OSStatus read(uint32_t& frames, AudioBufferList& data);
     // Moves the read position to `frame` file frames after the start of the first packet,
     // priming included: a stream position p is reached with p + leadingFrames, as with the
-    // service this stands in for. Reading then delivers exactly the frames that reading on
-    // from the start would have delivered there.
+    // service this stands in for. Reading then delivers the client frames from the first one at
+    // or after that file frame on, exactly as reading on from the start would have delivered
+    // them; with a client rate above the file's a caller reads past the few frames in between.
     OSStatus seek(int64_t frame);
 
     // Writers: encodes what is still buffered into the file; later writes fail.

@@ -93,10 +93,33 @@ OSStatus EAFRead::seekToPercent(double percent) {
         AudioConverterPrimeInfo primeInfo;
         const OSStatus primed = mExtAFRef->getConverterPrimeInfo(primeInfo);
         const int64_t leading = primed == noErr ? primeInfo.leadingFrames : 0;
-        result = mExtAFRef->seek(int64_t(double(target) / mExtAFRateRatio) + leading);
+        const int64_t fileFrame = int64_t(double(target) / mExtAFRateRatio);
+        result = mExtAFRef->seek(fileFrame + leading);
+        if (result == noErr)
+            result = skipToPlaybackFrame(fileFrame, target);
     }
     mSeeking = false;
     return result;
+}
+
+// A file frame stands for several playback frames when the playback rate is the higher one:
+// the service lands on the first of them, and the frames up to the target are read past.
+OSStatus EAFRead::skipToPlaybackFrame(int64_t fileFrame, int64_t target) {
+    const int64_t landed = int64_t(std::ceil(double(fileFrame) * mExtAFRateRatio - 1e-6));
+    int64_t skip = target - landed;
+    std::vector<int16_t> scratch(size_t(std::max<int64_t>(skip, 0) * mExtAFNumChannels));
+    while (skip > 0) {
+        uint32_t frames = uint32_t(skip);
+        AudioBufferList list;
+        list.mBuffers.push_back(
+            AudioBuffer{uint32_t(mExtAFNumChannels), uint32_t(scratch.size() * 2), scratch.data()});
+        if (const OSStatus status = mExtAFRef->read(frames, list))
+            return status;
+        if (frames == 0)
+            break;
+        skip -= frames;
+    }
+    return noErr;
 }
 
 double EAFRead::sampleRate() const {

@@ -45,6 +45,7 @@ public:
     double rateRatio() const { return mExtAFRateRatio; }
 
 private:
+    OSStatus skipToPlaybackFrame(int64_t fileFrame, int64_t target);
     template <typename Store>
     int32_t readConsecutive(int64_t numFrames, int64_t offset, Store store);
 
