@@ -15,11 +15,14 @@ public:
     static float randomFloatBetween(float a, float b);
     // Gives the file or folder at `path` the bundle's "zwirl" icon.
     static bool setIconForPath(const QString& path);
-    // Gives the file or folder at `path` a custom icon made from `image`; false when the
-    // file manager's metadata store cannot hold it.
+    // Gives the file or folder at `path` a custom icon made from `image` (a null image removes
+    // the custom icon); false when the file is missing or the file manager's metadata store
+    // cannot hold the icon.
     static bool setIconForPath(const QString& path, const QImage& image);
-    // The samples picture: 512 x 512, one square per sample in click order from the lower
-    // left, optionally with the logo laid over the painted squares.
+    // The samples picture: 512 x 512 ARGB32 premultiplied, transparent where nothing is
+    // painted, one opaque square per sample in click order from the lower left, optionally
+    // with the logo laid over the painted squares. Components are plain 8-bit RGB; values
+    // beyond 0..1 saturate at the bitmap's limits. Safe from any thread.
     static QImage iconImageForSamples(const Samples& samples, bool watermark);
     static QSizeF size(QSizeF size, float scale);
     // A silent notification titled "zwirl" with `message` as its text.

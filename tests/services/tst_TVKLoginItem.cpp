@@ -83,8 +83,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("execLine");
         QTest::addRow("space") << "/home/u/my apps/zwirl"
                                << "Exec=\"/home/u/my apps/zwirl\"";
-        QTest::addRow("specials") << "/tmp/a\"b$c`d\\e/zwirl"
-                                  << "Exec=\"/tmp/a\\\\\"b\\\\$c\\\\`d\\\\\\\\e/zwirl\"";
+        QTest::addRow("reserved characters") << "/tmp/a\"b$c`d\\e/zwirl"
+                                             << "Exec=\"/tmp/a\\\\\"b\\\\$c\\\\`d\\\\\\\\e/zwirl\"";
         QTest::addRow("percent") << "/tmp/100%/zwirl"
                                  << "Exec=/tmp/100%%/zwirl";
         QTest::addRow("unicode") << "/tmp/Grüße/zwirl"
