@@ -1,0 +1,167 @@
+// The global click monitor in the test desktop:
+//  latency  clicks injected with XTest at a fixed rate on the desktop (away from our tray icon);
+//           per click the time from sending the press to the handler's call, and to the click
+//           sample (pointer position and screen pixel read in the handler); lost clicks.
+//  idle     the CPU time (getrusage) the process uses in a given time with a monitor and no
+//           clicks, against the same time without a monitor.
+// Run inside the test desktop:
+//   tests/desktop.sh -- build/bin/bench_clickMonitor latency [clicks] [per-second]
+//   tests/desktop.sh -- build/bin/bench_clickMonitor idle [seconds]
+// XTest is used here only to inject input, as a user's mouse would.
+#include "platform/DisplayCapture.h"
+#include "platform/EventMonitor.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPixmap>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double percentile(std::vector<double> values, double p) {
+    if (values.empty())
+        return -1.0;
+    std::sort(values.begin(), values.end());
+    const size_t index = std::min(values.size() - 1, size_t(p / 100.0 * double(values.size())));
+    return values[index];
+}
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void runEventLoopFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Our tray icon is shown during a run; with it the monitor has a window of ours to reckon with.
+std::unique_ptr<QSystemTrayIcon> showTrayIcon() {
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return nullptr;
+    QPixmap pixmap(22, 22);
+    pixmap.fill(Qt::magenta);
+    auto tray = std::make_unique<QSystemTrayIcon>(QIcon(pixmap));
+    tray->show();
+    runEventLoopFor(1000);
+    return tray;
+}
+
+int latency(int clicks, int perSecond) {
+    auto tray = showTrayIcon();
+    std::printf("tray icon: %s\n",
+                tray ? qPrintable(QDebug::toString(tray->geometry())) : "none (no tray)");
+
+    std::vector<Clock::time_point> sent{size_t(clicks), Clock::time_point()};
+    std::vector<Clock::time_point> handled;
+    std::vector<Clock::time_point> sampled;
+    handled.reserve(size_t(clicks));
+    sampled.reserve(size_t(clicks));
+    double checksum = 0.0;
+    EventMonitor* monitor = EventMonitor::addGlobalMonitorForLeftMouseDown([&] {
+        handled.push_back(Clock::now());
+        const auto color = DisplayCapture::pixelColorAt(EventMonitor::mouseLocation());
+        sampled.push_back(Clock::now());
+        checksum += color ? color->red + color->green + color->blue : 0.0;
+    });
+    runEventLoopFor(300);
+
+    std::atomic<bool> done = false;
+    std::thread injector([&] {
+        Display* display = XOpenDisplay(nullptr);
+        if (!display) {
+            done = true;
+            return;
+        }
+        XTestFakeMotionEvent(display, -1, 400, 500, 0);
+        XSync(display, False);
+        const auto interval = std::chrono::microseconds(1'000'000 / perSecond);
+        auto next = Clock::now() + interval;
+        for (int i = 0; i < clicks; ++i) {
+            std::this_thread::sleep_until(next);
+            next += interval;
+            sent[size_t(i)] = Clock::now();
+            XTestFakeButtonEvent(display, 1, True, 0);
+            XFlush(display);
+            XTestFakeButtonEvent(display, 1, False, 0);
+            XFlush(display);
+        }
+        XSync(display, False);
+        XCloseDisplay(display);
+        done = true;
+    });
+    while (!done)
+        runEventLoopFor(50);
+    injector.join();
+    runEventLoopFor(500); // the last presses
+    EventMonitor::removeMonitor(monitor);
+
+    std::printf("clicks sent %d at %d/s, recorded %zu, lost %zd\n", clicks, perSecond,
+                handled.size(), ssize_t(clicks) - ssize_t(handled.size()));
+    if (handled.size() != size_t(clicks)) {
+        std::printf("latencies not paired: the counts differ\n");
+        return 1;
+    }
+    std::vector<double> toHandler, toSample;
+    for (size_t i = 0; i < handled.size(); ++i) {
+        toHandler.push_back(
+            std::chrono::duration<double, std::milli>(handled[i] - sent[i]).count());
+        toSample.push_back(std::chrono::duration<double, std::milli>(sampled[i] - sent[i]).count());
+    }
+    std::printf("press sent -> handler called: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
+                percentile(toHandler, 50), percentile(toHandler, 99), percentile(toHandler, 100));
+    std::printf("press sent -> click sample:   median %.3f ms, p99 %.3f ms, max %.3f ms\n",
+                percentile(toSample, 50), percentile(toSample, 99), percentile(toSample, 100));
+    std::printf("(sample checksum %.3f)\n", checksum);
+    return 0;
+}
+
+int idle(int seconds) {
+    auto tray = showTrayIcon();
+    const double before = cpuSeconds();
+    runEventLoopFor(seconds * 1000);
+    const double withoutMonitor = cpuSeconds() - before;
+
+    int calls = 0;
+    EventMonitor* monitor = EventMonitor::addGlobalMonitorForLeftMouseDown([&] { ++calls; });
+    runEventLoopFor(200);
+    const double start = cpuSeconds();
+    runEventLoopFor(seconds * 1000);
+    const double withMonitor = cpuSeconds() - start;
+    EventMonitor::removeMonitor(monitor);
+
+    std::printf("idle %d s: CPU %.1f ms with a monitor, %.1f ms without; %d clicks seen\n", seconds,
+                withMonitor * 1000, withoutMonitor * 1000, calls);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const QString mode = args.value(1, QStringLiteral("latency"));
+    if (mode == QLatin1String("idle"))
+        return idle(args.value(2, QStringLiteral("60")).toInt());
+    return latency(args.value(2, QStringLiteral("1000")).toInt(),
+                   args.value(3, QStringLiteral("50")).toInt());
+}
