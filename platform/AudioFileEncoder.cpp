@@ -2,6 +2,7 @@
 
 #include "platform/FFmpegStatus.h"
 #include "platform/PlatformLog.h"
+#include "platform/VectorUnit.h"
 
 #include <algorithm>
 #include <cmath>
@@ -73,6 +74,8 @@ OSStatus AudioFileEncoder::open() {
         // Without noise substitution the decoded audio depends on nothing but the packets, so
         // decoding after a seek gives the same samples as decoding from the start.
         av_dict_set(&options, "aac_pns", "0", 0);
+        // Temporal noise shaping buys nothing on these tones but costs time.
+        av_dict_set(&options, "aac_tns", "0", 0);
     }
     const int error = avcodec_open2(m_codec.get(), codec, &options);
     av_dict_free(&options);
@@ -134,6 +137,7 @@ OSStatus AudioFileEncoder::write(uint32_t frames, const AudioBufferList& data) {
         return kAudioFileUnsupportedDataFormatError;
     if (!isValidClientBufferList(data, frames))
         return kAudioFileParamError;
+    clearUpperVectorRegisters(); // the encoder's plain SSE code runs at full speed
     for (uint32_t first = 0; first < frames; first += kConversionSlice) {
         const uint32_t count = std::min(kConversionSlice, frames - first);
         if (const OSStatus status = convertIntoFifo(data, first, count))

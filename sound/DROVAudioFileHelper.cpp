@@ -1,6 +1,7 @@
 #include "sound/DROVAudioFileHelper.h"
 
 #include "platform/FourCharCode.h"
+#include "platform/VectorUnit.h"
 #include "services/DROVHelper.h"
 #include "sound/EAFWrite.h"
 #include "sound/SoundLog.h"
@@ -8,7 +9,10 @@
 #include <QBuffer>
 #include <QImage>
 #include <QUrl>
+#include <algorithm>
 #include <cmath>
+#include <future>
+#include <thread>
 
 namespace {
 
@@ -52,12 +56,20 @@ int32_t DROVAudioFileHelper::frameCountForClicks(std::size_t count) {
 std::vector<float> DROVAudioFileHelper::renderSignal(const Samples& samples) {
     if (samples.empty())
         return {};
-    const int32_t frames = frameCountForClicks(samples.size());
-    std::vector<float> signal(static_cast<size_t>(frames));
+    std::vector<float> signal(static_cast<size_t>(frameCountForClicks(samples.size())));
+    storePhases(samples, signal);
+    storeWaveFromPhases(signal);
+    return signal;
+}
+
+// The phase of every frame, in place: each depends on the one before, so this runs in order.
+void DROVAudioFileHelper::storePhases(const Samples& samples, std::vector<float>& buffer) {
+    const int32_t frames = int32_t(buffer.size());
     const int32_t last = int32_t(samples.size()) - 1;
     int32_t next = 0;
     float frequency = 0.0f;
     float phase = 0.0f;
+    clearUpperVectorRegisters();
     for (int32_t i = 0; i < frames; ++i) {
         if (float(i) == float(next) * kFramesPerClick) {
             frequency = newFreq(colourSum(samples[size_t(next)]));
@@ -68,9 +80,28 @@ std::vector<float> DROVAudioFileHelper::renderSignal(const Samples& samples) {
         phase += increment;
         if (phase > kPhaseReset)
             phase = 0.0f;
-        signal[size_t(i)] = float(int32_t(std::sin(double(phase)) * kAmplitude));
+        buffer[size_t(i)] = phase;
     }
-    return signal;
+}
+
+// sin(phase) x 35000, truncated to a whole number: independent per frame, so the frames are
+// shared out among the processor's cores.
+void DROVAudioFileHelper::storeWaveFromPhases(std::vector<float>& buffer) {
+    const auto render = [&buffer](size_t first, size_t end) {
+        clearUpperVectorRegisters();
+        for (size_t i = first; i < end; ++i)
+            buffer[i] = float(int32_t(std::sin(double(buffer[i])) * kAmplitude));
+    };
+    constexpr size_t kFramesPerWorker = 1 << 18;
+    const size_t workers = std::clamp<size_t>(buffer.size() / kFramesPerWorker, 1,
+                                              std::max(1u, std::thread::hardware_concurrency()));
+    std::vector<std::thread> threads;
+    const size_t share = buffer.size() / workers;
+    for (size_t w = 1; w < workers; ++w)
+        threads.emplace_back(render, w * share, w + 1 == workers ? buffer.size() : (w + 1) * share);
+    render(0, share);
+    for (std::thread& thread : threads)
+        thread.join();
 }
 
 void DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QString& filePath) {
@@ -79,6 +110,9 @@ void DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QStri
         return;
     }
     const QUrl url = QUrl::fromLocalFile(filePath);
+    // The picture is drawn while the sound is rendered and encoded; it goes into the file after.
+    std::future<QByteArray> artworkJob =
+        std::async(std::launch::async, artworkForSamples, std::cref(samples));
     std::vector<float> signal = renderSignal(samples);
 
     EAFWrite writer;
@@ -88,7 +122,7 @@ void DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QStri
     writer.writeFloats(int64_t(signal.size()), channels);
     std::vector<float>().swap(signal);
 
-    const QByteArray artwork = artworkForSamples(samples);
+    const QByteArray artwork = artworkJob.get();
     if (!artwork.isEmpty()) {
         qCInfo(lcSound) << "set data";
         AudioFileID file = writer.audioFileId();

@@ -24,4 +24,8 @@ public:
     static int32_t frameCountForClicks(std::size_t count);
     // The rendered signal, whole numbers in -35000 ... 35000, before the writer clips it.
     static std::vector<float> renderSignal(const Samples& samples);
+
+private:
+    static void storePhases(const Samples& samples, std::vector<float>& buffer);
+    static void storeWaveFromPhases(std::vector<float>& buffer);
 };

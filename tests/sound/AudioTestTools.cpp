@@ -4,6 +4,7 @@
 
 #include <QJsonArray>
 #include <QTemporaryFile>
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -54,24 +55,35 @@ QByteArray captureStandardError(const std::function<void()>& call) {
 
 double zeroCrossingPitch(const std::vector<int16_t>& samples, std::size_t first, std::size_t count,
                          double rate) {
-    // Hysteresis keeps the codec's ringing around a transition from counting twice.
+    // Hysteresis keeps the codec's ringing around a transition from counting twice; periods
+    // far from the median (the phase jumping back to 0 every 10000 radians) are left out.
     constexpr int kThreshold = 8000;
-    std::size_t firstCrossing = 0, lastCrossing = 0, crossings = 0;
+    std::vector<std::size_t> crossings;
     bool low = false;
     for (std::size_t i = first; i < first + count && i < samples.size(); ++i) {
         if (samples[i] < -kThreshold) {
             low = true;
         } else if (low && samples[i] > kThreshold) {
             low = false;
-            if (crossings == 0)
-                firstCrossing = i;
-            lastCrossing = i;
-            ++crossings;
+            crossings.push_back(i);
         }
     }
-    if (crossings < 2)
+    if (crossings.size() < 2)
         return 0.0;
-    return double(crossings - 1) * rate / double(lastCrossing - firstCrossing);
+    std::vector<double> periods;
+    for (std::size_t i = 1; i < crossings.size(); ++i)
+        periods.push_back(double(crossings[i] - crossings[i - 1]));
+    std::vector<double> sorted = periods;
+    std::nth_element(sorted.begin(), sorted.begin() + long(sorted.size() / 2), sorted.end());
+    const double median = sorted[sorted.size() / 2];
+    double sum = 0;
+    int kept = 0;
+    for (double period : periods)
+        if (period > 0.75 * median && period < 1.25 * median) {
+            sum += period;
+            ++kept;
+        }
+    return kept == 0 ? 0.0 : rate * kept / sum;
 }
 
 bool makeWithTool(const QString& program, const QStringList& args) {

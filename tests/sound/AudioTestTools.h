@@ -22,8 +22,8 @@ QJsonObject audioStream(const QString& path);
 // What a call printed on standard error while it ran.
 QByteArray captureStandardError(const std::function<void()>& call);
 
-// The pitch in Hz of `count` samples from `first`, by counting rising zero crossings
-// (0 when fewer than two).
+// The pitch in Hz of `count` samples from `first`, from the periods between rising zero
+// crossings (0 when fewer than two).
 double zeroCrossingPitch(const std::vector<int16_t>& samples, std::size_t first, std::size_t count,
                          double rate = 44100.0);
 
