@@ -1,6 +1,84 @@
+#include "app/DROVAppDelegate.h"
+#include "app/DROVControlService.h"
+#include "platform/Application.h"
+#include "platform/Bundle.h"
+#include "platform/SessionBusService.h"
+#include "platform/TerminationSignals.h"
+
+#include <QAction>
 #include <QApplication>
+#include <QIcon>
+#include <QMenu>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+// Global clicks and the pixels of other clients can only be read through X11; under Wayland
+// the application runs in XWayland (and tells the user what that means when a run starts).
+void preferX11() {
+    if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY") &&
+        !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+}
+
+// The main interface file holds the tray icon's menu; each item names the delegate's operation
+// that it runs. The file's window is never shown; it lives as long as the application.
+std::unique_ptr<QWidget> loadMainInterface(DROVAppDelegate& delegate) {
+    std::unique_ptr<QWidget> mainInterface(
+        Bundle::mainBundle().loadNibNamed(QStringLiteral("MainMenu"), &delegate));
+    if (!mainInterface)
+        return nullptr;
+    delegate.setStatusMenu(
+        Bundle::outlet<QMenu>(mainInterface.get(), QStringLiteral("statusMenu")));
+    for (QAction* action : mainInterface->findChildren<QAction*>()) {
+        const QByteArray operation = action->property("action").toByteArray();
+        if (!operation.isEmpty())
+            QObject::connect(action, &QAction::triggered, &delegate, [&delegate, operation] {
+                QMetaObject::invokeMethod(&delegate, operation.constData());
+            });
+    }
+    return mainInterface;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
+    preferX11();
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("zwirl"));
+    QApplication::setApplicationDisplayName(QStringLiteral("zwirl"));
+    QApplication::setApplicationVersion(QStringLiteral(ZWIRL_VERSION));
+    QApplication::setOrganizationDomain(QStringLiteral("tolvarek.de"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("de.tolvarek.zwirl"));
+    QApplication::setWindowIcon(QIcon(
+        Bundle::mainBundle().pathForResource(QStringLiteral("zwirl"), QStringLiteral("icns"))));
+
+    DROVAppDelegate delegate;
+    Application::setDelegate(&delegate);
+    QApplication::setQuitOnLastWindowClosed(
+        delegate.applicationShouldTerminateAfterLastWindowClosed());
+
+    DROVControlService control(&delegate);
+    SessionBusService bus(&control);
+    if (bus.registerOnSessionBus() == SessionBusService::Registration::NameTaken) {
+        // One zwirl per session: the running one shows itself instead.
+        SessionBusService::activateRunningInstance();
+        return 0;
+    }
+
+    const auto mainInterface = loadMainInterface(delegate);
+    TerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &TerminationSignals::terminationRequested, &delegate,
+                     &DROVAppDelegate::terminate);
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &delegate,
+                     [&delegate] { delegate.applicationWillTerminate(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
+                     [&delegate] { delegate.applicationWillTerminate(); });
+
+    QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
+    const int status = QApplication::exec();
+    Application::setDelegate(nullptr);
+    return status;
 }

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QHash>
+#include <QImageReader>
 #include <QMetaMethod>
 #include <QMutex>
 #include <QUiLoader>
@@ -87,6 +88,23 @@ QImage Bundle::imageNamed(const QString& name) const {
         return {};
     QImage image(path);
     return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+QImage Bundle::iconFileNamed(const QString& name) const {
+    QImage largest;
+    const QString path = pathForResource(name, QStringLiteral("icns"));
+    if (path.isEmpty())
+        return largest;
+    QImageReader reader(path);
+    const int count = qMax(1, reader.imageCount());
+    for (int i = 0; i < count; ++i) {
+        if (i > 0 && !reader.jumpToImage(i))
+            break;
+        const QImage image = reader.read();
+        if (image.width() * image.height() > largest.width() * largest.height())
+            largest = image;
+    }
+    return largest;
 }
 
 QFont Bundle::fontWithName(const QString& name, qreal pointSize, bool* found) const {

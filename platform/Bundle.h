@@ -25,6 +25,9 @@ public:
     QString pathForResource(const QString& name, const QString& type) const;
     // A null image when the bundle has no image of that name.
     QImage imageNamed(const QString& name) const;
+    // The largest picture of the icon file `name`.icns (it holds the icon at several sizes); a
+    // null image when the bundle has none.
+    QImage iconFileNamed(const QString& name) const;
     // The font stored in the bundle under that name at the given size; `found` tells whether
     // it could be had. Needs a QGuiApplication.
     QFont fontWithName(const QString& name, qreal pointSize, bool* found = nullptr) const;

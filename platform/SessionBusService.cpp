@@ -16,9 +16,8 @@ namespace {
 
 constexpr int kActivateTimeoutMs = 5000;
 
-// The object exported at the path; its adaptors forward to the handler. It is the
-// QDBusContext so that the adaptors can answer with D-Bus errors.
-class BusObject : public QObject, public QDBusContext {
+// The object exported at the path; its adaptors forward to the handler.
+class BusObject : public QObject {
 public:
     BusObject(SessionBusHandler* handler, QObject* parent) : QObject(parent), handler(handler) {}
     SessionBusHandler* handler;
@@ -26,7 +25,7 @@ public:
 
 } // namespace
 
-class ApplicationAdaptor : public QDBusAbstractAdaptor {
+class ApplicationAdaptor : public QDBusAbstractAdaptor, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Application")
 public:
@@ -41,7 +40,7 @@ public Q_SLOTS:
     void Open(const QStringList& uris, const QVariantMap& platformData) {
         Q_UNUSED(uris);
         Q_UNUSED(platformData);
-        m_object->sendErrorReply(QDBusError::NotSupported, QStringLiteral("zwirl opens no files"));
+        sendErrorReply(QDBusError::NotSupported, QStringLiteral("zwirl opens no files"));
     }
     void ActivateAction(const QString& name, const QVariantList& parameter,
                         const QVariantMap& platformData) {
@@ -51,8 +50,7 @@ public Q_SLOTS:
             values << (v.canConvert<QDBusVariant>() ? v.value<QDBusVariant>().variant() : v);
         if (m_object->handler->activateAction(name, values) ==
             SessionBusHandler::Result::UnknownAction)
-            m_object->sendErrorReply(QDBusError::InvalidArgs,
-                                     QStringLiteral("unknown action: %1").arg(name));
+            sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("unknown action: %1").arg(name));
     }
 
 private:

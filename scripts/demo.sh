@@ -14,7 +14,7 @@ trap cleanup EXIT
 
 control() { busctl --user --no-pager call de.tolvarek.zwirl /de/tolvarek/zwirl "$@"; }
 
-"$app" >"$work/zwirl.log" 2>&1 &
+QT_FORCE_STDERR_LOGGING=1 "$app" >"$work/zwirl.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do control de.tolvarek.zwirl.Control IsTracking >/dev/null 2>&1 && break; sleep 0.1; done
 
@@ -50,3 +50,6 @@ for f in "$folder"/*.m4a; do
   echo
 done
 control org.freedesktop.Application ActivateAction 'sava{sv}' quit 0 0 || true
+sleep 0.5
+if [ -n "${ZWIRL_DEMO_LOG:-}" ]; then cat "$work/zwirl.log"; fi
+if [ -n "${ZWIRL_DEMO_KEEP:-}" ]; then cp "$folder"/* "$ZWIRL_DEMO_KEEP"/; fi

@@ -15,7 +15,7 @@ PACKAGES="
   libasound2-dev libjack-jackd2-dev libasound2-plugins
   libbenchmark-dev
   fonts-lato fonts-dejavu-core fontconfig
-  librsvg2-bin icnsutils
+  librsvg2-bin python3-pil icnsutils
   xvfb xauth xdotool x11-utils imagemagick
   dbus dbus-daemon dbus-bin systemd dunst trayer
   pulseaudio pulseaudio-utils

@@ -5,7 +5,6 @@
 #include "platform/Workspace.h"
 #include "services/ServicesLog.h"
 
-#include <QImageReader>
 #include <QPainter>
 
 #include <algorithm>
@@ -106,29 +105,10 @@ void drawLogo(QImage& canvas) {
     painter.drawImage(target, logo);
 }
 
-// The largest picture of an icon file (an ICNS holds the icon at several sizes).
-QImage largestImageInFile(const QString& path) {
-    QImage largest;
-    if (path.isEmpty())
-        return largest;
-    QImageReader reader(path);
-    const int count = qMax(1, reader.imageCount());
-    for (int i = 0; i < count; ++i) {
-        if (i > 0 && !reader.jumpToImage(i))
-            break;
-        const QImage image = reader.read();
-        if (image.width() * image.height() > largest.width() * largest.height())
-            largest = image;
-    }
-    return largest;
-}
-
 } // namespace
 
 bool DROVHelper::setIconForPath(const QString& path) {
-    const QString iconPath =
-        Bundle::mainBundle().pathForResource(QStringLiteral("zwirl"), QStringLiteral("icns"));
-    return setIconForPath(path, largestImageInFile(iconPath));
+    return setIconForPath(path, Bundle::mainBundle().iconFileNamed(QStringLiteral("zwirl")));
 }
 
 bool DROVHelper::setIconForPath(const QString& path, const QImage& image) {

@@ -74,6 +74,8 @@ QProcessEnvironment TempHome::environment() const {
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), path() + QStringLiteral("/.config"));
     env.insert(QStringLiteral("XDG_DATA_HOME"), path() + QStringLiteral("/.local/share"));
     env.insert(QStringLiteral("XDG_CACHE_HOME"), path() + QStringLiteral("/.cache"));
+    // The tests read what the application logs.
+    env.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
     return env;
 }
 
@@ -202,6 +204,53 @@ QJsonObject probe(const QString& path) {
                  QStringLiteral("json"), QStringLiteral("-show_format"),
                  QStringLiteral("-show_streams"), path});
     return QJsonDocument::fromJson(result.out).object();
+}
+
+} // namespace testsupport
+
+namespace testsupport {
+
+ColourStripes::ColourStripes(const QStringList& colours, QPoint origin, int stripeWidth, int height)
+    : m_origin(origin), m_stripeWidth(stripeWidth), m_height(height) {
+    QStringList args;
+    for (const QString& colour : colours)
+        args << QStringLiteral("-size") << QStringLiteral("%1x%2").arg(stripeWidth).arg(height)
+             << QStringLiteral("xc:%1").arg(colour);
+    const QString image = m_dir.path() + QStringLiteral("/stripes.png");
+    args << QStringLiteral("+append") << image;
+    if (runTool(QStringLiteral("convert"), args).exitCode != 0)
+        return;
+    const QString title = QStringLiteral("stripes-%1").arg(QCoreApplication::applicationPid());
+    m_display.start(QStringLiteral("display"),
+                    {QStringLiteral("-geometry"),
+                     QStringLiteral("+%1+%2").arg(origin.x()).arg(origin.y()),
+                     QStringLiteral("-title"), title, image});
+    // Shown once the window is mapped and painted.
+    m_shown = runTool(QStringLiteral("xdotool"),
+                      {QStringLiteral("search"), QStringLiteral("--sync"),
+                       QStringLiteral("--onlyvisible"), QStringLiteral("--name"), title},
+                      10000)
+                  .exitCode == 0;
+    QThread::msleep(300);
+}
+
+ColourStripes::~ColourStripes() {
+    m_display.terminate();
+    if (!m_display.waitForFinished(3000))
+        m_display.kill();
+}
+
+QPoint ColourStripes::centreOf(int index) const {
+    return m_origin + QPoint(index * m_stripeWidth + m_stripeWidth / 2, m_height / 2);
+}
+
+bool clickAt(QPoint point, int count) {
+    return runTool(QStringLiteral("xdotool"),
+                   {QStringLiteral("mousemove"), QString::number(point.x()),
+                    QString::number(point.y()), QStringLiteral("click"), QStringLiteral("--repeat"),
+                    QString::number(count), QStringLiteral("--delay"), QStringLiteral("20"),
+                    QStringLiteral("1")})
+               .exitCode == 0;
 }
 
 } // namespace testsupport

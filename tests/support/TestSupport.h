@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QDBusMessage>
 #include <QJsonObject>
+#include <QPoint>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -98,5 +99,32 @@ private:
 
 // ffprobe's JSON for a media file (format and streams).
 QJsonObject probe(const QString& path);
+
+} // namespace testsupport
+
+namespace testsupport {
+
+// A window of another X client (ImageMagick's display) showing vertical stripes of the given
+// colours, each `stripeWidth` pixels wide, with its top-left corner at `origin`.
+class ColourStripes {
+public:
+    ColourStripes(const QStringList& colours, QPoint origin = {200, 200}, int stripeWidth = 60,
+                  int height = 200);
+    ~ColourStripes();
+    bool isShown() const { return m_shown; }
+    // The centre of stripe `index` in root-window coordinates.
+    QPoint centreOf(int index) const;
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_display;
+    QPoint m_origin;
+    int m_stripeWidth;
+    int m_height;
+    bool m_shown = false;
+};
+
+// Left clicks with xdotool at a point of the screen.
+bool clickAt(QPoint point, int count = 1);
 
 } // namespace testsupport
