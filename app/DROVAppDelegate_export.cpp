@@ -109,8 +109,7 @@ bool saveRun(const Samples& samples, const QDateTime& startDate, const QDateTime
     const QString audioPath = QStringLiteral("%1/%2.m4a").arg(folder, baseName);
     const QString picturePath = QStringLiteral("%1/%2.png").arg(folder, baseName);
 
-    DROVAudioFileHelper::writeSamplesToFile(samples, audioPath);
-    const bool audioWritten = QFileInfo(audioPath).size() > 0;
+    const bool audioWritten = DROVAudioFileHelper::writeSamplesToFile(samples, audioPath);
     if (audioWritten &&
         !DROVHelper::setIconForPath(audioPath, DROVHelper::iconImageForSamples(samples, true)))
         qCWarning(lcApp) << "error setting icon file...";

@@ -5,7 +5,6 @@
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusVariant>
 
@@ -25,7 +24,15 @@ public:
 
 } // namespace
 
-class ApplicationAdaptor : public QDBusAbstractAdaptor, protected QDBusContext {
+// Errors are answered through the call's own message: a slot that takes the message as its
+// last argument may reply to it itself, which works in adaptors as well as in exported objects.
+static void replyWithError(const QDBusMessage& call, QDBusError::ErrorType type,
+                           const QString& text) {
+    call.setDelayedReply(true);
+    QDBusConnection::sessionBus().send(call.createErrorReply(type, text));
+}
+
+class ApplicationAdaptor : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Application")
 public:
@@ -37,20 +44,21 @@ public Q_SLOTS:
         Q_UNUSED(platformData);
         m_object->handler->activate();
     }
-    void Open(const QStringList& uris, const QVariantMap& platformData) {
+    void Open(const QStringList& uris, const QVariantMap& platformData, const QDBusMessage& call) {
         Q_UNUSED(uris);
         Q_UNUSED(platformData);
-        sendErrorReply(QDBusError::NotSupported, QStringLiteral("zwirl opens no files"));
+        replyWithError(call, QDBusError::NotSupported, QStringLiteral("zwirl opens no files"));
     }
     void ActivateAction(const QString& name, const QVariantList& parameter,
-                        const QVariantMap& platformData) {
+                        const QVariantMap& platformData, const QDBusMessage& call) {
         Q_UNUSED(platformData);
         QVariantList values;
         for (const QVariant& v : parameter)
             values << (v.canConvert<QDBusVariant>() ? v.value<QDBusVariant>().variant() : v);
         if (m_object->handler->activateAction(name, values) ==
             SessionBusHandler::Result::UnknownAction)
-            sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("unknown action: %1").arg(name));
+            replyWithError(call, QDBusError::InvalidArgs,
+                           QStringLiteral("unknown action: %1").arg(name));
     }
 
 private:

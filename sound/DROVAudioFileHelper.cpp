@@ -104,10 +104,10 @@ void DROVAudioFileHelper::storeWaveFromPhases(std::vector<float>& buffer) {
         thread.join();
 }
 
-void DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QString& filePath) {
+bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QString& filePath) {
     if (samples.empty()) {
         qCWarning(lcSound) << "no clicks to write to" << filePath;
-        return;
+        return false;
     }
     const QUrl url = QUrl::fromLocalFile(filePath);
     // The picture is drawn while the sound is rendered and encoded; it goes into the file after.
@@ -117,9 +117,10 @@ void DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QStri
 
     EAFWrite writer;
     // Failures of the open and the write are printed by the writer itself.
-    writer.openFileForWrite(url, kSampleRate, 1, 16, kAudioFileM4AType);
+    const OSStatus opened = writer.openFileForWrite(url, kSampleRate, 1, 16, kAudioFileM4AType);
     float* channels[] = {signal.data()};
-    writer.writeFloats(int64_t(signal.size()), channels);
+    const OSStatus written =
+        opened == noErr ? writer.writeFloats(int64_t(signal.size()), channels) : opened;
     std::vector<float>().swap(signal);
 
     const QByteArray artwork = artworkJob.get();
@@ -133,5 +134,6 @@ void DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QStri
         else
             qCWarning(lcSound, "audioErr: %d", int(status));
     }
-    writer.closeFile();
+    const OSStatus closed = writer.closeFile();
+    return opened == noErr && written == noErr && closed == noErr;
 }

@@ -16,8 +16,9 @@ public:
     // The pitch in Hz for the sum of a click's red, green and blue: 50 (black) to 3050 (white).
     static float newFreq(float s);
     // Renders `samples` and writes them to `filePath` (replacing a file there) as a 44100 Hz
-    // mono '.m4a'. An empty recording writes nothing.
-    static void writeSamplesToFile(const Samples& samples, const QString& filePath);
+    // mono '.m4a'. An empty recording writes nothing. True when the file was created, written
+    // and closed without a failure.
+    static bool writeSamplesToFile(const Samples& samples, const QString& filePath);
 
     // The frames of a recording of `count` clicks: count x 2205 in single precision, which
     // loses a frame or two beyond 2^24.

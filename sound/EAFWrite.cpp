@@ -121,7 +121,7 @@ OSStatus EAFWrite::openFileForWrite(const QUrl& inPath, double sr, int numChanne
     return noErr;
 }
 
-void EAFWrite::closeFile() {
+OSStatus EAFWrite::closeFile() {
     OSStatus status = noErr;
     if (mAfid)
         mAfid->optimize();
@@ -138,6 +138,7 @@ void EAFWrite::closeFile() {
         qCWarning(lcSound) << "the audio file was not finished cleanly, status" << status
                            << fourCharCodeString(uint32_t(status)).c_str();
     std::fflush(nullptr);
+    return status;
 }
 
 template <typename FillChannel>

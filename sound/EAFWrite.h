@@ -26,8 +26,9 @@ public:
     // Creates the file (replacing one that is there) and the converting writer on it.
     OSStatus openFileForWrite(const QUrl& inPath, double sr, int numChannels, int wordLength,
                               uint32_t type);
-    // Finishes the file: optimise, flush the converter, close. A second call does nothing.
-    void closeFile();
+    // Finishes the file: optimise, flush the converter, close. A second call does nothing and
+    // answers noErr; otherwise the first failure of the flush or the close.
+    OSStatus closeFile();
     // numFrames 16-bit samples from each channel's array; a null channel writes silence.
     // -1 for no array, no frames or no memory.
     OSStatus writeShorts(int64_t numFrames, int16_t** arrays);

@@ -124,7 +124,7 @@ void TestDROVAudioFileHelper::writesClippedTonesOfEveryClickIntoTheM4a() {
     Samples samples{kBlack, kWhite, kRed, {0.0, 0.5, 0.0}, {0.2, 0.3, 0.4}, {0.0, 0.0, 1.0}};
     for (int i = 0; i < 20; ++i)
         samples.push_back({i / 20.0, 1.0 - i / 20.0, (i % 3) / 3.0});
-    DROVAudioFileHelper::writeSamplesToFile(samples, path);
+    QVERIFY(DROVAudioFileHelper::writeSamplesToFile(samples, path));
 
     const QJsonObject stream = audiotest::audioStream(path);
     QCOMPARE(stream.value("codec_name").toString(), QString("aac"));
@@ -154,12 +154,15 @@ void TestDROVAudioFileHelper::replacesAFileAndIgnoresAnEmptyRecording() {
     QVERIFY(old.open(QIODevice::WriteOnly));
     old.write("not audio");
     old.close();
-    DROVAudioFileHelper::writeSamplesToFile({kWhite}, path);
+    QVERIFY(DROVAudioFileHelper::writeSamplesToFile({kWhite}, path));
     QCOMPARE(audiotest::audioStream(path).value("duration_ts").toInt(), 2205);
 
     const QString none = dir.filePath("none.m4a");
-    DROVAudioFileHelper::writeSamplesToFile({}, none);
+    QVERIFY(!DROVAudioFileHelper::writeSamplesToFile({}, none));
     QVERIFY(!QFileInfo::exists(none));
+
+    // A folder that is not there: the failure reaches the caller.
+    QVERIFY(!DROVAudioFileHelper::writeSamplesToFile({kWhite}, dir.filePath("missing/x.m4a")));
 }
 
 QTEST_MAIN(TestDROVAudioFileHelper)
