@@ -23,30 +23,6 @@ const QString kSaved = QStringLiteral("Saved your clicks to the desktop...");
 const QString kNotSaved = QStringLiteral("Could not save your clicks to the desktop...");
 
 // An xdg-open that records what it was asked to open, first on the application's PATH.
-class OpenRecorder {
-public:
-    OpenRecorder() {
-        QFile script(m_dir.path() + QStringLiteral("/xdg-open"));
-        script.open(QIODevice::WriteOnly);
-        script.write(QStringLiteral("#!/bin/sh\necho \"$@\" >> %1\n").arg(log()).toUtf8());
-        script.close();
-        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-    QString pathEntry() const {
-        return QStringLiteral("PATH=%1:%2").arg(m_dir.path(), qEnvironmentVariable("PATH"));
-    }
-    QStringList opened() const {
-        QFile file(log());
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
-    }
-
-private:
-    QString log() const { return m_dir.path() + QStringLiteral("/opened.log"); }
-    QTemporaryDir m_dir;
-};
-
 void storeRun(const TempHome& home, const QList<QList<double>>& samples, const QDateTime& start,
               const QDateTime& end) {
     QVariantList stored;
@@ -100,26 +76,6 @@ double pitchOf(const QVector<qint16>& pcm, qsizetype from, qsizetype count) {
     return crossings / 2.0 / (double(count) / 44100.0);
 }
 
-// The first stream of a probe's result with the given type ("audio"), or the attached picture.
-QJsonObject streamOf(const QJsonObject& probed, bool attachedPicture) {
-    for (const auto& s : probed.value(QStringLiteral("streams")).toArray()) {
-        const QJsonObject stream = s.toObject();
-        const bool isPicture = stream.value(QStringLiteral("disposition"))
-                                   .toObject()
-                                   .value(QStringLiteral("attached_pic"))
-                                   .toInt() == 1;
-        if (attachedPicture
-                ? isPicture
-                : stream.value(QStringLiteral("codec_type")).toString() == QLatin1String("audio"))
-            return stream;
-    }
-    return {};
-}
-
-QJsonObject audioStreamOf(const QJsonObject& probed) {
-    return streamOf(probed, false);
-}
-
 double expectedPitch(double r, double g, double b) {
     return 50.0 + 1000.0 * (r + g + b);
 }
@@ -169,7 +125,7 @@ private Q_SLOTS:
         // The audio: AAC, 44100 Hz, mono, exactly 50 ms per click, with its cover art.
         const QJsonObject probed = probe(audioPath);
         const QJsonObject sound = audioStreamOf(probed);
-        const QJsonObject cover = streamOf(probed, true);
+        const QJsonObject cover = attachedPictureOf(probed);
         QCOMPARE(sound.value(QStringLiteral("codec_name")).toString(), QStringLiteral("aac"));
         QCOMPARE(sound.value(QStringLiteral("sample_rate")).toString(), QStringLiteral("44100"));
         QCOMPARE(sound.value(QStringLiteral("channels")).toInt(), 1);

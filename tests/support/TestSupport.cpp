@@ -5,8 +5,10 @@
 #include <QDBusVariant>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <csignal>
@@ -251,6 +253,60 @@ bool clickAt(QPoint point, int count) {
                     QString::number(count), QStringLiteral("--delay"), QStringLiteral("20"),
                     QStringLiteral("1")})
                .exitCode == 0;
+}
+
+OpenRecorder::OpenRecorder() {
+    QFile script(m_dir.path() + QStringLiteral("/xdg-open"));
+    if (script.open(QIODevice::WriteOnly))
+        script.write(QStringLiteral("#!/bin/sh\necho \"$@\" >> '%1'\n").arg(log()).toUtf8());
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+QString OpenRecorder::pathEntry() const {
+    return QStringLiteral("PATH=%1:%2").arg(m_dir.path(), qEnvironmentVariable("PATH"));
+}
+
+QStringList OpenRecorder::opened() const {
+    QFile file(log());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+}
+
+namespace {
+
+QJsonObject firstStream(const QJsonObject& probed,
+                        const std::function<bool(const QJsonObject&)>& wanted) {
+    for (const auto& s : probed.value(QStringLiteral("streams")).toArray())
+        if (wanted(s.toObject()))
+            return s.toObject();
+    return {};
+}
+
+} // namespace
+
+QJsonObject audioStreamOf(const QJsonObject& probed) {
+    return firstStream(probed, [](const QJsonObject& stream) {
+        return stream.value(QStringLiteral("codec_type")).toString() == QLatin1String("audio");
+    });
+}
+
+QJsonObject attachedPictureOf(const QJsonObject& probed) {
+    return firstStream(probed, [](const QJsonObject& stream) {
+        return stream.value(QStringLiteral("disposition"))
+                   .toObject()
+                   .value(QStringLiteral("attached_pic"))
+                   .toInt() == 1;
+    });
+}
+
+QStringList visibleWindowsNamed(const QString& name) {
+    const ToolResult found = runTool(
+        QStringLiteral("xdotool"),
+        {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+         QStringLiteral("^%1$").arg(QRegularExpression::escape(name))});
+    return QString::fromUtf8(found.out).split(u'\n', Qt::SkipEmptyParts);
 }
 
 } // namespace testsupport

@@ -99,6 +99,9 @@ private:
 
 // ffprobe's JSON for a media file (format and streams).
 QJsonObject probe(const QString& path);
+// The audio stream and the attached picture of a probe's result; empty when there is none.
+QJsonObject audioStreamOf(const QJsonObject& probed);
+QJsonObject attachedPictureOf(const QJsonObject& probed);
 
 } // namespace testsupport
 
@@ -126,5 +129,21 @@ private:
 
 // Left clicks with xdotool at a point of the screen.
 bool clickAt(QPoint point, int count = 1);
+
+// An xdg-open that records what it was asked to open; pathEntry() puts it first on the
+// application's PATH (AppInstance::start's extra environment).
+class OpenRecorder {
+public:
+    OpenRecorder();
+    QString pathEntry() const;
+    QStringList opened() const;
+
+private:
+    QString log() const { return m_dir.path() + QStringLiteral("/opened.log"); }
+    QTemporaryDir m_dir;
+};
+
+// The X windows of the desktop that are mapped and carry exactly this name.
+QStringList visibleWindowsNamed(const QString& name);
 
 } // namespace testsupport
