@@ -117,7 +117,10 @@ void DROVAppDelegate::showAbout() {
     about->setIconPixmap(QApplication::windowIcon().pixmap(96, 96));
     about->setText(QStringLiteral("<b>zwirl</b> %1").arg(QApplication::applicationVersion()));
     about->setInformativeText(
-        QStringLiteral("Turns your mouse clicks into a sound and a picture.\n© Tolvarek"));
+        QStringLiteral("Turns your mouse clicks into a sound and a picture, saved in the zwirl "
+                       "folder on your desktop.\n\n© Tolvarek"));
+    // Room for the text beside the icon instead of a narrow column.
+    about->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_informativelabel { min-width: 280px; }"));
     about->setStandardButtons(QMessageBox::Ok);
     about->setWindowFlag(Qt::WindowStaysOnTopHint);
     about->show();
