@@ -46,6 +46,17 @@ bool statusItemWindowHidden() {
     });
 }
 
+// Where the tray menu opens: beside the icon, towards the middle of the screen, as a panel's
+// menus do, so that it does not cover the icon; at the pointer when the icon's place is unknown.
+QPoint menuPosition(const QRect& icon, const QMenu* menu) {
+    if (!icon.isValid())
+        return QCursor::pos();
+    const QScreen* screen = QGuiApplication::screenAt(icon.center());
+    const bool below = !screen || icon.center().y() < screen->geometry().center().y();
+    return below ? icon.bottomLeft() + QPoint(0, 1)
+                 : icon.topLeft() - QPoint(0, menu->sizeHint().height());
+}
+
 } // namespace
 
 QMenu* DROVAppDelegate::statusMenu() const {
@@ -64,9 +75,9 @@ void DROVAppDelegate::setupStatusItem() {
         _statusItem->setContextMenu(menu);
         // A left click opens the menu as a right click does: the icon has no action of its own.
         connect(_statusItem, &QSystemTrayIcon::activated, menu,
-                [menu](QSystemTrayIcon::ActivationReason reason) {
+                [item = _statusItem, menu](QSystemTrayIcon::ActivationReason reason) {
                     if (reason == QSystemTrayIcon::Trigger)
-                        menu->popup(QCursor::pos());
+                        menu->popup(menuPosition(item->geometry(), menu));
                 });
     }
     _statusItem->show();
