@@ -28,10 +28,6 @@ namespace {
 
 const QString kAppClass = QStringLiteral("zwirl");
 const QSize kMainWindowSize(300, 400);
-// Where the interface file puts the start and the how-to buttons, in window coordinates.
-const QRect kStartButton(60, 226, 180, 46);
-const QRect kHowToButton(60, 292, 180, 30);
-const QRect kBackTextButton(60, 362, 180, 24);
 // A corner of the screen that no window of the test covers, to park the pointer in.
 const QPoint kParkingSpot(5, 795);
 const int kWait = 20000;
@@ -214,52 +210,68 @@ QImage settledImage(const QRect& area) {
     return settled;
 }
 
-// The start button as the installed interface file draws it with each of its titles, taken from
-// a window of this process shown off the screen, with the application's bundle.
-class ButtonTitles {
+// The main window as the installed interface file lays it out and draws it, loaded in this process
+// with the application's bundle into a window that is never put on the screen: where its buttons
+// are, and how the start button looks with each of its titles.
+class ReferenceWindow {
 public:
-    ButtonTitles() {
+    ReferenceWindow() {
         const QString prefix = QFileInfo(installedBinary())
                                    .absoluteDir()
                                    .absoluteFilePath(QStringLiteral("../share/zwirl"));
         const Bundle bundle(installedBinary(), QDir::cleanPath(prefix));
-        auto controller =
+        m_controller =
             DROVMainWindowController::create(QStringLiteral("DROVMainWindowController"), bundle);
-        QWidget* window = controller->window();
-        if (!window || !controller->buttonStart())
+        m_window = m_controller->window();
+        if (!m_window || !m_controller->buttonStart())
             return;
-        window->setAttribute(Qt::WA_DontShowOnScreen);
-        window->show();
+        m_window->setAttribute(Qt::WA_DontShowOnScreen);
+        m_window->show();
+        const QRect start = buttonRect(QStringLiteral("buttonStart"));
         for (const QString& title : {QStringLiteral("Start"), QStringLiteral("Stop tracking"),
                                      QStringLiteral("Saving to desktop...")}) {
-            controller->buttonStart()->setText(title);
-            m_images[title] =
-                window->grab(kStartButton).toImage().convertToFormat(QImage::Format_RGB32);
+            m_controller->buttonStart()->setText(title);
+            m_titles[title] = m_window->grab(start).toImage().convertToFormat(QImage::Format_RGB32);
         }
-        window->hide();
+        m_controller->checkButtonTitle();
     }
 
-    bool isValid() const { return m_images.size() == 3; }
-    QStringList titles() const { return m_images.keys(); }
-    QImage image(const QString& title) const { return m_images.value(title); }
+    bool isValid() const { return m_titles.size() == 3; }
+    QStringList titles() const { return m_titles.keys(); }
+    QImage titleImage(const QString& title) const { return m_titles.value(title); }
+
+    // The button's place in window coordinates; empty when the file has no such button.
+    QRect buttonRect(const QString& name) const {
+        const QWidget* button = m_window ? m_window->findChild<QWidget*>(name) : nullptr;
+        return button ? QRect(button->mapTo(m_window, QPoint()), button->size()) : QRect();
+    }
 
     // The title whose drawing is clearly the nearest to `shot`; empty when none is.
     QString titleShownIn(const QImage& shot) const {
         QList<QPair<double, QString>> ranked;
-        for (auto it = m_images.cbegin(); it != m_images.cend(); ++it)
+        for (auto it = m_titles.cbegin(); it != m_titles.cend(); ++it)
             ranked.append({difference(shot, it.value()), it.key()});
         std::sort(ranked.begin(), ranked.end());
         const bool clear = ranked[0].first < 4.0 && ranked[0].first * 3.0 < ranked[1].first;
         return clear ? ranked[0].second : QString();
     }
 
-private:
-    QMap<QString, QImage> m_images;
-};
+    // The start button's title as `window` on the screen shows it.
+    QString startButtonTitle(const XWindow& window) const {
+        return titleShownIn(grabScreen(
+            buttonRect(QStringLiteral("buttonStart")).translated(window.rect.topLeft())));
+    }
 
-QString startButtonTitle(const ButtonTitles& titles, const XWindow& window) {
-    return titles.titleShownIn(grabScreen(kStartButton.translated(window.rect.topLeft())));
-}
+    // The centre of the named button of `window` on the screen.
+    QPoint centreOf(const XWindow& window, const QString& name) const {
+        return window.rect.topLeft() + buttonRect(name).center();
+    }
+
+private:
+    std::shared_ptr<DROVMainWindowController> m_controller;
+    QWidget* m_window = nullptr;
+    QMap<QString, QImage> m_titles;
+};
 
 QRect screenRect() {
     return QGuiApplication::primaryScreen()->geometry();
@@ -409,6 +421,8 @@ private Q_SLOTS:
     }
 
     void windowPagesSwapAndComeBack() {
+        const ReferenceWindow reference;
+        QVERIFY(reference.isValid());
         TempHome home;
         AppInstance app(home);
         QVERIFY(app.start());
@@ -421,7 +435,7 @@ private Q_SLOTS:
         QCOMPARE(QColor(menuPage.pixel(2, 190)), QColor(Qt::white));
         saveScreenshot(menuPage, QStringLiteral("main-window.png"));
 
-        QVERIFY(clickAndPark(window->rect.topLeft() + kHowToButton.center()));
+        QVERIFY(clickAndPark(reference.centreOf(*window, QStringLiteral("buttonHowTo"))));
         QImage howTo;
         QVERIFY(waitFor(
             [&] {
@@ -433,18 +447,18 @@ private Q_SLOTS:
         saveScreenshot(howTo, QStringLiteral("how-to.png"));
 
         // Back: the menu page as it was.
-        QVERIFY(clickAndPark(window->rect.topLeft() + kBackTextButton.center()));
+        QVERIFY(clickAndPark(reference.centreOf(*window, QStringLiteral("buttonBackText"))));
         QVERIFY2(waitFor([&] { return settledImage(window->rect) == menuPage; }, kWait),
                  "the menu page did not come back as it was");
         QVERIFY(app.stop(SIGTERM));
     }
 
     void startAndStopWithTheWindowsButton() {
-        const ButtonTitles titles;
-        QVERIFY(titles.isValid());
+        const ReferenceWindow reference;
+        QVERIFY(reference.isValid());
         // The titles tell themselves apart, or reading them off the screen proves nothing.
-        for (const QString& title : titles.titles())
-            QCOMPARE(titles.titleShownIn(titles.image(title)), title);
+        for (const QString& title : reference.titles())
+            QCOMPARE(reference.titleShownIn(reference.titleImage(title)), title);
 
         ColourStripes stripes({QStringLiteral("#ff0000"), QStringLiteral("#00ff00")},
                               QPoint(60, 560), 60, 120);
@@ -454,10 +468,10 @@ private Q_SLOTS:
         QVERIFY(app.start());
         std::optional<XWindow> window;
         QVERIFY(waitFor([&] { return bool(window = mainWindow()); }, kWait));
-        QVERIFY(waitFor([&] { return startButtonTitle(titles, *window) == "Start"; }, kWait));
+        QVERIFY(waitFor([&] { return reference.startButtonTitle(*window) == "Start"; }, kWait));
 
         // Start: the window fades out and goes, and only then the run begins.
-        QVERIFY(clickAndPark(window->rect.topLeft() + kStartButton.center()));
+        QVERIFY(clickAndPark(reference.centreOf(*window, QStringLiteral("buttonStart"))));
         bool windowGoneWhenTracking = false;
         QVERIFY2(waitFor(
                      [&] {
@@ -481,19 +495,20 @@ private Q_SLOTS:
         QVERIFY(parkPointer());
         QString shown;
         QVERIFY2(
-            waitFor([&] { return (shown = startButtonTitle(titles, *window)) == "Stop tracking"; },
-                    kWait),
+            waitFor(
+                [&] { return (shown = reference.startButtonTitle(*window)) == "Stop tracking"; },
+                kWait),
             qPrintable(QStringLiteral("the button reads \"%1\"").arg(shown)));
 
         // Stop: the run ends at once, "Saving to desktop..." shows for a second, then "Start".
         QElapsedTimer sinceClick;
         sinceClick.start();
-        QVERIFY(clickAndPark(window->rect.topLeft() + kStartButton.center()));
+        QVERIFY(clickAndPark(reference.centreOf(*window, QStringLiteral("buttonStart"))));
         QVERIFY(waitFor([] { return !AppInstance::isTracking(); }, kWait));
         bool sawSaving = false;
         QVERIFY2(waitFor(
                      [&] {
-                         shown = startButtonTitle(titles, *window);
+                         shown = reference.startButtonTitle(*window);
                          sawSaving = sawSaving || shown == "Saving to desktop...";
                          return shown == "Start";
                      },
