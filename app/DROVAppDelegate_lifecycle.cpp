@@ -98,13 +98,19 @@ void DROVAppDelegate::storeRunForNextLaunch(const Samples& run, const QDateTime&
                                             const QDateTime& end) {
     auto& defaults = UserDefaults::standardUserDefaults();
     // A run kept earlier in this session (its export failed) goes first, so nothing is lost.
-    const std::optional<Samples> kept = validSamples(defaults.objectForKey(kQuitKeySamples));
+    const QVariant keptValue = defaults.objectForKey(kQuitKeySamples);
+    const std::optional<Samples> kept =
+        keptValue.isValid() ? validSamples(keptValue) : std::nullopt;
     const QDateTime keptStart = defaults.objectForKey(kQuitKeyStartDate).toDateTime();
     QVariantList stored;
     stored.reserve(qsizetype((kept ? kept->size() : 0) + run.size()));
-    for (const Samples* part : {kept ? &*kept : nullptr, &run})
-        for (const ClickSample& sample : part ? *part : Samples())
+    const auto append = [&stored](const Samples& part) {
+        for (const ClickSample& sample : part)
             stored.append(QVariant(QVariantList{sample[0], sample[1], sample[2]}));
+    };
+    if (kept)
+        append(*kept);
+    append(run);
     defaults.setObject(stored, kQuitKeySamples);
     defaults.setObject(kept && keptStart.isValid() ? keptStart : start, kQuitKeyStartDate);
     defaults.setObject(end, kQuitKeyEndDate);

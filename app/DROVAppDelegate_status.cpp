@@ -17,8 +17,6 @@
 #include <QScreen>
 #include <QSystemTrayIcon>
 
-#include <algorithm>
-
 namespace {
 
 QIcon statusImage(bool active) {
@@ -35,15 +33,6 @@ QPoint centredOrigin(const QWidget* window) {
     const QSize size = window->frameGeometry().size();
     return {area.x() + int(area.width() * 0.5 - size.width() * 0.5),
             area.y() + int(area.height() * 0.5 - size.height() * 0.5)};
-}
-
-// Whether hiding the application took the tray icon's embedded window off the panel: the
-// platform hides every top-level window, and the panel does not take an unmapped icon back.
-bool statusItemWindowHidden() {
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    return std::any_of(windows.cbegin(), windows.cend(), [](const QWidget* window) {
-        return window->objectName() == QLatin1String("QSystemTrayIconSys") && window->isHidden();
-    });
 }
 
 // Where the tray menu opens: beside the icon, towards the middle of the screen, as a panel's
@@ -88,11 +77,6 @@ void DROVAppDelegate::changedStatusActive(bool active) {
     if (!_statusItem)
         return;
     _statusItem->setIcon(statusImage(active));
-    // The icon belongs to the panel, not to the windows the application hides: dock it anew.
-    if (_statusItem->isVisible() && statusItemWindowHidden()) {
-        _statusItem->hide();
-        _statusItem->show();
-    }
 }
 
 void DROVAppDelegate::updateStatusToolTip() {

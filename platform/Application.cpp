@@ -7,6 +7,11 @@
 namespace {
 ApplicationDelegate* g_delegate = nullptr;
 QList<QPointer<QWidget>> g_hiddenWindows;
+// The tray icon's window belongs to the panel, not to the windows a hidden application takes off
+// the screen; a panel does not take an icon back once its window was unmapped.
+bool isTrayIconWindow(const QWidget* window) {
+    return window->objectName() == QLatin1String("QSystemTrayIconSys");
+}
 } // namespace
 
 void Application::setDelegate(ApplicationDelegate* delegate) {
@@ -19,7 +24,7 @@ ApplicationDelegate* Application::delegate() {
 
 void Application::hide() {
     for (QWidget* window : QApplication::topLevelWidgets()) {
-        if (window->isVisible() && window->isWindow()) {
+        if (window->isVisible() && window->isWindow() && !isTrayIconWindow(window)) {
             g_hiddenWindows.append(window);
             window->hide();
         }
