@@ -7,6 +7,7 @@
 // Run inside the test desktop (notifications, tray, custom icons):
 //
 //   tests/desktop.sh -- build/bin/bench_exportJob [repetitions=5] [clicks=9999]
+#include "RecordingSignal.h"
 #include "app/DROVAppDelegate.h"
 #include "platform/Application.h"
 #include "platform/UserDefaults.h"
@@ -33,6 +34,9 @@
 
 namespace {
 
+using bench::randomClicks;
+using bench::sixteenBitSignal;
+
 using Clock = std::chrono::steady_clock;
 constexpr char kChildOption[] = "--export-once";
 constexpr char kResultTag[] = "RESULT";
@@ -46,27 +50,6 @@ struct Measurement {
     // submitted (it also sets up the tray icon while the job runs).
     double launchCallSeconds = 0;
 };
-
-Samples randomClicks(int count) {
-    std::mt19937 random(20240607);
-    std::uniform_real_distribution<double> component(0.0, 1.0);
-    Samples samples;
-    for (int i = 0; i < count; ++i)
-        samples.push_back({component(random), component(random), component(random)});
-    return samples;
-}
-
-// What the writer hands to the encoder: the rendered values after its clipping.
-std::vector<int16_t> sixteenBitSignal(const Samples& samples) {
-    const std::vector<float> rendered = DROVAudioFileHelper::renderSignal(samples);
-    std::vector<int16_t> signal(rendered.size());
-    for (size_t i = 0; i < rendered.size(); ++i) {
-        float x = rendered[i];
-        x = double(x) > 0.999 ? 0.999f : (x < -1.0f ? -1.0f : x);
-        signal[i] = int16_t(x * 32768.0f);
-    }
-    return signal;
-}
 
 double cpuSecondsOf(const rusage& usage) {
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +

@@ -5,6 +5,7 @@
 // signal and the pitch of every 50 ms segment.
 //
 //   sound_writeSamplesToFile [repetitions=5] [clicks=9999]
+#include "RecordingSignal.h"
 #include "sound/DROVAudioFileHelper.h"
 
 #include <QCoreApplication>
@@ -23,28 +24,10 @@
 
 namespace {
 
+using bench::randomClicks;
+using bench::sixteenBitSignal;
+
 using Clock = std::chrono::steady_clock;
-
-Samples randomClicks(int count) {
-    std::mt19937 random(20240607);
-    std::uniform_real_distribution<double> component(0.0, 1.0);
-    Samples samples;
-    for (int i = 0; i < count; ++i)
-        samples.push_back({component(random), component(random), component(random)});
-    return samples;
-}
-
-// What the writer hands to the encoder: the rendered values after its clipping.
-std::vector<int16_t> sixteenBitSignal(const Samples& samples) {
-    const std::vector<float> rendered = DROVAudioFileHelper::renderSignal(samples);
-    std::vector<int16_t> signal(rendered.size());
-    for (size_t i = 0; i < rendered.size(); ++i) {
-        float x = rendered[i];
-        x = double(x) > 0.999 ? 0.999f : (x < -1.0f ? -1.0f : x);
-        signal[i] = int16_t(x * 32768.0f);
-    }
-    return signal;
-}
 
 bool run(const QString& program, const QStringList& args, QByteArray* out = nullptr) {
     QProcess process;

@@ -1,0 +1,16 @@
+#pragma once
+// The recording the sound benchmarks work on, and the 16-bit signal the writer encodes from it.
+
+#include "services/ClickSample.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace bench {
+
+// `count` clicks of random colours, the same ones in every run.
+Samples randomClicks(int count);
+// What the writer hands to the encoder: the rendered values after its clipping.
+std::vector<int16_t> sixteenBitSignal(const Samples& samples);
+
+} // namespace bench
