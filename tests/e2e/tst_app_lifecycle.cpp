@@ -163,6 +163,29 @@ private Q_SLOTS:
         QVERIFY(app.stop(SIGTERM));
     }
 
+    void aLaunchTakesDownTheNotificationsOfAnEarlierProcess() {
+        const auto displayed = [] {
+            return runTool(QStringLiteral("dunstctl"),
+                           {QStringLiteral("count"), QStringLiteral("displayed")})
+                .out.trimmed()
+                .toInt();
+        };
+        runTool(QStringLiteral("dunstctl"), {QStringLiteral("close-all")});
+        TempHome home;
+        {
+            AppInstance killed(home);
+            QVERIFY(killed.start());
+            AppInstance::action(QStringLiteral("start"));
+            QVERIFY(waitFor([&] { return displayed() >= 1; }, 5000));
+            QVERIFY(killed.stop(SIGKILL)); // gone without taking anything down
+        }
+        QVERIFY(displayed() >= 1);
+        AppInstance app(home);
+        QVERIFY(app.start());
+        QVERIFY(waitFor([&] { return displayed() == 0; }, 5000));
+        QVERIFY(app.stop(SIGTERM));
+    }
+
     void corruptStoredSamplesAreDropped() {
         TempHome home;
         {
