@@ -99,6 +99,7 @@ private:
     static void storeRunForNextLaunch(const Samples& samples, const QDateTime& start,
                                       const QDateTime& end);
     void tellUserAboutWaylandOnce();
+    void waitForExportJobs();
 
     DROVDebugWindowController* _debugWindow = nullptr;
     EventMonitor* _monitorLeftMouseDown = nullptr;

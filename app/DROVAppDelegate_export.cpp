@@ -151,7 +151,9 @@ void DROVAppDelegate::stopTrackingAndNotify(bool notify, std::function<void()> b
             if (finished && block)
                 Dispatch::mainSync(block);
             --_runningExportJobs;
-            Dispatch::mainAsync([this] { updateStatusToolTip(); });
+            // Dropped if the delegate is gone by then.
+            QMetaObject::invokeMethod(this, &DROVAppDelegate::updateStatusToolTip,
+                                      Qt::QueuedConnection);
         });
 }
 

@@ -22,7 +22,10 @@ const QString DROVAppDelegate::kStartupKey = QStringLiteral("de.tolvarek.zwirl.s
 
 DROVAppDelegate::DROVAppDelegate(QObject* parent) : QObject(parent) {}
 
-DROVAppDelegate::~DROVAppDelegate() = default;
+// Export jobs work on the delegate's state: it outlives them.
+DROVAppDelegate::~DROVAppDelegate() {
+    waitForExportJobs();
+}
 
 void DROVAppDelegate::applicationDidFinishLaunching() {
     auto* center = UserNotificationCenter::defaultUserNotificationCenter();
@@ -86,8 +89,12 @@ void DROVAppDelegate::applicationWillTerminate() {
         if (!samples.empty())
             storeRunForNextLaunch(samples, _startTime, QDateTime::currentDateTime());
     }
-    // An export job that is still writing must finish, or its files are left half-written. Its
-    // last step runs on the main thread, so the main thread keeps serving events meanwhile.
+    // An export job that is still writing must finish, or its files are left half-written.
+    waitForExportJobs();
+}
+
+// A job's last step runs on the main thread, so the main thread keeps serving events meanwhile.
+void DROVAppDelegate::waitForExportJobs() {
     QEventLoop loop;
     while (isExporting())
         loop.processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::ExcludeUserInputEvents, 50);

@@ -1,12 +1,16 @@
 // The delegate's own decisions, in process: which stored clicks a restored run keeps and what
 // the click-limit alert says.
 #include "app/DROVAppDelegate.h"
+#include "ui/DROVMainWindowController.h"
 
 #include "support/TestSupport.h"
 
 #include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 #include <QtTest>
+
+#include <algorithm>
 
 class TestDROVAppDelegate : public QObject {
     Q_OBJECT
@@ -30,6 +34,47 @@ private Q_SLOTS:
         QVERIFY(!DROVAppDelegate::validSamples(QVariantList{QStringLiteral("x"), 3}));
         QVERIFY(!DROVAppDelegate::validSamples(QVariantList{}));
         QVERIFY(!DROVAppDelegate::validSamples(QStringLiteral("not a list")));
+    }
+
+    void startFadesTheWindowOutThenTracks() {
+        DROVAppDelegate delegate;
+        delegate.showWindow();
+        QVERIFY(delegate.mainWindowController());
+        QPointer<QWidget> window = delegate.mainWindowController()->window();
+        QVERIFY(window && window->isVisible());
+
+        delegate.controllerStartAction();
+        delegate.controllerStartAction(); // a second press during the fade changes nothing
+        QVERIFY(delegate.isStarting());
+        QVERIFY(!delegate.isTracking());
+        QList<double> opacities;
+        QVERIFY(testsupport::waitFor(
+            [&] {
+                if (window)
+                    opacities << window->windowOpacity();
+                return delegate.isTracking();
+            },
+            5000));
+        QVERIFY(!delegate.isStarting());
+        QVERIFY(!delegate.mainWindowController());
+        QVERIFY(!window || !window->isVisible());
+        // The window faded: it went down step by step, never back up.
+        QVERIFY(std::any_of(opacities.cbegin(), opacities.cend(),
+                            [](double o) { return o > 0.0 && o < 1.0; }));
+        QVERIFY(std::is_sorted(opacities.crbegin(), opacities.crend()));
+        delegate.controllerStopAction();
+        QVERIFY(!delegate.isTracking());
+    }
+
+    void closingTheWindowDuringTheFadeStillStartsTheRun() {
+        DROVAppDelegate delegate;
+        delegate.showWindow();
+        delegate.controllerStartAction();
+        delegate.showWindow(); // the window's toggle closes it while it fades
+        QVERIFY(!delegate.mainWindowController());
+        QVERIFY(testsupport::waitFor([&] { return delegate.isTracking(); }, 5000));
+        QVERIFY(!delegate.isStarting());
+        delegate.controllerStopAction();
     }
 
     void theClickLimitAlertNamesTheAppAndTheLimit() {
