@@ -74,9 +74,8 @@ void DROVAppDelegate::setupStatusItem() {
 }
 
 void DROVAppDelegate::changedStatusActive(bool active) {
-    if (!_statusItem)
-        return;
-    _statusItem->setIcon(statusImage(active));
+    if (_statusItem)
+        _statusItem->setIcon(statusImage(active));
 }
 
 void DROVAppDelegate::updateStatusToolTip() {
