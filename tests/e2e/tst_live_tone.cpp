@@ -6,11 +6,8 @@
 #include <QDir>
 #include <QtTest>
 
-#include <algorithm>
 #include <cmath>
 #include <csignal>
-#include <cstring>
-#include <vector>
 
 using namespace testsupport;
 
@@ -22,112 +19,25 @@ constexpr int kWindowMs = 600;
 constexpr int kChangeTimeoutMs = 10000;
 const QString kNoOutput = QStringLiteral("Can't find default output");
 
-// Records the null sink's monitor as 16-bit mono for as long as it lives.
-class SinkRecorder {
-public:
-    ~SinkRecorder() {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-
-    bool start() {
-        m_process.start(QStringLiteral("parecord"),
-                        {QStringLiteral("--device=zwirl_null.monitor"), QStringLiteral("--raw"),
-                         QStringLiteral("--format=s16le"), QStringLiteral("--rate=44100"),
-                         QStringLiteral("--channels=1"), QStringLiteral("--latency-msec=20")});
-        if (!m_process.waitForStarted(5000))
-            return false;
-        // The sink renders ahead of the silent stream at first; wait until samples flow.
-        std::size_t received = 0;
-        return waitFor(
-            [&] {
-                received += take().size();
-                return received > std::size_t(kRate / 20);
-            },
-            8000);
-    }
-
-    // The next kWindowMs of what reached the sink.
-    std::vector<qint16> window() {
-        take();
-        QTest::qWait(kWindowMs);
-        return take();
-    }
-
-private:
-    std::vector<qint16> take() {
-        m_pending += m_process.readAllStandardOutput();
-        const qsizetype whole = m_pending.size() / 2;
-        std::vector<qint16> samples(static_cast<std::size_t>(whole));
-        std::memcpy(samples.data(), m_pending.constData(), std::size_t(whole) * 2);
-        m_pending.remove(0, whole * 2);
-        return samples;
-    }
-
-    QProcess m_process;
-    QByteArray m_pending;
-};
-
-struct Heard {
-    std::size_t count = 0;
-    double pitch = 0; // Hz, from the median period between rising zero crossings
-    double peak = 0;  // of full scale
-    double rms = 0;   // of full scale
-};
-
-Heard listen(const std::vector<qint16>& samples) {
-    Heard heard;
-    heard.count = samples.size();
-    std::vector<double> crossings;
-    double sumOfSquares = 0;
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        const double x = samples[i] / 32768.0;
-        heard.peak = std::max(heard.peak, std::abs(x));
-        sumOfSquares += x * x;
-        if (i > 0 && samples[i - 1] < 0 && samples[i] >= 0) {
-            const double a = samples[i - 1], b = samples[i];
-            crossings.push_back(double(i - 1) + a / (a - b));
-        }
-    }
-    heard.rms = samples.empty() ? 0 : std::sqrt(sumOfSquares / double(samples.size()));
-    std::vector<double> periods;
-    for (std::size_t i = 1; i < crossings.size(); ++i)
-        periods.push_back(crossings[i] - crossings[i - 1]);
-    if (periods.size() >= 10) {
-        std::nth_element(periods.begin(), periods.begin() + qsizetype(periods.size() / 2),
-                         periods.end());
-        heard.pitch = kRate / periods[periods.size() / 2];
-    }
-    return heard;
-}
-
-QString describe(const Heard& heard) {
-    return QStringLiteral("%1 Hz, peak %2, rms %3, %4 samples")
-        .arg(heard.pitch)
-        .arg(heard.peak)
-        .arg(heard.rms)
-        .arg(heard.count);
-}
-
 // A whole window of a sine at `hz` and a quarter of full scale.
-bool isTone(const Heard& heard, double hz) {
+bool isTone(const HeardSound& heard, double hz) {
     return heard.count > std::size_t(kRate * kWindowMs / 1000 / 2) &&
            std::abs(heard.pitch - hz) < 2.0 && heard.peak > 0.22 && heard.peak < 0.28 &&
            std::abs(heard.rms - 0.25 / std::sqrt(2.0)) < 0.02;
 }
 
-bool isSilence(const Heard& heard) {
+bool isSilence(const HeardSound& heard) {
     return heard.count > std::size_t(kRate * kWindowMs / 1000 / 2) && heard.peak < 0.001;
 }
 
 // Listens window after window until one satisfies `expected`; the last one heard is left in
 // `heard` for the failure message.
-bool hearsWithin(SinkRecorder& recorder, const std::function<bool(const Heard&)>& expected,
-                 Heard& heard) {
+bool hearsWithin(SinkRecorder& recorder, const std::function<bool(const HeardSound&)>& expected,
+                 HeardSound& heard) {
     QElapsedTimer clock;
     clock.start();
     do {
-        heard = listen(recorder.window());
+        heard = hear(recorder.recordFor(kWindowMs));
         if (expected(heard))
             return true;
     } while (clock.elapsed() < kChangeTimeoutMs);
@@ -136,15 +46,15 @@ bool hearsWithin(SinkRecorder& recorder, const std::function<bool(const Heard&)>
 
 #define VERIFY_HEARS_TONE(recorder, hz)                                                            \
     do {                                                                                           \
-        Heard heard_;                                                                              \
+        HeardSound heard_;                                                                         \
         QVERIFY2(hearsWithin(                                                                      \
-                     recorder, [](const Heard& h) { return isTone(h, hz); }, heard_),              \
+                     recorder, [](const HeardSound& h) { return isTone(h, hz); }, heard_),         \
                  qPrintable(QStringLiteral("want %1 Hz: ").arg(hz) + describe(heard_)));           \
     } while (false)
 
 #define VERIFY_HEARS_SILENCE(recorder)                                                             \
     do {                                                                                           \
-        Heard heard_;                                                                              \
+        HeardSound heard_;                                                                         \
         QVERIFY2(hearsWithin(recorder, isSilence, heard_),                                         \
                  qPrintable(QStringLiteral("want silence: ") + describe(heard_)));                 \
     } while (false)

@@ -10,8 +10,12 @@
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QThread>
+#include <QtTest>
 
+#include <algorithm>
+#include <cmath>
 #include <csignal>
+#include <cstring>
 
 namespace testsupport {
 
@@ -299,6 +303,78 @@ QJsonObject attachedPictureOf(const QJsonObject& probed) {
                    .value(QStringLiteral("attached_pic"))
                    .toInt() == 1;
     });
+}
+
+SinkRecorder::~SinkRecorder() {
+    m_process.kill();
+    m_process.waitForFinished(5000);
+}
+
+bool SinkRecorder::start() {
+    m_process.start(QStringLiteral("parecord"),
+                    {QStringLiteral("--device=zwirl_null.monitor"), QStringLiteral("--raw"),
+                     QStringLiteral("--format=float32le"), QStringLiteral("--channels=1"),
+                     QStringLiteral("--rate=44100"), QStringLiteral("--latency-msec=20")});
+    if (!m_process.waitForStarted(5000))
+        return false;
+    // The sink renders ahead of the desktop's silent stream at first, then follows the
+    // recorder's short latency; samples flow steadily from then on.
+    std::size_t received = 0;
+    return waitFor(
+        [&] {
+            received += take().size();
+            return received > 44100 / 20;
+        },
+        8000);
+}
+
+std::vector<float> SinkRecorder::recordFor(int ms) {
+    take();
+    QTest::qWait(ms);
+    return take();
+}
+
+std::vector<float> SinkRecorder::take() {
+    m_pending += m_process.readAllStandardOutput();
+    const qsizetype whole = m_pending.size() / qsizetype(sizeof(float));
+    std::vector<float> samples(static_cast<std::size_t>(whole));
+    std::memcpy(samples.data(), m_pending.constData(), std::size_t(whole) * sizeof(float));
+    m_pending.remove(0, whole * qsizetype(sizeof(float)));
+    return samples;
+}
+
+HeardSound hear(const std::vector<float>& samples) {
+    HeardSound heard;
+    heard.count = samples.size();
+    std::vector<double> crossings;
+    double sumOfSquares = 0;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const double x = samples[i];
+        heard.peak = std::max(heard.peak, std::abs(x));
+        sumOfSquares += x * x;
+        if (i > 0 && samples[i - 1] < 0 && samples[i] >= 0) {
+            const double a = samples[i - 1];
+            crossings.push_back(double(i - 1) + a / (a - x));
+        }
+    }
+    heard.rms = samples.empty() ? 0 : std::sqrt(sumOfSquares / double(samples.size()));
+    std::vector<double> periods;
+    for (std::size_t i = 1; i < crossings.size(); ++i)
+        periods.push_back(crossings[i] - crossings[i - 1]);
+    if (periods.size() >= 10) {
+        std::nth_element(periods.begin(), periods.begin() + qsizetype(periods.size() / 2),
+                         periods.end());
+        heard.pitch = 44100.0 / periods[periods.size() / 2];
+    }
+    return heard;
+}
+
+QString describe(const HeardSound& heard) {
+    return QStringLiteral("%1 Hz, peak %2, rms %3, %4 samples")
+        .arg(heard.pitch)
+        .arg(heard.peak)
+        .arg(heard.rms)
+        .arg(heard.count);
 }
 
 QStringList visibleWindowsNamed(const QString& name) {

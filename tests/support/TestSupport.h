@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <vector>
 
 namespace testsupport {
 
@@ -142,6 +143,33 @@ private:
     QString log() const { return m_dir.path() + QStringLiteral("/opened.log"); }
     QTemporaryDir m_dir;
 };
+
+// Records the test desktop's null sink from its monitor, as mono float samples at 44100 Hz,
+// for as long as it lives.
+class SinkRecorder {
+public:
+    ~SinkRecorder();
+    // Starts parecord and waits until samples flow steadily.
+    bool start();
+    // Drops what arrived so far, then records for `ms`.
+    std::vector<float> recordFor(int ms);
+
+private:
+    std::vector<float> take();
+    QProcess m_process;
+    QByteArray m_pending;
+};
+
+// A stretch of recorded sound: its pitch from the median period between rising zero crossings
+// (0 with fewer than ten periods), its peak and RMS as fractions of full scale.
+struct HeardSound {
+    std::size_t count = 0;
+    double pitch = 0;
+    double peak = 0;
+    double rms = 0;
+};
+HeardSound hear(const std::vector<float>& samples);
+QString describe(const HeardSound& heard);
 
 // The X windows of the desktop that are mapped and carry exactly this name.
 QStringList visibleWindowsNamed(const QString& name);
