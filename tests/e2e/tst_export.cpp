@@ -40,10 +40,6 @@ bool hasAnyQuitKey(const TempHome& home) {
            settings.contains(kEndKey);
 }
 
-QStringList filesIn(const QString& folder, const QString& pattern) {
-    return QDir(folder).entryList({pattern}, QDir::Files, QDir::Name);
-}
-
 // The metadata store lives under the data folder, so it is read as the application's user.
 QString customIcon(const QString& path, const TempHome& home) {
     const ToolResult info = runTool(QStringLiteral("gio"),

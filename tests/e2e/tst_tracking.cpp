@@ -32,10 +32,6 @@ bool mainWindowShown() {
     return visibleWindowsNamed(QStringLiteral("zwirl")).size() == 1;
 }
 
-QStringList audioFilesIn(const QString& folder) {
-    return QDir(folder).entryList({QStringLiteral("*.m4a")}, QDir::Files);
-}
-
 } // namespace
 
 class TestTracking : public QObject {
@@ -106,7 +102,7 @@ private Q_SLOTS:
         QVERIFY(waitFor([&] { return !opener.opened().isEmpty(); }, 5000));
         QCOMPARE(QUrl(opener.opened().first()).toLocalFile(), home.outputFolder());
 
-        const QStringList audio = audioFilesIn(home.outputFolder());
+        const QStringList audio = filesIn(home.outputFolder(), QStringLiteral("*.m4a"));
         QCOMPARE(audio.size(), 1);
         const QJsonObject probed = probe(home.outputFolder() + u'/' + audio.first());
         const QJsonObject sound = audioStreamOf(probed);

@@ -285,10 +285,6 @@ void saveScreenshot(const QImage& image, const QString& name) {
     QVERIFY(image.save(folder + u'/' + name));
 }
 
-qsizetype countFiles(const QString& folder, const QString& pattern) {
-    return QDir(folder).entryList({pattern}, QDir::Files).size();
-}
-
 QString listFiles(const QString& folder) {
     return QDir(folder).entryList(QDir::Files).join(u' ');
 }
@@ -522,8 +518,8 @@ private Q_SLOTS:
         // The run was saved.
         QVERIFY(AppInstance::waitUntilSaved());
         const auto saved = [&] {
-            return countFiles(home.outputFolder(), QStringLiteral("zwirl_*.m4a")) == 1 &&
-                   countFiles(home.outputFolder(), QStringLiteral("zwirl_*.png")) == 1;
+            return filesIn(home.outputFolder(), QStringLiteral("zwirl_*.m4a")).size() == 1 &&
+                   filesIn(home.outputFolder(), QStringLiteral("zwirl_*.png")).size() == 1;
         };
         QVERIFY2(waitFor(saved, kWait), qPrintable(listFiles(home.outputFolder())));
         QCOMPARE(AppInstance::sampleCount(), 0u);

@@ -305,6 +305,10 @@ QJsonObject attachedPictureOf(const QJsonObject& probed) {
     });
 }
 
+QStringList filesIn(const QString& folder, const QString& pattern) {
+    return QDir(folder).entryList({pattern}, QDir::Files, QDir::Name);
+}
+
 SinkRecorder::~SinkRecorder() {
     m_process.kill();
     m_process.waitForFinished(5000);

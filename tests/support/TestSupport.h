@@ -98,6 +98,9 @@ private:
     QList<QPair<QString, QString>> m_seen;
 };
 
+// The files in `folder` that match `pattern`, by name.
+QStringList filesIn(const QString& folder, const QString& pattern);
+
 // ffprobe's JSON for a media file (format and streams).
 QJsonObject probe(const QString& path);
 // The audio stream and the attached picture of a probe's result; empty when there is none.
