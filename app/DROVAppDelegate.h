@@ -3,7 +3,7 @@
 #include "platform/Application.h"
 #include "platform/DisplayCapture.h"
 #include "platform/UserNotificationCenter.h"
-#include "services/ClickSample.h"
+#include "core/ClickSample.h"
 #include "ui/DROVMainControllerDelegate.h"
 
 #include <QDateTime>

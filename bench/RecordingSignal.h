@@ -1,7 +1,7 @@
 #pragma once
 // The recording the sound benchmarks work on, and the 16-bit signal the writer encodes from it.
 
-#include "services/ClickSample.h"
+#include "core/ClickSample.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "services/ClickSample.h"
+#include "core/ClickSample.h"
 
 #include <QString>
 #include <cstdint>
