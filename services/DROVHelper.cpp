@@ -1,9 +1,7 @@
 #include "services/DROVHelper.h"
 
-#include "platform/Bundle.h"
-#include "platform/UserNotificationCenter.h"
-#include "platform/Workspace.h"
-#include "services/ServicesLog.h"
+#include "services/FileIcon.h"
+#include "services/Notifications.h"
 
 #include <QPainter>
 
@@ -12,6 +10,8 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+
+namespace zwirl {
 
 float DROVHelper::randomFloatBetween(float a, float b) {
     // A uniformly distributed 32-bit value from the system's entropy-seeded source; the low 31
@@ -24,12 +24,7 @@ float DROVHelper::randomFloatBetween(float a, float b) {
 }
 
 void DROVHelper::notify(const QString& message) {
-    UserNotification note;
-    note.title = QStringLiteral("zwirl");
-    note.informativeText = message;
-    note.soundName.clear();
-    note.hasActionButton = false;
-    UserNotificationCenter::defaultUserNotificationCenter()->deliverNotification(note);
+    Notifications::deliver(message);
 }
 
 // --- Pictures and icons ---
@@ -90,7 +85,7 @@ void drawSquares(QImage& canvas, const Samples& samples, int side) {
 // The logo at 0.8 of its size, centred on the canvas, drawn source-atop so that it shows only
 // where squares are already painted. A missing logo draws nothing.
 void drawLogo(QImage& canvas) {
-    const QImage logo = Bundle::mainBundle().imageNamed(QStringLiteral("ZWIRLLogo"));
+    const QImage logo(QStringLiteral(":/images/ZWIRLLogo.png"));
     if (logo.isNull())
         return;
     const QSizeF scaled = DROVHelper::size(logo.deviceIndependentSize(), kLogoScale);
@@ -108,12 +103,13 @@ void drawLogo(QImage& canvas) {
 } // namespace
 
 bool DROVHelper::setIconForPath(const QString& path) {
-    return setIconForPath(path, Bundle::mainBundle().iconFileNamed(QStringLiteral("zwirl")));
+    return setIconForPath(path, QImage(QStringLiteral(":/images/zwirl.png")));
 }
 
 bool DROVHelper::setIconForPath(const QString& path, const QImage& image) {
-    // The callers pass absolute paths, which need no round trip through a URL.
-    return Workspace::sharedWorkspace().setIcon(image, path);
+    // The callers pass absolute paths, which need no round trip through a URL. No image means
+    // no custom icon, as with the desktop's own "reset icon".
+    return image.isNull() ? FileIcon::remove(path) : FileIcon::set(path, image);
 }
 
 QImage DROVHelper::iconImageForSamples(const Samples& samples, bool watermark) {
@@ -163,3 +159,5 @@ int tileSideForCount(int w, int h, int n) {
     const double s2 = std::min(std::floor(double(w) / double(cols)), std::floor(double(h) / r1));
     return static_cast<int>(std::max(s1, s2));
 }
+
+} // namespace zwirl

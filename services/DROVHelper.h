@@ -6,6 +6,8 @@
 #include <QSizeF>
 #include <QString>
 
+namespace zwirl {
+
 // Stateless helpers: notifications, random numbers, custom icons and the samples picture.
 class DROVHelper {
 public:
@@ -13,7 +15,7 @@ public:
 
     // A value between a and b, both included, in single precision.
     static float randomFloatBetween(float a, float b);
-    // Gives the file or folder at `path` the bundle's "zwirl" icon.
+    // Gives the file or folder at `path` the application's "zwirl" icon.
     static bool setIconForPath(const QString& path);
     // Gives the file or folder at `path` a custom icon made from `image` (a null image removes
     // the custom icon); false when the file is missing or the file manager's metadata store
@@ -25,9 +27,16 @@ public:
     // beyond 0..1 saturate at the bitmap's limits. Safe from any thread.
     static QImage iconImageForSamples(const Samples& samples, bool watermark);
     static QSizeF size(QSizeF size, float scale);
-    // A silent notification titled "zwirl" with `message` as its text.
+    // A silent notification titled "zwirl" with `message` as its text; from any thread, never
+    // waits for the notification server.
     static void notify(const QString& message);
 };
 
 // Side of the squares for n squares in rows on a w x h canvas; 0 when they cannot fit.
 int tileSideForCount(int w, int h, int n);
+
+} // namespace zwirl
+
+// Until every folder lives in the namespace.
+using zwirl::DROVHelper;
+using zwirl::tileSideForCount;

@@ -1,23 +1,27 @@
 #include "services/TVKBlock.h"
 
-#include "platform/Dispatch.h"
+#include <QCoreApplication>
+#include <QTimer>
 
+#include <climits>
 #include <cmath>
-#include <limits>
 
-long long TVKBlock::nanosecondsForDelay(double delay) {
-    const double nanoseconds = delay * 1'000'000'000.0;
-    if (std::isnan(nanoseconds))
-        return 0;
-    // Converting a double outside the 64-bit range is undefined; 2^63 itself is out of range.
-    constexpr double limit = 9223372036854775808.0;
-    if (nanoseconds >= limit)
-        return std::numeric_limits<long long>::max();
-    if (nanoseconds <= -limit)
-        return std::numeric_limits<long long>::min();
-    return static_cast<long long>(nanoseconds);
-}
+namespace zwirl {
 
 void TVKBlock::performBlock(std::function<void()> block, double delay) {
-    Dispatch::mainAfter(nanosecondsForDelay(delay), std::move(block));
+    const double nanoseconds = std::trunc(delay * 1e9);
+    // Timers count whole milliseconds: rounding up keeps the block from running early, and the
+    // longest interval a timer holds keeps a far-off block from wrapping round to "now".
+    const int ms =
+        nanoseconds > 0 ? int(std::min(std::ceil(nanoseconds / 1e6), double(INT_MAX))) : 0;
+    // The hop to the main thread's event loop comes first: a timer belongs to the thread that
+    // starts it, and the block must never run inside this call.
+    QMetaObject::invokeMethod(
+        qApp,
+        [ms, block = std::move(block)]() mutable {
+            QTimer::singleShot(ms, Qt::PreciseTimer, qApp, std::move(block));
+        },
+        Qt::QueuedConnection);
 }
+
+} // namespace zwirl

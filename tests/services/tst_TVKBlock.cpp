@@ -7,7 +7,6 @@
 #include <QtTest>
 
 #include <atomic>
-#include <limits>
 
 class TestTVKBlock : public QObject {
     Q_OBJECT
@@ -65,26 +64,6 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(ranAfter >= 0, 5000);
         QVERIFY2(ranAfter >= 1000, qPrintable(QString::number(ranAfter)));
         QVERIFY2(ranAfter < 3000, qPrintable(QString::number(ranAfter)));
-    }
-
-    void delaysBeyondATimersRangeDoNotRunEarly() {
-        // 30 days, 2^32 + 100 milliseconds (100 ms once cut to 32 bits) and the longest delay
-        // all exceed what one timer holds.
-        int runs = 0;
-        TVKBlock::performBlock([&] { ++runs; }, 30 * 86400.0);
-        TVKBlock::performBlock([&] { ++runs; }, 4294967.396);
-        TVKBlock::performBlock([&] { ++runs; }, 1e300);
-        QTest::qWait(300);
-        QCOMPARE(runs, 0);
-    }
-
-    void delaysTruncateToWholeNanoseconds() {
-        QCOMPARE(TVKBlock::nanosecondsForDelay(1.0), 1'000'000'000LL);
-        QCOMPARE(TVKBlock::nanosecondsForDelay(1e-10), 0LL);
-        QCOMPARE(TVKBlock::nanosecondsForDelay(-2.5e-9), -2LL);
-        QCOMPARE(TVKBlock::nanosecondsForDelay(1e30), std::numeric_limits<long long>::max());
-        QCOMPARE(TVKBlock::nanosecondsForDelay(-1e30), std::numeric_limits<long long>::min());
-        QCOMPARE(TVKBlock::nanosecondsForDelay(std::nan("")), 0LL);
     }
 
     void equalBoundsGiveThatBound() {

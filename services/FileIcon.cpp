@@ -1,20 +1,20 @@
-#include "platform/Workspace.h"
+#include "services/FileIcon.h"
 
-#include "platform/PlatformLog.h"
+#include "services/ServicesLog.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
-#include <QUrl>
 
 #include <gio/gio.h>
 
 #include <cstring>
 #include <memory>
+
+namespace zwirl {
 
 namespace {
 
@@ -32,7 +32,6 @@ struct GFreeDeleter {
 struct AttributeListDeleter {
     void operator()(GFileAttributeInfoList* list) const { g_file_attribute_info_list_unref(list); }
 };
-
 using FilePtr = std::unique_ptr<GFile, GObjectDeleter>;
 using ErrorPtr = std::unique_ptr<GError, GErrorDeleter>;
 using CharPtr = std::unique_ptr<char, GFreeDeleter>;
@@ -47,38 +46,32 @@ bool sessionBusKnown() {
     return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
 }
 
-// GIO offers the metadata namespace only when gvfs is reachable on the session bus.
-bool metadataWritable(GFile* file) {
+// The file, when it exists and GIO offers the metadata namespace for it (gvfs is reachable).
+FilePtr fileWithMetadata(const QString& path) {
+    if (path.isEmpty() || !sessionBusKnown())
+        return nullptr;
+    FilePtr file(g_file_new_for_path(QFile::encodeName(path).constData()));
+    if (!g_file_query_exists(file.get(), nullptr))
+        return nullptr;
     GError* rawError = nullptr;
-    AttributeListPtr namespaces(g_file_query_writable_namespaces(file, nullptr, &rawError));
+    AttributeListPtr namespaces(g_file_query_writable_namespaces(file.get(), nullptr, &rawError));
     ErrorPtr error(rawError);
-    if (!namespaces)
-        return false;
-    for (int i = 0; i < namespaces->n_infos; ++i) {
+    for (int i = 0; namespaces && i < namespaces->n_infos; ++i)
         if (std::strcmp(namespaces->infos[i].name, "metadata") == 0)
-            return true;
-    }
-    return false;
-}
-
-QByteArray pngData(const QImage& image) {
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    if (!image.save(&buffer, "PNG"))
-        return {};
-    return data;
+            return file;
+    return nullptr;
 }
 
 // Stores the image under a name made from its content, so that one image set on many files is
 // kept once and a stored icon never changes under a file that uses it. Returns its path.
 QString storeIconImage(const QImage& image) {
-    const QByteArray data = pngData(image);
-    if (data.isEmpty())
+    QByteArray data;
+    QBuffer buffer(&data);
+    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG"))
         return {};
-    const QString directory = Workspace::iconDirectory();
+    const QString directory = FileIcon::iconDirectory();
     if (!QDir().mkpath(directory)) {
-        qCWarning(lcPlatform) << "cannot create the icon folder" << directory;
+        qCWarning(lcServices) << "cannot create the icon folder" << directory;
         return {};
     }
     const QByteArray hash = QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
@@ -87,13 +80,13 @@ QString storeIconImage(const QImage& image) {
         return path;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit()) {
-        qCWarning(lcPlatform) << "cannot store the icon image" << path << file.errorString();
+        qCWarning(lcServices) << "cannot store the icon image" << path << file.errorString();
         return {};
     }
     return path;
 }
 
-bool setCustomIconAttribute(GFile* file, const char* uri) {
+bool setAttribute(GFile* file, const char* uri) {
     GError* rawError = nullptr;
     const gboolean done =
         uri ? g_file_set_attribute_string(file, kCustomIconAttribute, uri, G_FILE_QUERY_INFO_NONE,
@@ -106,37 +99,26 @@ bool setCustomIconAttribute(GFile* file, const char* uri) {
 
 } // namespace
 
-Workspace& Workspace::sharedWorkspace() {
-    static Workspace workspace;
-    return workspace;
-}
-
-QString Workspace::iconDirectory() {
+QString FileIcon::iconDirectory() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
            QStringLiteral("/zwirl/icons");
 }
 
-bool Workspace::setIcon(const QImage& image, const QString& path) {
-    if (path.isEmpty() || !sessionBusKnown())
+bool FileIcon::set(const QString& path, const QImage& image) {
+    const FilePtr file = fileWithMetadata(path);
+    if (!file || image.isNull())
         return false;
-    const QByteArray localPath = QFile::encodeName(path);
-    FilePtr file(g_file_new_for_path(localPath.constData()));
-    if (!g_file_query_exists(file.get(), nullptr) || !metadataWritable(file.get()))
-        return false;
-    if (image.isNull())
-        return setCustomIconAttribute(file.get(), nullptr);
     const QString iconPath = storeIconImage(image);
     if (iconPath.isEmpty())
         return false;
-    FilePtr iconFile(g_file_new_for_path(QFile::encodeName(iconPath).constData()));
-    CharPtr uri(g_file_get_uri(iconFile.get()));
-    return setCustomIconAttribute(file.get(), uri.get());
+    const FilePtr iconFile(g_file_new_for_path(QFile::encodeName(iconPath).constData()));
+    const CharPtr uri(g_file_get_uri(iconFile.get()));
+    return setAttribute(file.get(), uri.get());
 }
 
-bool Workspace::openURL(const QUrl& url) {
-    return QDesktopServices::openUrl(url);
+bool FileIcon::remove(const QString& path) {
+    const FilePtr file = fileWithMetadata(path);
+    return file && setAttribute(file.get(), nullptr);
 }
 
-bool Workspace::openFile(const QString& path) {
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
-}
+} // namespace zwirl

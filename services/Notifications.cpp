@@ -1,0 +1,164 @@
+#include "services/Notifications.h"
+
+#include "services/ServicesLog.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <optional>
+
+namespace zwirl {
+
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.Notifications");
+const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
+const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
+const QString kDesktopEntry = QStringLiteral("de.tolvarek.zwirl");
+
+QDBusMessage serverCall(const QString& method, const QVariantList& args = {}) {
+    QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
+    message.setArguments(args);
+    return message;
+}
+
+// Runs `then` with the reply of `call`, on the main thread, once the server has answered.
+template <typename Reply, typename Then> void sendAsync(const QDBusMessage& call, Then then) {
+    auto* watcher =
+        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), qApp);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, qApp,
+                     [then = std::move(then)](QDBusPendingCallWatcher* finished) {
+                         then(QDBusPendingReply<Reply>(*finished));
+                         finished->deleteLater();
+                     });
+}
+
+// Everything below runs on the main thread, so the id file needs no lock.
+void onMainThread(std::function<void()> work) {
+    if (qApp)
+        QMetaObject::invokeMethod(qApp, std::move(work), Qt::QueuedConnection);
+}
+
+QString idFile() {
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return runtime.isEmpty() ? QString() : runtime + QStringLiteral("/zwirl/notifications");
+}
+
+QList<uint> storedIds() {
+    QList<uint> ids;
+    QFile file(idFile());
+    if (!file.open(QIODevice::ReadOnly))
+        return ids;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        bool ok = false;
+        const uint id = line.trimmed().toUInt(&ok);
+        if (ok && id != 0)
+            ids.append(id);
+    }
+    return ids;
+}
+
+void storeIds(const QList<uint>& ids) {
+    const QString path = idFile();
+    if (path.isEmpty() || !QDir().mkpath(QFileInfo(path).absolutePath()))
+        return;
+    QByteArray text;
+    for (uint id : ids)
+        text += QByteArray::number(id) + '\n';
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
+        qCWarning(lcServices) << "cannot keep the notification ids in" << path;
+}
+
+void forget(uint id) {
+    QList<uint> ids = storedIds();
+    if (ids.removeAll(id) > 0)
+        storeIds(ids);
+}
+
+void sendNotify(const QString& message, bool markup) {
+    // The "default" action is a click on the notification itself, not a button.
+    const QStringList actions{QStringLiteral("default"), QString()};
+    const QVariantMap hints{{QStringLiteral("desktop-entry"), kDesktopEntry},
+                            {QStringLiteral("suppress-sound"), true}};
+    const QString body = markup ? message.toHtmlEscaped() : message;
+    const QDBusMessage call =
+        serverCall(QStringLiteral("Notify"), {QStringLiteral("zwirl"), 0u, kDesktopEntry,
+                                              QStringLiteral("zwirl"), body, actions, hints, -1});
+    sendAsync<uint>(call, [](const QDBusPendingReply<uint>& reply) {
+        if (reply.isError()) {
+            qCWarning(lcServices) << "notification not delivered:" << reply.error().message();
+            return;
+        }
+        QList<uint> ids = storedIds();
+        ids.append(reply.value());
+        storeIds(ids);
+    });
+}
+
+} // namespace
+
+Notifications::Notifications(QObject* parent) : QObject(parent) {
+    // QtDBus names the receiving slots of bus signals by their signatures.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bus.connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
+                SLOT(actionInvoked(uint, QString)));
+    bus.connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this,
+                SLOT(notificationClosed(uint, uint)));
+}
+
+void Notifications::deliver(const QString& message) {
+    onMainThread([message] {
+        // Whether the server reads markup decides whether the text is escaped; asked once.
+        static std::optional<bool> serverReadsMarkup;
+        if (serverReadsMarkup) {
+            sendNotify(message, *serverReadsMarkup);
+            return;
+        }
+        sendAsync<QStringList>(serverCall(QStringLiteral("GetCapabilities")),
+                               [message](const QDBusPendingReply<QStringList>& reply) {
+                                   serverReadsMarkup =
+                                       reply.isValid() && reply.value().contains(u"body-markup");
+                                   sendNotify(message, *serverReadsMarkup);
+                               });
+    });
+}
+
+void Notifications::removeAllDelivered() {
+    onMainThread([] {
+        const QList<uint> ids = storedIds();
+        storeIds({});
+        for (uint id : ids)
+            QDBusConnection::sessionBus().asyncCall(
+                serverCall(QStringLiteral("CloseNotification"), {id}));
+    });
+}
+
+void Notifications::remove(uint id) {
+    onMainThread([id] {
+        forget(id);
+        QDBusConnection::sessionBus().asyncCall(
+            serverCall(QStringLiteral("CloseNotification"), {id}));
+    });
+}
+
+void Notifications::actionInvoked(uint id, const QString& actionKey) {
+    Q_UNUSED(actionKey);
+    if (storedIds().contains(id)) // not another application's notification
+        Q_EMIT activated(id);
+}
+
+void Notifications::notificationClosed(uint id, uint reason) {
+    Q_UNUSED(reason);
+    forget(id);
+}
+
+} // namespace zwirl
