@@ -3,17 +3,21 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+namespace zwirl {
+
 DROVColorView::DROVColorView(QWidget* parent) : QWidget(parent) {}
 
 void DROVColorView::setColor(const QColor& color) {
-    _col = color;
+    m_col = color;
     update();
 }
 
 void DROVColorView::paintEvent(QPaintEvent* event) {
-    if (!_col.isValid())
+    if (!m_col.isValid())
         return;
     QPainter painter(this);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.fillRect(event->rect(), _col);
+    painter.fillRect(event->rect(), m_col);
 }
+
+} // namespace zwirl

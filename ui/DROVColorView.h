@@ -3,6 +3,8 @@
 #include <QColor>
 #include <QWidget>
 
+namespace zwirl {
+
 // A swatch that fills itself with one colour. It starts without a colour and then draws
 // nothing, so whatever lies behind it shows through.
 class DROVColorView : public QWidget {
@@ -17,5 +19,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    QColor _col;
+    QColor m_col;
 };
+
+} // namespace zwirl

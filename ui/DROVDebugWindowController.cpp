@@ -1,9 +1,22 @@
 #include "ui/DROVDebugWindowController.h"
 
-DROVDebugWindowController::DROVDebugWindowController(const Bundle& bundle, QObject* parent)
-    : WindowController(QStringLiteral("DROVDebugWindowController"), bundle, parent) {}
+#include "ui_DROVDebugWindowController.h"
 
-void DROVDebugWindowController::windowDidLoad() {
-    _clrView = Bundle::outlet<DROVColorView>(loadedWindow(), QStringLiteral("clrView"));
-    _clrLabel = Bundle::outlet<QLabel>(loadedWindow(), QStringLiteral("clrLabel"));
+namespace zwirl {
+
+DROVDebugWindowController::DROVDebugWindowController(QObject* parent) : QObject(parent) {}
+
+DROVDebugWindowController::~DROVDebugWindowController() = default;
+
+QWidget* DROVDebugWindowController::window() {
+    if (!m_window) {
+        m_window = std::make_unique<QWidget>();
+        Ui::DROVDebugWindowController form;
+        form.setupUi(m_window.get());
+        m_clrView = form.clrView;
+        m_clrLabel = form.clrLabel;
+    }
+    return m_window.get();
 }
+
+} // namespace zwirl

@@ -1,29 +1,43 @@
 #pragma once
 
 #include "ui/DROVColorView.h"
-#include "ui/WindowController.h"
 
 #include <QLabel>
+#include <QObject>
 #include <QPointer>
+
+#include <memory>
+
+namespace Ui {
+class DROVDebugWindowController;
+}
+
+namespace zwirl {
 
 // The controller of a small window showing one colour in a swatch and a text label. Nothing
 // in the application opens it; it is there for whoever wants to look at a colour.
-class DROVDebugWindowController : public WindowController {
+class DROVDebugWindowController : public QObject {
     Q_OBJECT
 public:
-    explicit DROVDebugWindowController(const Bundle& bundle = Bundle::mainBundle(),
-                                       QObject* parent = nullptr);
+    explicit DROVDebugWindowController(QObject* parent = nullptr);
+    ~DROVDebugWindowController() override;
 
-    // Empty until the window has been loaded.
-    DROVColorView* clrView() const { return _clrView; }
-    void setClrView(DROVColorView* view) { _clrView = view; }
-    QLabel* clrLabel() const { return _clrLabel; }
-    void setClrLabel(QLabel* label) { _clrLabel = label; }
+    // The window, built from its form on the first call.
+    QWidget* window();
 
-protected:
-    void windowDidLoad() override;
+    // Empty until the window has been built.
+    DROVColorView* clrView() const { return m_clrView; }
+    void setClrView(DROVColorView* view) { m_clrView = view; }
+    QLabel* clrLabel() const { return m_clrLabel; }
+    void setClrLabel(QLabel* label) { m_clrLabel = label; }
 
 private:
-    QPointer<DROVColorView> _clrView;
-    QPointer<QLabel> _clrLabel;
+    std::unique_ptr<QWidget> m_window;
+    QPointer<DROVColorView> m_clrView;
+    QPointer<QLabel> m_clrLabel;
 };
+
+} // namespace zwirl
+
+// Until every folder lives in the namespace.
+using zwirl::DROVDebugWindowController;

@@ -1,140 +1,174 @@
 #include "ui/DROVMainWindowController.h"
 
-#include "platform/Application.h"
-#include "platform/Workspace.h"
 #include "services/TVKBlock.h"
+#include "ui_DROVMainWindowController.h"
 
+#include <QDesktopServices>
 #include <QEvent>
 #include <QParallelAnimationGroup>
 #include <QPropertyAnimation>
 #include <QUrl>
 
+namespace zwirl {
+
 const char* const DROVMainWindowController::kMakerWebsite = "https://tolvarek.de";
 
-std::shared_ptr<DROVMainWindowController>
-DROVMainWindowController::create(const QString& windowNibName, const Bundle& bundle) {
-    return std::make_shared<DROVMainWindowController>(CreateKey(), windowNibName, bundle);
+void DROVMainWindowController::DeleteLater::operator()(QWidget* window) const {
+    window->hide();
+    window->deleteLater();
 }
 
-DROVMainWindowController::DROVMainWindowController(CreateKey, QString windowNibName, Bundle bundle)
-    : WindowController(std::move(windowNibName), std::move(bundle)) {}
+DROVMainWindowController::DROVMainWindowController(QObject* parent) : QObject(parent) {}
 
 DROVMainWindowController::~DROVMainWindowController() = default;
 
+QWidget* DROVMainWindowController::window() {
+    if (!m_window) {
+        m_window.reset(new QWidget);
+        m_form = std::make_unique<Ui::DROVMainWindowController>();
+        m_form->setupUi(m_window.get());
+        windowDidLoad();
+    }
+    return m_window.get();
+}
+
+QWidget* DROVMainWindowController::view() const {
+    return m_form ? m_form->view : nullptr;
+}
+QWidget* DROVMainWindowController::holderView() const {
+    return m_form ? m_form->holderView : nullptr;
+}
+QWidget* DROVMainWindowController::menuView() const {
+    return m_form ? m_form->menuView : nullptr;
+}
+QAbstractButton* DROVMainWindowController::buttonStart() const {
+    return m_form ? m_form->buttonStart : nullptr;
+}
+QWidget* DROVMainWindowController::howToView() const {
+    return m_form ? m_form->howToView : nullptr;
+}
+
 void DROVMainWindowController::windowDidLoad() {
-    QWidget* window = loadedWindow();
-    _view = Bundle::outlet<QWidget>(window, QStringLiteral("view"));
-    _holderView = Bundle::outlet<QWidget>(window, QStringLiteral("holderView"));
-    _menuView = Bundle::outlet<QWidget>(window, QStringLiteral("menuView"));
-    _buttonStart = Bundle::outlet<QAbstractButton>(window, QStringLiteral("buttonStart"));
-    _howToView = Bundle::outlet<QWidget>(window, QStringLiteral("howToView"));
+    const Ui::DROVMainWindowController& form = *m_form;
+    connect(form.buttonStart, &QAbstractButton::clicked, this,
+            &DROVMainWindowController::startAction);
+    connect(form.buttonHowTo, &QAbstractButton::clicked, this,
+            &DROVMainWindowController::showHowTo);
+    connect(form.buttonBack, &QAbstractButton::clicked, this,
+            &DROVMainWindowController::closeHowTo);
+    connect(form.buttonBackText, &QAbstractButton::clicked, this,
+            &DROVMainWindowController::closeHowTo);
+    connect(form.buttonClose, &QAbstractButton::clicked, this,
+            &DROVMainWindowController::closeWindow);
+    connect(form.buttonWebsite, &QAbstractButton::clicked, this,
+            &DROVMainWindowController::tvkWebsite);
 
     m_subviewsTransition = SlideDirection::FromRight;
     checkButtonTitle();
     // Floats above ordinary windows, with a title bar to move it by but none of the standard
     // title-bar buttons: the window's own controls close it.
-    window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                           Qt::WindowStaysOnTopHint);
-    if (_holderView)
-        _holderView->installEventFilter(this);
-    placePages();
+    m_window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                             Qt::WindowStaysOnTopHint);
+    m_window->installEventFilter(this);
+    form.holderView->installEventFilter(this);
+    // The menu page fills the holder; the how-to page waits hidden until it is pushed in.
+    form.howToView->hide();
+    form.menuView->setGeometry(form.holderView->rect());
+    form.menuView->show();
+    m_currentPage = form.menuView;
 }
 
-// The menu page fills the holder; the how-to page waits hidden until it is pushed in.
-void DROVMainWindowController::placePages() {
-    if (!_holderView)
+void DROVMainWindowController::close() {
+    if (!m_window)
         return;
-    if (_howToView)
-        _howToView->hide();
-    if (_menuView) {
-        _menuView->setGeometry(_holderView->rect());
-        _menuView->show();
-    }
-    m_currentPage = _menuView;
+    m_closing = true;
+    m_window->close();
+    m_closing = false;
 }
 
 void DROVMainWindowController::startAction() {
     // The delegate may let go of this controller while it handles the request.
-    const std::shared_ptr<DROVMainWindowController> self = weak_from_this().lock();
+    const QPointer<DROVMainWindowController> self(this);
     const bool tracking = delegateIsTracking();
-    DROVMainControllerDelegate* delegate = _delegate;
+    DROVMainControllerDelegate* delegate = m_delegate;
     if (!tracking) {
         if (delegate)
             delegate->controllerStartAction();
-        checkButtonTitle();
+        if (self)
+            checkButtonTitle();
         return;
     }
     if (delegate)
         delegate->controllerStopAction();
-    if (_buttonStart)
-        _buttonStart->setText(QStringLiteral("Saving to desktop..."));
-    // The block holds the controller, so the check runs even after the window has closed.
+    if (!self)
+        return;
+    if (buttonStart())
+        buttonStart()->setText(QStringLiteral("Saving to desktop..."));
+    // A controller let go of meanwhile has no window left to show the title in.
     TVKBlock::performBlock(
-        [self, guard = QPointer<DROVMainWindowController>(this)] {
-            if (guard)
-                guard->checkButtonTitle();
+        [self] {
+            if (self)
+                self->checkButtonTitle();
         },
         kTitleCheckDelay);
 }
 
 void DROVMainWindowController::checkButtonTitle() {
-    if (!_buttonStart)
-        return;
-    _buttonStart->setText(delegateIsTracking() ? QStringLiteral("Stop tracking")
-                                               : QStringLiteral("Start"));
+    if (buttonStart())
+        buttonStart()->setText(delegateIsTracking() ? QStringLiteral("Stop tracking")
+                                                    : QStringLiteral("Start"));
 }
 
 bool DROVMainWindowController::delegateIsTracking() const {
-    const ApplicationDelegate* appDelegate = Application::delegate();
-    return appDelegate && appDelegate->isTracking();
+    return m_delegate && m_delegate->isTracking();
 }
 
 void DROVMainWindowController::showHowTo() {
-    replacePage(_menuView, _howToView);
+    replacePage(menuView(), howToView());
     m_subviewsTransition = SlideDirection::FromLeft;
 }
 
 void DROVMainWindowController::closeHowTo() {
-    if (_menuView)
-        _menuView->update();
-    replacePage(_howToView, _menuView);
+    if (menuView())
+        menuView()->update();
+    replacePage(howToView(), menuView());
     m_subviewsTransition = SlideDirection::FromRight;
 }
 
 void DROVMainWindowController::closeWindow() {
-    if (_delegate)
-        _delegate->controllerCloseAction();
+    if (m_delegate)
+        m_delegate->controllerCloseAction();
 }
 
 // Whether a browser could be started is not looked at.
 void DROVMainWindowController::tvkWebsite() {
-    Workspace::sharedWorkspace().openURL(QUrl(QString::fromLatin1(kMakerWebsite)));
-}
-
-bool DROVMainWindowController::windowShouldClose() {
-    if (!_delegate)
-        return true;
-    // Closed by the window manager: the delegate closes it and lets go of this controller,
-    // after the close event is done with.
-    QMetaObject::invokeMethod(this, &DROVMainWindowController::closeWindow, Qt::QueuedConnection);
-    return false;
+    QDesktopServices::openUrl(QUrl(QString::fromLatin1(kMakerWebsite)));
 }
 
 bool DROVMainWindowController::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == _holderView && event->type() == QEvent::Resize && m_currentPage) {
-        finishPageSwap();
-        m_currentPage->setGeometry(_holderView->rect());
+    if (watched == m_window.get() && event->type() == QEvent::Close && !m_closing && m_delegate) {
+        // Closed by the window manager: the delegate closes it and lets go of this controller,
+        // once the close event is done with.
+        event->ignore();
+        QMetaObject::invokeMethod(this, &DROVMainWindowController::closeWindow,
+                                  Qt::QueuedConnection);
+        return true;
     }
-    return WindowController::eventFilter(watched, event);
+    if (watched == holderView() && event->type() == QEvent::Resize && m_currentPage) {
+        finishPageSwap();
+        m_currentPage->setGeometry(holderView()->rect());
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void DROVMainWindowController::replacePage(QWidget* leaving, QWidget* entering) {
     finishPageSwap();
-    if (!_holderView || !leaving || !entering || leaving == entering || m_currentPage != leaving)
+    QWidget* holder = holderView();
+    if (!holder || !leaving || !entering || leaving == entering || m_currentPage != leaving)
         return;
-    const int width = _holderView->width();
+    const int width = holder->width();
     const int startX = m_subviewsTransition == SlideDirection::FromRight ? width : -width;
-    entering->setGeometry(QRect(QPoint(startX, 0), _holderView->size()));
+    entering->setGeometry(QRect(QPoint(startX, 0), holder->size()));
     entering->show();
     entering->raise();
     m_currentPage = entering;
@@ -172,9 +206,9 @@ QParallelAnimationGroup* DROVMainWindowController::slideAnimationFromLeft(QWidge
 QParallelAnimationGroup* DROVMainWindowController::slideAnimation(SlideDirection direction,
                                                                   QWidget* leaving,
                                                                   QWidget* entering) const {
-    const int width = _holderView ? _holderView->width() : 0;
-    const int shift = direction == SlideDirection::FromRight ? -width : width;
-    auto* group = new QParallelAnimationGroup(_holderView);
+    const int shift =
+        direction == SlideDirection::FromRight ? -holderView()->width() : holderView()->width();
+    auto* group = new QParallelAnimationGroup(holderView());
     const auto addMove = [group](QWidget* page, QPoint from, QPoint to) {
         auto* move = new QPropertyAnimation(page, "pos", group);
         move->setDuration(kSlideDurationMs);
@@ -187,3 +221,5 @@ QParallelAnimationGroup* DROVMainWindowController::slideAnimation(SlideDirection
     addMove(entering, QPoint(-shift, 0), QPoint(0, 0));
     return group;
 }
+
+} // namespace zwirl

@@ -1,50 +1,54 @@
 #pragma once
 
 #include "ui/DROVMainControllerDelegate.h"
-#include "ui/WindowController.h"
 
 #include <QAbstractAnimation>
 #include <QAbstractButton>
+#include <QObject>
 #include <QPointer>
+#include <QWidget>
 
 #include <memory>
 
 class QParallelAnimationGroup;
+namespace Ui {
+class DROVMainWindowController;
+}
+
+namespace zwirl {
 
 // Runs the main window: a small window above the others whose holder view shows either the
 // menu page (with the start/stop button) or the how-to page, which push into one another.
 // Presses become requests to the delegate; the start button's title shows the tracking state.
-//
-// Controllers are made by create() and shared: the application delegate holds one while the
-// window exists, and a pending title check holds it until it has run.
-class DROVMainWindowController : public WindowController,
-                                 public std::enable_shared_from_this<DROVMainWindowController> {
+// One controller per showing of the window; its owner (the application delegate) makes it,
+// sets the delegate, then asks for the window.
+class DROVMainWindowController : public QObject {
     Q_OBJECT
-    struct CreateKey {
-        explicit CreateKey() = default;
-    };
-
 public:
     static constexpr int kSlideDurationMs = 250;
     // Seconds that "Saving to desktop..." stays before the title is checked again.
     static constexpr double kTitleCheckDelay = 1.0;
     static const char* const kMakerWebsite;
 
-    static std::shared_ptr<DROVMainWindowController>
-    create(const QString& windowNibName = QStringLiteral("DROVMainWindowController"),
-           const Bundle& bundle = Bundle::mainBundle());
-    DROVMainWindowController(CreateKey, QString windowNibName, Bundle bundle);
+    explicit DROVMainWindowController(QObject* parent = nullptr);
     ~DROVMainWindowController() override;
 
     // A plain reference, not owned and not cleared.
-    DROVMainControllerDelegate* delegate() const { return _delegate; }
-    void setDelegate(DROVMainControllerDelegate* delegate) { _delegate = delegate; }
+    DROVMainControllerDelegate* delegate() const { return m_delegate; }
+    void setDelegate(DROVMainControllerDelegate* delegate) { m_delegate = delegate; }
 
-    QWidget* view() const { return _view; }
-    QWidget* holderView() const { return _holderView; }
-    QWidget* menuView() const { return _menuView; }
-    QAbstractButton* buttonStart() const { return _buttonStart; }
-    QWidget* howToView() const { return _howToView; }
+    // The window, built from its form on the first call.
+    QWidget* window();
+    bool isWindowLoaded() const { return m_window != nullptr; }
+    // Hides the window without asking the delegate.
+    void close();
+
+    // The outlets: empty until the window is built.
+    QWidget* view() const;
+    QWidget* holderView() const;
+    QWidget* menuView() const;
+    QAbstractButton* buttonStart() const;
+    QWidget* howToView() const;
     // The page the holder shows, or is pushing in.
     QWidget* currentPage() const { return m_currentPage; }
     // The page swap in progress, if any.
@@ -54,8 +58,7 @@ public:
     void checkButtonTitle();
     bool delegateIsTracking() const;
 
-public Q_SLOTS:
-    // Actions of the interface file, connected by name.
+    // The form's actions.
     void startAction();
     void showHowTo();
     void closeHowTo();
@@ -63,13 +66,12 @@ public Q_SLOTS:
     void tvkWebsite();
 
 protected:
-    void windowDidLoad() override;
-    bool windowShouldClose() override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     enum class SlideDirection { FromRight, FromLeft };
 
+    void windowDidLoad();
     QParallelAnimationGroup* slideAnimationFromRight(QWidget* leaving, QWidget* entering) const;
     QParallelAnimationGroup* slideAnimationFromLeft(QWidget* leaving, QWidget* entering) const;
     QParallelAnimationGroup* slideAnimation(SlideDirection direction, QWidget* leaving,
@@ -78,17 +80,25 @@ private:
     // not the page shown.
     void replacePage(QWidget* leaving, QWidget* entering);
     void finishPageSwap();
-    void placePages();
 
-    DROVMainControllerDelegate* _delegate = nullptr;
-    QPointer<QWidget> _view;
-    QPointer<QWidget> _holderView;
-    QPointer<QWidget> _menuView;
-    QPointer<QAbstractButton> _buttonStart;
-    QPointer<QWidget> _howToView;
+    // The window may be sending the very signal whose handler lets go of this controller, so
+    // it is deleted once control is back in the event loop.
+    struct DeleteLater {
+        void operator()(QWidget* window) const;
+    };
+
+    DROVMainControllerDelegate* m_delegate = nullptr;
+    std::unique_ptr<Ui::DROVMainWindowController> m_form;
+    std::unique_ptr<QWidget, DeleteLater> m_window;
+    bool m_closing = false;
 
     // The slide that the next page swap plays.
     SlideDirection m_subviewsTransition = SlideDirection::FromRight;
     QPointer<QWidget> m_currentPage;
     QPointer<QAbstractAnimation> m_pageSwap;
 };
+
+} // namespace zwirl
+
+// Until every folder lives in the namespace.
+using zwirl::DROVMainWindowController;

@@ -3,6 +3,8 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+namespace zwirl {
+
 DROVMainWindowView::DROVMainWindowView(QWidget* parent) : QWidget(parent) {
     // Every pixel is painted here, so Qt need not clear the area first.
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -14,3 +16,5 @@ void DROVMainWindowView::paintEvent(QPaintEvent* event) {
     // The band is filled whole on every paint; a view lower than the band is all band.
     painter.fillRect(QRect(0, 0, width(), kBandHeight), bandColor());
 }
+
+} // namespace zwirl

@@ -3,6 +3,8 @@
 #include <QColor>
 #include <QWidget>
 
+namespace zwirl {
+
 // The main window's background: white, with the coloured band across its top.
 class DROVMainWindowView : public QWidget {
     Q_OBJECT
@@ -15,3 +17,5 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
 };
+
+} // namespace zwirl

@@ -3,6 +3,8 @@
 #include <QMouseEvent>
 #include <QStyleOptionButton>
 
+namespace zwirl {
+
 DROVPointingHandButton::DROVPointingHandButton(QWidget* parent) : QPushButton(parent) {
     setup();
 }
@@ -17,7 +19,7 @@ void DROVPointingHandButton::setup() {
 void DROVPointingHandButton::enterEvent(QEnterEvent* event) {
     showPointingHandIfEnabled();
     if (!m_alternateImage.isNull()) {
-        _oldImage = icon();
+        m_oldImage = icon();
         setIcon(m_alternateImage);
     }
     QPushButton::enterEvent(event);
@@ -50,10 +52,10 @@ void DROVPointingHandButton::showPointingHandIfEnabled() {
 }
 
 void DROVPointingHandButton::restoreNormalImage() {
-    if (!_oldImage)
+    if (!m_oldImage)
         return;
-    setIcon(*_oldImage);
-    _oldImage.reset();
+    setIcon(*m_oldImage);
+    m_oldImage.reset();
 }
 
 void DROVPointingHandButton::initStyleOption(QStyleOptionButton* option) const {
@@ -69,3 +71,5 @@ void DROVPointingHandButton::initStyleOption(QStyleOptionButton* option) const {
     undimmed.addPixmap(normal, QIcon::Disabled);
     option->icon = undimmed;
 }
+
+} // namespace zwirl

@@ -5,6 +5,8 @@
 
 #include <optional>
 
+namespace zwirl {
+
 // A button that shows the pointing hand while the pointer is over it and, when it has an
 // alternate image, shows that image while hovered. Its image is never dimmed when disabled.
 class DROVPointingHandButton : public QPushButton {
@@ -32,5 +34,7 @@ private:
     QIcon m_alternateImage;
     // The normal image while the alternate one is shown; empty when nothing is to be restored.
     // A button without a normal image gets that (null) image back too.
-    std::optional<QIcon> _oldImage;
+    std::optional<QIcon> m_oldImage;
 };
+
+} // namespace zwirl

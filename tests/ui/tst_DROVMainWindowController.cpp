@@ -1,7 +1,5 @@
-// The main window's controller with its interface file from the bundle, the debug window, and
-// interface files that are missing.
-#include "platform/Application.h"
-#include "platform/Bundle.h"
+// The main window's controller with its compiled form, and the debug window.
+#include "services/TVKBlock.h"
 #include "ui/DROVColorView.h"
 #include "ui/DROVDebugWindowController.h"
 #include "ui/DROVMainWindowController.h"
@@ -10,31 +8,28 @@
 
 #include <QDesktopServices>
 #include <QLabel>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <functional>
 
-namespace {
+using namespace zwirl;
 
-class FakeApplicationDelegate : public ApplicationDelegate {
-public:
-    bool tracking = false;
-    mutable int queries = 0;
-    bool isTracking() const override {
-        ++queries;
-        return tracking;
-    }
-};
+namespace {
 
 // Records the requests in order; each may run a hook of the test.
 class RecordingDelegate : public DROVMainControllerDelegate {
 public:
+    bool tracking = false;
+    mutable int queries = 0;
     QStringList calls;
     std::function<void()> onStart, onStop, onClose;
     void controllerStartAction() override { record(QStringLiteral("start"), onStart); }
     void controllerStopAction() override { record(QStringLiteral("stop"), onStop); }
     void controllerCloseAction() override { record(QStringLiteral("close"), onClose); }
+    bool isTracking() const override {
+        ++queries;
+        return tracking;
+    }
 
 private:
     void record(const QString& call, const std::function<void()>& hook) {
@@ -61,14 +56,13 @@ template <typename T> T* child(QWidget* window, const char* name) {
 class TestDROVMainWindowController : public QObject {
     Q_OBJECT
 
-    FakeApplicationDelegate m_app;
     RecordingDelegate m_delegate;
+    RecordingDelegate& m_app = m_delegate; // the delegate also answers isTracking
 
-    std::shared_ptr<DROVMainWindowController> loadedController() {
-        auto controller = DROVMainWindowController::create();
+    std::unique_ptr<DROVMainWindowController> loadedController() {
+        auto controller = std::make_unique<DROVMainWindowController>();
         controller->setDelegate(&m_delegate);
-        if (!controller->window())
-            qFatal("the bundle has no DROVMainWindowController.ui");
+        controller->window();
         return controller;
     }
 
@@ -83,50 +77,48 @@ class TestDROVMainWindowController : public QObject {
 
 private Q_SLOTS:
     void init() {
-        m_app = FakeApplicationDelegate();
+        m_delegate.tracking = false;
+        m_delegate.queries = 0;
         m_delegate.calls.clear();
         m_delegate.onStart = m_delegate.onStop = m_delegate.onClose = nullptr;
-        Application::setDelegate(&m_app);
     }
 
     void cleanup() {
-        Application::setDelegate(nullptr);
         // Windows of released controllers go at the next turn of the event loop.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    void theWindowComesFromTheBundleWithItsOutletsAndClasses() {
-        auto controller = DROVMainWindowController::create();
-        QVERIFY(!controller->isWindowLoaded());
-        QVERIFY(!controller->buttonStart());
-        QWidget* window = controller->window();
-        QVERIFY(window);
-        QCOMPARE(controller->window(), window);
+    void theWindowIsBuiltFromItsFormOnFirstUse() {
+        DROVMainWindowController controller;
+        QVERIFY(!controller.isWindowLoaded());
+        QVERIFY(!controller.buttonStart());
+        QWidget* window = controller.window();
+        QCOMPARE(controller.window(), window);
         QVERIFY(window->isWindow());
         QCOMPARE(window->size(), QSize(300, 400));
+        // Floats above other windows, without the standard title-bar buttons.
+        const Qt::WindowFlags flags = window->windowFlags();
+        QVERIFY(flags & Qt::WindowStaysOnTopHint);
+        QVERIFY(!(flags & (Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowMaximizeButtonHint)));
 
-        QVERIFY(qobject_cast<DROVMainWindowView*>(controller->view()));
-        QVERIFY(qobject_cast<DROVPointingHandButton*>(controller->buttonStart()));
-        QVERIFY(controller->holderView());
-        QCOMPARE(controller->menuView()->parentWidget(), controller->holderView());
-        QVERIFY(controller->howToView());
+        QVERIFY(qobject_cast<DROVMainWindowView*>(controller.view()));
+        QVERIFY(qobject_cast<DROVPointingHandButton*>(controller.buttonStart()));
+        QCOMPARE(controller.menuView()->parentWidget(), controller.holderView());
+        QCOMPARE(controller.howToView()->parentWidget(), controller.holderView());
 
-        // The button images come from the bundle, with their hover images.
+        // The button images come from the resources, with their hover images, also at twice
+        // the size for high-density screens.
         auto* close = child<DROVPointingHandButton>(window, "buttonClose");
-        QVERIFY(close);
         QVERIFY(!close->icon().isNull());
         QVERIFY(!close->alternateImage().isNull());
         QVERIFY(close->icon().cacheKey() != close->alternateImage().cacheKey());
-    }
-
-    void theWindowFloatsWithoutTitleBarButtons() {
-        auto controller = loadedController();
-        const Qt::WindowFlags flags = controller->window()->windowFlags();
-        QVERIFY(flags & Qt::WindowStaysOnTopHint);
-        QVERIFY(flags & Qt::CustomizeWindowHint);
-        QVERIFY(!(flags & Qt::WindowCloseButtonHint));
-        QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
-        QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+        for (const char* name : {"DROVClose", "DROVClose_hover", "DROVBack", "DROVBack_hover",
+                                 "DROVHowTo", "DROVHowTo_hover"}) {
+            const QImage normal(QStringLiteral(":/images/%1.png").arg(QLatin1String(name)));
+            const QImage twice(QStringLiteral(":/images/%1@2x.png").arg(QLatin1String(name)));
+            QVERIFY2(!normal.isNull() && twice.size() == normal.size() * 2, name);
+        }
     }
 
     void theTitleShowsTheTrackingStateAtLoad_data() {
@@ -191,32 +183,31 @@ private Q_SLOTS:
         QCOMPARE(m_delegate.calls, QStringList{QStringLiteral("start")});
     }
 
-    void aPendingTitleCheckKeepsTheControllerUntilItHasRun() {
+    void aPendingTitleCheckOfAReleasedControllerDoesNothing() {
         m_app.tracking = true;
         auto controller = loadedController();
         m_delegate.onStop = [&] { m_app.tracking = false; };
         controller->buttonStart()->click();
-        const std::weak_ptr<DROVMainWindowController> weak = controller;
         const int queriesBefore = m_app.queries;
         controller.reset(); // the application delegate closes the window and lets go
-        QVERIFY(!weak.expired());
-        QTRY_VERIFY_WITH_TIMEOUT(weak.expired(), 5000);
-        QCOMPARE(m_app.queries, queriesBefore + 1);
+        // A block scheduled after the title check runs after it: by then the check has found
+        // no controller and asked nothing.
+        bool after = false;
+        TVKBlock::performBlock([&] { after = true; }, DROVMainWindowController::kTitleCheckDelay);
+        QTRY_VERIFY_WITH_TIMEOUT(after, 5000);
+        QCOMPARE(m_app.queries, queriesBefore);
     }
 
     void theDelegateMayLetGoOfTheControllerWhileHandlingAPress() {
-        auto controller = loadedController();
-        const std::weak_ptr<DROVMainWindowController> weak = controller;
-        QPointer<QWidget> window = controller->window();
-        bool aliveDuringCall = false;
-        m_delegate.onStart = [&] {
-            controller.reset();
-            aliveDuringCall = !weak.expired();
-        };
-        window->findChild<QAbstractButton*>(QStringLiteral("buttonStart"))->click();
-        QVERIFY(aliveDuringCall);
-        QVERIFY(weak.expired());
-        QTRY_VERIFY(!window); // deleted once back in the event loop
+        for (bool tracking : {false, true}) {
+            auto controller = loadedController();
+            m_delegate.tracking = tracking;
+            QPointer<QWidget> window = controller->window();
+            m_delegate.onStart = m_delegate.onStop = [&] { controller.reset(); };
+            window->findChild<QAbstractButton*>(QStringLiteral("buttonStart"))->click();
+            QVERIFY(!controller);
+            QTRY_VERIFY(!window); // deleted once back in the event loop
+        }
     }
 
     void theCloseControlGoesThroughTheDelegateOnly() {
@@ -308,30 +299,6 @@ private Q_SLOTS:
         QVERIFY(m_delegate.calls.isEmpty());
     }
 
-    void aMissingInterfaceFileLeavesTheControllersWithoutAWindow() {
-        QTemporaryDir emptyBundle;
-        const Bundle bundle(QCoreApplication::applicationFilePath(), emptyBundle.path());
-        auto controller =
-            DROVMainWindowController::create(QStringLiteral("DROVMainWindowController"), bundle);
-        controller->setDelegate(&m_delegate);
-        QVERIFY(!controller->window());
-        QVERIFY(!controller->window());
-        QVERIFY(!controller->buttonStart());
-        QVERIFY(!controller->holderView());
-        m_app.tracking = true;
-        controller->checkButtonTitle();
-        controller->startAction();
-        controller->showHowTo();
-        controller->closeHowTo();
-        controller->close();
-        QCOMPARE(m_delegate.calls, QStringList{QStringLiteral("stop")});
-
-        DROVDebugWindowController debug(bundle);
-        QVERIFY(!debug.window());
-        QVERIFY(!debug.clrView());
-        QVERIFY(!debug.clrLabel());
-    }
-
     void theDebugWindowHoldsASwatchAndALabel() {
         DROVDebugWindowController debug;
         QVERIFY(!debug.clrView());
@@ -346,23 +313,6 @@ private Q_SLOTS:
         debug.clrView()->setColor(QColor(1, 2, 250));
         const QImage swatch = debug.clrView()->grab().toImage();
         QCOMPARE(swatch.pixelColor(swatch.width() / 2, swatch.height() / 2), QColor(1, 2, 250));
-    }
-
-    void actionsConnectByNameAndUnknownNamesAreLeftOut() {
-        auto controller = DROVMainWindowController::create();
-        controller->setDelegate(&m_delegate);
-        QWidget root;
-        auto* known = new QPushButton(&root);
-        known->setProperty("action", QStringLiteral("closeWindow"));
-        auto* unknown = new QPushButton(&root);
-        unknown->setProperty("action", QStringLiteral("noSuchAction"));
-        new QPushButton(&root); // sends nothing
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no action.*noSuchAction"));
-        QCOMPARE(Bundle::connectActions(&root, controller.get()), 1);
-        unknown->click();
-        QVERIFY(m_delegate.calls.isEmpty());
-        known->click();
-        QCOMPARE(m_delegate.calls, QStringList{QStringLiteral("close")});
     }
 };
 

@@ -6,6 +6,8 @@
 #include <QPainter>
 #include <QtTest>
 
+using namespace zwirl;
+
 namespace {
 
 QIcon solidIcon(const QColor& color, int size = 16) {
