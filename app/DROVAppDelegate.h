@@ -1,9 +1,8 @@
 #pragma once
 
+#include "core/ClickSample.h"
 #include "platform/Application.h"
 #include "platform/DisplayCapture.h"
-#include "platform/UserNotificationCenter.h"
-#include "core/ClickSample.h"
 #include "ui/DROVMainControllerDelegate.h"
 
 #include <QDateTime>
@@ -15,8 +14,9 @@
 #include <memory>
 #include <optional>
 
-class DROVDebugWindowController;
-class DROVMainWindowController;
+#include "ui/DROVMainWindowController.h"
+
+#include "ui/DROVDebugWindowController.h"
 class DROVTonePlayer;
 class EventMonitor;
 class QMenu;
@@ -27,7 +27,6 @@ class QTimer;
 // and their clicks, the export of a finished run, the tray icon and the main window.
 class DROVAppDelegate : public QObject,
                         public ApplicationDelegate,
-                        public UserNotificationCenterDelegate,
                         public DROVMainControllerDelegate {
     Q_OBJECT
 public:
@@ -78,8 +77,6 @@ public:
     Q_INVOKABLE void showAbout();
     // The menu's quit: the application quits normally.
     Q_INVOKABLE void terminate();
-    void userNotificationCenterDidActivateNotification(UserNotificationCenter* center,
-                                                       const UserNotification& note) override;
     void checkLoginItem();
     void updateStatusToolTip();
     DROVMainWindowController* mainWindowController() const { return _controllerWindow.get(); }
@@ -107,7 +104,7 @@ private:
     Samples samples;
     QDateTime _startTime;
     QSystemTrayIcon* _statusItem = nullptr;
-    std::shared_ptr<DROVMainWindowController> _controllerWindow;
+    std::unique_ptr<DROVMainWindowController> _controllerWindow;
     QTimer* _notificationTimer = nullptr;
     bool _isTracking = false;
     QPointer<QMenu> _statusMenu;

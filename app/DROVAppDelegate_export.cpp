@@ -2,20 +2,21 @@
 // zwirl folder on the Desktop, in the background.
 #include "app/AppLog.h"
 #include "app/DROVAppDelegate.h"
-#include "platform/Bundle.h"
-#include "platform/Dispatch.h"
 #include "platform/UserDefaults.h"
-#include "platform/Workspace.h"
 #include "services/DROVHelper.h"
 #include "sound/DROVAudioFileHelper.h"
 #include "sound/DROVTonePlayer.h"
 
+#include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QStandardPaths>
+#include <QThreadPool>
 #include <QUrl>
 #include <QVariantList>
 
@@ -35,7 +36,7 @@ QString outputFolderPath() {
 
 void createOutputFolderWithIcon(const QString& folder) {
     QDir().mkpath(folder);
-    const QImage icon = Bundle::mainBundle().iconFileNamed(QStringLiteral("ZWIRLFolderIcon"));
+    const QImage icon(QStringLiteral(":/images/ZWIRLFolderIcon.png"));
     if (!DROVHelper::setIconForPath(folder, icon))
         qCWarning(lcApp) << "error setting icon file...";
 }
@@ -51,7 +52,7 @@ QDateTime storedDate(const QString& key) {
 QImage exportPicture(const Samples& samples, const QString& rangeText, const QString& countText,
                      const QFont* font) {
     const QImage picture = DROVHelper::iconImageForSamples(samples, false);
-    const QImage logo = Bundle::mainBundle().imageNamed(QStringLiteral("ZWIRLLogoExport"));
+    const QImage logo(QStringLiteral(":/images/ZWIRLLogoExport.png"));
     const int width = picture.width();
     const int height = picture.height() + kHeaderHeight;
 
@@ -118,9 +119,9 @@ bool saveRun(const Samples& samples, const QDateTime& startDate, const QDateTime
     const QString rangeText =
         QStringLiteral("%1 - %2").arg(startDate.toString(dateFormat), endDate.toString(dateFormat));
     const QString countText = QStringLiteral("%1 zwirl").arg(qlonglong(samples.size()));
-    bool fontFound = false;
-    const QFont font =
-        Bundle::mainBundle().fontWithName(QStringLiteral("Lato Light"), 12.0, &fontFound);
+    const int fontId = QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/Lato-Light.ttf"));
+    const bool fontFound = fontId >= 0;
+    const QFont font = QFontDatabase::font(QStringLiteral("Lato"), QStringLiteral("Light"), 12);
     const bool pictureWritten =
         audioWritten &&
         writePicture(exportPicture(samples, rangeText, countText, fontFound ? &font : nullptr),
@@ -145,11 +146,11 @@ void DROVAppDelegate::stopTrackingAndNotify(bool notify, std::function<void()> b
                   std::exchange(_exportingRestoredRun, false)};
     ++_runningExportJobs;
     updateStatusToolTip();
-    Dispatch::backgroundAsync(
+    QThreadPool::globalInstance()->start(
         [this, notify, block = std::move(block), run = std::move(run)]() mutable {
             const bool finished = runExportJob(std::move(run), notify);
             if (finished && block)
-                Dispatch::mainSync(block);
+                QMetaObject::invokeMethod(qApp, block, Qt::BlockingQueuedConnection);
             --_runningExportJobs;
             // Dropped if the delegate is gone by then.
             QMetaObject::invokeMethod(this, &DROVAppDelegate::updateStatusToolTip,
@@ -160,10 +161,13 @@ void DROVAppDelegate::stopTrackingAndNotify(bool notify, std::function<void()> b
 // Runs on the background queue. False when there was nothing to save.
 bool DROVAppDelegate::runExportJob(ExportRun&& run, bool notify) {
     // The live tone is started and stopped on the main thread only, so the two never overlap.
-    Dispatch::mainSync([this] {
-        if (_tone)
-            _tone->stop();
-    });
+    QMetaObject::invokeMethod(
+        qApp,
+        [this] {
+            if (_tone)
+                _tone->stop();
+        },
+        Qt::BlockingQueuedConnection);
     if (run.samples.empty())
         return false;
 
@@ -192,7 +196,7 @@ bool DROVAppDelegate::runExportJob(ExportRun&& run, bool notify) {
         removeQuitKeys();
     if (notify) {
         DROVHelper::notify(kSavedMessage);
-        Workspace::sharedWorkspace().openURL(QUrl::fromLocalFile(folder));
+        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
     }
     return true;
 }

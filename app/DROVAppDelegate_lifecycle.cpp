@@ -1,9 +1,9 @@
 // Launch, quit and the state kept in the user defaults between runs.
 #include "app/AppLog.h"
 #include "app/DROVAppDelegate.h"
-#include "platform/Dispatch.h"
 #include "platform/UserDefaults.h"
 #include "services/DROVHelper.h"
+#include "services/Notifications.h"
 #include "sound/DROVTonePlayer.h"
 #include "ui/DROVMainWindowController.h"
 
@@ -28,9 +28,10 @@ DROVAppDelegate::~DROVAppDelegate() {
 }
 
 void DROVAppDelegate::applicationDidFinishLaunching() {
-    auto* center = UserNotificationCenter::defaultUserNotificationCenter();
-    center->setDelegate(this);
-    center->removeAllDeliveredNotifications();
+    // A clicked notification is taken down, and nothing else happens.
+    connect(new zwirl::Notifications(this), &zwirl::Notifications::activated, this,
+            &zwirl::Notifications::remove);
+    zwirl::Notifications::removeAllDelivered();
     checkLoginItem();
     samples.clear();
 
@@ -98,7 +99,7 @@ void DROVAppDelegate::waitForExportJobs() {
     QEventLoop loop;
     while (isExporting())
         loop.processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::ExcludeUserInputEvents, 50);
-    Dispatch::backgroundQueue().waitForDone();
+    QThreadPool::globalInstance()->waitForDone();
 }
 
 void DROVAppDelegate::storeRunForNextLaunch(const Samples& run, const QDateTime& start,

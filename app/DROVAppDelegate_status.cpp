@@ -2,8 +2,6 @@
 #include "app/AppLog.h"
 #include "app/DROVAppDelegate.h"
 #include "platform/Application.h"
-#include "platform/Bundle.h"
-#include "platform/Dispatch.h"
 #include "platform/UserDefaults.h"
 #include "services/TVKLoginItem.h"
 #include "ui/DROVMainWindowController.h"
@@ -20,8 +18,8 @@
 namespace {
 
 QIcon statusImage(bool active) {
-    const QImage image = Bundle::mainBundle().imageNamed(
-        active ? QStringLiteral("DROVStatus_active") : QStringLiteral("DROVStatus_inactive"));
+    const QImage image(active ? QStringLiteral(":/images/DROVStatus_active.png")
+                              : QStringLiteral(":/images/DROVStatus_inactive.png"));
     return image.isNull() ? QIcon() : QIcon(QPixmap::fromImage(image));
 }
 
@@ -93,8 +91,7 @@ void DROVAppDelegate::showWindow() {
         _controllerWindow.reset();
         return;
     }
-    _controllerWindow =
-        DROVMainWindowController::create(QStringLiteral("DROVMainWindowController"));
+    _controllerWindow = std::make_unique<DROVMainWindowController>();
     _controllerWindow->setDelegate(this);
     QWidget* window = _controllerWindow->window();
     if (!window)
@@ -116,7 +113,7 @@ void DROVAppDelegate::controllerCloseAction() {
         return;
     _controllerWindow->close();
     // The request comes from the controller itself: let it go once its action has returned.
-    Dispatch::mainAsync([controller = std::move(_controllerWindow)] {});
+    _controllerWindow.release()->deleteLater();
 }
 
 void DROVAppDelegate::showAbout() {
@@ -144,11 +141,6 @@ void DROVAppDelegate::terminate() {
     QCoreApplication::exit(0);
 }
 
-void DROVAppDelegate::userNotificationCenterDidActivateNotification(UserNotificationCenter* center,
-                                                                    const UserNotification& note) {
-    center->removeDeliveredNotification(note);
-}
-
 void DROVAppDelegate::checkLoginItem() {
     auto& defaults = UserDefaults::standardUserDefaults();
     if (!defaults.objectForKey(kStartupKey).isValid()) {
@@ -156,7 +148,7 @@ void DROVAppDelegate::checkLoginItem() {
         defaults.synchronize();
     }
     const bool startAtLogin = defaults.boolForKey(kStartupKey);
-    const QString path = Bundle::mainBundle().bundlePath();
+    const QString path = QCoreApplication::applicationFilePath();
     if (startAtLogin)
         TVKLoginItem::addAppAsLoginItem(path);
     else

@@ -5,6 +5,7 @@
 #include "platform/DisplayCapture.h"
 #include "platform/EventMonitor.h"
 #include "services/DROVHelper.h"
+#include "services/Notifications.h"
 #include "sound/DROVAudioFileHelper.h"
 #include "sound/DROVTonePlayer.h"
 #include "ui/DROVMainWindowController.h"
@@ -129,7 +130,7 @@ void DROVAppDelegate::toggleLiveTone() {
 }
 
 void DROVAppDelegate::reminderNotification() {
-    UserNotificationCenter::defaultUserNotificationCenter()->removeAllDeliveredNotifications();
+    zwirl::Notifications::removeAllDelivered();
     DROVHelper::notify(
         QStringLiteral("A friendly reminder that you're still tracking your zwirl..."));
 }

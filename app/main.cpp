@@ -1,7 +1,6 @@
 #include "app/DROVAppDelegate.h"
 #include "app/DROVControlService.h"
 #include "platform/Application.h"
-#include "platform/Bundle.h"
 #include "platform/SessionBusService.h"
 #include "platform/TerminationSignals.h"
 
@@ -23,23 +22,17 @@ void preferX11() {
         qputenv("QT_QPA_PLATFORM", "xcb");
 }
 
-// The main interface file holds the tray icon's menu; each item names the delegate's operation
-// that it runs. The file's window is never shown; it lives as long as the application.
-std::unique_ptr<QWidget> loadMainInterface(DROVAppDelegate& delegate) {
-    std::unique_ptr<QWidget> mainInterface(
-        Bundle::mainBundle().loadNibNamed(QStringLiteral("MainMenu"), &delegate));
-    if (!mainInterface)
-        return nullptr;
-    delegate.setStatusMenu(
-        Bundle::outlet<QMenu>(mainInterface.get(), QStringLiteral("statusMenu")));
-    for (QAction* action : mainInterface->findChildren<QAction*>()) {
-        const QByteArray operation = action->property("action").toByteArray();
-        if (!operation.isEmpty())
-            QObject::connect(action, &QAction::triggered, &delegate, [&delegate, operation] {
-                QMetaObject::invokeMethod(&delegate, operation.constData());
-            });
-    }
-    return mainInterface;
+// The tray icon's menu; each item runs one of the delegate's operations. The menu lives as long
+// as the application.
+std::unique_ptr<QMenu> makeStatusMenu(DROVAppDelegate& delegate) {
+    auto menu = std::make_unique<QMenu>(QStringLiteral("zwirl"));
+    menu->addAction(QStringLiteral("Show or Hide Window"), &delegate, &DROVAppDelegate::showWindow);
+    menu->addAction(QStringLiteral("Live Tone"), &delegate, &DROVAppDelegate::toggleLiveTone);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("About zwirl"), &delegate, &DROVAppDelegate::showAbout);
+    menu->addAction(QStringLiteral("Quit zwirl"), &delegate, &DROVAppDelegate::terminate);
+    delegate.setStatusMenu(menu.get());
+    return menu;
 }
 
 } // namespace
@@ -52,8 +45,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QStringLiteral(ZWIRL_VERSION));
     QApplication::setOrganizationDomain(QStringLiteral("tolvarek.de"));
     QGuiApplication::setDesktopFileName(QStringLiteral("de.tolvarek.zwirl"));
-    QApplication::setWindowIcon(QIcon(
-        Bundle::mainBundle().pathForResource(QStringLiteral("zwirl"), QStringLiteral("icns"))));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/zwirl.png")));
 
     DROVAppDelegate delegate;
     Application::setDelegate(&delegate);
@@ -68,7 +60,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    const auto mainInterface = loadMainInterface(delegate);
+    const auto statusMenu = makeStatusMenu(delegate);
     TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &TerminationSignals::terminationRequested, &delegate,
                      &DROVAppDelegate::terminate);

@@ -6,7 +6,6 @@
 // With ZWIRL_SCREENSHOT_DIR set, the window's two pages and the open tray menu are saved there.
 #include "support/TestSupport.h"
 
-#include "platform/Bundle.h"
 #include "ui/DROVMainWindowController.h"
 
 #include <QDir>
@@ -210,30 +209,24 @@ QImage settledImage(const QRect& area) {
     return settled;
 }
 
-// The main window as the installed interface file lays it out and draws it, loaded in this process
-// with the application's bundle into a window that is never put on the screen: where its buttons
-// are, and how the start button looks with each of its titles.
+// The main window as its form (the one compiled into the application) lays it out and draws it,
+// built in this process into a window that is never put on the screen: where its buttons are,
+// and how the start button looks with each of its titles.
 class ReferenceWindow {
 public:
     ReferenceWindow() {
-        const QString prefix = QFileInfo(installedBinary())
-                                   .absoluteDir()
-                                   .absoluteFilePath(QStringLiteral("../share/zwirl"));
-        const Bundle bundle(installedBinary(), QDir::cleanPath(prefix));
-        m_controller =
-            DROVMainWindowController::create(QStringLiteral("DROVMainWindowController"), bundle);
-        m_window = m_controller->window();
-        if (!m_window || !m_controller->buttonStart())
+        m_window = m_controller.window();
+        if (!m_controller.buttonStart())
             return;
         m_window->setAttribute(Qt::WA_DontShowOnScreen);
         m_window->show();
         const QRect start = buttonRect(QStringLiteral("buttonStart"));
         for (const QString& title : {QStringLiteral("Start"), QStringLiteral("Stop tracking"),
                                      QStringLiteral("Saving to desktop...")}) {
-            m_controller->buttonStart()->setText(title);
+            m_controller.buttonStart()->setText(title);
             m_titles[title] = m_window->grab(start).toImage().convertToFormat(QImage::Format_RGB32);
         }
-        m_controller->checkButtonTitle();
+        m_controller.checkButtonTitle();
     }
 
     bool isValid() const { return m_titles.size() == 3; }
@@ -268,7 +261,7 @@ public:
     }
 
 private:
-    std::shared_ptr<DROVMainWindowController> m_controller;
+    DROVMainWindowController m_controller;
     QWidget* m_window = nullptr;
     QMap<QString, QImage> m_titles;
 };
