@@ -7,7 +7,7 @@ if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi
 
 PACKAGES="
   build-essential cmake pkg-config clang-format
-  qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools libgl-dev libqt6opengl6-dev
+  qt6-base-dev qt6-base-dev-tools qt6-tools-dev-tools libgl-dev libqt6opengl6-dev
   qt6-qpa-plugins qt6-image-formats-plugins
   libx11-dev libxi-dev libxrandr-dev libxtst-dev x11-apps x11-xserver-utils
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
@@ -15,7 +15,7 @@ PACKAGES="
   libasound2-dev libjack-jackd2-dev libasound2-plugins
   libbenchmark-dev
   fonts-lato fonts-dejavu-core fontconfig
-  librsvg2-bin python3-pil icnsutils
+  librsvg2-bin
   xvfb xauth xdotool x11-utils imagemagick
   dbus dbus-daemon dbus-bin systemd dunst trayer
   pulseaudio pulseaudio-utils
