@@ -4,9 +4,12 @@
 
 #include "support/TestSupport.h"
 
+#include <QDBusConnection>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
+#include <atomic>
 #include <cstring>
 
 using namespace testsupport;
@@ -15,6 +18,7 @@ using zwirl::Notifications;
 namespace {
 
 const char* const kDeliverArgument = "--deliver";
+const char* const kOwnServerArgument = "--own-server";
 
 int displayedCount() {
     return runTool(QStringLiteral("dunstctl"),
@@ -31,6 +35,59 @@ bool displayedBecomes(int count) {
 int keptIds() {
     QFile file(qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/zwirl/notifications"));
     return file.open(QIODevice::ReadOnly) ? int(file.readAll().count('\n')) : 0;
+}
+
+std::atomic<bool> g_notifyReturned{false};
+
+// A notification server on a thread of its own that notes whether it was called while the
+// notifying call had not returned yet.
+class Server : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    std::atomic<bool> calledDuringNotify{false};
+    QString summary, body;
+    QVariantMap hints;
+public Q_SLOTS:
+    QStringList GetCapabilities() {
+        calledDuringNotify = calledDuringNotify || !g_notifyReturned;
+        return {QStringLiteral("body")};
+    }
+    uint Notify(const QString&, uint, const QString&, const QString& summary_, const QString& body_,
+                const QStringList&, const QVariantMap& hints_, int) {
+        calledDuringNotify = calledDuringNotify || !g_notifyReturned;
+        summary = summary_;
+        body = body_;
+        hints = hints_;
+        return 7;
+    }
+};
+
+// The child's part: notifies while owning the server's name on a bus of its own; succeeds when
+// the server was asked only after the call returned, and the notification arrived whole.
+int notifyOwnServer() {
+    QThread serverThread;
+    Server notifications;
+    notifications.moveToThread(&serverThread);
+    serverThread.start();
+    QDBusConnection server =
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("server"));
+    if (!server.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &notifications,
+                               QDBusConnection::ExportAllSlots) ||
+        !server.registerService(QStringLiteral("org.freedesktop.Notifications")))
+        return 2;
+    DROVHelper::notify(QStringLiteral("a & b"));
+    g_notifyReturned = true;
+    const bool kept = waitFor([] { return keptIds() == 1; }, 10000);
+    serverThread.quit();
+    serverThread.wait();
+    if (!kept || notifications.calledDuringNotify)
+        return 1;
+    return notifications.summary == QLatin1String("zwirl") &&
+                   notifications.body == QLatin1String("a & b") &&
+                   notifications.hints.value(QStringLiteral("suppress-sound")).toBool()
+               ? 0
+               : 3;
 }
 
 } // namespace
@@ -75,6 +132,30 @@ private Q_SLOTS:
         QVERIFY(displayedBecomes(0));
     }
 
+    // The notifying thread never waits for the server (it used to, for up to 2 s).
+    void notifyingNeverWaitsForTheServer() {
+        QProcess bus;
+        bus.start(QStringLiteral("dbus-daemon"),
+                  {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                   QStringLiteral("--print-address")});
+        QVERIFY(bus.waitForReadyRead(10000));
+        QTemporaryDir runtime;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                           QString::fromUtf8(bus.readLine()).trimmed());
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        QProcess child;
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QString::fromLatin1(kOwnServerArgument)});
+        const bool finished = child.waitForFinished(20000);
+        bus.terminate();
+        bus.waitForFinished(5000);
+        QVERIFY(finished);
+        QCOMPARE(child.exitCode(), 0);
+    }
+
     void aClickIsReported() {
         Notifications notifications;
         QSignalSpy activated(&notifications, &Notifications::activated);
@@ -97,6 +178,8 @@ int main(int argc, char** argv) {
         // Done once the server has answered and the id is kept.
         return waitFor([] { return keptIds() == 1; }, 5000) ? 0 : 1;
     }
+    if (argc == 2 && std::strcmp(argv[1], kOwnServerArgument) == 0)
+        return notifyOwnServer();
     TestNotifications test;
     return QTest::qExec(&test, argc, argv);
 }
