@@ -11,7 +11,7 @@ namespace zwirl {
 // alternate image, shows that image while hovered. Its image is never dimmed when disabled.
 class DROVPointingHandButton : public QPushButton {
     Q_OBJECT
-    // Set from interface files like the standard "icon" property.
+    // Set from the window forms like the standard "icon" property.
     Q_PROPERTY(QIcon alternateImage READ alternateImage WRITE setAlternateImage)
 public:
     explicit DROVPointingHandButton(QWidget* parent = nullptr);
