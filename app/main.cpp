@@ -1,51 +1,38 @@
+#include "app/ControlService.h"
 #include "app/DROVAppDelegate.h"
-#include "app/DROVControlService.h"
+#include "app/ExportQueue.h"
+#include "app/RunStore.h"
+#include "app/TerminationSignals.h"
 #include "platform/Application.h"
 #include "platform/Bundle.h"
-#include "platform/SessionBusService.h"
-#include "platform/TerminationSignals.h"
+#include "services/Settings.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QIcon>
-#include <QMenu>
 #include <QTimer>
 
-#include <memory>
+using namespace zwirl;
 
 namespace {
 
-// Global clicks and the pixels of other clients can only be read through X11; under Wayland
-// the application runs in XWayland (and tells the user what that means when a run starts).
-void preferX11() {
-    if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY") &&
-        !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-}
+// What the main window reads of the running application: whether a run is open.
+class TrackingState : public ApplicationDelegate {
+public:
+    explicit TrackingState(const DROVAppDelegate& delegate) : m_delegate(delegate) {}
+    bool isTracking() const override { return m_delegate.isTracking(); }
 
-// The main interface file holds the tray icon's menu; each item names the delegate's operation
-// that it runs. The file's window is never shown; it lives as long as the application.
-std::unique_ptr<QWidget> loadMainInterface(DROVAppDelegate& delegate) {
-    std::unique_ptr<QWidget> mainInterface(
-        Bundle::mainBundle().loadNibNamed(QStringLiteral("MainMenu"), &delegate));
-    if (!mainInterface)
-        return nullptr;
-    delegate.setStatusMenu(
-        Bundle::outlet<QMenu>(mainInterface.get(), QStringLiteral("statusMenu")));
-    for (QAction* action : mainInterface->findChildren<QAction*>()) {
-        const QByteArray operation = action->property("action").toByteArray();
-        if (!operation.isEmpty())
-            QObject::connect(action, &QAction::triggered, &delegate, [&delegate, operation] {
-                QMetaObject::invokeMethod(&delegate, operation.constData());
-            });
-    }
-    return mainInterface;
-}
+private:
+    const DROVAppDelegate& m_delegate;
+};
 
 } // namespace
 
 int main(int argc, char** argv) {
-    preferX11();
+    // Global clicks and the pixels of other clients can only be read through X11; under
+    // Wayland the application runs in XWayland (and tells the user what that means).
+    if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY") &&
+        !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zwirl"));
     QApplication::setApplicationDisplayName(QStringLiteral("zwirl"));
@@ -54,30 +41,33 @@ int main(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(QStringLiteral("de.tolvarek.zwirl"));
     QApplication::setWindowIcon(QIcon(
         Bundle::mainBundle().pathForResource(QStringLiteral("zwirl"), QStringLiteral("icns"))));
+    // Closing the main window leaves zwirl running in the tray.
+    QApplication::setQuitOnLastWindowClosed(false);
 
-    DROVAppDelegate delegate;
-    Application::setDelegate(&delegate);
-    QApplication::setQuitOnLastWindowClosed(
-        delegate.applicationShouldTerminateAfterLastWindowClosed());
+    Settings settings;
+    RunStore store(settings);
+    ExportQueue exports(store);
+    DROVAppDelegate delegate(settings, store, exports);
+    TrackingState trackingState(delegate);
+    Application::setDelegate(&trackingState);
 
-    DROVControlService control(&delegate);
-    SessionBusService bus(&control);
-    if (bus.registerOnSessionBus() == SessionBusService::Registration::NameTaken) {
+    ControlService control(delegate);
+    if (control.registerOnSessionBus() == ControlService::Registration::NameTaken) {
         // One zwirl per session: the running one shows itself instead.
-        SessionBusService::activateRunningInstance();
+        ControlService::activateRunningInstance();
         return 0;
     }
 
-    const auto mainInterface = loadMainInterface(delegate);
     TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &TerminationSignals::terminationRequested, &delegate,
                      &DROVAppDelegate::terminate);
+    // A logout asks to save first; the quit that follows finds the run already kept.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &delegate,
-                     [&delegate] { delegate.applicationWillTerminate(); });
+                     &DROVAppDelegate::applicationWillTerminate);
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
-                     [&delegate] { delegate.applicationWillTerminate(); });
+                     &DROVAppDelegate::applicationWillTerminate);
 
-    QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
+    QTimer::singleShot(0, &delegate, &DROVAppDelegate::applicationDidFinishLaunching);
     const int status = QApplication::exec();
     Application::setDelegate(nullptr);
     return status;

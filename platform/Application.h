@@ -1,7 +1,5 @@
 #pragma once
 
-class QWidget;
-
 // What the application object knows of its delegate.
 class ApplicationDelegate {
 public:
@@ -9,13 +7,9 @@ public:
     virtual bool isTracking() const = 0;
 };
 
-// The running application: its delegate, and hiding or showing all of its windows at once.
+// The running application's delegate, for the windows that ask whether a run is open.
 class Application {
 public:
     static void setDelegate(ApplicationDelegate* delegate);
     static ApplicationDelegate* delegate();
-    // Hides every visible top-level window of the application (remembered for unhide).
-    static void hide();
-    // Shows again the windows that hide() took away.
-    static void unhide();
 };
