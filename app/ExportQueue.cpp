@@ -23,8 +23,7 @@ constexpr int kHeaderHeight = 100;
 // The picture saved beside the audio file: the samples picture under a 100-point header with
 // the logo, the run's start and end times, the number of clicks and a separator line. Drawn
 // with the origin at the top left; the header's positions are measured from the top.
-QImage exportPicture(const Samples& samples, const QString& rangeText, const QString& countText) {
-    const QImage picture = DROVHelper::iconImageForSamples(samples, false);
+QImage exportPicture(const QImage& picture, const QString& rangeText, const QString& countText) {
     const QImage logo = Bundle::mainBundle().imageNamed(QStringLiteral("ZWIRLLogoExport"));
     bool fontFound = false;
     const QFont font =
@@ -127,8 +126,10 @@ QString ExportQueue::save(const RecordedRun& run) {
     const QString audioPath = QStringLiteral("%1/%2.m4a").arg(m_folder, baseName);
     const QString picturePath = QStringLiteral("%1/%2.png").arg(m_folder, baseName);
 
-    // The samples picture with the logo, once: the audio file's icon.
+    // The samples picture, drawn once for each use: with the logo as the audio file's icon
+    // (and artwork), without it in the PNG.
     const QImage icon = DROVHelper::iconImageForSamples(run.samples, true);
+    const QImage picture = DROVHelper::iconImageForSamples(run.samples, false);
     bool written = DROVAudioFileHelper::writeSamplesToFile(run.samples, audioPath);
     if (written && !DROVHelper::setIconForPath(audioPath, icon))
         qCWarning(lcApp) << "error setting icon file...";
@@ -140,8 +141,7 @@ QString ExportQueue::save(const RecordedRun& run) {
     if (written) {
         QFile file(picturePath);
         written = file.open(QIODevice::WriteOnly) &&
-                  exportPicture(run.samples, rangeText, countText).save(&file, "PNG") &&
-                  file.flush();
+                  exportPicture(picture, rangeText, countText).save(&file, "PNG") && file.flush();
         if (!written)
             qCWarning(lcApp) << "could not write" << picturePath << file.errorString();
     }

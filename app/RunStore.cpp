@@ -19,16 +19,14 @@ std::vector<RecordedRun> RunStore::runs() {
 
 void RunStore::add(const RecordedRun& run) {
     QMutexLocker lock(&m_mutex);
-    bool clean = true;
-    std::vector<RecordedRun> kept = read(&clean);
+    std::vector<RecordedRun> kept = read(nullptr);
     kept.push_back(run);
     write(kept);
 }
 
 bool RunStore::remove(const RecordedRun& run) {
     QMutexLocker lock(&m_mutex);
-    bool clean = true;
-    std::vector<RecordedRun> kept = read(&clean);
+    std::vector<RecordedRun> kept = read(nullptr);
     const auto found = std::find(kept.begin(), kept.end(), run);
     if (found == kept.end())
         return false;
@@ -37,30 +35,29 @@ bool RunStore::remove(const RecordedRun& run) {
     return true;
 }
 
-// `clean` turns false when something stored was not a valid run and should be dropped.
+// `clean`, when given, turns false when something stored was not a valid run and should be dropped.
 std::vector<RecordedRun> RunStore::read(bool* clean) const {
     std::vector<RecordedRun> found;
     if (const auto samples = m_settings.quitSamples())
         found.push_back({*samples, m_settings.quitStartDate(), m_settings.quitEndDate()});
-    else if (m_settings.hasQuitRun())
+    else if (clean && m_settings.hasQuitRun())
         *clean = false;
     for (const QVariant& entry : m_settings.laterRuns()) {
         const QVariantMap map = entry.toMap();
         if (const auto samples = Settings::validSamples(map.value(QStringLiteral("samples"))))
             found.push_back({*samples, map.value(QStringLiteral("start")).toDateTime(),
                              map.value(QStringLiteral("end")).toDateTime()});
-        else
+        else if (clean)
             *clean = false;
     }
     return found;
 }
 
 void RunStore::write(const std::vector<RecordedRun>& runs) {
-    if (runs.empty()) {
+    if (runs.empty())
         m_settings.removeQuitRun();
-    } else {
+    else
         m_settings.setQuitRun(runs.front().samples, runs.front().start, runs.front().end);
-    }
     QVariantList later;
     for (std::size_t i = 1; i < runs.size(); ++i)
         later.append(QVariantMap{{QStringLiteral("samples"), Settings::toVariant(runs[i].samples)},

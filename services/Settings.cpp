@@ -6,13 +6,13 @@
 
 namespace zwirl {
 
-namespace {
-const QString kQuitSamples = QStringLiteral("de.tolvarek.zwirl.quit-key-samples");
-const QString kQuitStart = QStringLiteral("de.tolvarek.zwirl.quit-key-startdate");
-const QString kQuitEnd = QStringLiteral("de.tolvarek.zwirl.quit-key-enddate");
-const QString kStartup = QStringLiteral("de.tolvarek.zwirl.startup-key");
-const QString kLaterRuns = QStringLiteral("de.tolvarek.zwirl.later-runs");
+const QString Settings::kQuitSamples = QStringLiteral("de.tolvarek.zwirl.quit-key-samples");
+const QString Settings::kQuitStart = QStringLiteral("de.tolvarek.zwirl.quit-key-startdate");
+const QString Settings::kQuitEnd = QStringLiteral("de.tolvarek.zwirl.quit-key-enddate");
+const QString Settings::kStartup = QStringLiteral("de.tolvarek.zwirl.startup-key");
+const QString Settings::kLaterRuns = QStringLiteral("de.tolvarek.zwirl.later-runs");
 
+namespace {
 QDateTime dateOf(const QVariant& value) {
     return value.metaType().id() == QMetaType::QDateTime ? value.toDateTime() : QDateTime();
 }
@@ -25,71 +25,62 @@ QString Settings::defaultFileName() {
 
 Settings::Settings(const QString& fileName) : m_settings(fileName, QSettings::IniFormat) {}
 
-std::optional<Samples> Settings::quitSamples() const {
+QVariant Settings::value(const QString& key) const {
     QMutexLocker lock(&m_mutex);
-    const QVariant stored = m_settings.value(kQuitSamples);
+    return m_settings.value(key);
+}
+
+// A null value removes the key.
+void Settings::setValue(const QString& key, const QVariant& value) {
+    QMutexLocker lock(&m_mutex);
+    if (value.isNull())
+        m_settings.remove(key);
+    else
+        m_settings.setValue(key, value);
+}
+
+std::optional<Samples> Settings::quitSamples() const {
+    const QVariant stored = value(kQuitSamples);
     return stored.isValid() ? validSamples(stored) : std::nullopt;
 }
 
 QDateTime Settings::quitStartDate() const {
-    QMutexLocker lock(&m_mutex);
-    return dateOf(m_settings.value(kQuitStart));
+    return dateOf(value(kQuitStart));
 }
 
 QDateTime Settings::quitEndDate() const {
-    QMutexLocker lock(&m_mutex);
-    return dateOf(m_settings.value(kQuitEnd));
+    return dateOf(value(kQuitEnd));
 }
 
 bool Settings::hasQuitRun() const {
-    QMutexLocker lock(&m_mutex);
-    return m_settings.contains(kQuitSamples) || m_settings.contains(kQuitStart) ||
-           m_settings.contains(kQuitEnd);
+    return value(kQuitSamples).isValid() || value(kQuitStart).isValid() ||
+           value(kQuitEnd).isValid();
 }
 
 void Settings::setQuitRun(const Samples& samples, const QDateTime& start, const QDateTime& end) {
-    QMutexLocker lock(&m_mutex);
-    m_settings.setValue(kQuitSamples, toVariant(samples));
-    m_settings.setValue(kQuitStart, start);
-    m_settings.setValue(kQuitEnd, end);
+    setValue(kQuitSamples, toVariant(samples));
+    setValue(kQuitStart, start);
+    setValue(kQuitEnd, end);
 }
 
 void Settings::removeQuitRun() {
-    QMutexLocker lock(&m_mutex);
     for (const QString& key : {kQuitSamples, kQuitStart, kQuitEnd})
-        m_settings.remove(key);
-}
-
-QVariantList Settings::laterRuns() const {
-    QMutexLocker lock(&m_mutex);
-    return m_settings.value(kLaterRuns).toList();
+        setValue(key, {});
 }
 
 void Settings::setLaterRuns(const QVariantList& runs) {
-    QMutexLocker lock(&m_mutex);
-    if (runs.isEmpty())
-        m_settings.remove(kLaterRuns);
-    else
-        m_settings.setValue(kLaterRuns, runs);
+    setValue(kLaterRuns, runs.isEmpty() ? QVariant() : QVariant(runs));
 }
 
 std::optional<bool> Settings::startAtLogin() const {
-    QMutexLocker lock(&m_mutex);
-    const QVariant value = m_settings.value(kStartup);
-    // The INI file gives booleans back as the words it wrote.
-    const QString word = value.toString();
-    if (word == QLatin1String("true") || word == QLatin1String("1"))
-        return true;
-    if (word == QLatin1String("false") || word == QLatin1String("0"))
-        return false;
-    if (value.isValid())
-        qCWarning(lcServices) << "ignoring a startup setting that is not a boolean:" << value;
+    // The file gives a boolean back as the word it wrote.
+    const QVariant stored = value(kStartup);
+    const QString word = stored.toString();
+    if (word == QLatin1String("true") || word == QLatin1String("false"))
+        return word == QLatin1String("true");
+    if (stored.isValid())
+        qCWarning(lcServices) << "ignoring a startup setting that is not a boolean:" << stored;
     return std::nullopt;
-}
-
-void Settings::setStartAtLogin(bool start) {
-    QMutexLocker lock(&m_mutex);
-    m_settings.setValue(kStartup, start);
 }
 
 bool Settings::sync() {
@@ -106,7 +97,6 @@ bool Settings::sync() {
 std::optional<Samples> Settings::validSamples(const QVariant& stored) {
     const QVariantList entries = stored.toList();
     Samples valid;
-    valid.reserve(entries.size());
     for (qsizetype i = 0; i < entries.size(); ++i) {
         const QVariantList components = entries[i].toList();
         ClickSample sample{};
@@ -119,16 +109,13 @@ std::optional<Samples> Settings::validSamples(const QVariant& stored) {
             qCWarning(lcServices) << "dropping stored click sample" << i
                                   << "that is not three numbers:" << entries[i];
     }
-    if (valid.empty()) {
+    if (valid.empty())
         qCWarning(lcServices) << "the stored clicks hold no valid sample";
-        return std::nullopt;
-    }
-    return valid;
+    return valid.empty() ? std::nullopt : std::optional(std::move(valid));
 }
 
 QVariantList Settings::toVariant(const Samples& samples) {
     QVariantList list;
-    list.reserve(qsizetype(samples.size()));
     for (const ClickSample& s : samples)
         list.append(QVariant(QVariantList{s[0], s[1], s[2]}));
     return list;

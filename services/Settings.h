@@ -19,8 +19,8 @@ public:
     static QString defaultFileName();
     explicit Settings(const QString& fileName = defaultFileName());
 
-    // The run kept at quit for the next launch (the quit keys); absent when no valid sample
-    // is stored. Invalid entries are dropped with a log line.
+    // The run kept at quit for the next launch (the quit keys); the samples are absent when
+    // none is valid (invalid entries are dropped with a log line).
     std::optional<Samples> quitSamples() const;
     QDateTime quitStartDate() const;
     QDateTime quitEndDate() const;
@@ -28,12 +28,12 @@ public:
     void setQuitRun(const Samples& samples, const QDateTime& start, const QDateTime& end);
     void removeQuitRun();
     // Runs kept after the one under the quit keys, each a map of "samples", "start", "end".
-    QVariantList laterRuns() const;
+    QVariantList laterRuns() const { return value(kLaterRuns).toList(); }
     void setLaterRuns(const QVariantList& runs);
 
     // Whether zwirl starts at login; absent until set.
     std::optional<bool> startAtLogin() const;
-    void setStartAtLogin(bool start);
+    void setStartAtLogin(bool start) { setValue(kStartup, start); }
 
     // Writes pending changes; false when the file could not be written.
     bool sync();
@@ -43,6 +43,10 @@ public:
     static QVariantList toVariant(const Samples& samples);
 
 private:
+    static const QString kQuitSamples, kQuitStart, kQuitEnd, kStartup, kLaterRuns;
+    QVariant value(const QString& key) const;
+    void setValue(const QString& key, const QVariant& value);
+
     mutable QMutex m_mutex;
     QSettings m_settings;
 };
