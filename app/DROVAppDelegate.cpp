@@ -54,7 +54,7 @@ DROVAppDelegate::DROVAppDelegate(Settings& settings, RunStore& store, ExportQueu
 }
 
 DROVAppDelegate::~DROVAppDelegate() {
-    EventMonitor::removeMonitor(m_monitorLeftMouseDown);
+    setClickMonitor(false);
 }
 
 // --- Launch and quit ---
@@ -135,11 +135,17 @@ void DROVAppDelegate::startTracking() {
     m_isTracking = true;
     changedStatusActive(true);
     updateStatusToolTip();
-    EventMonitor::removeMonitor(m_monitorLeftMouseDown);
-    m_monitorLeftMouseDown = EventMonitor::addGlobalMonitorForLeftMouseDown([this] {
-        const QPoint location = EventMonitor::mouseLocation();
-        handleLeftMouseDown(location, pixelColorForLocation(location));
-    });
+    setClickMonitor(true);
+}
+
+// The clicks of other applications reach the click handler while the monitor is on.
+void DROVAppDelegate::setClickMonitor(bool on) {
+    EventMonitor::removeMonitor(std::exchange(m_monitorLeftMouseDown, nullptr));
+    if (on)
+        m_monitorLeftMouseDown = EventMonitor::addGlobalMonitorForLeftMouseDown([this] {
+            const QPoint location = EventMonitor::mouseLocation();
+            handleLeftMouseDown(location, pixelColorForLocation(location));
+        });
 }
 
 void DROVAppDelegate::handleLeftMouseDown(QPoint location, std::optional<ClickSample> colour) {
@@ -204,7 +210,7 @@ void DROVAppDelegate::reachedMaxClicks() {
 }
 
 void DROVAppDelegate::beforeStopTracking() {
-    EventMonitor::removeMonitor(std::exchange(m_monitorLeftMouseDown, nullptr));
+    setClickMonitor(false);
     m_run->end();
     m_isTracking = false;
     changedStatusActive(false);

@@ -80,6 +80,7 @@ public:
 
 private:
     void updateStatusToolTip();
+    void setClickMonitor(bool on);
     // Takes every visible window of the application off the screen, and brings them back.
     void hideApplication();
     void unhideApplication();
