@@ -50,6 +50,10 @@ class FolderOpener : public QObject {
 public:
     QList<QUrl> opened;
     bool onMainThread = true;
+    void reset() {
+        opened.clear();
+        onMainThread = true;
+    }
 public Q_SLOTS:
     void open(const QUrl& url) {
         opened << url;
@@ -60,6 +64,7 @@ public Q_SLOTS:
 class TestDROVAppDelegate : public QObject {
     Q_OBJECT
     std::unique_ptr<QTemporaryDir> m_home;
+    FolderOpener m_opener; // no file manager opens during the tests
     QString folder() const { return ExportQueue::outputFolderPath(); }
 
 private Q_SLOTS:
@@ -67,8 +72,11 @@ private Q_SLOTS:
         for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
             qunsetenv(name);
         QApplication::setApplicationDisplayName(QStringLiteral("zwirl"));
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_opener, "open");
     }
+    void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
     void init() {
+        m_opener.reset();
         m_home = std::make_unique<QTemporaryDir>();
         qputenv("HOME", m_home->path().toUtf8());
     }
@@ -170,8 +178,6 @@ private Q_SLOTS:
     // The 9999th click ends the run inside its own handler, which returns with the alert open;
     // the export tells the user and opens the folder on the main thread.
     void theClickLimitStopsTheRunAndOpensTheFolder() {
-        FolderOpener opener;
-        QDesktopServices::setUrlHandler(QStringLiteral("file"), &opener, "open");
         App app;
         app.delegate.startTracking();
         for (int i = 0; i < 9998; ++i)
@@ -194,9 +200,8 @@ private Q_SLOTS:
         alert->accept();
 
         QVERIFY(app.waitUntilSaved());
-        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-        QCOMPARE(opener.opened, QList<QUrl>{QUrl::fromLocalFile(folder())});
-        QVERIFY(opener.onMainThread);
+        QCOMPARE(m_opener.opened, QList<QUrl>{QUrl::fromLocalFile(folder())});
+        QVERIFY(m_opener.onMainThread);
         QCOMPARE(testsupport::filesIn(folder(), QStringLiteral("zwirl_*")).size(), 2);
     }
 
