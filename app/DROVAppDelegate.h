@@ -1,117 +1,97 @@
 #pragma once
 
-#include "core/ClickSample.h"
-#include "platform/Application.h"
-#include "platform/DisplayCapture.h"
+#include "app/RunStore.h"
 #include "ui/DROVMainControllerDelegate.h"
 
-#include <QDateTime>
 #include <QObject>
 #include <QPointer>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
 
-#include "ui/DROVMainWindowController.h"
-
-#include "ui/DROVDebugWindowController.h"
 class DROVTonePlayer;
 class EventMonitor;
 class QMenu;
-class QSystemTrayIcon;
-class QTimer;
 
-// The application's controller: launch and quit, the state kept between runs, tracking runs
-// and their clicks, the export of a finished run, the tray icon and the main window.
-class DROVAppDelegate : public QObject,
-                        public ApplicationDelegate,
-                        public DROVMainControllerDelegate {
+namespace zwirl {
+
+class DROVMainWindowController;
+class ExportQueue;
+class Settings;
+class TrackingRun;
+class TrayIcon;
+
+// The application's controller: launch and quit, tracking runs and their clicks, the export of
+// a finished run, the tray icon and the main window. It decides what happens and when; the
+// run, the export queue, the run store and the tray icon do the work.
+class DROVAppDelegate : public QObject, public DROVMainControllerDelegate {
     Q_OBJECT
 public:
-    static const QString kQuitKeySamples;
-    static const QString kQuitKeyStartDate;
-    static const QString kQuitKeyEndDate;
-    static const QString kStartupKey;
-    static constexpr int kClickLimit = 9999;
-    static constexpr double kReminderInterval = 5400.0;
-
-    explicit DROVAppDelegate(QObject* parent = nullptr);
+    DROVAppDelegate(Settings& settings, RunStore& store, ExportQueue& exports,
+                    QObject* parent = nullptr);
     ~DROVAppDelegate() override;
 
     // Lifecycle
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
     bool applicationShouldTerminateAfterLastWindowClosed() const { return false; }
-    QMenu* statusMenu() const;
-    void setStatusMenu(QMenu* menu);
-    bool isTracking() const override { return _isTracking; }
+    bool isTracking() const override { return m_isTracking; }
 
     // Tracking
     void controllerStartAction() override;
     void controllerStopAction() override;
     void startTracking();
-    void handleLeftMouseDown();
-    std::optional<DisplayCapture::Color> pixelColorForLocation(QPoint location);
+    // The click handler: one left press in another application at `location`, with the colour
+    // under it when the click source read it already.
+    void handleLeftMouseDown(QPoint location, std::optional<ClickSample> colour);
+    std::optional<ClickSample> pixelColorForLocation(QPoint location);
     void initTonePlayer();
-    // The live tone as the menu offers it: created and started the first time, toggled after.
-    // A failure to play is told to the user; it never stops the application.
-    Q_INVOKABLE void toggleLiveTone();
+    // The live tone as the menu offers it: created and started the first time, started again
+    // after. A failure to play is told to the user; it never stops the application.
+    void toggleLiveTone();
     void reminderNotification();
     void reachedMaxClicks();
     void beforeStopTracking();
-    bool isStarting() const { return _isStarting; }
+    bool isStarting() const { return m_isStarting; }
 
     // Export
     void stopTrackingAndNotify(bool notify, std::function<void()> block);
-    bool isExporting() const { return _runningExportJobs.load() > 0; }
-    // Samples of the open or last run that no export job has taken yet.
-    const Samples& recordedSamples() const { return samples; }
+    bool isExporting() const;
+    // Clicks of the open or last run that no export has taken yet.
+    const Samples& recordedSamples() const;
 
     // Tray icon, main window, login item
     void setupStatusItem();
     void changedStatusActive(bool active);
-    Q_INVOKABLE void showWindow();
+    QMenu* statusMenu() const;
+    void showWindow();
     void controllerCloseAction() override;
-    Q_INVOKABLE void showAbout();
+    void showAbout();
     // The menu's quit: the application quits normally.
-    Q_INVOKABLE void terminate();
+    void terminate();
     void checkLoginItem();
-    void updateStatusToolTip();
-    DROVMainWindowController* mainWindowController() const { return _controllerWindow.get(); }
-
-    static std::optional<Samples> validSamples(const QVariant& stored);
+    DROVMainWindowController* mainWindowController() const { return m_controllerWindow.get(); }
 
 private:
-    // What one export works on: the finished run's clicks and dates, handed over by the run.
-    struct ExportRun {
-        Samples samples;
-        QDateTime startDate;
-        QDateTime endDate;
-        bool restored = false; // the run stored by an earlier session
-    };
-    bool runExportJob(ExportRun&& run, bool notify);
-    // Keeps a run for the next launch under the quit keys, after any run already kept there.
-    static void storeRunForNextLaunch(const Samples& samples, const QDateTime& start,
-                                      const QDateTime& end);
-    void tellUserAboutWaylandOnce();
-    void waitForExportJobs();
+    void updateStatusToolTip();
+    void setClickMonitor(bool on);
+    // Takes every visible window of the application off the screen, and brings them back.
+    void hideApplication();
+    void unhideApplication();
 
-    DROVDebugWindowController* _debugWindow = nullptr;
-    EventMonitor* _monitorLeftMouseDown = nullptr;
-    std::unique_ptr<DROVTonePlayer> _tone;
-    Samples samples;
-    QDateTime _startTime;
-    QSystemTrayIcon* _statusItem = nullptr;
-    std::unique_ptr<DROVMainWindowController> _controllerWindow;
-    QTimer* _notificationTimer = nullptr;
-    bool _isTracking = false;
-    QPointer<QMenu> _statusMenu;
-
+    Settings& m_settings;
+    RunStore& m_store;
+    ExportQueue& m_exports;
+    TrackingRun* m_run;
+    EventMonitor* m_monitorLeftMouseDown = nullptr;
+    std::unique_ptr<DROVTonePlayer> m_tone;
+    TrayIcon* m_statusItem = nullptr;
+    std::unique_ptr<DROVMainWindowController> m_controllerWindow;
+    bool m_isTracking = false;
     // A start is under way while the main window fades out; further starts are ignored.
-    bool _isStarting = false;
-    // The next export saves the run restored at launch.
-    bool _exportingRestoredRun = false;
-    std::atomic<int> _runningExportJobs{0};
+    bool m_isStarting = false;
+    QList<QPointer<QWidget>> m_hiddenWindows;
 };
+
+} // namespace zwirl

@@ -9,8 +9,9 @@
 //   tests/desktop.sh -- build/bin/bench_exportJob [repetitions=5] [clicks=9999]
 #include "RecordingSignal.h"
 #include "app/DROVAppDelegate.h"
-#include "platform/Application.h"
-#include "platform/UserDefaults.h"
+#include "app/ExportQueue.h"
+#include "app/RunStore.h"
+#include "services/Settings.h"
 #include "sound/DROVAudioFileHelper.h"
 
 #include <QApplication>
@@ -31,6 +32,8 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+using namespace zwirl;
 
 namespace {
 
@@ -82,16 +85,9 @@ double median(std::vector<double> values) {
 
 // The run that a quit leaves behind, stored as the application stores it.
 void keepRunForNextLaunch(const Samples& samples) {
-    QVariantList stored;
-    stored.reserve(qsizetype(samples.size()));
-    for (const ClickSample& sample : samples)
-        stored.append(QVariant(QVariantList{sample[0], sample[1], sample[2]}));
+    Settings settings;
     const QDateTime end = QDateTime::currentDateTime();
-    auto& defaults = UserDefaults::standardUserDefaults();
-    defaults.setObject(stored, DROVAppDelegate::kQuitKeySamples);
-    defaults.setObject(end.addSecs(-3600), DROVAppDelegate::kQuitKeyStartDate);
-    defaults.setObject(end, DROVAppDelegate::kQuitKeyEndDate);
-    defaults.synchronize();
+    RunStore(settings).add({samples, end.addSecs(-3600), end});
 }
 
 bool bothFilesWritten() {
@@ -106,8 +102,10 @@ int exportOnce(int argc, char** argv, int clicks) {
     QApplication::setOrganizationDomain(QStringLiteral("tolvarek.de"));
     keepRunForNextLaunch(randomClicks(clicks));
 
-    DROVAppDelegate delegate;
-    Application::setDelegate(&delegate);
+    Settings settings;
+    RunStore store(settings);
+    ExportQueue exports(store);
+    DROVAppDelegate delegate(settings, store, exports);
     const double baselineMB = peakResidentMB();
     const double cpuBefore = cpuSecondsOfThisProcess();
     const auto start = Clock::now();
@@ -129,7 +127,6 @@ int exportOnce(int argc, char** argv, int clicks) {
     std::printf("%s %.6f %.6f %.3f %.3f %.6f\n", kResultTag, wall, cpu, peakMB, baselineMB,
                 launchCall);
     std::fflush(stdout);
-    Application::setDelegate(nullptr);
     // Tearing down the tray icon, the window and the bus connections measures nothing.
     _exit(0);
 }

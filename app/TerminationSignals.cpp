@@ -1,12 +1,14 @@
-#include "platform/TerminationSignals.h"
+#include "app/TerminationSignals.h"
 
-#include "platform/PlatformLog.h"
+#include "app/AppLog.h"
 
 #include <QSocketNotifier>
 
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
+
+namespace zwirl {
 
 namespace {
 
@@ -25,7 +27,7 @@ void writeSignalToPipe(int signalNumber) {
 
 TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
     if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        qCWarning(lcPlatform) << "cannot watch termination signals";
+        qCWarning(lcApp) << "cannot watch termination signals";
         return;
     }
     m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
@@ -54,3 +56,5 @@ void TerminationSignals::readPendingSignal() {
     while (::read(g_pipe[0], &byte, 1) == 1)
         Q_EMIT terminationRequested(byte);
 }
+
+} // namespace zwirl

@@ -4,6 +4,8 @@
 
 class QSocketNotifier;
 
+namespace zwirl {
+
 // Turns SIGTERM, SIGINT and SIGHUP into a Qt signal on the main thread, so that the
 // application quits through its normal path instead of dying mid-way.
 class TerminationSignals : public QObject {
@@ -19,3 +21,5 @@ private:
     void readPendingSignal();
     QSocketNotifier* m_notifier = nullptr;
 };
+
+} // namespace zwirl

@@ -1,0 +1,349 @@
+#include "app/DROVAppDelegate.h"
+
+#include "app/AppLog.h"
+#include "app/ExportQueue.h"
+#include "app/TrackingRun.h"
+#include "app/TrayIcon.h"
+#include "platform/DisplayCapture.h"
+#include "platform/EventMonitor.h"
+#include "services/DROVHelper.h"
+#include "services/Notifications.h"
+#include "services/Settings.h"
+#include "services/TVKLoginItem.h"
+#include "sound/DROVAudioFileHelper.h"
+#include "sound/DROVTonePlayer.h"
+#include "ui/DROVMainWindowController.h"
+
+#include <QApplication>
+#include <QEasingCurve>
+#include <QMessageBox>
+#include <QPropertyAnimation>
+#include <QScreen>
+#include <QTimer>
+
+namespace zwirl {
+
+namespace {
+
+constexpr int kFadeDurationMs = 300;
+
+// The platform's ease-in timing: a cubic Bézier through (0.42, 0) and (1, 1).
+QEasingCurve easeIn() {
+    QEasingCurve curve(QEasingCurve::BezierSpline);
+    curve.addCubicBezierSegment(QPointF(0.42, 0.0), QPointF(1.0, 1.0), QPointF(1.0, 1.0));
+    return curve;
+}
+
+// The window's new top-left corner: centred on the screen that holds it, the screen's own
+// position included so that a second screen is centred too.
+QPoint centredOrigin(const QWidget* window) {
+    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->geometry() : QRect();
+    const QSize size = window->frameGeometry().size();
+    return {area.x() + int(area.width() * 0.5 - size.width() * 0.5),
+            area.y() + int(area.height() * 0.5 - size.height() * 0.5)};
+}
+
+} // namespace
+
+DROVAppDelegate::DROVAppDelegate(Settings& settings, RunStore& store, ExportQueue& exports,
+                                 QObject* parent)
+    : QObject(parent), m_settings(settings), m_store(store), m_exports(exports),
+      m_run(new TrackingRun(this)) {
+    connect(m_run, &TrackingRun::reminderDue, this, &DROVAppDelegate::reminderNotification);
+    connect(&m_exports, &ExportQueue::busyChanged, this, &DROVAppDelegate::updateStatusToolTip);
+}
+
+DROVAppDelegate::~DROVAppDelegate() {
+    setClickMonitor(false);
+}
+
+// --- Launch and quit ---
+
+void DROVAppDelegate::applicationDidFinishLaunching() {
+    // A click on one of ours takes it down.
+    connect(new Notifications(this), &Notifications::activated, this, &Notifications::remove);
+    Notifications::removeAllDelivered();
+    checkLoginItem();
+    const std::vector<RecordedRun> stored = m_store.runs();
+    if (stored.empty()) {
+        showWindow();
+    } else {
+        // The runs kept by earlier sessions are saved with their own dates; each leaves the
+        // store once its files are written, and the window shows after the last.
+        DROVHelper::notify(QStringLiteral("Saving zwirl from last session..."));
+        for (std::size_t i = 0; i < stored.size(); ++i)
+            m_exports.enqueue(
+                stored[i], true, true,
+                i + 1 < stored.size() ? std::function<void()>() : [self = QPointer(this)] {
+                    if (self)
+                        self->showWindow();
+                });
+    }
+    setupStatusItem();
+}
+
+void DROVAppDelegate::applicationWillTerminate() {
+    if (m_isTracking) {
+        beforeStopTracking();
+        // The store takes the clicks over: should the quit not come after all (a cancelled
+        // logout), the next launch saves them, and nothing else does.
+        const RecordedRun run = m_run->take();
+        if (!run.samples.empty())
+            m_store.add(run);
+    }
+    // An export that is still writing must finish, or its files are left half-written.
+    m_exports.waitForDone();
+}
+
+// --- Tracking ---
+
+void DROVAppDelegate::controllerStartAction() {
+    if (m_isStarting || m_isTracking)
+        return;
+    m_isStarting = true;
+    auto finishStart = [this] {
+        if (m_controllerWindow) {
+            m_controllerWindow->close();
+            m_controllerWindow.reset();
+        }
+        hideApplication();
+        m_isStarting = false;
+        startTracking();
+    };
+    QWidget* window = m_controllerWindow ? m_controllerWindow->window() : nullptr;
+    if (!window)
+        return finishStart();
+    auto* fade = new QPropertyAnimation(window, "windowOpacity", this);
+    fade->setDuration(kFadeDurationMs);
+    fade->setEasingCurve(easeIn());
+    fade->setEndValue(0.0);
+    connect(fade, &QPropertyAnimation::finished, this, finishStart);
+    fade->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void DROVAppDelegate::controllerStopAction() {
+    stopTrackingAndNotify(false, {});
+}
+
+void DROVAppDelegate::startTracking() {
+    DROVHelper::notify(QStringLiteral("Started tracking mouse clicks..."));
+    if (qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland") ||
+        qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
+        DROVHelper::notify(QStringLiteral(
+            "This desktop runs Wayland: only clicks in X11 applications can be recorded."));
+    m_run->begin();
+    m_isTracking = true;
+    changedStatusActive(true);
+    updateStatusToolTip();
+    setClickMonitor(true);
+}
+
+// The clicks of other applications reach the click handler while the monitor is on.
+void DROVAppDelegate::setClickMonitor(bool on) {
+    EventMonitor::removeMonitor(std::exchange(m_monitorLeftMouseDown, nullptr));
+    if (on)
+        m_monitorLeftMouseDown = EventMonitor::addGlobalMonitorForLeftMouseDown([this] {
+            const QPoint location = EventMonitor::mouseLocation();
+            handleLeftMouseDown(location, pixelColorForLocation(location));
+        });
+}
+
+void DROVAppDelegate::handleLeftMouseDown(QPoint location, std::optional<ClickSample> colour) {
+    Q_UNUSED(location);
+    if (!m_isTracking)
+        return;
+    const ClickSample sample = colour.value_or(ClickSample{0.0, 0.0, 0.0});
+    if (m_tone)
+        m_tone->newFreq(DROVAudioFileHelper::newFreq(float(sample[0] + sample[1] + sample[2])));
+    // At the limit the run ends here, so no later click is recorded.
+    if (m_run->add(sample))
+        reachedMaxClicks();
+}
+
+// The pixel under the pointer, on whichever screen holds it; nothing for a point on no screen.
+std::optional<ClickSample> DROVAppDelegate::pixelColorForLocation(QPoint location) {
+    const auto colour = DisplayCapture::displayContainingPoint(location)
+                            ? DisplayCapture::pixelColorAt(location)
+                            : std::nullopt;
+    if (!colour) {
+        qCWarning(lcApp) << "Oops.";
+        return std::nullopt;
+    }
+    return ClickSample{colour->red, colour->green, colour->blue};
+}
+
+void DROVAppDelegate::initTonePlayer() {
+    m_tone = std::make_unique<DROVTonePlayer>();
+    m_tone->start();
+}
+
+void DROVAppDelegate::toggleLiveTone() {
+    try {
+        if (m_tone)
+            m_tone->start();
+        else
+            initTonePlayer();
+    } catch (const std::exception& failure) {
+        DROVHelper::notify(
+            QStringLiteral("The live tone cannot play: %1").arg(QString::fromUtf8(failure.what())));
+    }
+}
+
+void DROVAppDelegate::reminderNotification() {
+    Notifications::removeAllDelivered();
+    DROVHelper::notify(
+        QStringLiteral("A friendly reminder that you're still tracking your zwirl..."));
+}
+
+// The alert opens without a loop of its own: the click handler that got here returns at once.
+void DROVAppDelegate::reachedMaxClicks() {
+    stopTrackingAndNotify(true, {});
+    const QString name = QApplication::applicationDisplayName();
+    auto* alert = new QMessageBox(QMessageBox::NoIcon, name, name, QMessageBox::Ok);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->setInformativeText(
+        QStringLiteral("You've reached %1 clicks - that's a lot of data and we will stop counting "
+                       "now! listen to your clicks (located on the desktop).")
+            .arg(TrackingRun::kClickLimit));
+    alert->setWindowFlag(Qt::WindowStaysOnTopHint);
+    alert->open();
+}
+
+void DROVAppDelegate::beforeStopTracking() {
+    setClickMonitor(false);
+    m_run->end();
+    m_isTracking = false;
+    changedStatusActive(false);
+    updateStatusToolTip();
+}
+
+// --- Export ---
+
+void DROVAppDelegate::stopTrackingAndNotify(bool notify, std::function<void()> block) {
+    beforeStopTracking();
+    if (m_tone)
+        m_tone->stop();
+    // The export takes the run's clicks; a run started meanwhile records into a new recording.
+    m_exports.enqueue(m_run->take(), notify, false, std::move(block));
+}
+
+bool DROVAppDelegate::isExporting() const {
+    return m_exports.isBusy();
+}
+
+const Samples& DROVAppDelegate::recordedSamples() const {
+    return m_run->samples();
+}
+
+// --- Tray icon, main window, login item ---
+
+void DROVAppDelegate::setupStatusItem() {
+    m_statusItem = new TrayIcon(this);
+    connect(m_statusItem, &TrayIcon::showWindowRequested, this, &DROVAppDelegate::showWindow);
+    connect(m_statusItem, &TrayIcon::liveToneRequested, this, &DROVAppDelegate::toggleLiveTone);
+    connect(m_statusItem, &TrayIcon::aboutRequested, this, &DROVAppDelegate::showAbout);
+    connect(m_statusItem, &TrayIcon::quitRequested, this, &DROVAppDelegate::terminate);
+    changedStatusActive(m_isTracking);
+    updateStatusToolTip();
+}
+
+void DROVAppDelegate::changedStatusActive(bool active) {
+    if (m_statusItem)
+        m_statusItem->setActive(active);
+}
+
+QMenu* DROVAppDelegate::statusMenu() const {
+    return m_statusItem ? m_statusItem->menu() : nullptr;
+}
+
+void DROVAppDelegate::updateStatusToolTip() {
+    if (m_statusItem)
+        m_statusItem->setState(m_isTracking, isExporting());
+}
+
+void DROVAppDelegate::showWindow() {
+    if (m_controllerWindow) {
+        m_controllerWindow->close();
+        m_controllerWindow.reset();
+        return;
+    }
+    m_controllerWindow = std::make_unique<DROVMainWindowController>();
+    m_controllerWindow->setDelegate(this);
+    QWidget* window = m_controllerWindow->window();
+    if (!window)
+        return;
+    // Title without its buttons; the window stays above others and does not take the focus
+    // away from the application the user works in.
+    window->setWindowFlags(
+        (window->windowFlags() & ~(Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint |
+                                   Qt::WindowMaximizeButtonHint)) |
+        Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    window->setAttribute(Qt::WA_ShowWithoutActivating);
+    window->move(centredOrigin(window));
+    window->show();
+    window->raise();
+}
+
+void DROVAppDelegate::controllerCloseAction() {
+    if (!m_controllerWindow)
+        return;
+    m_controllerWindow->close();
+    // The request comes from the controller itself: let it go once its action has returned.
+    m_controllerWindow.release()->deleteLater();
+}
+
+void DROVAppDelegate::showAbout() {
+    unhideApplication();
+    // Not modal: the application (and its control interface) keeps answering meanwhile.
+    auto* about = new QMessageBox;
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->setWindowTitle(QStringLiteral("About zwirl"));
+    about->setIconPixmap(QApplication::windowIcon().pixmap(96, 96));
+    about->setText(QStringLiteral("<b>zwirl</b> %1").arg(QApplication::applicationVersion()));
+    about->setInformativeText(
+        QStringLiteral("Turns your mouse clicks into a sound and a picture, saved in the zwirl "
+                       "folder on your desktop.\n\n© Tolvarek"));
+    // Room for the text beside the icon instead of a narrow column.
+    about->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_informativelabel { min-width: 280px; }"));
+    about->setStandardButtons(QMessageBox::Ok);
+    about->setWindowFlag(Qt::WindowStaysOnTopHint);
+    about->show();
+    about->raise();
+}
+
+void DROVAppDelegate::terminate() {
+    // Leave the event loop directly: quit() first asks every window to close, and the tray
+    // icon's embedded window refuses, which cancels the quit.
+    QCoreApplication::exit(0);
+}
+
+void DROVAppDelegate::checkLoginItem() {
+    if (!m_settings.startAtLogin()) {
+        m_settings.setStartAtLogin(true);
+        m_settings.sync();
+    }
+    const QString path = QCoreApplication::applicationFilePath();
+    if (m_settings.startAtLogin().value_or(true))
+        TVKLoginItem::addAppAsLoginItem(path);
+    else
+        TVKLoginItem::deleteAppFromLoginItem(path);
+}
+
+// The tray icon's window belongs to the panel, not to the windows a hidden application takes
+// off the screen; a panel does not take an icon back once its window was unmapped.
+void DROVAppDelegate::hideApplication() {
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window->isVisible() && window->objectName() != QLatin1String("QSystemTrayIconSys")) {
+            m_hiddenWindows.append(window);
+            window->hide();
+        }
+}
+
+void DROVAppDelegate::unhideApplication() {
+    for (const auto& window : std::exchange(m_hiddenWindows, {}))
+        if (window)
+            window->show();
+}
+
+} // namespace zwirl

@@ -1,0 +1,70 @@
+#include "app/RunStore.h"
+
+#include "services/Settings.h"
+
+#include <QVariantMap>
+
+#include <algorithm>
+
+namespace zwirl {
+
+std::vector<RecordedRun> RunStore::runs() {
+    QMutexLocker lock(&m_mutex);
+    bool clean = true;
+    std::vector<RecordedRun> found = read(&clean);
+    if (!clean)
+        write(found);
+    return found;
+}
+
+void RunStore::add(const RecordedRun& run) {
+    QMutexLocker lock(&m_mutex);
+    std::vector<RecordedRun> kept = read(nullptr);
+    kept.push_back(run);
+    write(kept);
+}
+
+bool RunStore::remove(const RecordedRun& run) {
+    QMutexLocker lock(&m_mutex);
+    std::vector<RecordedRun> kept = read(nullptr);
+    const auto found = std::find(kept.begin(), kept.end(), run);
+    if (found == kept.end())
+        return false;
+    kept.erase(found);
+    write(kept);
+    return true;
+}
+
+// `clean`, when given, turns false when something stored was not a valid run and should be dropped.
+std::vector<RecordedRun> RunStore::read(bool* clean) const {
+    std::vector<RecordedRun> found;
+    if (const auto samples = m_settings.quitSamples())
+        found.push_back({*samples, m_settings.quitStartDate(), m_settings.quitEndDate()});
+    else if (clean && m_settings.hasQuitRun())
+        *clean = false;
+    for (const QVariant& entry : m_settings.laterRuns()) {
+        const QVariantMap map = entry.toMap();
+        if (const auto samples = Settings::validSamples(map.value(QStringLiteral("samples"))))
+            found.push_back({*samples, map.value(QStringLiteral("start")).toDateTime(),
+                             map.value(QStringLiteral("end")).toDateTime()});
+        else if (clean)
+            *clean = false;
+    }
+    return found;
+}
+
+void RunStore::write(const std::vector<RecordedRun>& runs) {
+    if (runs.empty())
+        m_settings.removeQuitRun();
+    else
+        m_settings.setQuitRun(runs.front().samples, runs.front().start, runs.front().end);
+    QVariantList later;
+    for (std::size_t i = 1; i < runs.size(); ++i)
+        later.append(QVariantMap{{QStringLiteral("samples"), Settings::toVariant(runs[i].samples)},
+                                 {QStringLiteral("start"), runs[i].start},
+                                 {QStringLiteral("end"), runs[i].end}});
+    m_settings.setLaterRuns(later);
+    m_settings.sync();
+}
+
+} // namespace zwirl

@@ -1,0 +1,124 @@
+#include "services/Settings.h"
+
+#include "services/ServicesLog.h"
+
+#include <QStandardPaths>
+
+namespace zwirl {
+
+const QString Settings::kQuitSamples = QStringLiteral("de.tolvarek.zwirl.quit-key-samples");
+const QString Settings::kQuitStart = QStringLiteral("de.tolvarek.zwirl.quit-key-startdate");
+const QString Settings::kQuitEnd = QStringLiteral("de.tolvarek.zwirl.quit-key-enddate");
+const QString Settings::kStartup = QStringLiteral("de.tolvarek.zwirl.startup-key");
+const QString Settings::kLaterRuns = QStringLiteral("de.tolvarek.zwirl.later-runs");
+
+namespace {
+QDateTime dateOf(const QVariant& value) {
+    return value.metaType().id() == QMetaType::QDateTime ? value.toDateTime() : QDateTime();
+}
+} // namespace
+
+QString Settings::defaultFileName() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/zwirl/zwirl.conf");
+}
+
+Settings::Settings(const QString& fileName) : m_settings(fileName, QSettings::IniFormat) {}
+
+QVariant Settings::value(const QString& key) const {
+    QMutexLocker lock(&m_mutex);
+    return m_settings.value(key);
+}
+
+// A null value removes the key.
+void Settings::setValue(const QString& key, const QVariant& value) {
+    QMutexLocker lock(&m_mutex);
+    if (value.isNull())
+        m_settings.remove(key);
+    else
+        m_settings.setValue(key, value);
+}
+
+std::optional<Samples> Settings::quitSamples() const {
+    const QVariant stored = value(kQuitSamples);
+    return stored.isValid() ? validSamples(stored) : std::nullopt;
+}
+
+QDateTime Settings::quitStartDate() const {
+    return dateOf(value(kQuitStart));
+}
+
+QDateTime Settings::quitEndDate() const {
+    return dateOf(value(kQuitEnd));
+}
+
+bool Settings::hasQuitRun() const {
+    return value(kQuitSamples).isValid() || value(kQuitStart).isValid() ||
+           value(kQuitEnd).isValid();
+}
+
+void Settings::setQuitRun(const Samples& samples, const QDateTime& start, const QDateTime& end) {
+    setValue(kQuitSamples, toVariant(samples));
+    setValue(kQuitStart, start);
+    setValue(kQuitEnd, end);
+}
+
+void Settings::removeQuitRun() {
+    for (const QString& key : {kQuitSamples, kQuitStart, kQuitEnd})
+        setValue(key, {});
+}
+
+void Settings::setLaterRuns(const QVariantList& runs) {
+    setValue(kLaterRuns, runs.isEmpty() ? QVariant() : QVariant(runs));
+}
+
+std::optional<bool> Settings::startAtLogin() const {
+    // The file gives a boolean back as the word it wrote.
+    const QVariant stored = value(kStartup);
+    const QString word = stored.toString();
+    if (word == QLatin1String("true") || word == QLatin1String("false"))
+        return word == QLatin1String("true");
+    if (stored.isValid())
+        qCWarning(lcServices) << "ignoring a startup setting that is not a boolean:" << stored;
+    return std::nullopt;
+}
+
+bool Settings::sync() {
+    QMutexLocker lock(&m_mutex);
+    m_settings.sync();
+    if (m_settings.status() == QSettings::NoError)
+        return true;
+    qCWarning(lcServices) << "could not write the settings to" << m_settings.fileName();
+    return false;
+}
+
+// Each entry must be a list of at least three numbers; anything else is dropped with a log
+// line, and no valid entry at all means nothing is stored.
+std::optional<Samples> Settings::validSamples(const QVariant& stored) {
+    const QVariantList entries = stored.toList();
+    Samples valid;
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        const QVariantList components = entries[i].toList();
+        ClickSample sample{};
+        bool ok = components.size() >= 3;
+        for (int c = 0; ok && c < 3; ++c)
+            sample[c] = components[c].toDouble(&ok);
+        if (ok)
+            valid.push_back(sample);
+        else
+            qCWarning(lcServices) << "dropping stored click sample" << i
+                                  << "that is not three numbers:" << entries[i];
+    }
+    if (valid.empty())
+        qCWarning(lcServices) << "the stored clicks hold no valid sample";
+    return valid.empty() ? std::nullopt : std::optional(std::move(valid));
+}
+
+QVariantList Settings::toVariant(const Samples& samples) {
+    QVariantList list;
+    for (const ClickSample& s : samples)
+        list.append(QVariant(QVariantList{s[0], s[1], s[2]}));
+    return list;
+}
+
+} // namespace zwirl

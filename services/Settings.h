@@ -1,0 +1,54 @@
+#pragma once
+
+#include "core/ClickSample.h"
+
+#include <QDateTime>
+#include <QMutex>
+#include <QSettings>
+#include <QVariantList>
+
+#include <optional>
+
+namespace zwirl {
+
+// The application's settings file (~/.config/zwirl/zwirl.conf) with typed accessors for its
+// keys. Values are checked when read: a value of the wrong form reads as absent. Safe to use
+// from any thread.
+class Settings {
+public:
+    static QString defaultFileName();
+    explicit Settings(const QString& fileName = defaultFileName());
+
+    // The run kept at quit for the next launch (the quit keys); the samples are absent when
+    // none is valid (invalid entries are dropped with a log line).
+    std::optional<Samples> quitSamples() const;
+    QDateTime quitStartDate() const;
+    QDateTime quitEndDate() const;
+    bool hasQuitRun() const;
+    void setQuitRun(const Samples& samples, const QDateTime& start, const QDateTime& end);
+    void removeQuitRun();
+    // Runs kept after the one under the quit keys, each a map of "samples", "start", "end".
+    QVariantList laterRuns() const { return value(kLaterRuns).toList(); }
+    void setLaterRuns(const QVariantList& runs);
+
+    // Whether zwirl starts at login; absent until set.
+    std::optional<bool> startAtLogin() const;
+    void setStartAtLogin(bool start) { setValue(kStartup, start); }
+
+    // Writes pending changes; false when the file could not be written.
+    bool sync();
+
+    // The samples of a stored list whose entries are each three numbers; absent when none is.
+    static std::optional<Samples> validSamples(const QVariant& stored);
+    static QVariantList toVariant(const Samples& samples);
+
+private:
+    static const QString kQuitSamples, kQuitStart, kQuitEnd, kStartup, kLaterRuns;
+    QVariant value(const QString& key) const;
+    void setValue(const QString& key, const QVariant& value);
+
+    mutable QMutex m_mutex;
+    QSettings m_settings;
+};
+
+} // namespace zwirl
