@@ -1,6 +1,6 @@
 #include "RecordingSignal.h"
 
-#include "sound/DROVAudioFileHelper.h"
+#include "sound/ClickToneRenderer.h"
 
 #include <random>
 
@@ -16,7 +16,9 @@ Samples randomClicks(int count) {
 }
 
 std::vector<int16_t> sixteenBitSignal(const Samples& samples) {
-    const std::vector<float> rendered = DROVAudioFileHelper::renderSignal(samples);
+    zwirl::ClickToneRenderer renderer(samples);
+    std::vector<float> rendered(size_t(renderer.totalFrames()));
+    renderer.render(rendered.data(), renderer.totalFrames());
     std::vector<int16_t> signal(rendered.size());
     for (size_t i = 0; i < rendered.size(); ++i) {
         float x = rendered[i];

@@ -168,7 +168,7 @@ int main(int argc, char** argv) {
     std::printf("median time: writeSamplesToFile %.3f s, ffmpeg command line %.3f s, ratio %.2f "
                 "(target <= 0.60)\n",
                 ourMedian, theirMedian, ourMedian / theirMedian);
-    std::printf("peak memory of a process rendering and writing once: %.1f MB (target < 150)\n",
+    std::printf("peak memory of a process rendering and writing once: %.1f MB (target < 110)\n",
                 peakMemoryOfOneWrite(clicks, dir.filePath("memory.m4a")));
 
     const std::vector<int16_t> ourAudio = decode(ours), theirAudio = decode(theirs);

@@ -1,37 +1,92 @@
 #include "sound/DROVAudioFileHelper.h"
 
-#include "platform/FourCharCode.h"
-#include "platform/VectorUnit.h"
 #include "services/DROVHelper.h"
+#include "sound/ClickToneRenderer.h"
 #include "sound/EAFWrite.h"
 #include "sound/SoundLog.h"
 
 #include <QBuffer>
-#include <QImage>
 #include <QUrl>
-#include <algorithm>
-#include <cmath>
+#include <array>
+#include <condition_variable>
+#include <functional>
 #include <future>
+#include <mutex>
 #include <thread>
+#include <vector>
+
+namespace zwirl {
 
 namespace {
 
-constexpr float kFramesPerClick = 2205.0f;
-constexpr double kSampleRate = 44100.0;
-constexpr double kPi = 3.141592653589793;
-constexpr float kPhaseReset = 10000.0f;
-constexpr double kAmplitude = 35000.0;
+// Frames rendered and handed to the writer at a time: the tone is never held whole.
+constexpr int64_t kSliceFrames = 8192;
 
-float colourSum(const ClickSample& sample) {
-    const float r = float(sample[0]);
-    const float g = float(sample[1]);
-    const float b = float(sample[2]);
-    return (r + g) + b;
-}
+// Slices rendered on a thread of their own while the writer encodes the ones before, so that
+// rendering and encoding run side by side; the renderer stays at most kCount slices ahead.
+class RenderAhead {
+public:
+    explicit RenderAhead(const Samples& samples) : m_renderer(samples) {
+        for (std::vector<float>& slice : m_slices)
+            slice.resize(size_t(kSliceFrames));
+        m_thread = std::thread([this] { run(); });
+    }
+    ~RenderAhead() {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stopped = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
 
-// The samples picture as JPEG, the artwork's encoding; empty when it cannot be encoded.
-QByteArray artworkForSamples(const Samples& samples) {
-    const QImage picture = DROVHelper::iconImageForSamples(samples, true);
+    // The next slice and its length, 0 at the end; valid until release().
+    float* next(int64_t& frames) {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_rendered > m_taken; });
+        frames = m_lengths[m_taken % kCount];
+        return m_slices[m_taken % kCount].data();
+    }
+    void release() {
+        {
+            const std::lock_guard lock(m_mutex);
+            ++m_taken;
+        }
+        m_changed.notify_all();
+    }
+
+private:
+    static constexpr int64_t kCount = 4;
+
+    void run() {
+        for (int64_t frames = 1; frames > 0;) {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_stopped || m_rendered - m_taken < kCount; });
+            if (m_stopped)
+                return;
+            const int64_t index = m_rendered % kCount;
+            lock.unlock();
+            frames = m_renderer.render(m_slices[index].data(), kSliceFrames);
+            lock.lock();
+            m_lengths[index] = frames;
+            ++m_rendered;
+            lock.unlock();
+            m_changed.notify_all();
+        }
+    }
+
+    ClickToneRenderer m_renderer;
+    std::array<std::vector<float>, kCount> m_slices;
+    std::array<int64_t, kCount> m_lengths{};
+    int64_t m_rendered = 0;
+    int64_t m_taken = 0;
+    bool m_stopped = false;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::thread m_thread;
+};
+
+QByteArray jpegOf(const QImage& picture) {
     QByteArray data;
     QBuffer buffer(&data);
     buffer.open(QIODevice::WriteOnly);
@@ -49,91 +104,49 @@ float DROVAudioFileHelper::newFreq(float s) {
     return thousandfold + 50.0f;
 }
 
-int32_t DROVAudioFileHelper::frameCountForClicks(std::size_t count) {
-    return int32_t(float(count) * kFramesPerClick);
-}
-
-std::vector<float> DROVAudioFileHelper::renderSignal(const Samples& samples) {
-    if (samples.empty())
-        return {};
-    std::vector<float> signal(static_cast<size_t>(frameCountForClicks(samples.size())));
-    storePhases(samples, signal);
-    storeWaveFromPhases(signal);
-    return signal;
-}
-
-// The phase of every frame, in place: each depends on the one before, so this runs in order.
-void DROVAudioFileHelper::storePhases(const Samples& samples, std::vector<float>& buffer) {
-    const int32_t frames = int32_t(buffer.size());
-    const int32_t last = int32_t(samples.size()) - 1;
-    int32_t next = 0;
-    float frequency = 0.0f;
-    float phase = 0.0f;
-    clearUpperVectorRegisters();
-    for (int32_t i = 0; i < frames; ++i) {
-        if (float(i) == float(next) * kFramesPerClick) {
-            frequency = newFreq(colourSum(samples[size_t(next)]));
-            if (next < last)
-                ++next;
-        }
-        const float increment = float(double(frequency + frequency) * kPi / kSampleRate);
-        phase += increment;
-        if (phase > kPhaseReset)
-            phase = 0.0f;
-        buffer[size_t(i)] = phase;
-    }
-}
-
-// sin(phase) x 35000, truncated to a whole number: independent per frame, so the frames are
-// shared out among the processor's cores.
-void DROVAudioFileHelper::storeWaveFromPhases(std::vector<float>& buffer) {
-    const auto render = [&buffer](size_t first, size_t end) {
-        clearUpperVectorRegisters();
-        for (size_t i = first; i < end; ++i)
-            buffer[i] = float(int32_t(std::sin(double(buffer[i])) * kAmplitude));
-    };
-    constexpr size_t kFramesPerWorker = 1 << 18;
-    const size_t workers = std::clamp<size_t>(buffer.size() / kFramesPerWorker, 1,
-                                              std::max(1u, std::thread::hardware_concurrency()));
-    std::vector<std::thread> threads;
-    const size_t share = buffer.size() / workers;
-    for (size_t w = 1; w < workers; ++w)
-        threads.emplace_back(render, w * share, w + 1 == workers ? buffer.size() : (w + 1) * share);
-    render(0, share);
-    for (std::thread& thread : threads)
-        thread.join();
-}
-
 bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QString& filePath) {
+    // The picture is drawn while the sound is rendered and encoded; it goes into the file after.
+    std::future<QImage> picture =
+        std::async(std::launch::async, DROVHelper::iconImageForSamples, std::cref(samples), true);
+    return writeSamples(samples, filePath, [&picture] { return picture.get(); });
+}
+
+bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QString& filePath,
+                                             const QImage& artwork) {
+    return writeSamples(samples, filePath, [&artwork] { return artwork; });
+}
+
+bool DROVAudioFileHelper::writeSamples(const Samples& samples, const QString& filePath,
+                                       const std::function<QImage()>& artwork) {
     if (samples.empty()) {
         qCWarning(lcSound) << "no clicks to write to" << filePath;
         return false;
     }
-    const QUrl url = QUrl::fromLocalFile(filePath);
-    // The picture is drawn while the sound is rendered and encoded; it goes into the file after.
-    std::future<QByteArray> artworkJob =
-        std::async(std::launch::async, artworkForSamples, std::cref(samples));
-    std::vector<float> signal = renderSignal(samples);
-
     EAFWrite writer;
-    // Failures of the open and the write are printed by the writer itself.
-    const OSStatus opened = writer.openFileForWrite(url, kSampleRate, 1, 16, kAudioFileM4AType);
-    float* channels[] = {signal.data()};
-    const OSStatus written =
-        opened == noErr ? writer.writeFloats(int64_t(signal.size()), channels) : opened;
-    std::vector<float>().swap(signal);
+    // Failures of the open and the writes are printed by the writer itself.
+    OSStatus status =
+        writer.openFileForWrite(QUrl::fromLocalFile(filePath), 44100.0, 1, 16, kAudioFileM4AType);
+    if (status == noErr) {
+        RenderAhead slices(samples);
+        for (int64_t frames = 1; status == noErr && frames > 0; slices.release()) {
+            float* channels[] = {slices.next(frames)};
+            if (frames > 0)
+                status = writer.writeFloats(frames, channels);
+        }
+    }
 
-    const QByteArray artwork = artworkJob.get();
-    if (!artwork.isEmpty()) {
+    const QByteArray jpeg = jpegOf(artwork());
+    if (!jpeg.isEmpty()) {
         qCInfo(lcSound) << "set data";
-        AudioFileID file = writer.audioFileId();
-        const OSStatus status = file ? file->setProperty(kAudioFilePropertyAlbumArtwork, artwork)
-                                     : kAudioFileNotOpenError;
-        if (status == noErr)
-            qCInfo(lcSound, "audioErr: %d", int(status));
+        media::AudioFileWriter* file = writer.audioFileId();
+        const OSStatus set = file ? statusFor(file->setCoverArt(jpeg)) : kAudioFileNotOpenError;
+        if (set == noErr)
+            qCInfo(lcSound, "audioErr: %d", int(set));
         else
-            qCWarning(lcSound, "audioErr: %d", int(status));
+            qCWarning(lcSound, "audioErr: %d", int(set));
     }
     const OSStatus closed = writer.closeFile();
-    return opened == noErr && written == noErr && closed == noErr;
+    return status == noErr && closed == noErr;
 }
+
+} // namespace zwirl

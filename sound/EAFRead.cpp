@@ -3,9 +3,12 @@
 #include "sound/SoundLog.h"
 
 #include <QMutexLocker>
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <new>
+
+namespace zwirl {
 
 namespace {
 
@@ -29,35 +32,22 @@ OSStatus EAFRead::openFileForRead(const QUrl& inPath, double sr, int numChannels
                   long(kAudioFileParamError));
         return kAudioFileParamError;
     }
+    QMutexLocker locker(&mLock);
     mExtAFRef.reset();
+    auto reader = std::make_unique<media::AudioFileReader>();
     OSStatus status = inPath.isLocalFile() || inPath.isRelative()
-                          ? ExtAudioFile::openURL(inPath.toLocalFile(), mExtAFRef)
+                          ? statusFor(reader->open(inPath.toLocalFile()))
                           : kAudioFileParamError;
     if (status != noErr) {
         qCWarning(lcSound, "!!! Error in ExtAudioFileOpen, %ld", long(status));
         return status;
     }
-    AudioStreamBasicDescription fileFormat;
-    status = mExtAFRef->getFileDataFormat(fileFormat);
-    if (status != noErr) {
-        qCWarning(lcSound, "!!! Error in ExtAudioFileGetProperty, %ld", long(status));
-        return status;
-    }
-    mPlaybackSampleRate = sr < 0.0 ? fileFormat.mSampleRate : sr;
-    mExtAFRateRatio = mPlaybackSampleRate / fileFormat.mSampleRate;
-    mExtAFSampleRate = fileFormat.mSampleRate;
-
-    AudioStreamBasicDescription clientFormat;
-    clientFormat.mSampleRate = mPlaybackSampleRate;
-    clientFormat.mFormatID = kAudioFormatLinearPCM;
-    clientFormat.mFormatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
-    clientFormat.mBytesPerPacket = 2 * uint32_t(numChannels);
-    clientFormat.mFramesPerPacket = 1;
-    clientFormat.mBytesPerFrame = 2 * uint32_t(numChannels);
-    clientFormat.mChannelsPerFrame = uint32_t(numChannels);
-    clientFormat.mBitsPerChannel = 16;
-    status = numChannels > 0 ? mExtAFRef->setClientDataFormat(clientFormat)
-                             : kAudioFileUnsupportedDataFormatError;
+    mExtAFRef = std::move(reader);
+    const double fileRate = mExtAFRef->fileRate();
+    mPlaybackSampleRate = sr < 0.0 ? fileRate : sr;
+    mExtAFRateRatio = mPlaybackSampleRate / fileRate;
+    mExtAFSampleRate = fileRate;
+    status = statusFor(mExtAFRef->setOutput(mPlaybackSampleRate, numChannels));
     if (status != noErr) {
         qCWarning(lcSound, "!!! Error in ExtAudioFileSetProperty, %d", int(status));
         return status;
@@ -90,36 +80,10 @@ OSStatus EAFRead::seekToPercent(double percent) {
     OSStatus result = noErr;
     {
         QMutexLocker locker(&mLock);
-        AudioConverterPrimeInfo primeInfo;
-        const OSStatus primed = mExtAFRef->getConverterPrimeInfo(primeInfo);
-        const int64_t leading = primed == noErr ? primeInfo.leadingFrames : 0;
-        const int64_t fileFrame = int64_t(double(target) / mExtAFRateRatio);
-        result = mExtAFRef->seek(fileFrame + leading);
-        if (result == noErr)
-            result = skipToPlaybackFrame(fileFrame, target);
+        result = statusFor(mExtAFRef->seek(target));
     }
     mSeeking = false;
     return result;
-}
-
-// A file frame stands for several playback frames when the playback rate is the higher one:
-// the service lands on the first of them, and the frames up to the target are read past.
-OSStatus EAFRead::skipToPlaybackFrame(int64_t fileFrame, int64_t target) {
-    const int64_t landed = int64_t(std::ceil(double(fileFrame) * mExtAFRateRatio - 1e-6));
-    int64_t skip = target - landed;
-    std::vector<int16_t> scratch(size_t(std::max<int64_t>(skip, 0) * mExtAFNumChannels));
-    while (skip > 0) {
-        uint32_t frames = uint32_t(skip);
-        AudioBufferList list;
-        list.mBuffers.push_back(
-            AudioBuffer{uint32_t(mExtAFNumChannels), uint32_t(scratch.size() * 2), scratch.data()});
-        if (const OSStatus status = mExtAFRef->read(frames, list))
-            return status;
-        if (frames == 0)
-            break;
-        skip -= frames;
-    }
-    return noErr;
 }
 
 double EAFRead::sampleRate() const {
@@ -158,15 +122,10 @@ std::vector<int16_t> EAFRead::copyFrames(int64_t& numFrames, OSStatus& error) {
         error = kAudioFileMemFullError;
         return {};
     }
-    uint32_t frames = uint32_t(numFrames);
     {
         QMutexLocker locker(&mLock);
-        AudioBufferList list;
-        list.mBuffers.push_back(
-            AudioBuffer{uint32_t(channels), uint32_t(2 * channels * numFrames), block.data()});
-        error = mExtAFRef->read(frames, list);
+        error = statusFor(mExtAFRef->read(block.data(), numFrames));
     }
-    numFrames = frames;
     mRpos += numFrames;
     return block;
 }
@@ -208,15 +167,10 @@ int64_t EAFRead::fileNumFrames() {
     int64_t fileFrames = 0;
     {
         QMutexLocker locker(&mLock);
-        const OSStatus status = mExtAFRef->getFileLengthFrames(fileFrames);
-        if (status != noErr) {
-            qCWarning(lcSound,
-                      "!!! Error in ExtAudioFileGetProperty "
-                      "kExtAudioFileProperty_FileLengthFrames, %ld",
-                      long(status));
-            fileFrames = 0;
-        }
+        fileFrames = mExtAFRef->fileLength();
     }
     mTotalNumFramesInFile = uint64_t(double(fileFrames) * mExtAFRateRatio + 0.5);
     return int64_t(mTotalNumFramesInFile);
 }
+
+} // namespace zwirl

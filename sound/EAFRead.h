@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/AudioTypes.h"
-#include "platform/ExtAudioFile.h"
+#include "media/AudioFileReader.h"
+#include "sound/AudioFormat.h"
 
 #include <QRecursiveMutex>
 #include <QUrl>
@@ -10,10 +10,13 @@
 #include <memory>
 #include <vector>
 
+namespace zwirl {
+
 // Reads any audio file that FFmpeg decodes as 16-bit or float samples, converted to a chosen
 // playback rate and channel count, in consecutive blocks from a position that seeks move by
-// percentage. Positions and lengths count playback frames. With no file open every query
-// answers 0 and every read -1. Destroying a reader closes its file.
+// percentage. Positions and lengths count playback frames of the stream without the codec's
+// priming and padding. With no file open every query answers 0 and every read -1. Destroying
+// a reader closes its file.
 class EAFRead {
 public:
     EAFRead();
@@ -39,17 +42,16 @@ public:
     // empty with `error` set when it cannot be allocated or no file is open.
     std::vector<int16_t> copyFrames(int64_t& numFrames, OSStatus& error);
     int32_t readSInt16Consecutive(int64_t numFrames, int16_t** arrays, int64_t offset = 0);
-    // The length in playback frames: the stream's real length, without priming or padding.
+    // The length in playback frames.
     int64_t fileNumFrames();
 
     double rateRatio() const { return mExtAFRateRatio; }
 
 private:
-    OSStatus skipToPlaybackFrame(int64_t fileFrame, int64_t target);
     template <typename Store>
     int32_t readConsecutive(int64_t numFrames, int64_t offset, Store store);
 
-    std::unique_ptr<ExtAudioFile> mExtAFRef;
+    std::unique_ptr<media::AudioFileReader> mExtAFRef;
     int32_t mExtAFNumChannels = 0;
     double mExtAFRateRatio = 1.0;
     double mPlaybackSampleRate = 0.0;
@@ -61,3 +63,7 @@ private:
     std::atomic<bool> mSeeking{false};
     QRecursiveMutex mLock;
 };
+
+} // namespace zwirl
+
+using zwirl::EAFRead; // until every folder lives in the namespace

@@ -1,22 +1,54 @@
 #include "sound/EAFWrite.h"
 
-#include "platform/FourCharCode.h"
-#include "sound/SoundLog.h"
-
 #include <algorithm>
 #include <cstdio>
-#include <limits>
-#include <new>
-#include <vector>
+
+namespace zwirl {
 
 namespace {
 
 // Frames converted to 16 bits per step: a long write never holds a 16-bit copy of itself.
-constexpr int64_t kWriteSlice = 65536;
+constexpr int64_t kWriteSlice = 16384;
 
+// One file type: the data format that the file holds, and the container that holds it. Linear
+// PCM takes its sample size from the word length.
+struct FileType {
+    uint32_t code;
+    uint32_t formatId;
+    uint32_t formatFlags;
+    uint32_t framesPerPacket;
+    const char* container; // see media::OutputStream
+};
+
+constexpr uint32_t kBigEndianPcm =
+    kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
+constexpr uint32_t kLittleEndianPcm = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
+
+constexpr FileType kFileTypes[] = {
+    {kAudioFileM4AType, kAudioFormatMPEG4AAC, kMPEG4Object_AAC_LC, 1024, "ipod"},
+    {kAudioFileAIFCType, kAudioFormatAppleIMA4, 0, 1, "aiff"},
+    {kAudioFileAIFFType, kAudioFormatLinearPCM, kBigEndianPcm, 1, "aiff"},
+    {kAudioFileNextType, kAudioFormatLinearPCM, kBigEndianPcm, 1, "au"},
+    {kAudioFileSoundDesigner2Type, kAudioFormatLinearPCM, kBigEndianPcm, 1, "sd2"},
+    {kAudioFileCAFType, kAudioFormatLinearPCM, kBigEndianPcm, 1, "caf"},
+    {kAudioFileWAVEType, kAudioFormatLinearPCM, kLittleEndianPcm, 1, "wav"},
+};
+
+const FileType* findFileType(uint32_t code) {
+    const auto* row = std::find_if(std::begin(kFileTypes), std::end(kFileTypes),
+                                   [code](const FileType& type) { return type.code == code; });
+    return row == std::end(kFileTypes) ? nullptr : row;
+}
+
+// The status's four bytes as characters; bytes that are not printable show as '.', so that a
+// negative status such as -43 still prints as four plain characters.
 void printFailure(const char* call, OSStatus status) {
-    std::fprintf(stderr, "%s FAILED! %d '%-4.4s'\n", call, int(status),
-                 fourCharCodeString(uint32_t(status)).c_str());
+    char code[5] = {};
+    for (int i = 0; i < 4; ++i) {
+        const char c = char((uint32_t(status) >> (24 - 8 * i)) & 0xFF);
+        code[i] = c >= 0x20 && c < 0x7F ? c : '.';
+    }
+    std::fprintf(stderr, "%s FAILED! %d '%-4.4s'\n", call, int(status), code);
 }
 
 int16_t sixteenBitSample(float& sample) {
@@ -41,53 +73,28 @@ EAFWrite::~EAFWrite() {
 
 void EAFWrite::SetupStreamAndFileFormatForType(uint32_t aftype, float sr, int64_t numChannels,
                                                int64_t wordLength) {
-    const int64_t wordBits = (wordLength / 8) * 8;
-    const uint32_t bytesPerFrame = uint32_t(wordBits) * uint32_t(numChannels) / 8;
-    AudioStreamBasicDescription format;
-    format.mSampleRate = double(sr);
-    format.mChannelsPerFrame = uint32_t(numChannels);
-    const auto linearPcm = [&](uint32_t flags) {
-        format.mFormatID = kAudioFormatLinearPCM;
-        format.mFormatFlags = flags;
-        format.mBytesPerPacket = bytesPerFrame;
-        format.mFramesPerPacket = 1;
-        format.mBytesPerFrame = bytesPerFrame;
-        format.mBitsPerChannel = uint32_t(wordBits);
-    };
-    constexpr uint32_t bigEndianPacked =
-        kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
-    switch (aftype) {
-    case kAudioFileM4AType:
-        format.mFormatID = kAudioFormatMPEG4AAC;
-        format.mFormatFlags = kMPEG4Object_AAC_LC;
-        format.mFramesPerPacket = 1024;
-        break;
-    case kAudioFileAIFCType:
-        format.mFormatID = kAudioFormatAppleIMA4;
-        format.mFramesPerPacket = 1;
-        break;
-    case kAudioFileAIFFType:
-    case kAudioFileNextType:
-    case kAudioFileSoundDesigner2Type:
-    case kAudioFileCAFType:
-        linearPcm(bigEndianPacked);
-        break;
-    case kAudioFileWAVEType:
-        linearPcm(kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked);
-        break;
-    default:
-        mStreamFormat = AudioStreamBasicDescription{};
+    const FileType* type = findFileType(aftype);
+    mStreamFormat = AudioStreamBasicDescription{};
+    if (!type)
         return;
-    }
     mType = aftype;
-    mStreamFormat = format;
+    mStreamFormat.mSampleRate = double(sr);
+    mStreamFormat.mChannelsPerFrame = uint32_t(numChannels);
+    mStreamFormat.mFormatID = type->formatId;
+    mStreamFormat.mFormatFlags = type->formatFlags;
+    mStreamFormat.mFramesPerPacket = type->framesPerPacket;
+    if (type->formatId == kAudioFormatLinearPCM) {
+        const uint32_t wordBits = uint32_t((wordLength / 8) * 8);
+        mStreamFormat.mBitsPerChannel = wordBits;
+        mStreamFormat.mBytesPerFrame = wordBits * uint32_t(numChannels) / 8;
+        mStreamFormat.mBytesPerPacket = mStreamFormat.mBytesPerFrame;
+    }
 }
 
 OSStatus EAFWrite::openFileForWrite(const QUrl& inPath, double sr, int numChannels, int wordLength,
                                     uint32_t type) {
     SetupStreamAndFileFormatForType(type, float(sr), numChannels, wordLength);
     mAudioChannels = mStreamFormat.mChannelsPerFrame;
-
     mOutputFormat = AudioStreamBasicDescription{};
     mOutputFormat.mSampleRate = sr;
     mOutputFormat.mFormatID = kAudioFormatLinearPCM;
@@ -98,73 +105,59 @@ OSStatus EAFWrite::openFileForWrite(const QUrl& inPath, double sr, int numChanne
     mOutputFormat.mChannelsPerFrame = mAudioChannels;
     mOutputFormat.mBitsPerChannel = 16;
 
-    // A writer holds one file: what an earlier open left behind is finished first.
-    closeFile();
-    OSStatus status = inPath.isLocalFile() || inPath.isRelative()
-                          ? AudioFile::createWithURL(inPath.toLocalFile(), mType, mStreamFormat,
-                                                     kAudioFileFlags_EraseFile, mAfid)
-                          : kAudioFileParamError;
-    if (status != noErr) {
+    closeFile(); // a writer holds one file: what an earlier open left is finished first
+    const FileType* row = findFileType(type);
+    OSStatus status = kAudioFileUnsupportedFileTypeError;
+    if (row && !inPath.isLocalFile() && !inPath.isRelative()) {
+        status = kAudioFileParamError;
+    } else if (row) {
+        const media::AudioCodec codec =
+            row->formatId == kAudioFormatMPEG4AAC    ? media::AudioCodec::Aac
+            : row->formatId == kAudioFormatAppleIMA4 ? media::AudioCodec::ImaAdpcm
+                                                     : media::AudioCodec::Pcm;
+        const media::OutputStream stream{
+            row->container,
+            codec,
+            int(mStreamFormat.mSampleRate),
+            int(mAudioChannels),
+            int(mStreamFormat.mBitsPerChannel),
+            (mStreamFormat.mFormatFlags & kAudioFormatFlagIsBigEndian) != 0};
+        auto file = std::make_unique<media::AudioFileWriter>();
+        status = statusFor(file->open(inPath.toLocalFile(), stream));
+        if (status == noErr)
+            mAfid = std::move(file);
+    }
+    if (status != noErr)
         printFailure("AudioFileCreate", status);
-        return status;
-    }
-    status = ExtAudioFile::wrapAudioFileID(mAfid.get(), true, mOutputAudioFile);
-    if (status != noErr) {
-        printFailure("ExtAudioFileWrapAudioFileID", status);
-        return status;
-    }
-    status = mOutputAudioFile->setClientDataFormat(mOutputFormat);
-    if (status != noErr) {
-        printFailure("ExtAudioFileSetProperty", status);
-        return status;
-    }
-    return noErr;
+    return status;
 }
 
 OSStatus EAFWrite::closeFile() {
     OSStatus status = noErr;
-    if (mAfid)
-        mAfid->optimize();
-    if (mOutputAudioFile) {
-        status = mOutputAudioFile->dispose();
-        mOutputAudioFile.reset();
-    }
     if (mAfid) {
-        const OSStatus closed = mAfid->close();
-        status = status != noErr ? status : closed;
+        status = statusFor(mAfid->finish());
         mAfid.reset();
     }
-    if (status != noErr)
-        qCWarning(lcSound) << "the audio file was not finished cleanly, status" << status
-                           << fourCharCodeString(uint32_t(status)).c_str();
     std::fflush(nullptr);
     return status;
 }
 
-template <typename FillChannel>
-OSStatus EAFWrite::writeFrames(int64_t numFrames, FillChannel fillChannel) {
-    if (numFrames <= 0 || numFrames > std::numeric_limits<uint32_t>::max())
+template <typename Fill> OSStatus EAFWrite::writeFrames(int64_t numFrames, Fill fill) {
+    if (numFrames <= 0)
         return -1;
     const uint32_t channels = mStreamFormat.mChannelsPerFrame;
-    const int64_t sliceFrames = std::min(numFrames, kWriteSlice);
-    std::vector<std::vector<int16_t>> blocks;
-    AudioBufferList list;
-    try {
-        blocks.assign(channels, std::vector<int16_t>(size_t(sliceFrames)));
-    } catch (const std::bad_alloc&) {
-        return -1;
-    }
-    for (std::vector<int16_t>& block : blocks)
-        list.mBuffers.push_back(AudioBuffer{1, uint32_t(block.size() * 2), block.data()});
-
-    for (int64_t first = 0; first < numFrames; first += sliceFrames) {
-        const int64_t count = std::min(sliceFrames, numFrames - first);
+    const int64_t slice = std::min(numFrames, kWriteSlice);
+    m_sixteenBit.resize(size_t(slice) * channels);
+    std::vector<const int16_t*> list(channels);
+    for (int64_t first = 0; first < numFrames; first += slice) {
+        const int64_t count = std::min(slice, numFrames - first);
         for (uint32_t ch = 0; ch < channels; ++ch) {
-            fillChannel(ch, first, count, blocks[ch].data());
-            list.mBuffers[ch].mDataByteSize = uint32_t(count * 2);
+            int16_t* out = m_sixteenBit.data() + size_t(ch) * size_t(slice);
+            fill(ch, first, count, out);
+            list[ch] = out;
         }
-        const OSStatus status = mOutputAudioFile ? mOutputAudioFile->write(uint32_t(count), list)
-                                                 : kAudioFileNotOpenError;
+        const OSStatus status =
+            mAfid ? statusFor(mAfid->write(list.data(), count)) : kAudioFileNotOpenError;
         if (status != noErr) {
             printFailure("ExtAudioFileWrite", status);
             return status;
@@ -197,3 +190,5 @@ OSStatus EAFWrite::writeFloats(int64_t numFrames, float** arrays) {
             out[j] = sixteenBitSample(in[first + j]);
     });
 }
+
+} // namespace zwirl

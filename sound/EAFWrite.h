@@ -1,17 +1,20 @@
 #pragma once
 
-#include "platform/AudioFile.h"
-#include "platform/AudioTypes.h"
-#include "platform/ExtAudioFile.h"
+#include "media/AudioFileWriter.h"
+#include "sound/AudioFormat.h"
 
 #include <QUrl>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
-// Writes blocks of samples into a new audio file, converting the caller's 16-bit samples (or
-// floats, clipped and converted to 16 bits) into the file's own format as it goes. Failures
-// are printed to standard error, one line per failing call, with the status in decimal and as
-// a four-character code. Destroying a writer closes its file.
+namespace zwirl {
+
+// Writes blocks of samples into a new audio file of a type given by its code ('m4af', 'AIFF',
+// 'AIFC', 'WAVE', 'caff', 'NeXT', 'Sd2f'), converting the caller's 16-bit samples (or floats,
+// clipped and converted to 16 bits) into the file's own format as it goes. Failures are printed
+// to standard error, one line per failing call, with the status in decimal and as a
+// four-character code. Destroying a writer closes its file.
 class EAFWrite {
 public:
     EAFWrite();
@@ -19,37 +22,40 @@ public:
     EAFWrite(const EAFWrite&) = delete;
     EAFWrite& operator=(const EAFWrite&) = delete;
 
-    // Builds the file's data format for a type code ('m4af', 'AIFC', 'AIFF', 'NeXT', 'Sd2f',
-    // 'caff', 'WAVE'); any other code leaves the format zero and mType as it was.
+    // Builds the file's data format for a type code; any other code leaves the format zero
+    // and mType as it was.
     void SetupStreamAndFileFormatForType(uint32_t aftype, float sr, int64_t numChannels,
                                          int64_t wordLength);
-    // Creates the file (replacing one that is there) and the converting writer on it.
+    // Creates the file (replacing one that is there) and the encoder for it.
     OSStatus openFileForWrite(const QUrl& inPath, double sr, int numChannels, int wordLength,
                               uint32_t type);
-    // Finishes the file: optimise, flush the converter, close. A second call does nothing and
-    // answers noErr; otherwise the first failure of the flush or the close.
+    // Finishes the file. A second call does nothing. The first failure of the finish, which
+    // nothing but a caller that wants to know looks at.
     OSStatus closeFile();
     // numFrames 16-bit samples from each channel's array; a null channel writes silence.
-    // -1 for no array, no frames or no memory.
+    // -1 for no array or no frames.
     OSStatus writeShorts(int64_t numFrames, int16_t** arrays);
     // As writeShorts from floats in -1.0 ... 1.0: values above 0.999 become 0.999 and values
     // below -1.0 become -1.0, in the caller's arrays too, before the 16-bit conversion.
     OSStatus writeFloats(int64_t numFrames, float** arrays);
-    // The file itself, for setting properties such as the album artwork before the close.
-    AudioFileID audioFileId() const { return mAfid.get(); }
+    // The file, for setting its cover art before the close; null when it is not open.
+    media::AudioFileWriter* audioFileId() const { return mAfid.get(); }
 
     const AudioStreamBasicDescription& streamFormat() const { return mStreamFormat; }
     const AudioStreamBasicDescription& clientFormat() const { return mOutputFormat; }
     uint32_t fileType() const { return mType; }
 
 private:
-    template <typename FillChannel>
-    OSStatus writeFrames(int64_t numFrames, FillChannel fillChannel);
+    template <typename Fill> OSStatus writeFrames(int64_t numFrames, Fill fill);
 
-    std::unique_ptr<ExtAudioFile> mOutputAudioFile;
     uint32_t mAudioChannels = 0;
     AudioStreamBasicDescription mOutputFormat;
     AudioStreamBasicDescription mStreamFormat;
     uint32_t mType = 0;
-    std::unique_ptr<AudioFile> mAfid;
+    std::unique_ptr<media::AudioFileWriter> mAfid;
+    std::vector<int16_t> m_sixteenBit; // one slice per channel, reused from write to write
 };
+
+} // namespace zwirl
+
+using zwirl::EAFWrite; // until every folder lives in the namespace

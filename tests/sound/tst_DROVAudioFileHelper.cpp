@@ -1,9 +1,10 @@
 // The click-to-sound renderer: exact rendered values, the 16-bit data that reaches the encoder,
-// and the pitch of every click in the decoded '.m4a'.
+// the slice-by-slice export against a whole-recording rendering, and the pitch of every click
+// in the decoded '.m4a'.
 #include "sound/AudioTestTools.h"
 #include "support/TestSupport.h"
 
-#include "platform/AudioTypes.h"
+#include "sound/ClickToneRenderer.h"
 #include "sound/DROVAudioFileHelper.h"
 #include "sound/EAFWrite.h"
 
@@ -11,14 +12,61 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <random>
 
 using audiotest::decodeWithFfmpeg;
+using namespace zwirl;
 
 namespace {
 
 const ClickSample kBlack{0.0, 0.0, 0.0};
 const ClickSample kWhite{1.0, 1.0, 1.0};
 const ClickSample kRed{1.0, 0.0, 0.0};
+
+// The whole recording rendered into one buffer, frame by frame, as the renderer has always
+// done it: the reference that rendering in slices must match exactly.
+std::vector<float> wholeRendering(const Samples& samples) {
+    const int32_t frames = int32_t(float(samples.size()) * 2205.0f);
+    std::vector<float> buffer(static_cast<size_t>(frames));
+    const int32_t last = int32_t(samples.size()) - 1;
+    int32_t k = 0;
+    float f = 0.0f, phase = 0.0f;
+    for (int32_t i = 0; i < frames; ++i) {
+        if (float(i) == float(k) * 2205.0f) {
+            const ClickSample& c = samples[size_t(k)];
+            f = DROVAudioFileHelper::newFreq((float(c[0]) + float(c[1])) + float(c[2]));
+            k = k < last ? k + 1 : k;
+        }
+        phase += float(double(f + f) * 3.141592653589793 / 44100.0);
+        if (phase > 10000.0f)
+            phase = 0.0f;
+        buffer[size_t(i)] = float(int32_t(std::sin(double(phase)) * 35000.0));
+    }
+    return buffer;
+}
+
+std::vector<float> render(const Samples& samples) {
+    ClickToneRenderer renderer(samples);
+    std::vector<float> signal(size_t(renderer.totalFrames()));
+    renderer.render(signal.data(), renderer.totalFrames());
+    return signal;
+}
+
+Samples randomClicks(int count) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> component(0.0, 1.0);
+    Samples samples;
+    for (int i = 0; i < count; ++i)
+        samples.push_back({component(random), component(random), component(random)});
+    return samples;
+}
+
+// The md5 of the file's encoded audio packets, whatever else the file holds.
+QByteArray audioPacketsMd5(const QString& path) {
+    return testsupport::runTool("ffmpeg", {"-v", "error", "-nostdin", "-i", path, "-map", "0:a:0",
+                                           "-c", "copy", "-f", "md5", "-"})
+        .out.trimmed();
+}
 
 // The rendered signal as the writer hands it to the encoder: written through the same float
 // path into a 16-bit WAVE and read back by ffmpeg.
@@ -43,6 +91,8 @@ class TestDROVAudioFileHelper : public QObject {
 private Q_SLOTS:
     void mapsColourSumsToPitch();
     void countsFramesInSinglePrecision();
+    void rendersInSlicesExactlyAsAWholeBuffer();
+    void exportsTheSameAudioAsAWholeBufferWithTheGivenArtwork();
     void rendersOneBlackClickExactly();
     void rendersOneWhiteClickExactly();
     void pitchChangesAtTheClickBoundary();
@@ -61,18 +111,65 @@ void TestDROVAudioFileHelper::mapsColourSumsToPitch() {
 }
 
 void TestDROVAudioFileHelper::countsFramesInSinglePrecision() {
-    QCOMPARE(DROVAudioFileHelper::frameCountForClicks(1), 2205);
-    QCOMPARE(DROVAudioFileHelper::frameCountForClicks(7608), 7608 * 2205);
-    QCOMPARE(DROVAudioFileHelper::frameCountForClicks(7609), 16777844);
-    QCOMPARE(DROVAudioFileHelper::frameCountForClicks(9999), 22047796);
+    QCOMPARE(ClickToneRenderer::frameCountForClicks(1), int64_t(2205));
+    QCOMPARE(ClickToneRenderer::frameCountForClicks(7608), int64_t(7608 * 2205));
+    QCOMPARE(ClickToneRenderer::frameCountForClicks(7609), int64_t(16777844));
+    QCOMPARE(ClickToneRenderer::frameCountForClicks(9999), int64_t(22047796));
+}
 
-    const Samples many(7609, kBlack);
-    const std::vector<float> signal = DROVAudioFileHelper::renderSignal(many);
-    QCOMPARE(signal.size(), size_t(16777844));
+void TestDROVAudioFileHelper::rendersInSlicesExactlyAsAWholeBuffer() {
+    // Beyond 2^24 frames, where the single-precision boundaries move.
+    const Samples samples = randomClicks(7609);
+    const std::vector<float> whole = wholeRendering(samples);
+    ClickToneRenderer renderer(samples);
+    QCOMPARE(renderer.totalFrames(), int64_t(16777844));
+    std::vector<float> sliced(whole.size() + 1, 42.0f);
+    int64_t at = 0;
+    for (int64_t step : {1, 2204, 2205, 2206, 4096, 99991})
+        at += renderer.render(sliced.data() + at, step);
+    while (renderer.framesLeft() > 0)
+        at += renderer.render(sliced.data() + at, 65536);
+    QCOMPARE(at, int64_t(whole.size()));
+    QCOMPARE(renderer.render(sliced.data() + at, 10), int64_t(0));
+    QCOMPARE(sliced.back(), 42.0f);
+    sliced.pop_back();
+    QVERIFY(sliced == whole);
+}
+
+void TestDROVAudioFileHelper::exportsTheSameAudioAsAWholeBufferWithTheGivenArtwork() {
+    QTemporaryDir dir;
+    const Samples samples = randomClicks(300);
+    const QString reference = dir.filePath("whole.m4a");
+    {
+        std::vector<float> signal = wholeRendering(samples);
+        EAFWrite writer;
+        QCOMPARE(writer.openFileForWrite(QUrl::fromLocalFile(reference), 44100.0, 1, 16,
+                                         kAudioFileM4AType),
+                 noErr);
+        float* channels[] = {signal.data()};
+        QCOMPARE(writer.writeFloats(int64_t(signal.size()), channels), noErr);
+    }
+    const QString streamed = dir.filePath("streamed.m4a");
+    QImage artwork(512, 512, QImage::Format_RGB32);
+    artwork.fill(QColor(0, 0, 255));
+    QVERIFY(DROVAudioFileHelper::writeSamplesToFile(samples, streamed, artwork));
+    const QByteArray md5 = audioPacketsMd5(reference);
+    QVERIFY(md5.startsWith("MD5="));
+    QCOMPARE(audioPacketsMd5(streamed), md5);
+
+    // The picture embedded is the one given.
+    const QByteArray pixel =
+        testsupport::runTool("ffmpeg",
+                             {"-v", "error", "-nostdin", "-i", streamed, "-map", "0:v", "-vf",
+                              "scale=1:1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"})
+            .out;
+    QCOMPARE(pixel.size(), 3);
+    QVERIFY2(uchar(pixel[0]) < 20 && uchar(pixel[1]) < 20 && uchar(pixel[2]) > 235,
+             pixel.toHex().constData());
 }
 
 void TestDROVAudioFileHelper::rendersOneBlackClickExactly() {
-    const std::vector<float> signal = DROVAudioFileHelper::renderSignal({kBlack});
+    const std::vector<float> signal = render({kBlack});
     QCOMPARE(signal.size(), size_t(2205));
     const std::vector<float> first(signal.begin(), signal.begin() + 5);
     QCOMPARE(first, (std::vector<float>{249, 498, 747, 997, 1246}));
@@ -93,14 +190,14 @@ void TestDROVAudioFileHelper::rendersOneBlackClickExactly() {
 }
 
 void TestDROVAudioFileHelper::rendersOneWhiteClickExactly() {
-    const std::vector<float> signal = DROVAudioFileHelper::renderSignal({kWhite});
+    const std::vector<float> signal = render({kWhite});
     const std::vector<float> first(signal.begin(), signal.begin() + 5);
     QCOMPARE(first, (std::vector<float>{14735, 26731, 33758, 34510, 28847}));
 }
 
 void TestDROVAudioFileHelper::pitchChangesAtTheClickBoundary() {
-    const std::vector<float> one = DROVAudioFileHelper::renderSignal({kBlack});
-    const std::vector<float> two = DROVAudioFileHelper::renderSignal({kBlack, kRed});
+    const std::vector<float> one = render({kBlack});
+    const std::vector<float> two = render({kBlack, kRed});
     QCOMPARE(two.size(), size_t(4410));
     QVERIFY(std::equal(one.begin(), one.end(), two.begin()));
     // Frame 2205 is the first at 1050 Hz, going on from the phase frame 2204 left (one of the

@@ -3,7 +3,6 @@
 #include "sound/AudioTestTools.h"
 #include "support/TestSupport.h"
 
-#include "platform/ExtAudioFile.h"
 #include "sound/EAFRead.h"
 #include "sound/EAFWrite.h"
 
@@ -11,6 +10,7 @@
 #include <QtTest>
 
 using audiotest::makeWithTool;
+using namespace zwirl;
 
 namespace {
 
@@ -42,8 +42,8 @@ private Q_SLOTS:
     void refusesARateOfZeroAndMissingFiles();
     void keepsTheFileRateWhenAskedForBelowZero();
     void convertsRateAndChannels();
-    void reportsTheRealLengthOfAacFiles_data();
-    void reportsTheRealLengthOfAacFiles();
+    void deliversTheRealLengthWithoutPrimingOrPadding_data();
+    void deliversTheRealLengthWithoutPrimingOrPadding();
     void seeksByPercentage();
     void seeksLandOnTheExactFrame_data();
     void seeksLandOnTheExactFrame();
@@ -56,6 +56,8 @@ private:
     QString m_ffmpegAac;  // 48000 Hz, 2 channels, 24000 frames, AAC
     QString m_ffmpegFlac; // 32000 Hz, 1 channel, 1001 frames
     QString m_ownM4a;     // 44100 Hz, 1 channel, 30000 frames, our writer
+    QString m_mp3;        // 44100 Hz, 1 channel, 44100 frames, MP3 (LAME)
+    QString m_opus;       // 48000 Hz, 1 channel, 48000 frames, Opus in Ogg
 };
 
 void TestEAFRead::initTestCase() {
@@ -64,6 +66,8 @@ void TestEAFRead::initTestCase() {
     m_ffmpegAac = m_dir.filePath("ffmpeg.m4a");
     m_ffmpegFlac = m_dir.filePath("ffmpeg.flac");
     m_ownM4a = m_dir.filePath("own.m4a");
+    m_mp3 = m_dir.filePath("ffmpeg.mp3");
+    m_opus = m_dir.filePath("ffmpeg.opus");
     QVERIFY(makeWithTool("sox", {"-n", "-r", "22050", "-c", "2", "-b", "16", m_soxStereo, "synth",
                                  "1", "sine", "440", "sine", "660"}));
     QVERIFY(makeWithTool("sox", {"-n", "-r", "44100", "-c", "1", "-b", "16", m_soxMono, "synth",
@@ -74,6 +78,13 @@ void TestEAFRead::initTestCase() {
     QVERIFY(makeWithTool("ffmpeg", {"-v", "error", "-nostdin", "-f", "lavfi", "-i",
                                     "sine=f=300:r=32000", "-frames:a", "1", "-af",
                                     "atrim=end_sample=1001", "-c:a", "flac", m_ffmpegFlac}));
+    // Exactly one second each; both codecs put priming before the sound and pad after it.
+    for (const auto& [path, rate, codec] :
+         {std::tuple{m_mp3, 44100, "libmp3lame"}, std::tuple{m_opus, 48000, "libopus"}})
+        QVERIFY(makeWithTool("ffmpeg",
+                             {"-v", "error", "-nostdin", "-f", "lavfi", "-i",
+                              QString("sine=f=440:r=%1").arg(rate), "-af",
+                              QString("atrim=end_sample=%1").arg(rate), "-c:a", codec, path}));
     std::vector<float> tone(30000);
     for (size_t i = 0; i < tone.size(); ++i)
         tone[i] = float(0.6 * std::sin(2 * M_PI * 523.0 * double(i) / 44100.0));
@@ -170,26 +181,20 @@ void TestEAFRead::convertsRateAndChannels() {
     QVERIFY2(std::abs(tone - 700.0) < 1.0, qPrintable(QString::number(tone)));
 }
 
-void TestEAFRead::reportsTheRealLengthOfAacFiles_data() {
+void TestEAFRead::deliversTheRealLengthWithoutPrimingOrPadding_data() {
     QTest::addColumn<QString>("path");
     QTest::addColumn<qint64>("frames");
-    QTest::addColumn<int>("priming");
-    QTest::newRow("ffmpeg") << m_ffmpegAac << qint64(24000) << 1024;
-    QTest::newRow("own") << m_ownM4a << qint64(30000) << 1024;
-    QTest::newRow("flac") << m_ffmpegFlac << qint64(1001) << 0;
-    QTest::newRow("sox") << m_soxStereo << qint64(22050) << 0;
+    QTest::newRow("ffmpeg aac") << m_ffmpegAac << qint64(24000);
+    QTest::newRow("own aac") << m_ownM4a << qint64(30000);
+    QTest::newRow("mp3") << m_mp3 << qint64(44100);
+    QTest::newRow("opus") << m_opus << qint64(48000);
+    QTest::newRow("flac") << m_ffmpegFlac << qint64(1001);
+    QTest::newRow("sox wave") << m_soxStereo << qint64(22050);
 }
 
-void TestEAFRead::reportsTheRealLengthOfAacFiles() {
+void TestEAFRead::deliversTheRealLengthWithoutPrimingOrPadding() {
     QFETCH(QString, path);
     QFETCH(qint64, frames);
-    QFETCH(int, priming);
-    std::unique_ptr<ExtAudioFile> file;
-    QCOMPARE(ExtAudioFile::openURL(path, file), noErr);
-    AudioConverterPrimeInfo info;
-    QCOMPARE(file->getConverterPrimeInfo(info), noErr);
-    QCOMPARE(int(info.leadingFrames), priming);
-
     EAFRead reader;
     QCOMPARE(reader.openFileForRead(url(path), -1.0, 1), noErr);
     QCOMPARE(reader.fileNumFrames(), frames);
@@ -231,6 +236,8 @@ void TestEAFRead::seeksLandOnTheExactFrame_data() {
     QTest::newRow("ffmpeg aac") << m_ffmpegAac << -1.0 << 2;
     QTest::newRow("ffmpeg aac resampled") << m_ffmpegAac << 44100.0 << 2;
     QTest::newRow("sox wave resampled") << m_soxStereo << 48000.0 << 1;
+    QTest::newRow("mp3") << m_mp3 << -1.0 << 1;
+    QTest::newRow("opus resampled") << m_opus << 44100.0 << 1;
 }
 
 void TestEAFRead::seeksLandOnTheExactFrame() {

@@ -3,7 +3,6 @@
 #include "sound/AudioTestTools.h"
 #include "support/TestSupport.h"
 
-#include "platform/FourCharCode.h"
 #include "sound/EAFWrite.h"
 
 #include <QBuffer>
@@ -17,6 +16,7 @@
 using audiotest::audioStream;
 using audiotest::decodeWithFfmpeg;
 using testsupport::runTool;
+using namespace zwirl;
 
 namespace {
 
@@ -41,7 +41,7 @@ OSStatus writeMono(const QUrl& url, uint32_t type, std::vector<float> wave, int 
     float* channels[] = {wave.data()};
     status = writer.writeFloats(int64_t(wave.size()), channels);
     if (status == noErr && !artwork.isEmpty())
-        status = writer.audioFileId()->setProperty(kAudioFilePropertyAlbumArtwork, artwork);
+        status = zwirl::statusFor(writer.audioFileId()->setCoverArt(artwork));
     return status;
 }
 
@@ -296,8 +296,8 @@ void TestEAFWrite::mpeg4LengthIsExactAndArtworkIsEmbedded() {
     EAFWrite wave16;
     QCOMPARE(wave16.openFileForWrite(urlFor(dir, "a.wav"), 44100, 1, 16, kAudioFileWAVEType),
              noErr);
-    QCOMPARE(wave16.audioFileId()->setProperty(kAudioFilePropertyAlbumArtwork, jpeg),
-             kAudioFileUnsupportedPropertyError);
+    QCOMPARE(zwirl::statusFor(wave16.audioFileId()->setCoverArt(jpeg)),
+             kAudioFileUnsupportedDataFormatError);
 }
 
 void TestEAFWrite::unsupportedTypeFailsInFileCreation() {

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "media/FFmpegPtr.h"
+#include "media/MediaError.h"
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+struct AVStream;
+struct sf_private_tag;
+
+namespace zwirl::media {
+
+enum class AudioCodec { Aac, ImaAdpcm, Pcm };
+
+// One audio stream in a container: what a row of a file type table names.
+struct OutputStream {
+    // An FFmpeg muxer ("ipod", "wav", "aiff", ...), or "sd2" for Sound Designer II, which
+    // FFmpeg cannot write and libsndfile does (its resource fork lands beside it in "._NAME").
+    const char* container = nullptr;
+    AudioCodec codec = AudioCodec::Pcm;
+    int sampleRate = 0;
+    int channels = 0;
+    int bitsPerSample = 16; // linear PCM: 8, 16, 24 or 32
+    bool bigEndian = false; // linear PCM; 8-bit little-endian PCM is unsigned, as WAVE has it
+};
+
+// Encodes 16-bit samples into one audio stream and writes it into a new file. MPEG-4 audio is
+// AAC-LC at 144 kbit/s per channel, its length exact to the frame; its cover art is embedded
+// when the file is finished.
+class AudioFileWriter {
+public:
+    AudioFileWriter();
+    ~AudioFileWriter(); // finishes the file
+    AudioFileWriter(const AudioFileWriter&) = delete;
+    AudioFileWriter& operator=(const AudioFileWriter&) = delete;
+
+    // Creates the file at `path`, replacing one that is there.
+    MediaError open(const QString& path, const OutputStream& stream);
+    bool isOpen() const { return m_open; }
+    // `frames` samples from each of the stream's channels, one array per channel.
+    MediaError write(const int16_t* const* channels, int64_t frames);
+    // A JPEG or PNG picture to embed as the cover art; MPEG-4 files only.
+    MediaError setCoverArt(const QByteArray& picture);
+    // Encodes what is still buffered, completes the file and embeds the cover art. Later
+    // calls do nothing.
+    MediaError finish();
+
+private:
+    struct SndfileDeleter {
+        void operator()(sf_private_tag* file) const;
+    };
+    MediaError openMuxer(const OutputStream& stream);
+    MediaError openSoundDesigner(const OutputStream& stream);
+    MediaError encodeBuffered(bool flush);
+    MediaError sendFrame(bool last);
+
+    QString m_path;
+    bool m_open = false;
+    bool m_mpeg4 = false;
+    int m_channels = 0;
+    OutputFormatPtr m_output;
+    AVStream* m_stream = nullptr;
+    CodecPtr m_codec;
+    SwrPtr m_converter;
+    FramePtr m_frame;
+    PacketPtr m_packet;
+    int m_frameSize = 0;
+    int64_t m_nextPts = 0;
+    std::unique_ptr<sf_private_tag, SndfileDeleter> m_sd2;
+    QByteArray m_coverArt;
+};
+
+} // namespace zwirl::media

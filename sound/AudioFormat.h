@@ -1,0 +1,94 @@
+#pragma once
+// The plain types of the audio file writer and reader: statuses, four-character codes and the
+// stream description.
+
+#include "media/MediaError.h"
+
+#include <cstdint>
+
+namespace zwirl {
+
+using OSStatus = int32_t;
+
+// The four bytes of a code, most significant first: fourCharCode("m4af") == 0x6D346166.
+constexpr uint32_t fourCharCode(const char (&code)[5]) {
+    return (uint32_t(uint8_t(code[0])) << 24) | (uint32_t(uint8_t(code[1])) << 16) |
+           (uint32_t(uint8_t(code[2])) << 8) | uint32_t(uint8_t(code[3]));
+}
+
+// Statuses; the same value always means the same thing.
+constexpr OSStatus noErr = 0;
+constexpr OSStatus kAudioFileDiskFullError = -34;
+constexpr OSStatus kAudioFileNotOpenError = -38;      // closed, or its open failed
+constexpr OSStatus kAudioFileFileNotFoundError = -43; // the file or its folder is missing
+constexpr OSStatus kAudioFileParamError = -50;        // a bad argument (a rate of 0)
+constexpr OSStatus kAudioFileMemFullError = -108;
+constexpr OSStatus kAudioFileUnsupportedFileTypeError = OSStatus(fourCharCode("typ?"));
+constexpr OSStatus kAudioFileUnsupportedDataFormatError = OSStatus(fourCharCode("fmt?"));
+constexpr OSStatus kAudioFilePermissionsError = OSStatus(fourCharCode("prm?"));
+constexpr OSStatus kAudioFileInvalidFileError = OSStatus(fourCharCode("dta?"));
+constexpr OSStatus kAudioFileUnsupportedPropertyError = OSStatus(fourCharCode("pty?"));
+constexpr OSStatus kAudioFileIOError = OSStatus(fourCharCode("ioer"));
+constexpr OSStatus kAudioFileUnspecifiedError = OSStatus(fourCharCode("wht?"));
+
+// File types.
+constexpr uint32_t kAudioFileM4AType = fourCharCode("m4af");
+constexpr uint32_t kAudioFileAIFCType = fourCharCode("AIFC");
+constexpr uint32_t kAudioFileAIFFType = fourCharCode("AIFF");
+constexpr uint32_t kAudioFileNextType = fourCharCode("NeXT");
+constexpr uint32_t kAudioFileSoundDesigner2Type = fourCharCode("Sd2f");
+constexpr uint32_t kAudioFileCAFType = fourCharCode("caff");
+constexpr uint32_t kAudioFileWAVEType = fourCharCode("WAVE");
+
+// Data formats and their flags.
+constexpr uint32_t kAudioFormatLinearPCM = fourCharCode("lpcm");
+constexpr uint32_t kAudioFormatMPEG4AAC = fourCharCode("aac ");
+constexpr uint32_t kAudioFormatAppleIMA4 = fourCharCode("ima4");
+constexpr uint32_t kAudioFormatFlagIsBigEndian = 2;
+constexpr uint32_t kAudioFormatFlagIsSignedInteger = 4;
+constexpr uint32_t kAudioFormatFlagIsPacked = 8;
+constexpr uint32_t kAudioFormatFlagIsNonInterleaved = 32;
+constexpr uint32_t kMPEG4Object_AAC_LC = 2;
+
+// The form of audio data.
+struct AudioStreamBasicDescription {
+    double mSampleRate = 0;
+    uint32_t mFormatID = 0;
+    uint32_t mFormatFlags = 0;
+    uint32_t mBytesPerPacket = 0;
+    uint32_t mFramesPerPacket = 0;
+    uint32_t mBytesPerFrame = 0;
+    uint32_t mChannelsPerFrame = 0;
+    uint32_t mBitsPerChannel = 0;
+    uint32_t mReserved = 0;
+};
+
+constexpr OSStatus statusFor(media::MediaError error) {
+    switch (error) {
+    case media::MediaError::None:
+        return noErr;
+    case media::MediaError::FileNotFound:
+        return kAudioFileFileNotFoundError;
+    case media::MediaError::NoPermission:
+        return kAudioFilePermissionsError;
+    case media::MediaError::DiskFull:
+        return kAudioFileDiskFullError;
+    case media::MediaError::NoMemory:
+        return kAudioFileMemFullError;
+    case media::MediaError::BadArgument:
+        return kAudioFileParamError;
+    case media::MediaError::NotOpen:
+        return kAudioFileNotOpenError;
+    case media::MediaError::InvalidFile:
+        return kAudioFileInvalidFileError;
+    case media::MediaError::UnsupportedFormat:
+        return kAudioFileUnsupportedDataFormatError;
+    case media::MediaError::IOError:
+        return kAudioFileIOError;
+    case media::MediaError::Other:
+        break;
+    }
+    return kAudioFileUnspecifiedError;
+}
+
+} // namespace zwirl

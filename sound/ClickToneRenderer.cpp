@@ -1,0 +1,49 @@
+#include "sound/ClickToneRenderer.h"
+
+#include "sound/DROVAudioFileHelper.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace zwirl {
+
+namespace {
+
+constexpr float kFramesPerClick = 2205.0f;
+constexpr double kSampleRate = 44100.0;
+constexpr double kPi = 3.141592653589793;
+constexpr float kPhaseReset = 10000.0f;
+constexpr double kAmplitude = 35000.0;
+
+} // namespace
+
+ClickToneRenderer::ClickToneRenderer(const Samples& samples)
+    : m_samples(samples), m_total(frameCountForClicks(samples.size())) {}
+
+int64_t ClickToneRenderer::frameCountForClicks(std::size_t count) {
+    return int64_t(float(count) * kFramesPerClick);
+}
+
+int64_t ClickToneRenderer::render(float* out, int64_t count) {
+    const int64_t end = m_frame + std::min(count, framesLeft());
+    const int64_t last = int64_t(m_samples.size()) - 1;
+    const int64_t first = m_frame;
+    for (; m_frame < end; ++m_frame) {
+        if (float(m_frame) == float(m_nextClick) * kFramesPerClick) {
+            const ClickSample& sample = m_samples[size_t(m_nextClick)];
+            const float sum = (float(sample[0]) + float(sample[1])) + float(sample[2]);
+            const float pitch = DROVAudioFileHelper::newFreq(sum);
+            // The step is the same for every frame of the click.
+            m_increment = float(double(pitch + pitch) * kPi / kSampleRate);
+            if (m_nextClick < last)
+                ++m_nextClick;
+        }
+        m_phase += m_increment;
+        if (m_phase > kPhaseReset)
+            m_phase = 0.0f;
+        out[m_frame - first] = float(int32_t(std::sin(double(m_phase)) * kAmplitude));
+    }
+    return end - first;
+}
+
+} // namespace zwirl
