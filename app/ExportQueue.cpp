@@ -94,11 +94,11 @@ QString ExportQueue::save(const RecordedRun& run) {
     const QString audioPath = QStringLiteral("%1/%2.m4a").arg(m_folder, baseName);
     const QString picturePath = QStringLiteral("%1/%2.png").arg(m_folder, baseName);
 
-    // The samples picture, drawn once for each use: with the logo as the audio file's icon
-    // (and artwork), without it in the PNG.
-    const QImage icon = DROVHelper::iconImageForSamples(run.samples, true);
+    // The samples picture, drawn once: with the logo laid over it, it is the audio file's
+    // artwork and icon; without, the body of the PNG.
     const QImage picture = DROVHelper::iconImageForSamples(run.samples, false);
-    bool written = DROVAudioFileHelper::writeSamplesToFile(run.samples, audioPath);
+    const QImage icon = DROVHelper::watermarked(picture);
+    bool written = DROVAudioFileHelper::writeSamplesToFile(run.samples, audioPath, icon);
     if (written && !DROVHelper::setIconForPath(audioPath, icon))
         qCWarning(lcApp) << "error setting icon file...";
 

@@ -123,6 +123,11 @@ QImage DROVHelper::iconImageForSamples(const Samples& samples, bool watermark) {
     return canvas;
 }
 
+QImage DROVHelper::watermarked(QImage picture) {
+    drawLogo(picture);
+    return picture;
+}
+
 QSizeF DROVHelper::size(QSizeF size, float scale) {
     const double factor = scale;
     return {size.width() * factor, size.height() * factor};

@@ -26,6 +26,9 @@ public:
     // with the logo laid over the painted squares. Components are plain 8-bit RGB; values
     // beyond 0..1 saturate at the bitmap's limits. Safe from any thread.
     static QImage iconImageForSamples(const Samples& samples, bool watermark);
+    // A samples picture drawn without the logo, with the logo laid over it: what
+    // iconImageForSamples draws with the logo, without painting the squares again.
+    static QImage watermarked(QImage picture);
     static QSizeF size(QSizeF size, float scale);
     // A silent notification titled "zwirl" with `message` as its text; from any thread, never
     // waits for the notification server.

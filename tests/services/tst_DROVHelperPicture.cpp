@@ -198,6 +198,8 @@ private Q_SLOTS:
         const QImage plain =
             DROVHelper::iconImageForSamples(Samples(2, ClickSample{0.0, 0.5, 0.0}), false);
         QCOMPARE(plain.pixel(256, 300), qRgb(0, 128, 0));
+        // The export draws the squares once and lays the logo over them afterwards.
+        QCOMPARE(DROVHelper::watermarked(plain), picture);
     }
 
     void scalingWidensTheSinglePrecisionFactor() {
