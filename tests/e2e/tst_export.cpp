@@ -16,29 +16,9 @@ using namespace testsupport;
 
 namespace {
 
-const QString kSamplesKey = QStringLiteral("de.tolvarek.zwirl.quit-key-samples");
-const QString kStartKey = QStringLiteral("de.tolvarek.zwirl.quit-key-startdate");
-const QString kEndKey = QStringLiteral("de.tolvarek.zwirl.quit-key-enddate");
+const QString kSamplesKey = TempHome::kSamplesKey;
 const QString kSaved = QStringLiteral("Saved your clicks to the desktop...");
 const QString kNotSaved = QStringLiteral("Could not save your clicks to the desktop...");
-
-// An xdg-open that records what it was asked to open, first on the application's PATH.
-void storeRun(const TempHome& home, const QList<QList<double>>& samples, const QDateTime& start,
-              const QDateTime& end) {
-    QVariantList stored;
-    for (const auto& s : samples)
-        stored.append(QVariant(QVariantList{s[0], s[1], s[2]}));
-    QSettings settings(home.configFile(), QSettings::IniFormat);
-    settings.setValue(kSamplesKey, stored);
-    settings.setValue(kStartKey, start);
-    settings.setValue(kEndKey, end);
-}
-
-bool hasAnyQuitKey(const TempHome& home) {
-    QSettings settings(home.configFile(), QSettings::IniFormat);
-    return settings.contains(kSamplesKey) || settings.contains(kStartKey) ||
-           settings.contains(kEndKey);
-}
 
 // The metadata store lives under the data folder, so it is read as the application's user.
 QString customIcon(const QString& path, const TempHome& home) {
@@ -170,12 +150,14 @@ private Q_SLOTS:
         QVERIFY(!customIcon(audioPath, home).isEmpty());
         QVERIFY(!customIcon(home.outputFolder(), home).isEmpty());
 
-        // The stop button tells nothing and opens nothing.
-        QTest::qWait(300);
+        // The stop button tells nothing and opens nothing. Notifications go out in order, so
+        // once the next run's start is announced, a "Saved" would have come before it.
+        AppInstance::action(QStringLiteral("start"));
+        QVERIFY(notifications.waitForBody(QStringLiteral("Started tracking mouse clicks...")));
         for (const auto& [summary, body] : notifications.notifications())
             QVERIFY(body != kSaved);
         QVERIFY(opener.opened().isEmpty());
-        QVERIFY(!hasAnyQuitKey(home));
+        QVERIFY(!home.hasAnyQuitKey());
         QVERIFY(app.stop(SIGTERM));
     }
 
@@ -186,8 +168,8 @@ private Q_SLOTS:
         AppInstance::action(QStringLiteral("start"));
         QVERIFY(waitFor([] { return AppInstance::isTracking(); }, 5000));
         AppInstance::action(QStringLiteral("stop"));
+        // The export job is over once it is no longer busy; it would have made the folder.
         QVERIFY(AppInstance::waitUntilSaved());
-        QTest::qWait(300);
         QVERIFY(!QFileInfo::exists(home.outputFolder()));
         QVERIFY(app.stop(SIGTERM));
     }
@@ -196,7 +178,7 @@ private Q_SLOTS:
         TempHome home;
         const QDateTime start(QDate(2026, 12, 6), QTime(7, 20, 0));
         const QDateTime end(QDate(2026, 12, 6), QTime(7, 50, 9));
-        storeRun(home, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, start, end);
+        home.storeRun({{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, start, end);
         OpenRecorder opener;
         NotificationMonitor notifications;
         AppInstance app(home);
@@ -212,7 +194,7 @@ private Q_SLOTS:
         QVERIFY(app.output().contains("07:20:00 06/12/26 - 07:50:09 06/12/26"));
         QVERIFY(waitFor([&] { return !opener.opened().isEmpty(); }, 5000));
         QCOMPARE(QUrl(opener.opened().first()).toLocalFile(), home.outputFolder());
-        QVERIFY(!hasAnyQuitKey(home));
+        QVERIFY(!home.hasAnyQuitKey());
         QVERIFY(app.stop(SIGTERM));
     }
 
@@ -222,8 +204,8 @@ private Q_SLOTS:
         QFile blocker(home.outputFolder());
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
-        storeRun(home, {{1, 0, 0}, {0.5, 0.5, 0.5}}, QDateTime(QDate(2026, 1, 2), QTime(10, 0, 0)),
-                 QDateTime(QDate(2026, 1, 2), QTime(10, 5, 0)));
+        home.storeRun({{1, 0, 0}, {0.5, 0.5, 0.5}}, QDateTime(QDate(2026, 1, 2), QTime(10, 0, 0)),
+                      QDateTime(QDate(2026, 1, 2), QTime(10, 5, 0)));
         {
             NotificationMonitor notifications;
             AppInstance app(home);
@@ -248,7 +230,7 @@ private Q_SLOTS:
             QVERIFY(app.stop(SIGTERM));
         }
         QCOMPARE(filesIn(home.outputFolder(), QStringLiteral("zwirl_020126_100500.*")).size(), 2);
-        QVERIFY(!hasAnyQuitKey(home));
+        QVERIFY(!home.hasAnyQuitKey());
     }
 
     void quitDuringALongExportCompletesBothFiles() {
@@ -257,7 +239,7 @@ private Q_SLOTS:
         for (int i = 0; i < 9999; ++i)
             samples.append({(i % 7) / 7.0, (i % 3) / 3.0, (i % 11) / 11.0});
         const QDateTime end(QDate(2026, 3, 4), QTime(5, 6, 7));
-        storeRun(home, samples, end.addSecs(-600), end);
+        home.storeRun(samples, end.addSecs(-600), end);
         AppInstance app(home);
         QVERIFY(app.start());
         QVERIFY(waitFor([] { return AppInstance::isExporting(); }, 10000));
@@ -270,7 +252,7 @@ private Q_SLOTS:
         QCOMPARE(audioStreamOf(probed).value(QStringLiteral("duration_ts")).toInt(),
                  qint64(9999.0f * 2205.0f));
         QCOMPARE(QImage(base + QStringLiteral(".png")).size(), QSize(512, 612));
-        QVERIFY(!hasAnyQuitKey(home));
+        QVERIFY(!home.hasAnyQuitKey());
     }
 };
 

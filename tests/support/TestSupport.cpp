@@ -1,5 +1,8 @@
 #include "support/TestSupport.h"
 
+#include <QRegularExpression>
+#include <QSettings>
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusVariant>
@@ -72,6 +75,27 @@ TempHome::TempHome() {
     QFile dirs(path() + QStringLiteral("/.config/user-dirs.dirs"));
     if (dirs.open(QIODevice::WriteOnly))
         dirs.write("XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n");
+}
+
+QVariantList TempHome::storedSamples() const {
+    return QSettings(configFile(), QSettings::IniFormat).value(kSamplesKey).toList();
+}
+
+bool TempHome::hasAnyQuitKey() const {
+    const QSettings settings(configFile(), QSettings::IniFormat);
+    return settings.contains(kSamplesKey) || settings.contains(kStartKey) ||
+           settings.contains(kEndKey);
+}
+
+void TempHome::storeRun(const QList<QList<double>>& samples, const QDateTime& start,
+                        const QDateTime& end) const {
+    QVariantList stored;
+    for (const auto& s : samples)
+        stored.append(QVariant(QVariantList{s[0], s[1], s[2]}));
+    QSettings settings(configFile(), QSettings::IniFormat);
+    settings.setValue(kSamplesKey, stored);
+    settings.setValue(kStartKey, start);
+    settings.setValue(kEndKey, end);
 }
 
 QProcessEnvironment TempHome::environment() const {
@@ -237,7 +261,20 @@ ColourStripes::ColourStripes(const QStringList& colours, QPoint origin, int stri
                        QStringLiteral("--onlyvisible"), QStringLiteral("--name"), title},
                       10000)
                   .exitCode == 0;
-    QThread::msleep(300);
+    // Mapped is not yet painted: wait until the first stripe shows its colour.
+    m_shown = m_shown &&
+              waitFor([&] { return screenPixel(centreOf(0)) == QColor(colours.first()); }, 10000);
+}
+
+QColor screenPixel(QPoint point) {
+    const ToolResult pixel =
+        runTool(QStringLiteral("import"),
+                {QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"),
+                 QStringLiteral("1x1+%1+%2").arg(point.x()).arg(point.y()),
+                 QStringLiteral("-depth"), QStringLiteral("8"), QStringLiteral("txt:-")});
+    const QRegularExpressionMatch hex =
+        QRegularExpression(QStringLiteral("#[0-9A-Fa-f]{6}")).match(QString::fromUtf8(pixel.out));
+    return hex.hasMatch() ? QColor(hex.captured()) : QColor();
 }
 
 ColourStripes::~ColourStripes() {

@@ -3,7 +3,9 @@
 // and watch what it tells the desktop.
 
 #include <QByteArray>
+#include <QColor>
 #include <QDBusMessage>
+#include <QDateTime>
 #include <QJsonObject>
 #include <QPoint>
 #include <QProcess>
@@ -46,6 +48,15 @@ public:
     QString configFile() const { return path() + QStringLiteral("/.config/zwirl/zwirl.conf"); }
     QString autostartFolder() const { return path() + QStringLiteral("/.config/autostart"); }
     QProcessEnvironment environment() const;
+
+    // The run kept under the quit keys of the configuration file.
+    static inline const QString kSamplesKey = QStringLiteral("de.tolvarek.zwirl.quit-key-samples");
+    static inline const QString kStartKey = QStringLiteral("de.tolvarek.zwirl.quit-key-startdate");
+    static inline const QString kEndKey = QStringLiteral("de.tolvarek.zwirl.quit-key-enddate");
+    QVariantList storedSamples() const;
+    bool hasAnyQuitKey() const;
+    void storeRun(const QList<QList<double>>& samples, const QDateTime& start,
+                  const QDateTime& end) const;
 
 private:
     QTemporaryDir m_dir;
@@ -130,6 +141,9 @@ private:
     int m_height;
     bool m_shown = false;
 };
+
+// The colour of one pixel of the screen as the X server shows it; invalid when unreadable.
+QColor screenPixel(QPoint point);
 
 // Left clicks with xdotool at a point of the screen.
 bool clickAt(QPoint point, int count = 1);
