@@ -1,9 +1,9 @@
 #pragma once
 
-#include "platform/Application.h"
-#include "platform/DisplayCapture.h"
-#include "platform/UserNotificationCenter.h"
+#include "capture/ClickSource.h"
 #include "core/ClickSample.h"
+#include "platform/Application.h"
+#include "platform/UserNotificationCenter.h"
 #include "ui/DROVMainControllerDelegate.h"
 
 #include <QDateTime>
@@ -53,8 +53,9 @@ public:
     void controllerStartAction() override;
     void controllerStopAction() override;
     void startTracking();
-    void handleLeftMouseDown();
-    std::optional<DisplayCapture::Color> pixelColorForLocation(QPoint location);
+    // One click that went to another application, with the colour read at its press.
+    void handleLeftMouseDown(std::optional<ClickSample> colour);
+    std::optional<ClickSample> pixelColorForLocation(QPoint location);
     void initTonePlayer();
     // The live tone as the menu offers it: created and started the first time, toggled after.
     // A failure to play is told to the user; it never stops the application.
@@ -102,7 +103,7 @@ private:
     void waitForExportJobs();
 
     DROVDebugWindowController* _debugWindow = nullptr;
-    EventMonitor* _monitorLeftMouseDown = nullptr;
+    std::unique_ptr<zwirl::ClickSource> m_clickSource;
     std::unique_ptr<DROVTonePlayer> _tone;
     Samples samples;
     QDateTime _startTime;

@@ -20,7 +20,11 @@ const QString DROVAppDelegate::kQuitKeyEndDate =
     QStringLiteral("de.tolvarek.zwirl.quit-key-enddate");
 const QString DROVAppDelegate::kStartupKey = QStringLiteral("de.tolvarek.zwirl.startup-key");
 
-DROVAppDelegate::DROVAppDelegate(QObject* parent) : QObject(parent) {}
+DROVAppDelegate::DROVAppDelegate(QObject* parent)
+    : QObject(parent), m_clickSource(zwirl::createClickSource(this)) {
+    connect(m_clickSource.get(), &zwirl::ClickSource::clicked, this,
+            [this](QPoint, std::optional<ClickSample> colour) { handleLeftMouseDown(colour); });
+}
 
 // Export jobs work on the delegate's state: it outlives them.
 DROVAppDelegate::~DROVAppDelegate() {

@@ -1,9 +1,6 @@
 // Tracking runs: starting and ending them, recording each click, the reminder and the limit.
-#include "app/AppLog.h"
 #include "app/DROVAppDelegate.h"
 #include "platform/Application.h"
-#include "platform/DisplayCapture.h"
-#include "platform/EventMonitor.h"
 #include "services/DROVHelper.h"
 #include "sound/DROVAudioFileHelper.h"
 #include "sound/DROVTonePlayer.h"
@@ -77,8 +74,7 @@ void DROVAppDelegate::startTracking() {
     _isTracking = true;
     changedStatusActive(true);
     _startTime = QDateTime::currentDateTime();
-    _monitorLeftMouseDown =
-        EventMonitor::addGlobalMonitorForLeftMouseDown([this] { handleLeftMouseDown(); });
+    m_clickSource->start();
 }
 
 void DROVAppDelegate::tellUserAboutWaylandOnce() {
@@ -87,12 +83,10 @@ void DROVAppDelegate::tellUserAboutWaylandOnce() {
             "This desktop runs Wayland: only clicks in X11 applications can be recorded."));
 }
 
-void DROVAppDelegate::handleLeftMouseDown() {
+void DROVAppDelegate::handleLeftMouseDown(std::optional<ClickSample> colour) {
     if (!_isTracking)
         return;
-    const auto color = pixelColorForLocation(EventMonitor::mouseLocation());
-    const ClickSample sample =
-        color ? ClickSample{color->red, color->green, color->blue} : ClickSample{0.0, 0.0, 0.0};
+    const ClickSample sample = colour.value_or(ClickSample{0.0, 0.0, 0.0});
     if (_tone) {
         const float sum = float(sample[0] + sample[1] + sample[2]);
         _tone->newFreq(DROVAudioFileHelper::newFreq(sum));
@@ -103,12 +97,8 @@ void DROVAppDelegate::handleLeftMouseDown() {
 }
 
 // The pixel under the pointer, on whichever screen holds it; nothing for a point on no screen.
-std::optional<DisplayCapture::Color> DROVAppDelegate::pixelColorForLocation(QPoint location) {
-    if (!DisplayCapture::displayContainingPoint(location)) {
-        qCWarning(lcApp) << "Oops.";
-        return std::nullopt;
-    }
-    return DisplayCapture::pixelColorAt(location);
+std::optional<ClickSample> DROVAppDelegate::pixelColorForLocation(QPoint location) {
+    return m_clickSource->colourAt(location);
 }
 
 void DROVAppDelegate::initTonePlayer() {
@@ -149,7 +139,7 @@ void DROVAppDelegate::reachedMaxClicks() {
 }
 
 void DROVAppDelegate::beforeStopTracking() {
-    EventMonitor::removeMonitor(std::exchange(_monitorLeftMouseDown, nullptr));
+    m_clickSource->stop();
     delete std::exchange(_notificationTimer, nullptr);
     _isTracking = false;
     changedStatusActive(false);
