@@ -17,8 +17,10 @@
 
 class DROVDebugWindowController;
 class DROVMainWindowController;
+namespace zwirl {
 class DROVTonePlayer;
-class EventMonitor;
+}
+using zwirl::DROVTonePlayer;
 class QMenu;
 class QSystemTrayIcon;
 class QTimer;
