@@ -95,6 +95,12 @@ bool X11ClickSource::start() {
         XISetMask(bits, XI_RawButtonPress);
         XIEventMask mask{XIAllMasterDevices, int(sizeof bits), bits};
         XISelectEvents(display, DefaultRootWindow(display), &mask, 1);
+        // Monitors come and go: their list is read again when RandR says so.
+        if (XRRQueryExtension(display, &m_randrEventBase, &error))
+            XRRSelectInput(display, DefaultRootWindow(display),
+                           RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask |
+                               RROutputChangeNotifyMask);
+        loadScreens();
         loadButtonMapping();
         XSync(display, False);
     }
@@ -122,6 +128,7 @@ void X11ClickSource::stop() {
     Display* display = m_display.get();
     XIEventMask none{XIAllMasterDevices, 0, nullptr};
     XISelectEvents(display, DefaultRootWindow(display), &none, 1);
+    XRRSelectInput(display, DefaultRootWindow(display), 0);
     XSync(display, True); // drops the presses not yet read
 }
 
@@ -132,6 +139,8 @@ std::optional<ClickSample> X11ClickSource::colourAt(QPoint globalPosition) {
     }
     std::lock_guard lock(m_xMutex);
     IgnoredXErrors ignored;
+    if (!m_running)
+        loadScreens();
     const std::optional<ClickSample> colour = readColour(globalPosition);
     // Waiting for the replies may have queued events that the reader's poll() will not see.
     if (XQLength(m_display.get()) > 0) {
@@ -153,6 +162,11 @@ void X11ClickSource::readPresses(quint64 run) {
                 XNextEvent(display, &event);
                 if (event.type == MappingNotify && event.xmapping.request == MappingPointer)
                     loadButtonMapping();
+                if (m_randrEventBase && event.type >= m_randrEventBase &&
+                    event.type <= m_randrEventBase + RRNotify) {
+                    XRRUpdateConfiguration(&event);
+                    loadScreens();
+                }
                 XGenericEventCookie* cookie = &event.xcookie;
                 if (cookie->type != GenericEvent || cookie->extension != m_xiOpcode ||
                     cookie->evtype != XI_RawButtonPress || !XGetEventData(display, cookie))
@@ -228,21 +242,8 @@ bool X11ClickSource::wentToOwnWindow(const std::vector<unsigned long>& windowsUn
 std::optional<ClickSample> X11ClickSource::readColour(QPoint position) {
     Display* display = m_display.get();
     const Window root = DefaultRootWindow(display);
-    int count = 0;
-    bool onScreen = false;
-    if (XRRMonitorInfo* monitors = XRRGetMonitors(display, root, True, &count)) {
-        for (int i = 0; i < count; ++i) {
-            const XRRMonitorInfo& m = monitors[i];
-            onScreen = onScreen || QRect(m.x, m.y, m.width, m.height).contains(position);
-        }
-        XRRFreeMonitors(monitors);
-    }
-    if (count <= 0) {
-        const int screen = DefaultScreen(display);
-        onScreen = QRect(0, 0, DisplayWidth(display, screen), DisplayHeight(display, screen))
-                       .contains(position);
-    }
-    if (!onScreen) {
+    if (std::none_of(m_screens.begin(), m_screens.end(),
+                     [&](const QRect& screen) { return screen.contains(position); })) {
         qCWarning(lcCapture) << "Oops.";
         return std::nullopt;
     }
@@ -254,6 +255,24 @@ std::optional<ClickSample> X11ClickSource::readColour(QPoint position) {
     const Visual* visual = DefaultVisual(display, DefaultScreen(display));
     return ClickSample{channel(pixel, visual->red_mask), channel(pixel, visual->green_mask),
                        channel(pixel, visual->blue_mask)};
+}
+
+// With m_xMutex held: the monitors (RandR 1.5), or the whole root window without them.
+void X11ClickSource::loadScreens() {
+    Display* display = m_display.get();
+    m_screens.clear();
+    int count = 0;
+    if (XRRMonitorInfo* monitors =
+            XRRGetMonitors(display, DefaultRootWindow(display), True, &count)) {
+        for (int i = 0; i < count; ++i)
+            m_screens.emplace_back(monitors[i].x, monitors[i].y, monitors[i].width,
+                                   monitors[i].height);
+        XRRFreeMonitors(monitors);
+    }
+    if (m_screens.empty()) {
+        const int screen = DefaultScreen(display);
+        m_screens.emplace_back(0, 0, DisplayWidth(display, screen), DisplayHeight(display, screen));
+    }
 }
 
 // With m_xMutex held.
