@@ -139,8 +139,7 @@ std::optional<ClickSample> X11ClickSource::colourAt(QPoint globalPosition) {
     }
     std::lock_guard lock(m_xMutex);
     IgnoredXErrors ignored;
-    if (!m_running)
-        loadScreens();
+    loadScreens();
     const std::optional<ClickSample> colour = readColour(globalPosition);
     // Waiting for the replies may have queued events that the reader's poll() will not see.
     if (XQLength(m_display.get()) > 0) {
