@@ -4,8 +4,7 @@
 #include "app/ExportQueue.h"
 #include "app/TrackingRun.h"
 #include "app/TrayIcon.h"
-#include "platform/DisplayCapture.h"
-#include "platform/EventMonitor.h"
+#include "capture/ClickSource.h"
 #include "services/DROVHelper.h"
 #include "services/Notifications.h"
 #include "services/Settings.h"
@@ -47,9 +46,10 @@ QPoint centredOrigin(const QWidget* window) {
 } // namespace
 
 DROVAppDelegate::DROVAppDelegate(Settings& settings, RunStore& store, ExportQueue& exports,
-                                 QObject* parent)
+                                 ClickSource& clicks, QObject* parent)
     : QObject(parent), m_settings(settings), m_store(store), m_exports(exports),
-      m_run(new TrackingRun(this)) {
+      m_clickSource(clicks), m_run(new TrackingRun(this)) {
+    connect(&m_clickSource, &ClickSource::clicked, this, &DROVAppDelegate::handleLeftMouseDown);
     connect(m_run, &TrackingRun::reminderDue, this, &DROVAppDelegate::reminderNotification);
     connect(&m_exports, &ExportQueue::busyChanged, this, &DROVAppDelegate::updateStatusToolTip);
 }
@@ -139,14 +139,12 @@ void DROVAppDelegate::startTracking() {
     setClickMonitor(true);
 }
 
-// The clicks of other applications reach the click handler while the monitor is on.
+// The clicks of other applications reach the click handler while the source watches.
 void DROVAppDelegate::setClickMonitor(bool on) {
-    EventMonitor::removeMonitor(std::exchange(m_monitorLeftMouseDown, nullptr));
-    if (on)
-        m_monitorLeftMouseDown = EventMonitor::addGlobalMonitorForLeftMouseDown([this] {
-            const QPoint location = EventMonitor::mouseLocation();
-            handleLeftMouseDown(location, pixelColorForLocation(location));
-        });
+    if (!on)
+        m_clickSource.stop();
+    else if (!m_clickSource.start())
+        qCWarning(lcApp) << "this desktop gives no access to clicks; the run records none";
 }
 
 void DROVAppDelegate::handleLeftMouseDown(QPoint location, std::optional<ClickSample> colour) {
@@ -163,14 +161,7 @@ void DROVAppDelegate::handleLeftMouseDown(QPoint location, std::optional<ClickSa
 
 // The pixel under the pointer, on whichever screen holds it; nothing for a point on no screen.
 std::optional<ClickSample> DROVAppDelegate::pixelColorForLocation(QPoint location) {
-    const auto colour = DisplayCapture::displayContainingPoint(location)
-                            ? DisplayCapture::pixelColorAt(location)
-                            : std::nullopt;
-    if (!colour) {
-        qCWarning(lcApp) << "Oops.";
-        return std::nullopt;
-    }
-    return ClickSample{colour->red, colour->green, colour->blue};
+    return m_clickSource.colourAt(location);
 }
 
 void DROVAppDelegate::initTonePlayer() {

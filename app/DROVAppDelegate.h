@@ -10,13 +10,13 @@
 #include <memory>
 #include <optional>
 
-class DROVTonePlayer;
-class EventMonitor;
 class QMenu;
 
 namespace zwirl {
 
+class ClickSource;
 class DROVMainWindowController;
+class DROVTonePlayer;
 class ExportQueue;
 class Settings;
 class TrackingRun;
@@ -28,7 +28,7 @@ class TrayIcon;
 class DROVAppDelegate : public QObject, public DROVMainControllerDelegate {
     Q_OBJECT
 public:
-    DROVAppDelegate(Settings& settings, RunStore& store, ExportQueue& exports,
+    DROVAppDelegate(Settings& settings, RunStore& store, ExportQueue& exports, ClickSource& clicks,
                     QObject* parent = nullptr);
     ~DROVAppDelegate() override;
 
@@ -84,7 +84,7 @@ private:
     RunStore& m_store;
     ExportQueue& m_exports;
     TrackingRun* m_run;
-    EventMonitor* m_monitorLeftMouseDown = nullptr;
+    ClickSource& m_clickSource;
     std::unique_ptr<DROVTonePlayer> m_tone;
     TrayIcon* m_statusItem = nullptr;
     std::unique_ptr<DROVMainWindowController> m_controllerWindow;

@@ -3,6 +3,7 @@
 #include "app/ExportQueue.h"
 #include "app/RunStore.h"
 #include "app/TerminationSignals.h"
+#include "capture/ClickSource.h"
 #include "services/Settings.h"
 
 #include <QApplication>
@@ -30,7 +31,8 @@ int main(int argc, char** argv) {
     Settings settings;
     RunStore store(settings);
     ExportQueue exports(store);
-    DROVAppDelegate delegate(settings, store, exports);
+    const std::unique_ptr<ClickSource> clicks = createClickSource();
+    DROVAppDelegate delegate(settings, store, exports, *clicks);
 
     ControlService control(delegate);
     if (control.registerOnSessionBus() == ControlService::Registration::NameTaken) {

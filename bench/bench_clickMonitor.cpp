@@ -1,15 +1,14 @@
-// The global click monitor in the test desktop:
+// The click source in the test desktop:
 //  latency  clicks injected with XTest at a fixed rate on the desktop (away from our tray icon);
-//           per click the time from sending the press to the handler's call, and to the click
-//           sample (pointer position and screen pixel read in the handler); lost clicks.
-//  idle     the CPU time (getrusage) the process uses in a given time with a monitor and no
-//           clicks, against the same time without a monitor.
+//           per click the time from sending the press to the click reported on the main
+//           thread with its position and pixel colour; lost clicks.
+//  idle     the CPU time (getrusage) the process uses in a given time with a started source and
+//           no clicks, against the same time without one.
 // Run inside the test desktop:
 //   tests/desktop.sh -- build/bin/bench_clickMonitor latency [clicks] [per-second]
 //   tests/desktop.sh -- build/bin/bench_clickMonitor idle [seconds]
 // XTest is used here only to inject input, as a user's mouse would.
-#include "platform/DisplayCapture.h"
-#include "platform/EventMonitor.h"
+#include "capture/ClickSource.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -72,17 +71,17 @@ int latency(int clicks, int perSecond) {
                 tray ? qPrintable(QDebug::toString(tray->geometry())) : "none (no tray)");
 
     std::vector<Clock::time_point> sent{size_t(clicks), Clock::time_point()};
-    std::vector<Clock::time_point> handled;
     std::vector<Clock::time_point> sampled;
-    handled.reserve(size_t(clicks));
     sampled.reserve(size_t(clicks));
     double checksum = 0.0;
-    EventMonitor* monitor = EventMonitor::addGlobalMonitorForLeftMouseDown([&] {
-        handled.push_back(Clock::now());
-        const auto color = DisplayCapture::pixelColorAt(EventMonitor::mouseLocation());
-        sampled.push_back(Clock::now());
-        checksum += color ? color->red + color->green + color->blue : 0.0;
-    });
+    const auto source = zwirl::createClickSource();
+    QObject::connect(source.get(), &zwirl::ClickSource::clicked,
+                     [&](QPoint, std::optional<zwirl::ClickSample> colour) {
+                         sampled.push_back(Clock::now());
+                         checksum += colour ? (*colour)[0] + (*colour)[1] + (*colour)[2] : 0.0;
+                     });
+    if (!source->start())
+        return 1;
     runEventLoopFor(300);
 
     std::atomic<bool> done = false;
@@ -113,22 +112,17 @@ int latency(int clicks, int perSecond) {
         runEventLoopFor(50);
     injector.join();
     runEventLoopFor(500); // the last presses
-    EventMonitor::removeMonitor(monitor);
+    source->stop();
 
     std::printf("clicks sent %d at %d/s, recorded %zu, lost %zd\n", clicks, perSecond,
-                handled.size(), ssize_t(clicks) - ssize_t(handled.size()));
-    if (handled.size() != size_t(clicks)) {
+                sampled.size(), ssize_t(clicks) - ssize_t(sampled.size()));
+    if (sampled.size() != size_t(clicks)) {
         std::printf("latencies not paired: the counts differ\n");
         return 1;
     }
-    std::vector<double> toHandler, toSample;
-    for (size_t i = 0; i < handled.size(); ++i) {
-        toHandler.push_back(
-            std::chrono::duration<double, std::milli>(handled[i] - sent[i]).count());
+    std::vector<double> toSample;
+    for (size_t i = 0; i < sampled.size(); ++i)
         toSample.push_back(std::chrono::duration<double, std::milli>(sampled[i] - sent[i]).count());
-    }
-    std::printf("press sent -> handler called: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
-                percentile(toHandler, 50), percentile(toHandler, 99), percentile(toHandler, 100));
     std::printf("press sent -> click sample:   median %.3f ms, p99 %.3f ms, max %.3f ms\n",
                 percentile(toSample, 50), percentile(toSample, 99), percentile(toSample, 100));
     std::printf("(sample checksum %.3f)\n", checksum);
@@ -142,14 +136,16 @@ int idle(int seconds) {
     const double withoutMonitor = cpuSeconds() - before;
 
     int calls = 0;
-    EventMonitor* monitor = EventMonitor::addGlobalMonitorForLeftMouseDown([&] { ++calls; });
+    const auto source = zwirl::createClickSource();
+    QObject::connect(source.get(), &zwirl::ClickSource::clicked, [&] { ++calls; });
+    source->start();
     runEventLoopFor(200);
     const double start = cpuSeconds();
     runEventLoopFor(seconds * 1000);
     const double withMonitor = cpuSeconds() - start;
-    EventMonitor::removeMonitor(monitor);
+    source->stop();
 
-    std::printf("idle %d s: CPU %.1f ms with a monitor, %.1f ms without; %d clicks seen\n", seconds,
+    std::printf("idle %d s: CPU %.1f ms with a source, %.1f ms without; %d clicks seen\n", seconds,
                 withMonitor * 1000, withoutMonitor * 1000, calls);
     return 0;
 }

@@ -11,6 +11,7 @@
 #include "app/DROVAppDelegate.h"
 #include "app/ExportQueue.h"
 #include "app/RunStore.h"
+#include "capture/ClickSource.h"
 #include "services/Settings.h"
 #include "sound/DROVAudioFileHelper.h"
 
@@ -106,7 +107,8 @@ int exportOnce(int argc, char** argv, int clicks) {
     Settings settings;
     RunStore store(settings);
     ExportQueue exports(store);
-    DROVAppDelegate delegate(settings, store, exports);
+    const std::unique_ptr<ClickSource> source = createClickSource();
+    DROVAppDelegate delegate(settings, store, exports, *source);
     const double baselineMB = peakResidentMB();
     const double cpuBefore = cpuSecondsOfThisProcess();
     const auto start = Clock::now();

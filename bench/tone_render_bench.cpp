@@ -1,5 +1,5 @@
-// Cost of the tone player's render callback per frame, in calls of the sizes an output
-// device asks for.
+// Cost of the tone player's render function per frame, in calls of the sizes an output device
+// asks for.
 #include "sound/DROVTonePlayer.h"
 
 #include <benchmark/benchmark.h>
@@ -9,15 +9,11 @@
 namespace {
 
 void renderTone(benchmark::State& state) {
-    const auto frames = std::uint32_t(state.range(0));
+    const auto frames = static_cast<unsigned long>(state.range(0));
     DROVTonePlayer player;
     std::vector<float> samples(frames);
-    AudioOutputUnit::AudioBuffer buffer{1, frames * 4, samples.data()};
-    AudioOutputUnit::AudioBufferList list{1, &buffer};
-    AudioOutputUnit::AudioUnitRenderActionFlags flags = 0;
-    const AudioOutputUnit::AudioTimeStamp stamp{};
     for (auto _ : state) {
-        DROVTonePlayer::renderTone(&player, &flags, &stamp, 0, frames, &list);
+        DROVTonePlayer::renderTone(&player, samples.data(), frames);
         benchmark::DoNotOptimize(samples.data());
         benchmark::ClobberMemory();
     }

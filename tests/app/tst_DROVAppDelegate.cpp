@@ -4,6 +4,7 @@
 #include "app/DROVAppDelegate.h"
 #include "app/ExportQueue.h"
 #include "app/RunStore.h"
+#include "capture/fake/FakeClickSource.h"
 #include "services/Settings.h"
 #include "ui/DROVMainWindowController.h"
 
@@ -28,7 +29,8 @@ struct App {
     Settings settings;
     RunStore store{settings};
     ExportQueue exports{store};
-    DROVAppDelegate delegate{settings, store, exports};
+    FakeClickSource clicks;
+    DROVAppDelegate delegate{settings, store, exports, clicks};
 
     bool waitUntilSaved() {
         return testsupport::waitFor([this] { return !exports.isBusy(); }, 60000);
@@ -181,11 +183,11 @@ private Q_SLOTS:
         App app;
         app.delegate.startTracking();
         for (int i = 0; i < 9998; ++i)
-            app.delegate.handleLeftMouseDown({}, ClickSample{0.2, 0.4, 0.6});
+            app.clicks.click({}, ClickSample{0.2, 0.4, 0.6});
         QVERIFY(app.delegate.isTracking());
-        app.delegate.handleLeftMouseDown({}, std::nullopt);
+        app.clicks.click({}, std::nullopt);
         QVERIFY(!app.delegate.isTracking());
-        app.delegate.handleLeftMouseDown({}, ClickSample{1, 1, 1}); // after the run: ignored
+        app.clicks.click({}, ClickSample{1, 1, 1}); // after the run: ignored
         QVERIFY(app.delegate.recordedSamples().empty());
 
         auto* alert = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -237,7 +239,7 @@ private Q_SLOTS:
         QVERIFY(app.delegate.isExporting());
         app.delegate.startTracking();
         for (int i = 0; i < 3; ++i)
-            app.delegate.handleLeftMouseDown({}, ClickSample{0.5, 0.5, 0.5});
+            app.clicks.click({}, ClickSample{0.5, 0.5, 0.5});
         app.delegate.applicationWillTerminate();
 
         const std::vector<RecordedRun> kept = app.store.runs();
@@ -250,14 +252,14 @@ private Q_SLOTS:
     void aCancelledLogoutSavesTheRunOnce() {
         App app;
         app.delegate.startTracking();
-        app.delegate.handleLeftMouseDown({}, ClickSample{1, 0, 0});
-        app.delegate.handleLeftMouseDown({}, ClickSample{0, 1, 0});
+        app.clicks.click({}, ClickSample{1, 0, 0});
+        app.clicks.click({}, ClickSample{0, 1, 0});
         app.delegate.applicationWillTerminate(); // the session asks to save; no quit follows
         QCOMPARE(app.store.runs().size(), std::size_t(1));
         QVERIFY(app.delegate.recordedSamples().empty());
 
         app.delegate.startTracking();
-        app.delegate.handleLeftMouseDown({}, ClickSample{0, 0, 1});
+        app.clicks.click({}, ClickSample{0, 0, 1});
         QCOMPARE(app.delegate.recordedSamples(), (Samples{ClickSample{0, 0, 1}}));
         app.delegate.controllerStopAction();
         QVERIFY(app.waitUntilSaved());

@@ -1,0 +1,3 @@
+#include "capture/CaptureLog.h"
+
+Q_LOGGING_CATEGORY(lcCapture, "zwirl.capture")

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "core/ClickSample.h"
+
+#include <QObject>
+#include <QPoint>
+
+#include <memory>
+#include <optional>
+
+namespace zwirl {
+
+// Where a tracking run gets its clicks from: the left presses the user makes in other
+// applications, each with the colour of the screen pixel under the pointer. Presses on this
+// process's own windows (main window, menus, tray icon, dialogs) are never reported.
+class ClickSource : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    // Begins watching; false when this desktop gives no access to the user's clicks.
+    virtual bool start() = 0;
+    // Ends watching: once it returns, `clicked` is not emitted again until the next start.
+    virtual void stop() = 0;
+    // The colour of the one screen pixel at a point of the desktop (in the desktop's device
+    // pixels, origin at the top left); nothing for a point on no screen.
+    virtual std::optional<ClickSample> colourAt(QPoint globalPosition) = 0;
+
+Q_SIGNALS:
+    // On the main thread, once per left press that went to another application, with the
+    // pointer position and the pixel colour read when the press arrived (nothing when the
+    // pixel could not be read).
+    void clicked(QPoint position, std::optional<zwirl::ClickSample> colour);
+};
+
+// The click source for the desktop this process runs on: the one place a backend is chosen.
+// The caller owns the source; `parent` only places it in the object tree.
+std::unique_ptr<ClickSource> createClickSource(QObject* parent = nullptr);
+
+} // namespace zwirl

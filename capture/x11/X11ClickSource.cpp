@@ -1,0 +1,313 @@
+#include "capture/x11/X11ClickSource.h"
+
+#include "capture/CaptureLog.h"
+
+#include <QGuiApplication>
+#include <QPlatformSurfaceEvent>
+#include <QRect>
+#include <QWindow>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XInput2.h>
+#include <X11/extensions/Xrandr.h>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <ctime>
+
+namespace zwirl {
+namespace {
+
+// Xlib ends the process on an X error unless a handler says otherwise, and there is one
+// handler per process. Ours ignores the errors met by this file's requests (a window closed
+// while we look at it, a pixel outside the screen), which report failure by their results
+// anyway, and hands every other error to the handler it replaced.
+thread_local bool t_ignoreXErrors = false;
+XErrorHandler g_replacedHandler = nullptr;
+
+int handleXError(Display* display, XErrorEvent* error) {
+    if (t_ignoreXErrors || !g_replacedHandler)
+        return 0;
+    return g_replacedHandler(display, error);
+}
+
+struct IgnoredXErrors {
+    const bool m_before = t_ignoreXErrors;
+    IgnoredXErrors() { t_ignoreXErrors = true; }
+    ~IgnoredXErrors() { t_ignoreXErrors = m_before; }
+};
+
+// Milliseconds of CLOCK_MONOTONIC, wrapping at 32 bits: the clock an X server on Linux stamps
+// its events with.
+std::uint32_t monotonicMilliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::uint32_t(std::uint64_t(now.tv_sec) * 1000u + std::uint64_t(now.tv_nsec) / 1000000u);
+}
+
+// A colour channel of a TrueColor pixel, all ones being 1.0 (an 8-bit channel gives n / 255).
+double channel(unsigned long pixel, unsigned long mask) {
+    return mask ? double(pixel & mask) / double(mask) : 0.0;
+}
+
+} // namespace
+
+void X11ClickSource::DisplayCloser::operator()(Display* display) const {
+    IgnoredXErrors ignored;
+    XCloseDisplay(display);
+}
+
+X11ClickSource::X11ClickSource(QObject* parent)
+    : ClickSource(parent), m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    static std::once_flag installHandler;
+    std::call_once(installHandler, [] { g_replacedHandler = XSetErrorHandler(&handleXError); });
+    m_display.reset(XOpenDisplay(nullptr));
+    if (!m_display)
+        qCWarning(lcCapture) << "Cannot connect to the X server" << qgetenv("DISPLAY")
+                             << "- clicks in other applications cannot be recorded";
+}
+
+X11ClickSource::~X11ClickSource() {
+    stop();
+    close(m_wakeFd);
+}
+
+bool X11ClickSource::start() {
+    if (m_running)
+        return true;
+    if (!m_display)
+        return false;
+    {
+        std::lock_guard lock(m_xMutex);
+        IgnoredXErrors ignored;
+        Display* display = m_display.get();
+        int event = 0, error = 0, major = 2, minor = 2;
+        if (!XQueryExtension(display, "XInputExtension", &m_xiOpcode, &event, &error) ||
+            XIQueryVersion(display, &major, &minor) != Success || major * 100 + minor < 202) {
+            qCWarning(lcCapture) << "The X server lacks XInput 2.2: clicks cannot be recorded";
+            return false;
+        }
+        unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+        XISetMask(bits, XI_RawButtonPress);
+        XIEventMask mask{XIAllMasterDevices, int(sizeof bits), bits};
+        XISelectEvents(display, DefaultRootWindow(display), &mask, 1);
+        // Monitors come and go: their list is read again when RandR says so.
+        if (XRRQueryExtension(display, &m_randrEventBase, &error))
+            XRRSelectInput(display, DefaultRootWindow(display),
+                           RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask |
+                               RROutputChangeNotifyMask);
+        loadScreens();
+        loadButtonMapping();
+        XSync(display, False);
+    }
+    noteOwnWindows(nullptr, false);
+    QCoreApplication::instance()->installEventFilter(this);
+    m_running = true;
+    m_stopping = false;
+    m_reader = std::thread(&X11ClickSource::readPresses, this, ++m_run);
+    return true;
+}
+
+void X11ClickSource::stop() {
+    if (!m_running)
+        return;
+    m_running = false;
+    ++m_run;
+    m_stopping = true;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = write(m_wakeFd, &one, sizeof one);
+    m_reader.join();
+    QCoreApplication::instance()->removeEventFilter(this);
+
+    std::lock_guard lock(m_xMutex);
+    IgnoredXErrors ignored;
+    Display* display = m_display.get();
+    XIEventMask none{XIAllMasterDevices, 0, nullptr};
+    XISelectEvents(display, DefaultRootWindow(display), &none, 1);
+    XRRSelectInput(display, DefaultRootWindow(display), 0);
+    XSync(display, True); // drops the presses not yet read
+}
+
+std::optional<ClickSample> X11ClickSource::colourAt(QPoint globalPosition) {
+    if (!m_display) {
+        qCWarning(lcCapture) << "Oops.";
+        return std::nullopt;
+    }
+    std::lock_guard lock(m_xMutex);
+    IgnoredXErrors ignored;
+    loadScreens();
+    const std::optional<ClickSample> colour = readColour(globalPosition);
+    // Waiting for the replies may have queued events that the reader's poll() will not see.
+    if (XQLength(m_display.get()) > 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto written = write(m_wakeFd, &one, sizeof one);
+    }
+    return colour;
+}
+
+void X11ClickSource::readPresses(quint64 run) {
+    t_ignoreXErrors = true;
+    Display* display = m_display.get();
+    pollfd fds[2] = {{ConnectionNumber(display), POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+    while (!m_stopping) {
+        {
+            std::lock_guard lock(m_xMutex);
+            while (!m_stopping && XPending(display) > 0) {
+                XEvent event;
+                XNextEvent(display, &event);
+                if (event.type == MappingNotify && event.xmapping.request == MappingPointer)
+                    loadButtonMapping();
+                if (m_randrEventBase && event.type >= m_randrEventBase &&
+                    event.type <= m_randrEventBase + RRNotify) {
+                    XRRUpdateConfiguration(&event);
+                    loadScreens();
+                }
+                XGenericEventCookie* cookie = &event.xcookie;
+                if (cookie->type != GenericEvent || cookie->extension != m_xiOpcode ||
+                    cookie->evtype != XI_RawButtonPress || !XGetEventData(display, cookie))
+                    continue;
+                const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
+                const int button = raw->detail;
+                const auto time = std::uint32_t(raw->time);
+                XFreeEventData(display, cookie);
+                handlePress(run, button, time);
+            }
+        }
+        if (poll(fds, 2, -1) > 0 && (fds[1].revents & POLLIN)) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const auto read = ::read(m_wakeFd, &count, sizeof count);
+        }
+    }
+}
+
+// Runs on the reader thread with m_xMutex held, as soon as the press is read.
+void X11ClickSource::handlePress(quint64 run, int button, std::uint32_t time) {
+    // Raw events carry the physical button; the pointer mapping says which one acts as the
+    // left button (swapped for left-handed users).
+    const bool left = button >= 1 && size_t(button) <= m_buttonMap.size()
+                          ? m_buttonMap[size_t(button) - 1] == 1
+                          : button == 1;
+    if (!left)
+        return;
+    Display* display = m_display.get();
+    Window root = 0, child = 0;
+    int x = 0, y = 0, windowX = 0, windowY = 0;
+    unsigned int buttons = 0;
+    if (!XQueryPointer(display, DefaultRootWindow(display), &root, &child, &x, &y, &windowX,
+                       &windowY, &buttons))
+        return; // the pointer is on another screen of the server
+    const QPoint position(x, y);
+    // The chain of windows under the pointer, from the top-level down to the deepest child.
+    std::vector<unsigned long> underPointer;
+    while (child != None && underPointer.size() < 64) {
+        underPointer.push_back(child);
+        const Window parent = child;
+        if (!XQueryPointer(display, parent, &root, &child, &x, &y, &windowX, &windowY, &buttons))
+            break;
+    }
+    if (wentToOwnWindow(underPointer, time))
+        return;
+    const std::optional<ClickSample> colour = readColour(position);
+    QMetaObject::invokeMethod(
+        this,
+        [this, run, position, colour] {
+            if (m_running && run == m_run)
+                Q_EMIT clicked(position, colour);
+        },
+        Qt::QueuedConnection);
+}
+
+bool X11ClickSource::wentToOwnWindow(const std::vector<unsigned long>& windowsUnderPointer,
+                                     std::uint32_t time) {
+    std::lock_guard lock(m_windowsMutex);
+    // An open menu of ours holds the pointer: a press anywhere goes to it and closes it. The
+    // press may be read after the menu closed; it was still open when the press happened if
+    // it closed at or after the press's time (when the server's clock is ours).
+    if (m_popupShown)
+        return true;
+    const auto age = std::int32_t(monotonicMilliseconds() - time);
+    if (m_popupClosedAt && age > -1000 && age < 60000 && std::int32_t(*m_popupClosedAt - time) >= 0)
+        return true;
+    return std::any_of(windowsUnderPointer.begin(), windowsUnderPointer.end(), [&](auto window) {
+        return std::find(m_ownWindows.begin(), m_ownWindows.end(), window) != m_ownWindows.end();
+    });
+}
+
+// With m_xMutex held.
+std::optional<ClickSample> X11ClickSource::readColour(QPoint position) {
+    Display* display = m_display.get();
+    const Window root = DefaultRootWindow(display);
+    if (std::none_of(m_screens.begin(), m_screens.end(),
+                     [&](const QRect& screen) { return screen.contains(position); })) {
+        qCWarning(lcCapture) << "Oops.";
+        return std::nullopt;
+    }
+    XImage* image = XGetImage(display, root, position.x(), position.y(), 1, 1, AllPlanes, ZPixmap);
+    if (!image)
+        return std::nullopt;
+    const unsigned long pixel = XGetPixel(image, 0, 0);
+    XDestroyImage(image);
+    const Visual* visual = DefaultVisual(display, DefaultScreen(display));
+    return ClickSample{channel(pixel, visual->red_mask), channel(pixel, visual->green_mask),
+                       channel(pixel, visual->blue_mask)};
+}
+
+// With m_xMutex held: the monitors (RandR 1.5), or the whole root window without them.
+void X11ClickSource::loadScreens() {
+    Display* display = m_display.get();
+    m_screens.clear();
+    int count = 0;
+    if (XRRMonitorInfo* monitors =
+            XRRGetMonitors(display, DefaultRootWindow(display), True, &count)) {
+        for (int i = 0; i < count; ++i)
+            m_screens.emplace_back(monitors[i].x, monitors[i].y, monitors[i].width,
+                                   monitors[i].height);
+        XRRFreeMonitors(monitors);
+    }
+    if (m_screens.empty()) {
+        const int screen = DefaultScreen(display);
+        m_screens.emplace_back(0, 0, DisplayWidth(display, screen), DisplayHeight(display, screen));
+    }
+}
+
+// With m_xMutex held.
+void X11ClickSource::loadButtonMapping() {
+    unsigned char map[256];
+    const int count = XGetPointerMapping(m_display.get(), map, int(sizeof map));
+    m_buttonMap.assign(map, map + std::max(count, 0));
+}
+
+bool X11ClickSource::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::PlatformSurface || type == QEvent::Show || type == QEvent::Hide) &&
+        watched->isWindowType())
+        noteOwnWindows(type == QEvent::PlatformSurface ? nullptr : watched, type == QEvent::Show);
+    return false;
+}
+
+// Main thread: the X windows of this process (main window, dialogs, menus, the tray icon,
+// wherever a tray host has put it) and whether a menu is open. A window's id is known here
+// before the window is mapped, so a press on it always finds it.
+void X11ClickSource::noteOwnWindows(QObject* changed, bool changedIsShown) {
+    std::vector<unsigned long> windows;
+    bool popupShown = false;
+    for (QWindow* window : QGuiApplication::allWindows()) {
+        if (!window->handle())
+            continue;
+        windows.push_back(window->winId());
+        // Show and Hide arrive around the change of the window's visibility.
+        const bool visible = window == changed ? changedIsShown : window->isVisible();
+        popupShown = popupShown || (window->type() == Qt::Popup && visible);
+    }
+    std::lock_guard lock(m_windowsMutex);
+    m_ownWindows = std::move(windows);
+    if (m_popupShown && !popupShown)
+        m_popupClosedAt = monotonicMilliseconds();
+    m_popupShown = popupShown;
+}
+
+} // namespace zwirl
