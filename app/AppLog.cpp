@@ -1,3 +1,7 @@
 #include "app/AppLog.h"
 
+namespace zwirl {
+
 Q_LOGGING_CATEGORY(lcApp, "zwirl.app")
+
+} // namespace zwirl

@@ -83,8 +83,8 @@ private:
     Settings& m_settings;
     RunStore& m_store;
     ExportQueue& m_exports;
-    TrackingRun* m_run;
     ClickSource& m_clickSource;
+    TrackingRun* m_run;
     std::unique_ptr<DROVTonePlayer> m_tone;
     TrayIcon* m_statusItem = nullptr;
     std::unique_ptr<DROVMainWindowController> m_controllerWindow;

@@ -4,6 +4,8 @@
 
 #include <random>
 
+using namespace zwirl;
+
 namespace bench {
 
 Samples randomClicks(int count) {

@@ -9,8 +9,8 @@
 namespace bench {
 
 // `count` clicks of random colours, the same ones in every run.
-Samples randomClicks(int count);
+zwirl::Samples randomClicks(int count);
 // What the writer hands to the encoder: the rendered values after its clipping.
-std::vector<int16_t> sixteenBitSignal(const Samples& samples);
+std::vector<int16_t> sixteenBitSignal(const zwirl::Samples& samples);
 
 } // namespace bench

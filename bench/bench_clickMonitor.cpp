@@ -28,6 +28,8 @@
 #include <thread>
 #include <vector>
 
+using namespace zwirl;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

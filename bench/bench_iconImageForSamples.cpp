@@ -3,6 +3,8 @@
 
 #include <benchmark/benchmark.h>
 
+using namespace zwirl;
+
 namespace {
 
 Samples fullRun() {

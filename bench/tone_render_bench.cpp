@@ -6,6 +6,8 @@
 
 #include <vector>
 
+using namespace zwirl;
+
 namespace {
 
 void renderTone(benchmark::State& state) {

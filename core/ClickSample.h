@@ -13,7 +13,3 @@ using ClickSample = std::array<double, 3>;
 using Samples = std::vector<ClickSample>;
 
 } // namespace zwirl
-
-// Until every folder lives in the namespace.
-using zwirl::ClickSample;
-using zwirl::Samples;

@@ -39,7 +39,3 @@ public:
 int tileSideForCount(int w, int h, int n);
 
 } // namespace zwirl
-
-// Until every folder lives in the namespace.
-using zwirl::DROVHelper;
-using zwirl::tileSideForCount;

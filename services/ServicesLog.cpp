@@ -1,3 +1,7 @@
 #include "services/ServicesLog.h"
 
+namespace zwirl {
+
 Q_LOGGING_CATEGORY(lcServices, "zwirl.services")
+
+} // namespace zwirl

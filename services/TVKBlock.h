@@ -16,6 +16,3 @@ public:
 };
 
 } // namespace zwirl
-
-// Until every folder lives in the namespace.
-using zwirl::TVKBlock;

@@ -20,6 +20,3 @@ public:
 };
 
 } // namespace zwirl
-
-// Until every folder lives in the namespace.
-using zwirl::TVKLoginItem;

@@ -32,5 +32,3 @@ private:
 };
 
 } // namespace zwirl
-
-using zwirl::DROVAudioFileHelper; // until every folder lives in the namespace

@@ -54,6 +54,3 @@ private:
 };
 
 } // namespace zwirl
-
-// Until every folder lives in the namespace.
-using zwirl::DROVTonePlayer;

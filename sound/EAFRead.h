@@ -65,5 +65,3 @@ private:
 };
 
 } // namespace zwirl
-
-using zwirl::EAFRead; // until every folder lives in the namespace

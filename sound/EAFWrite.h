@@ -57,5 +57,3 @@ private:
 };
 
 } // namespace zwirl
-
-using zwirl::EAFWrite; // until every folder lives in the namespace

@@ -1,3 +1,7 @@
 #include "sound/SoundLog.h"
 
+namespace zwirl {
+
 Q_LOGGING_CATEGORY(lcSound, "zwirl.sound")
+
+} // namespace zwirl

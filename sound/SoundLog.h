@@ -2,4 +2,8 @@
 
 #include <QLoggingCategory>
 
+namespace zwirl {
+
 Q_DECLARE_LOGGING_CATEGORY(lcSound)
+
+} // namespace zwirl

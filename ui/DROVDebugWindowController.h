@@ -38,6 +38,3 @@ private:
 };
 
 } // namespace zwirl
-
-// Until every folder lives in the namespace.
-using zwirl::DROVDebugWindowController;

@@ -14,6 +14,3 @@ public:
 };
 
 } // namespace zwirl
-
-// Until every folder lives in the namespace.
-using zwirl::DROVMainControllerDelegate;

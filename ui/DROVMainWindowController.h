@@ -99,6 +99,3 @@ private:
 };
 
 } // namespace zwirl
-
-// Until every folder lives in the namespace.
-using zwirl::DROVMainWindowController;

@@ -261,7 +261,7 @@ public:
     }
 
 private:
-    DROVMainWindowController m_controller;
+    zwirl::DROVMainWindowController m_controller;
     QWidget* m_window = nullptr;
     QMap<QString, QImage> m_titles;
 };

@@ -11,6 +11,8 @@
 
 #include <cstring>
 
+using namespace zwirl;
+
 namespace {
 
 const char* const kProbeArgument = "--set-icon-probe";

@@ -6,6 +6,8 @@
 
 #include <cmath>
 
+using namespace zwirl;
+
 namespace {
 
 // floor(512 / ceil(sqrt(n))) in integers only.

@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QtTest>
 
+using namespace zwirl;
+
 using zwirl::ExportPicture;
 
 namespace {

@@ -12,6 +12,8 @@
 #include <atomic>
 #include <cstring>
 
+using namespace zwirl;
+
 using namespace testsupport;
 using zwirl::Notifications;
 

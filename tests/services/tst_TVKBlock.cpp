@@ -8,6 +8,8 @@
 
 #include <atomic>
 
+using namespace zwirl;
+
 class TestTVKBlock : public QObject {
     Q_OBJECT
 

@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using namespace zwirl;
+
 namespace {
 
 const QString kAppPath = QStringLiteral("/opt/zwirl/bin/zwirl");

@@ -11,6 +11,8 @@
 #include <cmath>
 #include <vector>
 
+using namespace zwirl;
+
 namespace {
 
 constexpr double kRate = 44100.0;

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <vector>
 
+using namespace zwirl;
+
 namespace {
 
 constexpr double kTwoPi = 6.283185307179586;

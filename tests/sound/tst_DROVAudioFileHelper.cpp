@@ -14,8 +14,9 @@
 #include <QtTest>
 #include <random>
 
-using audiotest::decodeWithFfmpeg;
 using namespace zwirl;
+
+using audiotest::decodeWithFfmpeg;
 
 namespace {
 

@@ -9,8 +9,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-using audiotest::makeWithTool;
 using namespace zwirl;
+
+using audiotest::makeWithTool;
 
 namespace {
 

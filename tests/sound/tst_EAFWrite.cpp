@@ -13,10 +13,11 @@
 #include <QtTest>
 #include <cmath>
 
+using namespace zwirl;
+
 using audiotest::audioStream;
 using audiotest::decodeWithFfmpeg;
 using testsupport::runTool;
-using namespace zwirl;
 
 namespace {
 
