@@ -5,7 +5,6 @@
 
 #include <QTemporaryFile>
 #include <QUrl>
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -45,38 +44,6 @@ QByteArray captureStandardError(const std::function<void()>& call) {
     close(saved);
     file.seek(0);
     return file.readAll();
-}
-
-double zeroCrossingPitch(const std::vector<int16_t>& samples, std::size_t first, std::size_t count,
-                         double rate) {
-    // Hysteresis keeps the codec's ringing around a transition from counting twice; periods
-    // far from the median (the phase jumping back to 0 every 10000 radians) are left out.
-    std::vector<double> periods;
-    bool low = false;
-    std::size_t last = 0;
-    for (std::size_t i = first; i < first + count && i < samples.size(); ++i) {
-        if (samples[i] < -8000) {
-            low = true;
-        } else if (low && samples[i] > 8000) {
-            low = false;
-            if (last > 0)
-                periods.push_back(double(i - last));
-            last = i;
-        }
-    }
-    if (periods.empty())
-        return 0.0;
-    std::vector<double> sorted = periods;
-    std::nth_element(sorted.begin(), sorted.begin() + long(sorted.size() / 2), sorted.end());
-    const double median = sorted[sorted.size() / 2];
-    double sum = 0;
-    int kept = 0;
-    for (double period : periods)
-        if (period > 0.75 * median && period < 1.25 * median) {
-            sum += period;
-            ++kept;
-        }
-    return kept == 0 ? 0.0 : rate * kept / sum;
 }
 
 std::vector<float> sine(int frames, double amplitude, double hz) {

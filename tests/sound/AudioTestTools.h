@@ -21,10 +21,6 @@ std::vector<int16_t> decodeWithFfmpeg(const QString& path, int channels = 0,
 QJsonObject audioStream(const QString& path);
 // What a call printed on standard error while it ran.
 QByteArray captureStandardError(const std::function<void()>& call);
-// The pitch in Hz of `count` samples from `first`, from the periods between rising zero
-// crossings (0 when fewer than two).
-double zeroCrossingPitch(const std::vector<int16_t>& samples, std::size_t first, std::size_t count,
-                         double rate = 44100.0);
 // A sine of `frames` floats at 44100 Hz.
 std::vector<float> sine(int frames, double amplitude = 0.5, double hz = 1000.0);
 // `samples` written by our writer into a new mono 44100 Hz file of `type`, with `artwork`
