@@ -23,12 +23,6 @@ constexpr int64_t kPreroll = 8192;
 
 } // namespace
 
-AudioFileReader::AudioFileReader() = default;
-
-AudioFileReader::~AudioFileReader() {
-    av_freep(&m_converted);
-}
-
 MediaError AudioFileReader::open(const QString& path) {
     quietenFFmpegLog();
     AVFormatContext* input = nullptr;
@@ -71,8 +65,8 @@ MediaError AudioFileReader::open(const QString& path) {
 MediaError AudioFileReader::scanStream() {
     const AVStream* stream = m_input->streams[m_streamIndex];
     const AVRational fileClock{1, m_fileRate};
-    bool firstPacket = true, firstFrame = true;
-    int64_t running = 0, end = 0;
+    bool firstFrame = true;
+    int64_t running = 0;
     m_firstPacketPts = AV_NOPTS_VALUE;
     const auto takeFrames = [&] {
         while (avcodec_receive_frame(m_codec.get(), m_frame.get()) >= 0) {
@@ -82,26 +76,17 @@ MediaError AudioFileReader::scanStream() {
                 m_origin = running;
             firstFrame = false;
             running += m_frame->nb_samples;
-            end = running;
             av_frame_unref(m_frame.get());
         }
     };
-    while (av_read_frame(m_input.get(), m_packet.get()) >= 0) {
-        if (m_packet->stream_index == m_streamIndex) {
-            if (firstPacket)
-                m_firstPacketPts = m_packet->pts;
-            firstPacket = false;
-            const int error = avcodec_send_packet(m_codec.get(), m_packet.get());
-            if (error < 0 && error != AVERROR_INVALIDDATA) {
-                av_packet_unref(m_packet.get());
-                return errorFromAv(error);
-            }
-            takeFrames();
-        }
-        av_packet_unref(m_packet.get());
+    m_demuxerDone = false;
+    for (bool first = true; !m_demuxerDone; first = false) {
+        if (const MediaError error = feedDecoder(first ? &m_firstPacketPts : nullptr);
+            error != MediaError::None)
+            return error;
+        takeFrames();
     }
-    avcodec_send_packet(m_codec.get(), nullptr);
-    takeFrames();
+    int64_t end = running;
     if (stream->duration != AV_NOPTS_VALUE &&
         m_input->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
         const int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
@@ -179,22 +164,29 @@ MediaError AudioFileReader::read(int16_t* out, int64_t& frames) {
     return error;
 }
 
-MediaError AudioFileReader::decodeMore() {
-    if (!m_demuxerDone) {
-        const int error = av_read_frame(m_input.get(), m_packet.get());
-        if (error < 0) {
-            // The end, or a file that breaks off: what the decoder holds is still delivered.
-            m_demuxerDone = true;
-            avcodec_send_packet(m_codec.get(), nullptr);
-        } else if (m_packet->stream_index == m_streamIndex) {
-            const int sent = avcodec_send_packet(m_codec.get(), m_packet.get());
-            av_packet_unref(m_packet.get());
-            if (sent < 0 && sent != AVERROR_INVALIDDATA)
-                return errorFromAv(sent);
-        } else {
-            av_packet_unref(m_packet.get());
-        }
+// Hands the decoder the stream's next packet, or the end once the file has no more (or breaks
+// off): what the decoder holds is still delivered then.
+MediaError AudioFileReader::feedDecoder(int64_t* pts) {
+    int error = 0;
+    while ((error = av_read_frame(m_input.get(), m_packet.get())) >= 0 &&
+           m_packet->stream_index != m_streamIndex)
+        av_packet_unref(m_packet.get());
+    if (error < 0) {
+        m_demuxerDone = true;
+        avcodec_send_packet(m_codec.get(), nullptr);
+        return MediaError::None;
     }
+    if (pts)
+        *pts = m_packet->pts;
+    error = avcodec_send_packet(m_codec.get(), m_packet.get());
+    av_packet_unref(m_packet.get());
+    return error < 0 && error != AVERROR_INVALIDDATA ? errorFromAv(error) : MediaError::None;
+}
+
+MediaError AudioFileReader::decodeMore() {
+    if (!m_demuxerDone)
+        if (const MediaError error = feedDecoder(nullptr); error != MediaError::None)
+            return error;
     while (true) {
         const int error = avcodec_receive_frame(m_codec.get(), m_frame.get());
         if (error == AVERROR(EAGAIN))
@@ -264,15 +256,10 @@ MediaError AudioFileReader::convert(const AVFrame* frame) {
     }
     while (true) {
         const int capacity = std::max(swr_get_out_samples(m_converter.get(), int(count)), 1024);
-        if (capacity > m_convertedCapacity) {
-            av_freep(&m_converted);
-            m_convertedCapacity = 0;
-            if (av_samples_alloc(&m_converted, nullptr, m_outputChannels, capacity,
-                                 AV_SAMPLE_FMT_S16, 0) < 0)
-                return MediaError::NoMemory;
-            m_convertedCapacity = capacity;
-        }
-        const int produced = swr_convert(m_converter.get(), &m_converted, capacity,
+        if (m_converted.size() < size_t(capacity * m_outputChannels))
+            m_converted.resize(size_t(capacity * m_outputChannels));
+        auto* out = reinterpret_cast<uint8_t*>(m_converted.data());
+        const int produced = swr_convert(m_converter.get(), &out, capacity,
                                          frame ? input.data() : nullptr, int(count));
         if (produced < 0)
             return errorFromAv(produced);
@@ -291,7 +278,7 @@ MediaError AudioFileReader::keepConverted(int produced) {
     m_outputIndex += produced;
     if (first >= last)
         return MediaError::None;
-    void* data[] = {m_converted + size_t(skip) * 2 * size_t(m_outputChannels)};
+    void* data[] = {m_converted.data() + skip * m_outputChannels};
     const int written = av_audio_fifo_write(m_fifo.get(), data, int(last - first));
     return written < 0 ? errorFromAv(written) : MediaError::None;
 }

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <vector>
 
 namespace zwirl::media {
 
@@ -16,11 +17,6 @@ namespace zwirl::media {
 // is the stream's first real frame, and the output ends after outputLength() frames.
 class AudioFileReader {
 public:
-    AudioFileReader();
-    ~AudioFileReader();
-    AudioFileReader(const AudioFileReader&) = delete;
-    AudioFileReader& operator=(const AudioFileReader&) = delete;
-
     // Opens the file and finds the stream's exact length, which takes one pass of decoding:
     // only the decoder knows where the priming and the padding end.
     MediaError open(const QString& path);
@@ -40,17 +36,18 @@ public:
 private:
     MediaError scanStream();
     MediaError restartAt(int64_t fileFrame);
+    MediaError feedDecoder(int64_t* pts);
     MediaError decodeMore();
     MediaError convert(const AVFrame* frame);
     MediaError keepConverted(int produced);
     int64_t frameIndex(const AVFrame* frame) const;
 
-    InputFormatPtr m_input;
-    CodecPtr m_codec;
-    SwrPtr m_converter;
-    FifoPtr m_fifo;
-    FramePtr m_frame;
-    PacketPtr m_packet;
+    FFmpegPtr<AVFormatContext> m_input;
+    FFmpegPtr<AVCodecContext> m_codec;
+    FFmpegPtr<SwrContext> m_converter;
+    FFmpegPtr<AVAudioFifo> m_fifo;
+    FFmpegPtr<AVFrame> m_frame;
+    FFmpegPtr<AVPacket> m_packet;
     int m_streamIndex = -1;
     int m_fileRate = 0;
     int64_t m_length = 0;         // file frames
@@ -59,9 +56,8 @@ private:
     int64_t m_preroll = 0;        // file frames decoded before a seek target, to settle
     double m_outputRate = 0;
     int m_outputChannels = 0;
-    int64_t m_resampleQuantum = 1;  // file frames that make a whole number of output frames
-    uint8_t* m_converted = nullptr; // the converter's output, interleaved
-    int m_convertedCapacity = 0;
+    int64_t m_resampleQuantum = 1;    // file frames that make a whole number of output frames
+    std::vector<int16_t> m_converted; // the converter's output, interleaved
     // Decoding state.
     int64_t m_nextIndex = 0;      // file frame of the next decoded sample without a time stamp
     int64_t m_keepFrom = 0;       // decoded file frames before this one only settle the codec

@@ -1,7 +1,5 @@
 #include "media/AudioFileWriter.h"
 
-#include "media/Mp4CoverArt.h"
-
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
@@ -15,6 +13,7 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 #include <sndfile.h>
+#include <taglib/mp4file.h>
 
 namespace zwirl::media {
 
@@ -27,31 +26,29 @@ constexpr int kPcmFrameSize = 4096;
 constexpr int64_t kAacBitRatePerChannel = 144000;
 
 AVCodecID codecFor(const OutputStream& stream) {
-    switch (stream.codec) {
-    case AudioCodec::Aac:
-        return AV_CODEC_ID_AAC;
-    case AudioCodec::ImaAdpcm:
-        return AV_CODEC_ID_ADPCM_IMA_QT;
-    case AudioCodec::Pcm:
-        break;
-    }
-    const bool be = stream.bigEndian;
-    switch (stream.bitsPerSample) {
-    case 8:
-        return be ? AV_CODEC_ID_PCM_S8 : AV_CODEC_ID_PCM_U8;
-    case 16:
-        return be ? AV_CODEC_ID_PCM_S16BE : AV_CODEC_ID_PCM_S16LE;
-    case 24:
-        return be ? AV_CODEC_ID_PCM_S24BE : AV_CODEC_ID_PCM_S24LE;
-    case 32:
-        return be ? AV_CODEC_ID_PCM_S32BE : AV_CODEC_ID_PCM_S32LE;
-    default:
-        return AV_CODEC_ID_NONE;
-    }
+    if (stream.codec != AudioCodec::Pcm)
+        return stream.codec == AudioCodec::Aac ? AV_CODEC_ID_AAC : AV_CODEC_ID_ADPCM_IMA_QT;
+    static const AVCodecID kPcm[2][4] = {
+        {AV_CODEC_ID_PCM_U8, AV_CODEC_ID_PCM_S16LE, AV_CODEC_ID_PCM_S24LE, AV_CODEC_ID_PCM_S32LE},
+        {AV_CODEC_ID_PCM_S8, AV_CODEC_ID_PCM_S16BE, AV_CODEC_ID_PCM_S24BE, AV_CODEC_ID_PCM_S32BE}};
+    const int bits = stream.bitsPerSample;
+    return bits % 8 == 0 && bits >= 8 && bits <= 32 ? kPcm[stream.bigEndian][bits / 8 - 1]
+                                                    : AV_CODEC_ID_NONE;
 }
 
-bool isSoundDesigner(const OutputStream& stream) {
-    return std::strcmp(stream.container, "sd2") == 0;
+// Embeds a JPEG or PNG picture as the cover art ("covr") of the finished MPEG-4 file at `path`.
+MediaError embedCoverArt(const QString& path, const QByteArray& picture) {
+    const bool jpeg = picture.startsWith("\xFF\xD8\xFF");
+    if (!jpeg && !picture.startsWith("\x89PNG"))
+        return MediaError::UnsupportedFormat;
+    TagLib::MP4::File file(QFile::encodeName(path).constData(), false);
+    if (!file.isValid() || !file.tag())
+        return MediaError::InvalidFile;
+    const TagLib::MP4::CoverArt cover(
+        jpeg ? TagLib::MP4::CoverArt::JPEG : TagLib::MP4::CoverArt::PNG,
+        TagLib::ByteVector(picture.constData(), static_cast<unsigned>(picture.size())));
+    file.tag()->setItem("covr", TagLib::MP4::Item(TagLib::MP4::CoverArtList().append(cover)));
+    return file.save() ? MediaError::None : MediaError::IOError;
 }
 
 } // namespace
@@ -78,7 +75,7 @@ MediaError AudioFileWriter::open(const QString& path, const OutputStream& stream
     m_nextPts = 0;
     m_coverArt.clear();
     const MediaError error =
-        isSoundDesigner(stream) ? openSoundDesigner(stream) : openMuxer(stream);
+        std::strcmp(stream.container, "sd2") == 0 ? openSoundDesigner(stream) : openMuxer(stream);
     m_open = error == MediaError::None;
     if (!m_open) {
         m_codec.reset();
@@ -158,11 +155,8 @@ MediaError AudioFileWriter::openSoundDesigner(const OutputStream& stream) {
     SF_INFO info{};
     info.samplerate = stream.sampleRate;
     info.channels = stream.channels;
-    const int subtype = stream.bitsPerSample == 8    ? SF_FORMAT_PCM_S8
-                        : stream.bitsPerSample == 16 ? SF_FORMAT_PCM_16
-                        : stream.bitsPerSample == 24 ? SF_FORMAT_PCM_24
-                                                     : SF_FORMAT_PCM_32;
-    info.format = SF_FORMAT_SD2 | subtype;
+    const int subtypes[] = {SF_FORMAT_PCM_S8, SF_FORMAT_PCM_16, SF_FORMAT_PCM_24, SF_FORMAT_PCM_32};
+    info.format = SF_FORMAT_SD2 | subtypes[stream.bitsPerSample / 8 - 1];
     if (!QFileInfo(QFileInfo(m_path).absolutePath()).isDir())
         return MediaError::FileNotFound;
     QFile::remove(m_path); // libsndfile does not replace a Sound Designer II file
@@ -282,7 +276,7 @@ MediaError AudioFileWriter::finish() {
     m_codec.reset();
     m_converter.reset();
     if (error == MediaError::None && !m_coverArt.isEmpty())
-        error = Mp4CoverArt::embed(m_path, m_coverArt);
+        error = embedCoverArt(m_path, m_coverArt);
     return error;
 }
 

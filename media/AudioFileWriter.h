@@ -34,12 +34,9 @@ class AudioFileWriter {
 public:
     AudioFileWriter();
     ~AudioFileWriter(); // finishes the file
-    AudioFileWriter(const AudioFileWriter&) = delete;
-    AudioFileWriter& operator=(const AudioFileWriter&) = delete;
 
     // Creates the file at `path`, replacing one that is there.
     MediaError open(const QString& path, const OutputStream& stream);
-    bool isOpen() const { return m_open; }
     // `frames` samples from each of the stream's channels, one array per channel.
     MediaError write(const int16_t* const* channels, int64_t frames);
     // A JPEG or PNG picture to embed as the cover art; MPEG-4 files only.
@@ -61,12 +58,12 @@ private:
     bool m_open = false;
     bool m_mpeg4 = false;
     int m_channels = 0;
-    OutputFormatPtr m_output;
+    FFmpegPtr<AVFormatContext> m_output;
     AVStream* m_stream = nullptr;
-    CodecPtr m_codec;
-    SwrPtr m_converter;
-    FramePtr m_frame;
-    PacketPtr m_packet;
+    FFmpegPtr<AVCodecContext> m_codec;
+    FFmpegPtr<SwrContext> m_converter;
+    FFmpegPtr<AVFrame> m_frame;
+    FFmpegPtr<AVPacket> m_packet;
     int m_frameSize = 0;
     int64_t m_nextPts = 0;
     std::unique_ptr<sf_private_tag, SndfileDeleter> m_sd2;

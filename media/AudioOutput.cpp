@@ -11,10 +11,7 @@ namespace {
 
 // PortAudio's set-up and tear-down, device list and stream opening are not thread-safe; an
 // output may be opened on one thread and closed on another.
-std::mutex& libraryMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
+std::mutex libraryMutex;
 
 void ignoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
 void ignoreJackMessage(const char*) {}
@@ -35,7 +32,7 @@ void quietenDeviceProbes() {
 
 AudioOutput::AudioOutput() {
     quietenDeviceProbes();
-    std::lock_guard lock(libraryMutex());
+    std::lock_guard lock(libraryMutex);
     // PortAudio counts its loads and lists the devices at the first, so an output made now
     // sees the devices that exist now.
     m_loaded = Pa_Initialize() == paNoError;
@@ -45,7 +42,7 @@ AudioOutput::AudioOutput() {
 
 AudioOutput::~AudioOutput() {
     stop();
-    std::lock_guard lock(libraryMutex());
+    std::lock_guard lock(libraryMutex);
     if (m_stream)
         Pa_CloseStream(m_stream);
     if (m_loaded)
@@ -53,7 +50,7 @@ AudioOutput::~AudioOutput() {
 }
 
 int AudioOutput::open(double sampleRate, Render render, void* context) {
-    std::lock_guard lock(libraryMutex());
+    std::lock_guard lock(libraryMutex);
     const PaDeviceInfo* info = hasDevice() ? Pa_GetDeviceInfo(m_device) : nullptr;
     if (!info)
         return paInvalidDevice;

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <mutex>
+#include <utility>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -12,62 +13,55 @@ extern "C" {
 
 namespace zwirl::media {
 
-void InputFormatDeleter::operator()(AVFormatContext* context) const {
-    avformat_close_input(&context);
-}
-void OutputFormatDeleter::operator()(AVFormatContext* context) const {
+void FFmpegDeleter::operator()(AVFormatContext* context) const {
+    if (context->iformat)
+        return avformat_close_input(&context);
     if (context->pb)
         avio_closep(&context->pb);
     avformat_free_context(context);
 }
-void CodecDeleter::operator()(AVCodecContext* context) const {
+void FFmpegDeleter::operator()(AVCodecContext* context) const {
     avcodec_free_context(&context);
 }
-void SwrDeleter::operator()(SwrContext* context) const {
+void FFmpegDeleter::operator()(SwrContext* context) const {
     swr_free(&context);
 }
-void FrameDeleter::operator()(AVFrame* frame) const {
+void FFmpegDeleter::operator()(AVFrame* frame) const {
     av_frame_free(&frame);
 }
-void PacketDeleter::operator()(AVPacket* packet) const {
+void FFmpegDeleter::operator()(AVPacket* packet) const {
     av_packet_free(&packet);
 }
-void FifoDeleter::operator()(AVAudioFifo* fifo) const {
+void FFmpegDeleter::operator()(AVAudioFifo* fifo) const {
     av_audio_fifo_free(fifo);
 }
 
 MediaError errorFromAv(int avError) {
+    using enum MediaError;
+    static const std::pair<int, MediaError> kErrors[] = {
+        {AVERROR(ENOENT), FileNotFound},
+        {AVERROR(ENOTDIR), FileNotFound},
+        {AVERROR(EACCES), NoPermission},
+        {AVERROR(EPERM), NoPermission},
+        {AVERROR(EROFS), NoPermission},
+        {AVERROR(EISDIR), NoPermission},
+        {AVERROR(ENOSPC), DiskFull},
+        {AVERROR(ENOMEM), NoMemory},
+        {AVERROR(EINVAL), BadArgument},
+        {AVERROR(EIO), IOError},
+        {AVERROR_INVALIDDATA, InvalidFile},
+        {AVERROR_STREAM_NOT_FOUND, InvalidFile},
+        {AVERROR_DECODER_NOT_FOUND, InvalidFile},
+        {AVERROR_DEMUXER_NOT_FOUND, InvalidFile},
+        {AVERROR_ENCODER_NOT_FOUND, UnsupportedFormat},
+        {AVERROR_MUXER_NOT_FOUND, UnsupportedFormat},
+        {AVERROR_PATCHWELCOME, UnsupportedFormat}};
     if (avError >= 0)
         return MediaError::None;
-    switch (avError) {
-    case AVERROR(ENOENT):
-    case AVERROR(ENOTDIR):
-        return MediaError::FileNotFound;
-    case AVERROR(EACCES):
-    case AVERROR(EPERM):
-    case AVERROR(EROFS):
-    case AVERROR(EISDIR):
-        return MediaError::NoPermission;
-    case AVERROR(ENOSPC):
-        return MediaError::DiskFull;
-    case AVERROR(ENOMEM):
-        return MediaError::NoMemory;
-    case AVERROR(EINVAL):
-        return MediaError::BadArgument;
-    case AVERROR(EIO):
-        return MediaError::IOError;
-    case AVERROR_INVALIDDATA:
-    case AVERROR_STREAM_NOT_FOUND:
-    case AVERROR_DECODER_NOT_FOUND:
-    case AVERROR_DEMUXER_NOT_FOUND:
-        return MediaError::InvalidFile;
-    case AVERROR_ENCODER_NOT_FOUND:
-    case AVERROR_MUXER_NOT_FOUND:
-    case AVERROR_PATCHWELCOME:
-        return MediaError::UnsupportedFormat;
-    default:
-        return MediaError::Other;
-    }
+    for (const auto& [code, error] : kErrors)
+        if (code == avError)
+            return error;
+    return MediaError::Other;
 }
 
 void quietenFFmpegLog() {

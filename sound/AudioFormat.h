@@ -5,6 +5,7 @@
 #include "media/MediaError.h"
 
 #include <cstdint>
+#include <iterator>
 
 namespace zwirl {
 
@@ -27,7 +28,6 @@ constexpr OSStatus kAudioFileUnsupportedFileTypeError = OSStatus(fourCharCode("t
 constexpr OSStatus kAudioFileUnsupportedDataFormatError = OSStatus(fourCharCode("fmt?"));
 constexpr OSStatus kAudioFilePermissionsError = OSStatus(fourCharCode("prm?"));
 constexpr OSStatus kAudioFileInvalidFileError = OSStatus(fourCharCode("dta?"));
-constexpr OSStatus kAudioFileUnsupportedPropertyError = OSStatus(fourCharCode("pty?"));
 constexpr OSStatus kAudioFileIOError = OSStatus(fourCharCode("ioer"));
 constexpr OSStatus kAudioFileUnspecifiedError = OSStatus(fourCharCode("wht?"));
 
@@ -63,32 +63,21 @@ struct AudioStreamBasicDescription {
     uint32_t mReserved = 0;
 };
 
+// The status of each media::MediaError, in the enum's order.
 constexpr OSStatus statusFor(media::MediaError error) {
-    switch (error) {
-    case media::MediaError::None:
-        return noErr;
-    case media::MediaError::FileNotFound:
-        return kAudioFileFileNotFoundError;
-    case media::MediaError::NoPermission:
-        return kAudioFilePermissionsError;
-    case media::MediaError::DiskFull:
-        return kAudioFileDiskFullError;
-    case media::MediaError::NoMemory:
-        return kAudioFileMemFullError;
-    case media::MediaError::BadArgument:
-        return kAudioFileParamError;
-    case media::MediaError::NotOpen:
-        return kAudioFileNotOpenError;
-    case media::MediaError::InvalidFile:
-        return kAudioFileInvalidFileError;
-    case media::MediaError::UnsupportedFormat:
-        return kAudioFileUnsupportedDataFormatError;
-    case media::MediaError::IOError:
-        return kAudioFileIOError;
-    case media::MediaError::Other:
-        break;
-    }
-    return kAudioFileUnspecifiedError;
+    constexpr OSStatus kStatuses[] = {noErr,
+                                      kAudioFileFileNotFoundError,
+                                      kAudioFilePermissionsError,
+                                      kAudioFileDiskFullError,
+                                      kAudioFileMemFullError,
+                                      kAudioFileParamError,
+                                      kAudioFileNotOpenError,
+                                      kAudioFileInvalidFileError,
+                                      kAudioFileUnsupportedDataFormatError,
+                                      kAudioFileIOError,
+                                      kAudioFileUnspecifiedError};
+    static_assert(std::size(kStatuses) == size_t(media::MediaError::Other) + 1);
+    return kStatuses[size_t(error)];
 }
 
 } // namespace zwirl

@@ -4,7 +4,6 @@
 
 #include <QImage>
 #include <QString>
-#include <functional>
 
 namespace zwirl {
 
@@ -25,10 +24,6 @@ public:
     // The same with a samples picture that the caller has drawn already.
     static bool writeSamplesToFile(const Samples& samples, const QString& filePath,
                                    const QImage& artwork);
-
-private:
-    static bool writeSamples(const Samples& samples, const QString& filePath,
-                             const std::function<QImage()>& artwork);
 };
 
 } // namespace zwirl

@@ -22,8 +22,6 @@ public:
     DROVTonePlayer();
     // A player that is still playing stops first, so that no render call outlives it.
     ~DROVTonePlayer();
-    DROVTonePlayer(const DROVTonePlayer&) = delete;
-    DROVTonePlayer& operator=(const DROVTonePlayer&) = delete;
 
     // Sets the pitch in Hz; the next render call plays it. Safe from any thread.
     void newFreq(float freq);

@@ -10,18 +10,6 @@
 
 namespace zwirl {
 
-namespace {
-
-constexpr float kSixteenBitScale = 3.0517578125e-05f; // 1 / 32768
-
-} // namespace
-
-EAFRead::EAFRead() = default;
-
-EAFRead::~EAFRead() {
-    closeFile();
-}
-
 OSStatus EAFRead::openFileForRead(const QUrl& inPath, double sr, int numChannels) {
     mRpos = 0;
     mReadFromAsset = false;
@@ -70,10 +58,8 @@ OSStatus EAFRead::seekToPercent(double percent) {
         mSeeking = false;
         return mExtAFRef ? kAudioFileParamError : noErr;
     }
-    const double wanted = double(total) * (percent * 0.01);
-    int64_t target = wanted >= double(INT64_MAX)   ? INT64_MAX
-                     : wanted <= double(INT64_MIN) ? INT64_MIN
-                                                   : int64_t(wanted);
+    // Truncated toward zero; a percentage far out of range stays within 64 bits.
+    int64_t target = int64_t(std::clamp(double(total) * (percent * 0.01), -9.2e18, 9.2e18));
     if (target > total - 1)
         target = total - 1;
     mRpos = target;
@@ -84,22 +70,6 @@ OSStatus EAFRead::seekToPercent(double percent) {
     }
     mSeeking = false;
     return result;
-}
-
-double EAFRead::sampleRate() const {
-    return mExtAFRef ? mPlaybackSampleRate : 0.0;
-}
-
-double EAFRead::fileSampleRate() const {
-    return mExtAFRef ? mExtAFSampleRate : 0.0;
-}
-
-int64_t EAFRead::tell() const {
-    return mExtAFRef ? mRpos : 0;
-}
-
-void EAFRead::seekToStart() {
-    seekToPercent(0.0);
 }
 
 std::vector<int16_t> EAFRead::copyFrames(int64_t& numFrames, OSStatus& error) {
@@ -130,8 +100,9 @@ std::vector<int16_t> EAFRead::copyFrames(int64_t& numFrames, OSStatus& error) {
     return block;
 }
 
-template <typename Store>
-int32_t EAFRead::readConsecutive(int64_t numFrames, int64_t offset, Store store) {
+template <typename Sample, typename Convert>
+int32_t EAFRead::readConsecutive(int64_t numFrames, Sample** arrays, int64_t offset,
+                                 Convert convert) {
     if (!mExtAFRef && !mReadFromAsset)
         return -1;
     OSStatus error = noErr;
@@ -141,24 +112,20 @@ int32_t EAFRead::readConsecutive(int64_t numFrames, int64_t offset, Store store)
         return error;
     }
     const int32_t channels = mExtAFNumChannels;
-    for (int32_t i = 0; i < channels; ++i)
-        for (int64_t j = 0; j < numFrames; ++j)
-            store(i, offset + j, block[size_t(j * channels + i)]);
+    for (int32_t i = 0; arrays && i < channels; ++i)
+        for (int64_t j = 0; arrays[i] && j < numFrames; ++j)
+            arrays[i][offset + j] = convert(block[size_t(j * channels + i)]);
     return error != noErr ? error : int32_t(numFrames);
 }
 
 int32_t EAFRead::readFloatsConsecutive(int64_t numFrames, float** arrays, int64_t offset) {
-    return readConsecutive(numFrames, offset, [arrays](int32_t channel, int64_t at, int16_t v) {
-        if (arrays && arrays[channel])
-            arrays[channel][at] = float(v) * kSixteenBitScale;
-    });
+    // 1 / 32768 as a 32-bit float: -32768 reads as -1.0.
+    return readConsecutive(numFrames, arrays, offset,
+                           [](int16_t v) { return float(v) * 3.0517578125e-05f; });
 }
 
 int32_t EAFRead::readSInt16Consecutive(int64_t numFrames, int16_t** arrays, int64_t offset) {
-    return readConsecutive(numFrames, offset, [arrays](int32_t channel, int64_t at, int16_t v) {
-        if (arrays && arrays[channel])
-            arrays[channel][at] = v;
-    });
+    return readConsecutive(numFrames, arrays, offset, [](int16_t v) { return v; });
 }
 
 int64_t EAFRead::fileNumFrames() {

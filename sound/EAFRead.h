@@ -19,21 +19,16 @@ namespace zwirl {
 // a reader closes its file.
 class EAFRead {
 public:
-    EAFRead();
-    ~EAFRead();
-    EAFRead(const EAFRead&) = delete;
-    EAFRead& operator=(const EAFRead&) = delete;
-
     // sr below 0 keeps the file's own rate; exactly 0 is refused with kAudioFileParamError.
     OSStatus openFileForRead(const QUrl& inPath, double sr, int numChannels);
     OSStatus closeFile();
     bool isSeeking() const { return mSeeking; }
     // percent 0 to 100 of the length; beyond the end lands on the last frame.
     OSStatus seekToPercent(double percent);
-    double sampleRate() const;
-    double fileSampleRate() const;
-    int64_t tell() const;
-    void seekToStart();
+    double sampleRate() const { return mExtAFRef ? mPlaybackSampleRate : 0.0; }
+    double fileSampleRate() const { return mExtAFRef ? mExtAFSampleRate : 0.0; }
+    int64_t tell() const { return mExtAFRef ? mRpos : 0; }
+    void seekToStart() { seekToPercent(0.0); }
     // numFrames frames into each non-null channel array from `offset` on, as -1.0 ... 1.0.
     // The number of frames read (fewer near the end), a failure status, or -1 with no file.
     int32_t readFloatsConsecutive(int64_t numFrames, float** arrays, int64_t offset = 0);
@@ -48,8 +43,8 @@ public:
     double rateRatio() const { return mExtAFRateRatio; }
 
 private:
-    template <typename Store>
-    int32_t readConsecutive(int64_t numFrames, int64_t offset, Store store);
+    template <typename Sample, typename Convert>
+    int32_t readConsecutive(int64_t numFrames, Sample** arrays, int64_t offset, Convert convert);
 
     std::unique_ptr<media::AudioFileReader> mExtAFRef;
     int32_t mExtAFNumChannels = 0;

@@ -18,15 +18,20 @@ struct FileType {
     uint32_t formatFlags;
     uint32_t framesPerPacket;
     const char* container; // see media::OutputStream
+    media::AudioCodec codec = media::AudioCodec::Pcm;
 };
 
 constexpr uint32_t kBigEndianPcm =
     kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
 constexpr uint32_t kLittleEndianPcm = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
+// The caller's samples: 16-bit signed, one separate buffer per channel, native byte order.
+constexpr uint32_t kClientFlags =
+    kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsNonInterleaved;
 
 constexpr FileType kFileTypes[] = {
-    {kAudioFileM4AType, kAudioFormatMPEG4AAC, kMPEG4Object_AAC_LC, 1024, "ipod"},
-    {kAudioFileAIFCType, kAudioFormatAppleIMA4, 0, 1, "aiff"},
+    {kAudioFileM4AType, kAudioFormatMPEG4AAC, kMPEG4Object_AAC_LC, 1024, "ipod",
+     media::AudioCodec::Aac},
+    {kAudioFileAIFCType, kAudioFormatAppleIMA4, 0, 1, "aiff", media::AudioCodec::ImaAdpcm},
     {kAudioFileAIFFType, kAudioFormatLinearPCM, kBigEndianPcm, 1, "aiff"},
     {kAudioFileNextType, kAudioFormatLinearPCM, kBigEndianPcm, 1, "au"},
     {kAudioFileSoundDesigner2Type, kAudioFormatLinearPCM, kBigEndianPcm, 1, "sd2"},
@@ -51,25 +56,16 @@ void printFailure(const char* call, OSStatus status) {
     std::fprintf(stderr, "%s FAILED! %d '%-4.4s'\n", call, int(status), code);
 }
 
+// Clips the caller's sample in place to 0.999 ... -1.0, then converts it to 16 bits.
 int16_t sixteenBitSample(float& sample) {
-    float x = sample;
-    if (double(x) > 0.999) {
-        x = 0.999f;
-        sample = x;
-    } else if (x < -1.0f) {
-        x = -1.0f;
-        sample = x;
-    }
-    return int16_t(x * 32768.0f);
+    if (double(sample) > 0.999)
+        sample = 0.999f;
+    else if (sample < -1.0f)
+        sample = -1.0f;
+    return int16_t(sample * 32768.0f);
 }
 
 } // namespace
-
-EAFWrite::EAFWrite() = default;
-
-EAFWrite::~EAFWrite() {
-    closeFile();
-}
 
 void EAFWrite::SetupStreamAndFileFormatForType(uint32_t aftype, float sr, int64_t numChannels,
                                                int64_t wordLength) {
@@ -95,15 +91,7 @@ OSStatus EAFWrite::openFileForWrite(const QUrl& inPath, double sr, int numChanne
                                     uint32_t type) {
     SetupStreamAndFileFormatForType(type, float(sr), numChannels, wordLength);
     mAudioChannels = mStreamFormat.mChannelsPerFrame;
-    mOutputFormat = AudioStreamBasicDescription{};
-    mOutputFormat.mSampleRate = sr;
-    mOutputFormat.mFormatID = kAudioFormatLinearPCM;
-    mOutputFormat.mFormatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsNonInterleaved;
-    mOutputFormat.mBytesPerPacket = 2;
-    mOutputFormat.mFramesPerPacket = 1;
-    mOutputFormat.mBytesPerFrame = 2;
-    mOutputFormat.mChannelsPerFrame = mAudioChannels;
-    mOutputFormat.mBitsPerChannel = 16;
+    mOutputFormat = {sr, kAudioFormatLinearPCM, kClientFlags, 2, 1, 2, mAudioChannels, 16, 0};
 
     closeFile(); // a writer holds one file: what an earlier open left is finished first
     const FileType* row = findFileType(type);
@@ -111,13 +99,9 @@ OSStatus EAFWrite::openFileForWrite(const QUrl& inPath, double sr, int numChanne
     if (row && !inPath.isLocalFile() && !inPath.isRelative()) {
         status = kAudioFileParamError;
     } else if (row) {
-        const media::AudioCodec codec =
-            row->formatId == kAudioFormatMPEG4AAC    ? media::AudioCodec::Aac
-            : row->formatId == kAudioFormatAppleIMA4 ? media::AudioCodec::ImaAdpcm
-                                                     : media::AudioCodec::Pcm;
         const media::OutputStream stream{
             row->container,
-            codec,
+            row->codec,
             int(mStreamFormat.mSampleRate),
             int(mAudioChannels),
             int(mStreamFormat.mBitsPerChannel),
@@ -142,8 +126,9 @@ OSStatus EAFWrite::closeFile() {
     return status;
 }
 
-template <typename Fill> OSStatus EAFWrite::writeFrames(int64_t numFrames, Fill fill) {
-    if (numFrames <= 0)
+template <typename Sample, typename Convert>
+OSStatus EAFWrite::writeFrames(int64_t numFrames, Sample** arrays, Convert convert) {
+    if (!arrays || numFrames <= 0)
         return -1;
     const uint32_t channels = mStreamFormat.mChannelsPerFrame;
     const int64_t slice = std::min(numFrames, kWriteSlice);
@@ -153,7 +138,8 @@ template <typename Fill> OSStatus EAFWrite::writeFrames(int64_t numFrames, Fill 
         const int64_t count = std::min(slice, numFrames - first);
         for (uint32_t ch = 0; ch < channels; ++ch) {
             int16_t* out = m_sixteenBit.data() + size_t(ch) * size_t(slice);
-            fill(ch, first, count, out);
+            for (int64_t j = 0; j < count; ++j)
+                out[j] = arrays[ch] ? convert(arrays[ch][first + j]) : int16_t(0);
             list[ch] = out;
         }
         const OSStatus status =
@@ -167,28 +153,11 @@ template <typename Fill> OSStatus EAFWrite::writeFrames(int64_t numFrames, Fill 
 }
 
 OSStatus EAFWrite::writeShorts(int64_t numFrames, int16_t** arrays) {
-    if (!arrays)
-        return -1;
-    return writeFrames(numFrames, [&](uint32_t ch, int64_t first, int64_t count, int16_t* out) {
-        if (arrays[ch])
-            std::copy_n(arrays[ch] + first, count, out);
-        else
-            std::fill_n(out, count, int16_t(0));
-    });
+    return writeFrames(numFrames, arrays, [](int16_t sample) { return sample; });
 }
 
 OSStatus EAFWrite::writeFloats(int64_t numFrames, float** arrays) {
-    if (!arrays)
-        return -1;
-    return writeFrames(numFrames, [&](uint32_t ch, int64_t first, int64_t count, int16_t* out) {
-        float* in = arrays[ch];
-        if (!in) {
-            std::fill_n(out, count, int16_t(0));
-            return;
-        }
-        for (int64_t j = 0; j < count; ++j)
-            out[j] = sixteenBitSample(in[first + j]);
-    });
+    return writeFrames(numFrames, arrays, sixteenBitSample);
 }
 
 } // namespace zwirl

@@ -17,10 +17,7 @@ namespace zwirl {
 // four-character code. Destroying a writer closes its file.
 class EAFWrite {
 public:
-    EAFWrite();
-    ~EAFWrite();
-    EAFWrite(const EAFWrite&) = delete;
-    EAFWrite& operator=(const EAFWrite&) = delete;
+    ~EAFWrite() { closeFile(); }
 
     // Builds the file's data format for a type code; any other code leaves the format zero
     // and mType as it was.
@@ -46,7 +43,8 @@ public:
     uint32_t fileType() const { return mType; }
 
 private:
-    template <typename Fill> OSStatus writeFrames(int64_t numFrames, Fill fill);
+    template <typename Sample, typename Convert>
+    OSStatus writeFrames(int64_t numFrames, Sample** arrays, Convert convert);
 
     uint32_t mAudioChannels = 0;
     AudioStreamBasicDescription mOutputFormat;

@@ -1,41 +1,34 @@
 #include "sound/AudioTestTools.h"
 
+#include "sound/EAFWrite.h"
 #include "support/TestSupport.h"
 
-#include <QJsonArray>
 #include <QTemporaryFile>
-#include <algorithm>
+#include <QUrl>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace audiotest {
 
-std::vector<int16_t> decodeWithFfmpeg(const QString& path, int channels, int rate,
+std::vector<int16_t> decodeWithFfmpeg(const QString& path, int channels,
                                       const QStringList& inputOptions) {
     QStringList args{"-v", "error", "-nostdin"};
     args << inputOptions << "-i" << path << "-map"
          << "0:a:0";
     if (channels > 0)
         args << "-ac" << QString::number(channels);
-    if (rate > 0)
-        args << "-ar" << QString::number(rate);
-    args << "-f"
-         << "s16le"
-         << "-";
-    const testsupport::ToolResult result = testsupport::runTool("ffmpeg", args);
-    if (result.exitCode != 0)
-        return {};
-    std::vector<int16_t> samples(size_t(result.out.size()) / 2);
-    memcpy(samples.data(), result.out.constData(), samples.size() * 2);
+    const auto result = testsupport::runTool("ffmpeg", args << "-f"
+                                                            << "s16le"
+                                                            << "-");
+    std::vector<int16_t> samples(result.exitCode == 0 ? size_t(result.out.size()) / 2 : 0);
+    std::memcpy(samples.data(), result.out.constData(), samples.size() * 2);
     return samples;
 }
 
 QJsonObject audioStream(const QString& path) {
-    const QJsonArray streams = testsupport::probe(path).value("streams").toArray();
-    for (const QJsonValue& stream : streams)
-        if (stream.toObject().value("codec_type").toString() == "audio")
-            return stream.toObject();
-    return {};
+    return testsupport::audioStreamOf(testsupport::probe(path));
 }
 
 QByteArray captureStandardError(const std::function<void()>& call) {
@@ -53,41 +46,24 @@ QByteArray captureStandardError(const std::function<void()>& call) {
     return file.readAll();
 }
 
-double zeroCrossingPitch(const std::vector<int16_t>& samples, std::size_t first, std::size_t count,
-                         double rate) {
-    // Hysteresis keeps the codec's ringing around a transition from counting twice; periods
-    // far from the median (the phase jumping back to 0 every 10000 radians) are left out.
-    constexpr int kThreshold = 8000;
-    std::vector<std::size_t> crossings;
-    bool low = false;
-    for (std::size_t i = first; i < first + count && i < samples.size(); ++i) {
-        if (samples[i] < -kThreshold) {
-            low = true;
-        } else if (low && samples[i] > kThreshold) {
-            low = false;
-            crossings.push_back(i);
-        }
-    }
-    if (crossings.size() < 2)
-        return 0.0;
-    std::vector<double> periods;
-    for (std::size_t i = 1; i < crossings.size(); ++i)
-        periods.push_back(double(crossings[i] - crossings[i - 1]));
-    std::vector<double> sorted = periods;
-    std::nth_element(sorted.begin(), sorted.begin() + long(sorted.size() / 2), sorted.end());
-    const double median = sorted[sorted.size() / 2];
-    double sum = 0;
-    int kept = 0;
-    for (double period : periods)
-        if (period > 0.75 * median && period < 1.25 * median) {
-            sum += period;
-            ++kept;
-        }
-    return kept == 0 ? 0.0 : rate * kept / sum;
+std::vector<float> sine(int frames, double amplitude, double hz) {
+    std::vector<float> wave(static_cast<size_t>(frames));
+    for (int i = 0; i < frames; ++i)
+        wave[size_t(i)] = float(amplitude * std::sin(2 * M_PI * hz * i / 44100.0));
+    return wave;
 }
 
-bool makeWithTool(const QString& program, const QStringList& args) {
-    return testsupport::runTool(program, args).exitCode == 0;
+zwirl::OSStatus writeMono(const QString& path, uint32_t type, std::vector<float> samples,
+                          const QByteArray& artwork) {
+    zwirl::EAFWrite writer;
+    zwirl::OSStatus status =
+        writer.openFileForWrite(QUrl::fromLocalFile(path), 44100.0, 1, 16, type);
+    float* channels[] = {samples.data()};
+    if (status == zwirl::noErr)
+        status = writer.writeFloats(int64_t(samples.size()), channels);
+    if (status == zwirl::noErr && !artwork.isEmpty())
+        status = zwirl::statusFor(writer.audioFileId()->setCoverArt(artwork));
+    return status;
 }
 
 } // namespace audiotest

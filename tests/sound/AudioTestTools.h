@@ -1,5 +1,7 @@
 #pragma once
-// Reading audio back with tools we did not write, for the sound tests.
+// Shared helpers of the sound tests: audio read back with tools we did not write.
+
+#include "sound/AudioFormat.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -13,21 +15,17 @@ namespace audiotest {
 
 // The file decoded by the ffmpeg command-line tool to 16-bit interleaved samples, at the
 // file's own rate and channel count unless given.
-std::vector<int16_t> decodeWithFfmpeg(const QString& path, int channels = 0, int rate = 0,
+std::vector<int16_t> decodeWithFfmpeg(const QString& path, int channels = 0,
                                       const QStringList& inputOptions = {});
-
 // The first audio stream of ffprobe's report.
 QJsonObject audioStream(const QString& path);
-
 // What a call printed on standard error while it ran.
 QByteArray captureStandardError(const std::function<void()>& call);
-
-// The pitch in Hz of `count` samples from `first`, from the periods between rising zero
-// crossings (0 when fewer than two).
-double zeroCrossingPitch(const std::vector<int16_t>& samples, std::size_t first, std::size_t count,
-                         double rate = 44100.0);
-
-// Makes a file with the command-line tool; true when it exited cleanly.
-bool makeWithTool(const QString& program, const QStringList& args);
+// A sine of `frames` floats at 44100 Hz.
+std::vector<float> sine(int frames, double amplitude = 0.5, double hz = 1000.0);
+// `samples` written by our writer into a new mono 44100 Hz file of `type`, with `artwork`
+// as its cover art when given.
+zwirl::OSStatus writeMono(const QString& path, uint32_t type, std::vector<float> samples,
+                          const QByteArray& artwork = {});
 
 } // namespace audiotest

@@ -2,27 +2,20 @@
 // the slice-by-slice export against a whole-recording rendering, and the pitch of every click
 // in the decoded '.m4a'.
 #include "sound/AudioTestTools.h"
-#include "support/TestSupport.h"
-
 #include "sound/ClickToneRenderer.h"
 #include "sound/DROVAudioFileHelper.h"
-#include "sound/EAFWrite.h"
+#include "support/TestSupport.h"
 
-#include <QFile>
-#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <random>
 
 using namespace zwirl;
-
 using audiotest::decodeWithFfmpeg;
 
 namespace {
 
-const ClickSample kBlack{0.0, 0.0, 0.0};
-const ClickSample kWhite{1.0, 1.0, 1.0};
-const ClickSample kRed{1.0, 0.0, 0.0};
+const ClickSample kBlack{0.0, 0.0, 0.0}, kWhite{1.0, 1.0, 1.0}, kRed{1.0, 0.0, 0.0};
 
 // The whole recording rendered into one buffer, frame by frame, as the renderer has always
 // done it: the reference that rendering in slices must match exactly.
@@ -69,199 +62,127 @@ QByteArray audioPacketsMd5(const QString& path) {
         .out.trimmed();
 }
 
-// The rendered signal as the writer hands it to the encoder: written through the same float
-// path into a 16-bit WAVE and read back by ffmpeg.
-std::vector<int16_t> sixteenBitData(std::vector<float> signal, const QTemporaryDir& dir) {
-    const QString path = dir.filePath("signal.wav");
-    {
-        EAFWrite writer;
-        if (writer.openFileForWrite(QUrl::fromLocalFile(path), 44100.0, 1, 16,
-                                    kAudioFileWAVEType) != noErr)
-            return {};
-        float* channels[] = {signal.data()};
-        writer.writeFloats(int64_t(signal.size()), channels);
-    }
-    return decodeWithFfmpeg(path);
-}
-
 } // namespace
 
 class TestDROVAudioFileHelper : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void mapsColourSumsToPitch();
-    void countsFramesInSinglePrecision();
-    void rendersInSlicesExactlyAsAWholeBuffer();
-    void exportsTheSameAudioAsAWholeBufferWithTheGivenArtwork();
-    void rendersOneBlackClickExactly();
-    void rendersOneWhiteClickExactly();
-    void pitchChangesAtTheClickBoundary();
-    void writesClippedTonesOfEveryClickIntoTheM4a();
-    void replacesAFileAndIgnoresAnEmptyRecording();
+    void mapsPitchAndCountsFramesInSinglePrecision() {
+        QCOMPARE(DROVAudioFileHelper::newFreq(0.0f), 50.0f);
+        QCOMPARE(DROVAudioFileHelper::newFreq(1.0f), 1050.0f);
+        QCOMPARE(DROVAudioFileHelper::newFreq(1.5f), 1550.0f);
+        QCOMPARE(DROVAudioFileHelper::newFreq(3.0f), 3050.0f);
+        // Two roundings, not one multiplication by 1000.
+        const float s = 0.123456789f;
+        QCOMPARE(DROVAudioFileHelper::newFreq(s), float(s * 100.0f) * 10.0f + 50.0f);
+        QCOMPARE(ClickToneRenderer::frameCountForClicks(7608), int64_t(7608 * 2205));
+        QCOMPARE(ClickToneRenderer::frameCountForClicks(7609), int64_t(16777844));
+        QCOMPARE(ClickToneRenderer::frameCountForClicks(9999), int64_t(22047796));
+    }
+
+    void rendersClicksExactly() {
+        const std::vector<float> black = render({kBlack});
+        QCOMPARE(black.size(), size_t(2205));
+        QCOMPARE(std::vector<float>(black.begin(), black.begin() + 5),
+                 (std::vector<float>{249, 498, 747, 997, 1246}));
+        QCOMPARE(black[440], 0.0f);
+        QCOMPARE(black[441], -248.0f);
+        const std::vector<float> white = render({kWhite});
+        QCOMPARE(std::vector<float>(white.begin(), white.begin() + 5),
+                 (std::vector<float>{14735, 26731, 33758, 34510, 28847}));
+
+        // The writer's clipping makes a full-scale square wave of it.
+        QTemporaryDir dir;
+        QCOMPARE(audiotest::writeMono(dir.filePath("s.wav"), kAudioFileWAVEType, black), noErr);
+        const std::vector<int16_t> encoded = decodeWithFfmpeg(dir.filePath("s.wav"));
+        QCOMPARE(encoded.size(), size_t(2205));
+        for (size_t i = 0; i < encoded.size(); ++i)
+            QCOMPARE(encoded[i], int16_t(i == 440 ? 0 : (black[i] > 0 ? 32735 : -32768)));
+
+        // Frame 2205 is the first at 1050 Hz, going on from the phase frame 2204 left (one of
+        // the two phases that give frame 2204's value).
+        const std::vector<float> two = render({kBlack, kRed});
+        QCOMPARE(two.size(), size_t(4410));
+        QVERIFY(std::equal(black.begin(), black.end(), two.begin()));
+        const double seen = std::asin(black[2204] / 35000.0);
+        const auto continuesAt = [&](double hz) {
+            for (double phase : {seen, M_PI - seen})
+                if (std::abs(two[2205] - std::sin(phase + 2 * M_PI * hz / 44100.0) * 35000.0) < 40)
+                    return true;
+            return false;
+        };
+        QVERIFY(continuesAt(1050));
+        QVERIFY(!continuesAt(50));
+    }
+
+    void rendersInSlicesExactlyAsAWholeBuffer() {
+        // Beyond 2^24 frames, where the single-precision boundaries move.
+        const Samples samples = randomClicks(7609);
+        const std::vector<float> whole = wholeRendering(samples);
+        ClickToneRenderer renderer(samples);
+        QCOMPARE(renderer.totalFrames(), int64_t(16777844));
+        std::vector<float> sliced(whole.size() + 1, 42.0f);
+        int64_t at = 0;
+        for (int64_t step : {1, 2204, 2205, 2206, 4096, 99991})
+            at += renderer.render(sliced.data() + at, step);
+        while (renderer.framesLeft() > 0)
+            at += renderer.render(sliced.data() + at, 65536);
+        QCOMPARE(at, int64_t(whole.size()));
+        QCOMPARE(renderer.render(sliced.data() + at, 10), int64_t(0));
+        QCOMPARE(sliced.back(), 42.0f);
+        sliced.pop_back();
+        QVERIFY(sliced == whole);
+    }
+
+    void exportsTheSameAudioAsAWholeBufferWithTheGivenArtwork() {
+        QTemporaryDir dir;
+        const Samples samples = randomClicks(300);
+        const QString whole = dir.filePath("whole.m4a"), streamed = dir.filePath("streamed.m4a");
+        QCOMPARE(audiotest::writeMono(whole, kAudioFileM4AType, wholeRendering(samples)), noErr);
+        QImage artwork(512, 512, QImage::Format_RGB32);
+        artwork.fill(QColor(0, 0, 255));
+        QVERIFY(DROVAudioFileHelper::writeSamplesToFile(samples, streamed, artwork));
+        const QByteArray md5 = audioPacketsMd5(whole);
+        QVERIFY(md5.startsWith("MD5="));
+        QCOMPARE(audioPacketsMd5(streamed), md5);
+
+        // The picture embedded is the one given.
+        const QByteArray pixel =
+            testsupport::runTool("ffmpeg",
+                                 {"-v", "error", "-nostdin", "-i", streamed, "-map", "0:v", "-vf",
+                                  "scale=1:1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"})
+                .out;
+        QCOMPARE(pixel.size(), 3);
+        QVERIFY2(uchar(pixel[0]) < 20 && uchar(pixel[1]) < 20 && uchar(pixel[2]) > 235,
+                 pixel.toHex().constData());
+    }
+
+    void writesAnM4aWithItsArtworkInPlaceOfAnyFile() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("zwirl_test.m4a");
+        QFile old(path); // a file that is there is replaced
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("not audio");
+        old.close();
+        const Samples samples = randomClicks(26);
+        QVERIFY(DROVAudioFileHelper::writeSamplesToFile(samples, path));
+
+        const QJsonObject stream = audiotest::audioStream(path);
+        QCOMPARE(stream.value("codec_name").toString(), QString("aac"));
+        QCOMPARE(stream.value("sample_rate").toString(), QString("44100"));
+        QCOMPARE(stream.value("channels").toInt(), 1);
+        QCOMPARE(stream.value("duration_ts").toInt(), int(samples.size()) * 2205);
+        const QByteArray atoms = testsupport::runTool("AtomicParsley", {path, "-t"}).out;
+        QVERIFY2(atoms.contains("Atom \"covr\" contains: 1 piece of artwork"), atoms.constData());
+
+        // Nothing is written for an empty recording; a missing folder fails.
+        const QString none = dir.filePath("none.m4a");
+        QVERIFY(!DROVAudioFileHelper::writeSamplesToFile({}, none));
+        QVERIFY(!QFileInfo::exists(none));
+        QVERIFY(!DROVAudioFileHelper::writeSamplesToFile({kWhite}, dir.filePath("missing/x.m4a")));
+    }
 };
-
-void TestDROVAudioFileHelper::mapsColourSumsToPitch() {
-    QCOMPARE(DROVAudioFileHelper::newFreq(0.0f), 50.0f);
-    QCOMPARE(DROVAudioFileHelper::newFreq(1.0f), 1050.0f);
-    QCOMPARE(DROVAudioFileHelper::newFreq(1.5f), 1550.0f);
-    QCOMPARE(DROVAudioFileHelper::newFreq(3.0f), 3050.0f);
-    // Two roundings, not one multiplication by 1000.
-    const float s = 0.123456789f;
-    QCOMPARE(DROVAudioFileHelper::newFreq(s), float(s * 100.0f) * 10.0f + 50.0f);
-}
-
-void TestDROVAudioFileHelper::countsFramesInSinglePrecision() {
-    QCOMPARE(ClickToneRenderer::frameCountForClicks(1), int64_t(2205));
-    QCOMPARE(ClickToneRenderer::frameCountForClicks(7608), int64_t(7608 * 2205));
-    QCOMPARE(ClickToneRenderer::frameCountForClicks(7609), int64_t(16777844));
-    QCOMPARE(ClickToneRenderer::frameCountForClicks(9999), int64_t(22047796));
-}
-
-void TestDROVAudioFileHelper::rendersInSlicesExactlyAsAWholeBuffer() {
-    // Beyond 2^24 frames, where the single-precision boundaries move.
-    const Samples samples = randomClicks(7609);
-    const std::vector<float> whole = wholeRendering(samples);
-    ClickToneRenderer renderer(samples);
-    QCOMPARE(renderer.totalFrames(), int64_t(16777844));
-    std::vector<float> sliced(whole.size() + 1, 42.0f);
-    int64_t at = 0;
-    for (int64_t step : {1, 2204, 2205, 2206, 4096, 99991})
-        at += renderer.render(sliced.data() + at, step);
-    while (renderer.framesLeft() > 0)
-        at += renderer.render(sliced.data() + at, 65536);
-    QCOMPARE(at, int64_t(whole.size()));
-    QCOMPARE(renderer.render(sliced.data() + at, 10), int64_t(0));
-    QCOMPARE(sliced.back(), 42.0f);
-    sliced.pop_back();
-    QVERIFY(sliced == whole);
-}
-
-void TestDROVAudioFileHelper::exportsTheSameAudioAsAWholeBufferWithTheGivenArtwork() {
-    QTemporaryDir dir;
-    const Samples samples = randomClicks(300);
-    const QString reference = dir.filePath("whole.m4a");
-    {
-        std::vector<float> signal = wholeRendering(samples);
-        EAFWrite writer;
-        QCOMPARE(writer.openFileForWrite(QUrl::fromLocalFile(reference), 44100.0, 1, 16,
-                                         kAudioFileM4AType),
-                 noErr);
-        float* channels[] = {signal.data()};
-        QCOMPARE(writer.writeFloats(int64_t(signal.size()), channels), noErr);
-    }
-    const QString streamed = dir.filePath("streamed.m4a");
-    QImage artwork(512, 512, QImage::Format_RGB32);
-    artwork.fill(QColor(0, 0, 255));
-    QVERIFY(DROVAudioFileHelper::writeSamplesToFile(samples, streamed, artwork));
-    const QByteArray md5 = audioPacketsMd5(reference);
-    QVERIFY(md5.startsWith("MD5="));
-    QCOMPARE(audioPacketsMd5(streamed), md5);
-
-    // The picture embedded is the one given.
-    const QByteArray pixel =
-        testsupport::runTool("ffmpeg",
-                             {"-v", "error", "-nostdin", "-i", streamed, "-map", "0:v", "-vf",
-                              "scale=1:1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"})
-            .out;
-    QCOMPARE(pixel.size(), 3);
-    QVERIFY2(uchar(pixel[0]) < 20 && uchar(pixel[1]) < 20 && uchar(pixel[2]) > 235,
-             pixel.toHex().constData());
-}
-
-void TestDROVAudioFileHelper::rendersOneBlackClickExactly() {
-    const std::vector<float> signal = render({kBlack});
-    QCOMPARE(signal.size(), size_t(2205));
-    const std::vector<float> first(signal.begin(), signal.begin() + 5);
-    QCOMPARE(first, (std::vector<float>{249, 498, 747, 997, 1246}));
-    QCOMPARE(signal[440], 0.0f);
-    QCOMPARE(signal[441], -248.0f);
-    for (float value : signal) {
-        QCOMPARE(value, std::trunc(value));
-        QVERIFY(value >= -35000.0f && value <= 35000.0f);
-    }
-
-    QTemporaryDir dir;
-    const std::vector<int16_t> encoded = sixteenBitData(signal, dir);
-    QCOMPARE(encoded.size(), size_t(2205));
-    for (size_t i = 0; i < encoded.size(); ++i) {
-        const int16_t expected = i == 440 ? 0 : (signal[i] > 0 ? 32735 : -32768);
-        QCOMPARE(encoded[i], expected);
-    }
-}
-
-void TestDROVAudioFileHelper::rendersOneWhiteClickExactly() {
-    const std::vector<float> signal = render({kWhite});
-    const std::vector<float> first(signal.begin(), signal.begin() + 5);
-    QCOMPARE(first, (std::vector<float>{14735, 26731, 33758, 34510, 28847}));
-}
-
-void TestDROVAudioFileHelper::pitchChangesAtTheClickBoundary() {
-    const std::vector<float> one = render({kBlack});
-    const std::vector<float> two = render({kBlack, kRed});
-    QCOMPARE(two.size(), size_t(4410));
-    QVERIFY(std::equal(one.begin(), one.end(), two.begin()));
-    // Frame 2205 is the first at 1050 Hz, going on from the phase frame 2204 left (one of the
-    // two phases that give frame 2204's value).
-    const double seen = std::asin(one[2204] / 35000.0);
-    const auto matchesStep = [&](double hz) {
-        for (double phase : {seen, M_PI - seen}) {
-            const double next = std::sin(phase + 2 * M_PI * hz / 44100.0) * 35000.0;
-            if (std::abs(two[2205] - next) < 40)
-                return true;
-        }
-        return false;
-    };
-    QVERIFY(matchesStep(1050));
-    QVERIFY(!matchesStep(50));
-}
-
-void TestDROVAudioFileHelper::writesClippedTonesOfEveryClickIntoTheM4a() {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("zwirl_test.m4a");
-    Samples samples{kBlack, kWhite, kRed, {0.0, 0.5, 0.0}, {0.2, 0.3, 0.4}, {0.0, 0.0, 1.0}};
-    for (int i = 0; i < 20; ++i)
-        samples.push_back({i / 20.0, 1.0 - i / 20.0, (i % 3) / 3.0});
-    QVERIFY(DROVAudioFileHelper::writeSamplesToFile(samples, path));
-
-    const QJsonObject stream = audiotest::audioStream(path);
-    QCOMPARE(stream.value("codec_name").toString(), QString("aac"));
-    QCOMPARE(stream.value("sample_rate").toString(), QString("44100"));
-    QCOMPARE(stream.value("channels").toInt(), 1);
-    QCOMPARE(stream.value("duration_ts").toInt(), int(samples.size()) * 2205);
-    const QByteArray atoms = testsupport::runTool("AtomicParsley", {path, "-t"}).out;
-    QVERIFY2(atoms.contains("Atom \"covr\" contains: 1 piece of artwork"), atoms.constData());
-
-    const std::vector<int16_t> decoded = decodeWithFfmpeg(path);
-    QVERIFY(decoded.size() >= samples.size() * 2205);
-    for (size_t k = 0; k < samples.size(); ++k) {
-        const float s = (float(samples[k][0]) + float(samples[k][1])) + float(samples[k][2]);
-        const double expected = DROVAudioFileHelper::newFreq(s);
-        const double measured = audiotest::zeroCrossingPitch(decoded, k * 2205 + 100, 2005);
-        QVERIFY2(
-            std::abs(measured - expected) < std::max(2.0, expected * 0.02),
-            qPrintable(
-                QString("click %1: %2 Hz, expected %3 Hz").arg(k).arg(measured).arg(expected)));
-    }
-}
-
-void TestDROVAudioFileHelper::replacesAFileAndIgnoresAnEmptyRecording() {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("again.m4a");
-    QFile old(path);
-    QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write("not audio");
-    old.close();
-    QVERIFY(DROVAudioFileHelper::writeSamplesToFile({kWhite}, path));
-    QCOMPARE(audiotest::audioStream(path).value("duration_ts").toInt(), 2205);
-
-    const QString none = dir.filePath("none.m4a");
-    QVERIFY(!DROVAudioFileHelper::writeSamplesToFile({}, none));
-    QVERIFY(!QFileInfo::exists(none));
-
-    // A folder that is not there: the failure reaches the caller.
-    QVERIFY(!DROVAudioFileHelper::writeSamplesToFile({kWhite}, dir.filePath("missing/x.m4a")));
-}
 
 QTEST_MAIN(TestDROVAudioFileHelper)
 #include "tst_DROVAudioFileHelper.moc"
