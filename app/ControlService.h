@@ -1,33 +1,30 @@
 #pragma once
 
+#include <QDBusContext>
 #include <QObject>
 
 namespace zwirl {
 
 class DROVAppDelegate;
 
-// zwirl on the session bus: owns the name de.tolvarek.zwirl and serves, at /de/tolvarek/zwirl,
-// org.freedesktop.Application (activation and the actions start, stop, toggle-window, about,
-// live-tone and quit, as the window and the tray menu offer them) and de.tolvarek.zwirl.Control
-// (the state of runs and exports).
-class ControlService : public QObject {
+// zwirl on the session bus: the name de.tolvarek.zwirl and, at /de/tolvarek/zwirl,
+// org.freedesktop.Application (activation and the actions the window and the tray menu offer)
+// and de.tolvarek.zwirl.Control (the state of runs and exports).
+class ControlService : public QObject, protected QDBusContext {
     Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Application")
 public:
-    static const QString kServiceName;
-    static const QString kObjectPath;
-
     explicit ControlService(DROVAppDelegate& delegate, QObject* parent = nullptr);
+    // Takes the name; false when another instance holds it, which is asked to show itself.
+    bool registerOnSessionBus();
 
-    enum class Registration { Registered, NameTaken, NoBus };
-    Registration registerOnSessionBus();
-    // Asks the instance that owns the name to show itself; false when it did not answer.
-    static bool activateRunningInstance();
-
+public Q_SLOTS:
     // Shows the main window unless it is open.
-    void activate();
-    // Runs the named action; false for a name that is no action.
-    bool activateAction(const QString& name);
-    DROVAppDelegate& delegate() const { return m_delegate; }
+    Q_SCRIPTABLE void Activate(const QVariantMap& platformData);
+    Q_SCRIPTABLE void Open(const QStringList& uris, const QVariantMap& platformData);
+    // start, stop, toggle-window, about, live-tone, quit.
+    Q_SCRIPTABLE void ActivateAction(const QString& name, const QVariantList& parameter,
+                                     const QVariantMap& platformData);
 
 private:
     DROVAppDelegate& m_delegate;

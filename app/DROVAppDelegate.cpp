@@ -14,36 +14,13 @@
 #include "ui/DROVMainWindowController.h"
 
 #include <QApplication>
-#include <QEasingCurve>
 #include <QMessageBox>
 #include <QPropertyAnimation>
 #include <QScreen>
-#include <QTimer>
 
 namespace zwirl {
 
-namespace {
-
-constexpr int kFadeDurationMs = 300;
-
-// The platform's ease-in timing: a cubic Bézier through (0.42, 0) and (1, 1).
-QEasingCurve easeIn() {
-    QEasingCurve curve(QEasingCurve::BezierSpline);
-    curve.addCubicBezierSegment(QPointF(0.42, 0.0), QPointF(1.0, 1.0), QPointF(1.0, 1.0));
-    return curve;
-}
-
-// The window's new top-left corner: centred on the screen that holds it, the screen's own
-// position included so that a second screen is centred too.
-QPoint centredOrigin(const QWidget* window) {
-    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
-    const QRect area = screen ? screen->geometry() : QRect();
-    const QSize size = window->frameGeometry().size();
-    return {area.x() + int(area.width() * 0.5 - size.width() * 0.5),
-            area.y() + int(area.height() * 0.5 - size.height() * 0.5)};
-}
-
-} // namespace
+Q_LOGGING_CATEGORY(lcApp, "zwirl.app")
 
 DROVAppDelegate::DROVAppDelegate(Settings& settings, RunStore& store, ExportQueue& exports,
                                  ClickSource& clicks, QObject* parent)
@@ -51,14 +28,13 @@ DROVAppDelegate::DROVAppDelegate(Settings& settings, RunStore& store, ExportQueu
       m_clickSource(clicks), m_run(new TrackingRun(this)) {
     connect(&m_clickSource, &ClickSource::clicked, this, &DROVAppDelegate::handleLeftMouseDown);
     connect(m_run, &TrackingRun::reminderDue, this, &DROVAppDelegate::reminderNotification);
-    connect(&m_exports, &ExportQueue::busyChanged, this, &DROVAppDelegate::updateStatusToolTip);
+    connect(&m_exports, &ExportQueue::busyChanged, this,
+            [this] { changedStatusActive(m_isTracking); });
 }
 
 DROVAppDelegate::~DROVAppDelegate() {
-    setClickMonitor(false);
+    m_clickSource.stop();
 }
-
-// --- Launch and quit ---
 
 void DROVAppDelegate::applicationDidFinishLaunching() {
     // A click on one of ours takes it down.
@@ -66,20 +42,19 @@ void DROVAppDelegate::applicationDidFinishLaunching() {
     Notifications::removeAllDelivered();
     checkLoginItem();
     const std::vector<RecordedRun> stored = m_store.runs();
-    if (stored.empty()) {
+    if (stored.empty())
         showWindow();
-    } else {
-        // The runs kept by earlier sessions are saved with their own dates; each leaves the
-        // store once its files are written, and the window shows after the last.
+    else
         DROVHelper::notify(QStringLiteral("Saving zwirl from last session..."));
-        for (std::size_t i = 0; i < stored.size(); ++i)
-            m_exports.enqueue(
-                stored[i], true, true,
-                i + 1 < stored.size() ? std::function<void()>() : [self = QPointer(this)] {
-                    if (self)
-                        self->showWindow();
-                });
-    }
+    // The runs kept by earlier sessions are saved with their own dates; each leaves the store
+    // once its files are written, and the window shows after the last.
+    for (std::size_t i = 0; i < stored.size(); ++i)
+        m_exports.enqueue(
+            stored[i], true, true,
+            i + 1 < stored.size() ? std::function<void()>() : [self = QPointer(this)] {
+                if (self)
+                    self->showWindow();
+            });
     setupStatusItem();
 }
 
@@ -96,18 +71,22 @@ void DROVAppDelegate::applicationWillTerminate() {
     m_exports.waitForDone();
 }
 
-// --- Tracking ---
-
 void DROVAppDelegate::controllerStartAction() {
     if (m_isStarting || m_isTracking)
         return;
     m_isStarting = true;
     auto finishStart = [this] {
-        if (m_controllerWindow) {
+        if (m_controllerWindow)
             m_controllerWindow->close();
-            m_controllerWindow.reset();
-        }
-        hideApplication();
+        m_controllerWindow.reset();
+        // The tray icon's window belongs to the panel, which does not take an icon back once
+        // its window was unmapped.
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (window->isVisible() &&
+                window->objectName() != QLatin1String("QSystemTrayIconSys")) {
+                m_hiddenWindows.append(window);
+                window->hide();
+            }
         m_isStarting = false;
         startTracking();
     };
@@ -115,8 +94,11 @@ void DROVAppDelegate::controllerStartAction() {
     if (!window)
         return finishStart();
     auto* fade = new QPropertyAnimation(window, "windowOpacity", this);
-    fade->setDuration(kFadeDurationMs);
-    fade->setEasingCurve(easeIn());
+    fade->setDuration(300);
+    // The ease-in timing: a cubic Bézier through (0.42, 0) and (1, 1).
+    QEasingCurve easeIn(QEasingCurve::BezierSpline);
+    easeIn.addCubicBezierSegment({0.42, 0.0}, {1.0, 1.0}, {1.0, 1.0});
+    fade->setEasingCurve(easeIn);
     fade->setEndValue(0.0);
     connect(fade, &QPropertyAnimation::finished, this, finishStart);
     fade->start(QAbstractAnimation::DeleteWhenStopped);
@@ -135,20 +117,11 @@ void DROVAppDelegate::startTracking() {
     m_run->begin();
     m_isTracking = true;
     changedStatusActive(true);
-    updateStatusToolTip();
-    setClickMonitor(true);
-}
-
-// The clicks of other applications reach the click handler while the source watches.
-void DROVAppDelegate::setClickMonitor(bool on) {
-    if (!on)
-        m_clickSource.stop();
-    else if (!m_clickSource.start())
+    if (!m_clickSource.start())
         qCWarning(lcApp) << "this desktop gives no access to clicks; the run records none";
 }
 
-void DROVAppDelegate::handleLeftMouseDown(QPoint location, std::optional<ClickSample> colour) {
-    Q_UNUSED(location);
+void DROVAppDelegate::handleLeftMouseDown(QPoint, std::optional<ClickSample> colour) {
     if (!m_isTracking)
         return;
     const ClickSample sample = colour.value_or(ClickSample{0.0, 0.0, 0.0});
@@ -159,7 +132,6 @@ void DROVAppDelegate::handleLeftMouseDown(QPoint location, std::optional<ClickSa
         reachedMaxClicks();
 }
 
-// The pixel under the pointer, on whichever screen holds it; nothing for a point on no screen.
 std::optional<ClickSample> DROVAppDelegate::pixelColorForLocation(QPoint location) {
     return m_clickSource.colourAt(location);
 }
@@ -171,10 +143,7 @@ void DROVAppDelegate::initTonePlayer() {
 
 void DROVAppDelegate::toggleLiveTone() {
     try {
-        if (m_tone)
-            m_tone->start();
-        else
-            initTonePlayer();
+        m_tone ? m_tone->start() : initTonePlayer();
     } catch (const std::exception& failure) {
         DROVHelper::notify(
             QStringLiteral("The live tone cannot play: %1").arg(QString::fromUtf8(failure.what())));
@@ -202,14 +171,11 @@ void DROVAppDelegate::reachedMaxClicks() {
 }
 
 void DROVAppDelegate::beforeStopTracking() {
-    setClickMonitor(false);
+    m_clickSource.stop();
     m_run->end();
     m_isTracking = false;
     changedStatusActive(false);
-    updateStatusToolTip();
 }
-
-// --- Export ---
 
 void DROVAppDelegate::stopTrackingAndNotify(bool notify, std::function<void()> block) {
     beforeStopTracking();
@@ -227,8 +193,6 @@ const Samples& DROVAppDelegate::recordedSamples() const {
     return m_run->samples();
 }
 
-// --- Tray icon, main window, login item ---
-
 void DROVAppDelegate::setupStatusItem() {
     m_statusItem = new TrayIcon(this);
     connect(m_statusItem, &TrayIcon::showWindowRequested, this, &DROVAppDelegate::showWindow);
@@ -236,21 +200,12 @@ void DROVAppDelegate::setupStatusItem() {
     connect(m_statusItem, &TrayIcon::aboutRequested, this, &DROVAppDelegate::showAbout);
     connect(m_statusItem, &TrayIcon::quitRequested, this, &DROVAppDelegate::terminate);
     changedStatusActive(m_isTracking);
-    updateStatusToolTip();
 }
 
+// The tooltip tells an export as well.
 void DROVAppDelegate::changedStatusActive(bool active) {
     if (m_statusItem)
-        m_statusItem->setActive(active);
-}
-
-QMenu* DROVAppDelegate::statusMenu() const {
-    return m_statusItem ? m_statusItem->menu() : nullptr;
-}
-
-void DROVAppDelegate::updateStatusToolTip() {
-    if (m_statusItem)
-        m_statusItem->setState(m_isTracking, isExporting());
+        m_statusItem->setState(active, isExporting());
 }
 
 void DROVAppDelegate::showWindow() {
@@ -262,8 +217,6 @@ void DROVAppDelegate::showWindow() {
     m_controllerWindow = std::make_unique<DROVMainWindowController>();
     m_controllerWindow->setDelegate(this);
     QWidget* window = m_controllerWindow->window();
-    if (!window)
-        return;
     // Title without its buttons; the window stays above others and does not take the focus
     // away from the application the user works in.
     window->setWindowFlags(
@@ -271,33 +224,36 @@ void DROVAppDelegate::showWindow() {
                                    Qt::WindowMaximizeButtonHint)) |
         Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     window->setAttribute(Qt::WA_ShowWithoutActivating);
-    window->move(centredOrigin(window));
+    // Centred on the screen that holds it, its position included, so that a second screen is
+    // centred too.
+    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->geometry() : QRect();
+    window->move(area.center() - QRect(QPoint(), window->frameGeometry().size()).center());
     window->show();
     window->raise();
 }
 
 void DROVAppDelegate::controllerCloseAction() {
-    if (!m_controllerWindow)
-        return;
     m_controllerWindow->close();
     // The request comes from the controller itself: let it go once its action has returned.
     m_controllerWindow.release()->deleteLater();
 }
 
 void DROVAppDelegate::showAbout() {
-    unhideApplication();
+    for (const auto& window : std::exchange(m_hiddenWindows, {}))
+        if (window)
+            window->show();
     // Not modal: the application (and its control interface) keeps answering meanwhile.
-    auto* about = new QMessageBox;
+    auto* about = new QMessageBox(
+        QMessageBox::NoIcon, QStringLiteral("About zwirl"),
+        QStringLiteral("<b>zwirl</b> %1").arg(QApplication::applicationVersion()), QMessageBox::Ok);
     about->setAttribute(Qt::WA_DeleteOnClose);
-    about->setWindowTitle(QStringLiteral("About zwirl"));
     about->setIconPixmap(QApplication::windowIcon().pixmap(96, 96));
-    about->setText(QStringLiteral("<b>zwirl</b> %1").arg(QApplication::applicationVersion()));
     about->setInformativeText(
         QStringLiteral("Turns your mouse clicks into a sound and a picture, saved in the zwirl "
                        "folder on your desktop.\n\n© Tolvarek"));
     // Room for the text beside the icon instead of a narrow column.
     about->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_informativelabel { min-width: 280px; }"));
-    about->setStandardButtons(QMessageBox::Ok);
     about->setWindowFlag(Qt::WindowStaysOnTopHint);
     about->show();
     about->raise();
@@ -319,22 +275,6 @@ void DROVAppDelegate::checkLoginItem() {
         TVKLoginItem::addAppAsLoginItem(path);
     else
         TVKLoginItem::deleteAppFromLoginItem(path);
-}
-
-// The tray icon's window belongs to the panel, not to the windows a hidden application takes
-// off the screen; a panel does not take an icon back once its window was unmapped.
-void DROVAppDelegate::hideApplication() {
-    for (QWidget* window : QApplication::topLevelWidgets())
-        if (window->isVisible() && window->objectName() != QLatin1String("QSystemTrayIconSys")) {
-            m_hiddenWindows.append(window);
-            window->hide();
-        }
-}
-
-void DROVAppDelegate::unhideApplication() {
-    for (const auto& window : std::exchange(m_hiddenWindows, {}))
-        if (window)
-            window->show();
 }
 
 } // namespace zwirl

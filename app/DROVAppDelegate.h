@@ -10,8 +10,6 @@
 #include <memory>
 #include <optional>
 
-class QMenu;
-
 namespace zwirl {
 
 class ClickSource;
@@ -32,39 +30,32 @@ public:
                     QObject* parent = nullptr);
     ~DROVAppDelegate() override;
 
-    // Lifecycle
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
     bool applicationShouldTerminateAfterLastWindowClosed() const { return false; }
     bool isTracking() const override { return m_isTracking; }
 
-    // Tracking
     void controllerStartAction() override;
     void controllerStopAction() override;
     void startTracking();
-    // The click handler: one left press in another application at `location`, with the colour
-    // under it when the click source read it already.
+    // The click handler: one left press in another application, with the colour under it.
     void handleLeftMouseDown(QPoint location, std::optional<ClickSample> colour);
     std::optional<ClickSample> pixelColorForLocation(QPoint location);
     void initTonePlayer();
-    // The live tone as the menu offers it: created and started the first time, started again
-    // after. A failure to play is told to the user; it never stops the application.
+    // The menu's live tone: created the first time, started again after. A failure to play is
+    // told to the user; it never stops the application.
     void toggleLiveTone();
     void reminderNotification();
     void reachedMaxClicks();
     void beforeStopTracking();
-    bool isStarting() const { return m_isStarting; }
 
-    // Export
     void stopTrackingAndNotify(bool notify, std::function<void()> block);
     bool isExporting() const;
     // Clicks of the open or last run that no export has taken yet.
     const Samples& recordedSamples() const;
 
-    // Tray icon, main window, login item
     void setupStatusItem();
     void changedStatusActive(bool active);
-    QMenu* statusMenu() const;
     void showWindow();
     void controllerCloseAction() override;
     void showAbout();
@@ -74,12 +65,6 @@ public:
     DROVMainWindowController* mainWindowController() const { return m_controllerWindow.get(); }
 
 private:
-    void updateStatusToolTip();
-    void setClickMonitor(bool on);
-    // Takes every visible window of the application off the screen, and brings them back.
-    void hideApplication();
-    void unhideApplication();
-
     Settings& m_settings;
     RunStore& m_store;
     ExportQueue& m_exports;
@@ -91,6 +76,7 @@ private:
     bool m_isTracking = false;
     // A start is under way while the main window fades out; further starts are ignored.
     bool m_isStarting = false;
+    // The windows a start took off the screen; the About box brings them back.
     QList<QPointer<QWidget>> m_hiddenWindows;
 };
 

@@ -7,34 +7,12 @@
 
 #include <QDesktopServices>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QFontMetricsF>
-#include <QPainter>
 #include <QStandardPaths>
 #include <QUrl>
 
 namespace zwirl {
 
-namespace {
-
-// The first "zwirl_<date>" name, with a suffix from _2 on, that neither file uses yet. The
-// exports run one after another, so the name stays free until this export has written it.
-QString freeBaseName(const QString& folder, const QDateTime& end) {
-    const QString stem =
-        QStringLiteral("zwirl_%1").arg(end.toString(QStringLiteral("ddMMyy_HHmmss")));
-    QString name = stem;
-    for (int n = 2; QFileInfo::exists(QStringLiteral("%1/%2.m4a").arg(folder, name)) ||
-                    QFileInfo::exists(QStringLiteral("%1/%2.png").arg(folder, name));
-         ++n)
-        name = QStringLiteral("%1_%2").arg(stem).arg(n);
-    return name;
-}
-
-} // namespace
-
-ExportQueue::ExportQueue(RunStore& store, QString folder, QObject* parent)
-    : QObject(parent), m_store(store), m_folder(std::move(folder)) {
+ExportQueue::ExportQueue(RunStore& store, QObject* parent) : QObject(parent), m_store(store) {
     m_pool.setMaxThreadCount(1);
     m_pool.setThreadPriority(QThread::LowPriority);
 }
@@ -57,8 +35,8 @@ void ExportQueue::enqueue(RecordedRun run, bool notify, bool stored, std::functi
     if (m_pending++ == 0)
         Q_EMIT busyChanged(true);
     m_pool.start([this, run = std::move(run), notify, stored, done = std::move(done)] {
-        const QString baseName = save(run);
-        if (baseName.isEmpty()) {
+        const bool saved = save(run);
+        if (!saved) {
             // Nothing is lost: the run waits in the store for the next launch.
             if (!stored)
                 m_store.add(run);
@@ -69,10 +47,9 @@ void ExportQueue::enqueue(RecordedRun run, bool notify, bool stored, std::functi
             if (notify)
                 DROVHelper::notify(QStringLiteral("Saved your clicks to the desktop..."));
         }
-        QMetaObject::invokeMethod(this, [this, baseName, notify, done] {
-            if (notify && !baseName.isEmpty())
+        QMetaObject::invokeMethod(this, [this, saved, notify, done] {
+            if (notify && saved)
                 QDesktopServices::openUrl(QUrl::fromLocalFile(m_folder));
-            Q_EMIT exported(baseName, !baseName.isEmpty());
             if (done)
                 done();
             if (--m_pending == 0)
@@ -81,48 +58,46 @@ void ExportQueue::enqueue(RecordedRun run, bool notify, bool stored, std::functi
     });
 }
 
-QString ExportQueue::save(const RecordedRun& run) {
-    if (!QFileInfo::exists(m_folder)) {
-        QDir().mkpath(m_folder);
-        const QImage icon = QImage(QStringLiteral(":/images/ZWIRLFolderIcon.png"));
-        if (!DROVHelper::setIconForPath(m_folder, icon))
-            qCWarning(lcApp) << "error setting icon file...";
-    }
+bool ExportQueue::save(const RecordedRun& run) {
+    if (!QFileInfo::exists(m_folder) && QDir().mkpath(m_folder) &&
+        !DROVHelper::setIconForPath(m_folder,
+                                    QImage(QStringLiteral(":/images/ZWIRLFolderIcon.png"))))
+        qCWarning(lcApp) << "error setting icon file...";
     const QDateTime end = run.end.isValid() ? run.end : QDateTime::currentDateTime();
     const QDateTime start = run.start.isValid() ? run.start : end;
-    const QString baseName = freeBaseName(m_folder, end);
-    const QString audioPath = QStringLiteral("%1/%2.m4a").arg(m_folder, baseName);
-    const QString picturePath = QStringLiteral("%1/%2.png").arg(m_folder, baseName);
+    // The first name, with a suffix from _2 on, that neither file uses yet. The exports run one
+    // after another, so the name stays free until this export has written it.
+    const QString stem =
+        QStringLiteral("%1/zwirl_%2").arg(m_folder, end.toString(QStringLiteral("ddMMyy_HHmmss")));
+    QString base = stem;
+    for (int n = 2; QFileInfo::exists(base + QStringLiteral(".m4a")) ||
+                    QFileInfo::exists(base + QStringLiteral(".png"));
+         ++n)
+        base = QStringLiteral("%1_%2").arg(stem).arg(n);
+    const QString audioPath = base + QStringLiteral(".m4a");
+    QFile png(base + QStringLiteral(".png"));
 
     // The samples picture, drawn once: with the logo laid over it, it is the audio file's
     // artwork and icon; without, the body of the PNG.
     const QImage picture = DROVHelper::iconImageForSamples(run.samples, false);
     const QImage icon = DROVHelper::watermarked(picture);
-    bool written = DROVAudioFileHelper::writeSamplesToFile(run.samples, audioPath, icon);
-    if (written && !DROVHelper::setIconForPath(audioPath, icon))
-        qCWarning(lcApp) << "error setting icon file...";
-
-    const QString dateFormat = QStringLiteral("HH:mm:ss dd/MM/yy");
-    const QString rangeText =
-        QStringLiteral("%1 - %2").arg(start.toString(dateFormat), end.toString(dateFormat));
-    const QString countText = QStringLiteral("%1 zwirl").arg(qlonglong(run.samples.size()));
-    if (written) {
-        QFile file(picturePath);
-        written = file.open(QIODevice::WriteOnly) &&
-                  ExportPicture::draw(picture, rangeText, countText).save(&file, "PNG") &&
-                  file.flush();
-        if (!written)
-            qCWarning(lcApp) << "could not write" << picturePath << file.errorString();
-    }
-    if (!written) {
+    const QString format = QStringLiteral("HH:mm:ss dd/MM/yy");
+    const QString range =
+        QStringLiteral("%1 - %2").arg(start.toString(format), end.toString(format));
+    const QString count = QStringLiteral("%1 zwirl").arg(qlonglong(run.samples.size()));
+    if (!DROVAudioFileHelper::writeSamplesToFile(run.samples, audioPath, icon) ||
+        !png.open(QIODevice::WriteOnly) ||
+        !ExportPicture::draw(picture, range, count).save(&png, "PNG") || !png.flush()) {
+        qCWarning(lcApp) << "could not write" << base << png.errorString();
         // Only this export's own files: the names are this export's alone.
         QFile::remove(audioPath);
-        QFile::remove(picturePath);
-        return {};
+        png.remove();
+        return false;
     }
-    qCInfo(lcApp).noquote()
-        << QStringLiteral("saved %1 (%2, %3)").arg(baseName, rangeText, countText);
-    return baseName;
+    if (!DROVHelper::setIconForPath(audioPath, icon))
+        qCWarning(lcApp) << "error setting icon file...";
+    qCInfo(lcApp).noquote() << QStringLiteral("saved %1 (%2, %3)").arg(base, range, count);
+    return true;
 }
 
 } // namespace zwirl

@@ -8,25 +8,24 @@
 
 namespace zwirl {
 
+// Written back, so that what was not a valid run is gone from the file.
 std::vector<RecordedRun> RunStore::runs() {
     QMutexLocker lock(&m_mutex);
-    bool clean = true;
-    std::vector<RecordedRun> found = read(&clean);
-    if (!clean)
-        write(found);
+    std::vector<RecordedRun> found = read();
+    write(found);
     return found;
 }
 
 void RunStore::add(const RecordedRun& run) {
     QMutexLocker lock(&m_mutex);
-    std::vector<RecordedRun> kept = read(nullptr);
+    std::vector<RecordedRun> kept = read();
     kept.push_back(run);
     write(kept);
 }
 
 bool RunStore::remove(const RecordedRun& run) {
     QMutexLocker lock(&m_mutex);
-    std::vector<RecordedRun> kept = read(nullptr);
+    std::vector<RecordedRun> kept = read();
     const auto found = std::find(kept.begin(), kept.end(), run);
     if (found == kept.end())
         return false;
@@ -35,20 +34,15 @@ bool RunStore::remove(const RecordedRun& run) {
     return true;
 }
 
-// `clean`, when given, turns false when something stored was not a valid run and should be dropped.
-std::vector<RecordedRun> RunStore::read(bool* clean) const {
+std::vector<RecordedRun> RunStore::read() const {
     std::vector<RecordedRun> found;
     if (const auto samples = m_settings.quitSamples())
         found.push_back({*samples, m_settings.quitStartDate(), m_settings.quitEndDate()});
-    else if (clean && m_settings.hasQuitRun())
-        *clean = false;
     for (const QVariant& entry : m_settings.laterRuns()) {
         const QVariantMap map = entry.toMap();
         if (const auto samples = Settings::validSamples(map.value(QStringLiteral("samples"))))
             found.push_back({*samples, map.value(QStringLiteral("start")).toDateTime(),
                              map.value(QStringLiteral("end")).toDateTime()});
-        else if (clean)
-            *clean = false;
     }
     return found;
 }

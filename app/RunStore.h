@@ -36,7 +36,7 @@ public:
     bool remove(const RecordedRun& run);
 
 private:
-    std::vector<RecordedRun> read(bool* clean) const;
+    std::vector<RecordedRun> read() const;
     void write(const std::vector<RecordedRun>& runs);
 
     Settings& m_settings;

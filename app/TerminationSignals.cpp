@@ -18,7 +18,7 @@ constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 // Only async-signal-safe work here: the signal number goes down the pipe.
 void writeSignalToPipe(int signalNumber) {
     const int savedErrno = errno;
-    const unsigned char byte = static_cast<unsigned char>(signalNumber);
+    const auto byte = static_cast<unsigned char>(signalNumber);
     [[maybe_unused]] const ssize_t written = ::write(g_pipe[1], &byte, 1);
     errno = savedErrno;
 }
@@ -30,11 +30,14 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
         qCWarning(lcApp) << "cannot watch termination signals";
         return;
     }
-    m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &TerminationSignals::readPendingSignal);
+    connect(new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this),
+            &QSocketNotifier::activated, this, [this] {
+                unsigned char byte = 0;
+                while (::read(g_pipe[0], &byte, 1) == 1)
+                    Q_EMIT terminationRequested(byte);
+            });
     struct sigaction action = {};
     action.sa_handler = writeSignalToPipe;
-    sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (int s : kSignals)
         sigaction(s, &action, nullptr);
@@ -43,18 +46,10 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
 TerminationSignals::~TerminationSignals() {
     for (int s : kSignals)
         std::signal(s, SIG_DFL);
-    delete m_notifier;
-    for (int& fd : g_pipe) {
+    qDeleteAll(findChildren<QSocketNotifier*>());
+    for (int& fd : g_pipe)
         if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
-}
-
-void TerminationSignals::readPendingSignal() {
-    unsigned char byte = 0;
-    while (::read(g_pipe[0], &byte, 1) == 1)
-        Q_EMIT terminationRequested(byte);
+            ::close(std::exchange(fd, -1));
 }
 
 } // namespace zwirl

@@ -2,8 +2,6 @@
 
 #include <QObject>
 
-class QSocketNotifier;
-
 namespace zwirl {
 
 // Turns SIGTERM, SIGINT and SIGHUP into a Qt signal on the main thread, so that the
@@ -16,10 +14,6 @@ public:
 
 Q_SIGNALS:
     void terminationRequested(int signalNumber);
-
-private:
-    void readPendingSignal();
-    QSocketNotifier* m_notifier = nullptr;
 };
 
 } // namespace zwirl

@@ -17,19 +17,16 @@ public:
 
     explicit TrackingRun(QObject* parent = nullptr);
 
-    // Starts the reminder and takes the current date as the run's start. Clicks recorded
-    // before and not yet taken stay: a run never empties the recording.
+    // Starts the reminder and takes now as the run's start; clicks not yet taken stay.
     void begin();
     // Stops the reminder; the clicks stay until they are taken.
     void end();
     // Records one click; true when the run now holds the limit's number of clicks.
     bool add(const ClickSample& sample);
-    // Hands the recorded clicks over, with the start date and now as the end date, and
-    // starts an empty recording.
+    // Hands the clicks over, with the start date and now as the end, and empties the recording.
     RecordedRun take();
 
     const Samples& samples() const { return m_samples; }
-    QDateTime startDate() const { return m_startDate; }
 
 Q_SIGNALS:
     void reminderDue();

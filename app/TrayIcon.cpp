@@ -3,16 +3,10 @@
 #include <QApplication>
 #include <QCursor>
 #include <QScreen>
-#include <QSystemTrayIcon>
 
 namespace zwirl {
 
 namespace {
-
-QIcon statusImage(bool active) {
-    return QIcon(active ? QStringLiteral(":/images/DROVStatus_active.png")
-                        : QStringLiteral(":/images/DROVStatus_inactive.png"));
-}
 
 // Where the menu opens: beside the icon, towards the middle of the screen, as a panel's menus
 // do, so that it does not cover the icon; at the pointer when the icon's place is unknown.
@@ -29,18 +23,17 @@ QPoint menuPosition(const QRect& icon, const QMenu* menu) {
 
 TrayIcon::TrayIcon(QObject* parent)
     : QObject(parent), m_menu(std::make_unique<QMenu>(QStringLiteral("zwirl"))),
-      m_icon(new QSystemTrayIcon(statusImage(false), this)) {
-    connect(m_menu->addAction(QStringLiteral("Show or Hide Window")), &QAction::triggered, this,
-            &TrayIcon::showWindowRequested);
-    connect(m_menu->addAction(QStringLiteral("Live Tone")), &QAction::triggered, this,
-            &TrayIcon::liveToneRequested);
+      m_icon(std::make_unique<QSystemTrayIcon>()) {
+    const auto add = [this](const char* text, void (TrayIcon::*requested)()) {
+        connect(m_menu->addAction(QString::fromLatin1(text)), &QAction::triggered, this, requested);
+    };
+    add("Show or Hide Window", &TrayIcon::showWindowRequested);
+    add("Live Tone", &TrayIcon::liveToneRequested);
     m_menu->addSeparator();
-    connect(m_menu->addAction(QStringLiteral("About zwirl")), &QAction::triggered, this,
-            &TrayIcon::aboutRequested);
-    connect(m_menu->addAction(QStringLiteral("Quit zwirl")), &QAction::triggered, this,
-            &TrayIcon::quitRequested);
+    add("About zwirl", &TrayIcon::aboutRequested);
+    add("Quit zwirl", &TrayIcon::quitRequested);
     m_icon->setContextMenu(m_menu.get());
-    connect(m_icon, &QSystemTrayIcon::activated, this,
+    connect(m_icon.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::Trigger)
                     m_menu->popup(menuPosition(m_icon->geometry(), m_menu.get()));
@@ -49,16 +42,9 @@ TrayIcon::TrayIcon(QObject* parent)
     m_icon->show();
 }
 
-// The icon goes before its menu.
-TrayIcon::~TrayIcon() {
-    delete m_icon;
-}
-
-void TrayIcon::setActive(bool active) {
-    m_icon->setIcon(statusImage(active));
-}
-
 void TrayIcon::setState(bool tracking, bool exporting) {
+    m_icon->setIcon(QIcon(tracking ? QStringLiteral(":/images/DROVStatus_active.png")
+                                   : QStringLiteral(":/images/DROVStatus_inactive.png")));
     const QString name = QApplication::applicationDisplayName();
     m_icon->setToolTip(exporting  ? name + QStringLiteral(": saving your clicks...")
                        : tracking ? name + QStringLiteral(": tracking clicks")

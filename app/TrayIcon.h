@@ -2,10 +2,9 @@
 
 #include <QMenu>
 #include <QObject>
+#include <QSystemTrayIcon>
 
 #include <memory>
-
-class QSystemTrayIcon;
 
 namespace zwirl {
 
@@ -16,10 +15,6 @@ class TrayIcon : public QObject {
     Q_OBJECT
 public:
     explicit TrayIcon(QObject* parent = nullptr);
-    ~TrayIcon() override;
-
-    QMenu* menu() const { return m_menu.get(); }
-    void setActive(bool active);
     void setState(bool tracking, bool exporting);
 
 Q_SIGNALS:
@@ -29,8 +24,9 @@ Q_SIGNALS:
     void quitRequested();
 
 private:
+    // The icon goes before its menu.
     std::unique_ptr<QMenu> m_menu;
-    QSystemTrayIcon* m_icon;
+    std::unique_ptr<QSystemTrayIcon> m_icon;
 };
 
 } // namespace zwirl

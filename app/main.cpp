@@ -1,7 +1,6 @@
 #include "app/ControlService.h"
 #include "app/DROVAppDelegate.h"
 #include "app/ExportQueue.h"
-#include "app/RunStore.h"
 #include "app/TerminationSignals.h"
 #include "capture/ClickSource.h"
 #include "services/Settings.h"
@@ -20,9 +19,7 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zwirl"));
-    QApplication::setApplicationDisplayName(QStringLiteral("zwirl"));
     QApplication::setApplicationVersion(QStringLiteral(ZWIRL_VERSION));
-    QApplication::setOrganizationDomain(QStringLiteral("tolvarek.de"));
     QGuiApplication::setDesktopFileName(QStringLiteral("de.tolvarek.zwirl"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/zwirl.png")));
     // Closing the main window leaves zwirl running in the tray.
@@ -35,11 +32,9 @@ int main(int argc, char** argv) {
     DROVAppDelegate delegate(settings, store, exports, *clicks);
 
     ControlService control(delegate);
-    if (control.registerOnSessionBus() == ControlService::Registration::NameTaken) {
-        // One zwirl per session: the running one shows itself instead.
-        ControlService::activateRunningInstance();
+    // One zwirl per session: the running one shows itself instead.
+    if (!control.registerOnSessionBus())
         return 0;
-    }
 
     TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &TerminationSignals::terminationRequested, &delegate,

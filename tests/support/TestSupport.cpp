@@ -1,17 +1,13 @@
 #include "support/TestSupport.h"
 
-#include <QRegularExpression>
-#include <QSettings>
-
-#include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusVariant>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QThread>
 #include <QtTest>
 
@@ -21,12 +17,6 @@
 #include <cstring>
 
 namespace testsupport {
-
-namespace {
-const QString kService = QStringLiteral("de.tolvarek.zwirl");
-const QString kPath = QStringLiteral("/de/tolvarek/zwirl");
-const QString kControl = QStringLiteral("de.tolvarek.zwirl.Control");
-} // namespace
 
 ToolResult runTool(const QString& program, const QStringList& args, int timeoutMs,
                    const QProcessEnvironment& env) {
@@ -69,16 +59,36 @@ QString installedBinary() {
     return qEnvironmentVariable("ZWIRL_INSTALLED_BINARY");
 }
 
+void requireEndToEnd() {
+    QVERIFY2(inTestDesktop(), "run inside tests/desktop.sh");
+    QVERIFY2(QFileInfo(installedBinary()).isExecutable(), qPrintable(installedBinary()));
+}
+
 TempHome::TempHome() {
     for (const char* sub : {"Desktop", ".config", ".local/share", ".cache"})
-        QDir(path()).mkpath(QString::fromLatin1(sub));
-    QFile dirs(path() + QStringLiteral("/.config/user-dirs.dirs"));
+        QDir(path()).mkpath(sub);
+    QFile dirs(path() + "/.config/user-dirs.dirs");
     if (dirs.open(QIODevice::WriteOnly))
         dirs.write("XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n");
 }
 
-QVariantList TempHome::storedSamples() const {
-    return QSettings(configFile(), QSettings::IniFormat).value(kSamplesKey).toList();
+QProcessEnvironment TempHome::environment() const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", path());
+    env.insert("XDG_CONFIG_HOME", path() + "/.config");
+    env.insert("XDG_DATA_HOME", path() + "/.local/share");
+    env.insert("XDG_CACHE_HOME", path() + "/.cache");
+    // The tests read what the application logs.
+    env.insert("QT_FORCE_STDERR_LOGGING", "1");
+    return env;
+}
+
+QVariant TempHome::config(const QString& key) const {
+    return QSettings(configFile(), QSettings::IniFormat).value(key);
+}
+
+void TempHome::setConfig(const QString& key, const QVariant& value) const {
+    QSettings(configFile(), QSettings::IniFormat).setValue(key, value);
 }
 
 bool TempHome::hasAnyQuitKey() const {
@@ -92,48 +102,27 @@ void TempHome::storeRun(const QList<QList<double>>& samples, const QDateTime& st
     QVariantList stored;
     for (const auto& s : samples)
         stored.append(QVariant(QVariantList{s[0], s[1], s[2]}));
-    QSettings settings(configFile(), QSettings::IniFormat);
-    settings.setValue(kSamplesKey, stored);
-    settings.setValue(kStartKey, start);
-    settings.setValue(kEndKey, end);
-}
-
-QProcessEnvironment TempHome::environment() const {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("HOME"), path());
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), path() + QStringLiteral("/.config"));
-    env.insert(QStringLiteral("XDG_DATA_HOME"), path() + QStringLiteral("/.local/share"));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), path() + QStringLiteral("/.cache"));
-    // The tests read what the application logs.
-    env.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
-    return env;
-}
-
-AppInstance::AppInstance(const TempHome& home, QString binary)
-    : m_home(home), m_binary(std::move(binary)) {
-    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    setConfig(kSamplesKey, stored);
+    setConfig(kStartKey, start);
+    setConfig(kEndKey, end);
 }
 
 AppInstance::~AppInstance() {
-    if (isRunning())
-        stop(SIGKILL, 10000);
+    stop(SIGKILL, 10000);
 }
 
-bool AppInstance::start(int timeoutMs, const QStringList& extraEnv) {
+bool AppInstance::start(const QStringList& extraEnv) {
     QProcessEnvironment env = m_home.environment();
     for (const QString& entry : extraEnv)
         env.insert(entry.section(u'=', 0, 0), entry.section(u'=', 1));
     m_process.setProcessEnvironment(env);
-    m_process.start(m_binary, {});
-    if (!m_process.waitForStarted(10000))
-        return false;
-    return waitFor(
-               [this] {
-                   output();
-                   return !isRunning() || call(kControl, QStringLiteral("IsTracking")).type() ==
-                                              QDBusMessage::ReplyMessage;
-               },
-               timeoutMs) &&
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.start(installedBinary(), {});
+    return m_process.waitForStarted(10000) && waitFor([this] {
+               output();
+               return !isRunning() || callApp("de.tolvarek.zwirl.Control", "IsTracking").type() ==
+                                          QDBusMessage::ReplyMessage;
+           }) &&
            isRunning();
 }
 
@@ -146,47 +135,51 @@ bool AppInstance::stop(int signalNumber, int timeoutMs) {
     return ended;
 }
 
-bool AppInstance::isRunning() const {
-    return m_process.state() != QProcess::NotRunning;
-}
-
 QByteArray AppInstance::output() {
-    m_output += m_process.readAll();
-    return m_output;
+    return m_output += m_process.readAll();
 }
 
-QDBusMessage AppInstance::call(const QString& interface, const QString& method,
-                               const QVariantList& args) {
-    QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, interface, method);
+QDBusMessage callApp(const QString& interface, const QString& method, const QVariantList& args) {
+    QDBusMessage message = QDBusMessage::createMethodCall("de.tolvarek.zwirl", "/de/tolvarek/zwirl",
+                                                          interface, method);
     message.setArguments(args);
     return QDBusConnection::sessionBus().call(message, QDBus::Block, 10000);
 }
 
-QDBusMessage AppInstance::action(const QString& name) {
-    return call(QStringLiteral("org.freedesktop.Application"), QStringLiteral("ActivateAction"),
-                {name, QVariant::fromValue(QVariantList()), QVariant::fromValue(QVariantMap())});
+QDBusMessage action(const QString& name) {
+    return callApp("org.freedesktop.Application", "ActivateAction",
+                   {name, QVariant::fromValue(QVariantList()), QVariant::fromValue(QVariantMap())});
 }
 
-bool AppInstance::isTracking() {
-    return call(kControl, QStringLiteral("IsTracking")).arguments().value(0).toBool();
+namespace {
+QVariant control(const char* method) {
+    return callApp("de.tolvarek.zwirl.Control", method).arguments().value(0);
+}
+} // namespace
+
+bool isTracking() {
+    return control("IsTracking").toBool();
 }
 
-uint AppInstance::sampleCount() {
-    return call(kControl, QStringLiteral("SampleCount")).arguments().value(0).toUInt();
+uint sampleCount() {
+    return control("SampleCount").toUInt();
 }
 
-bool AppInstance::isExporting() {
-    return call(kControl, QStringLiteral("IsExporting")).arguments().value(0).toBool();
+bool isExporting() {
+    return control("IsExporting").toBool();
 }
 
-bool AppInstance::waitUntilSaved(int timeoutMs) {
+bool startRun() {
+    return action("start").type() == QDBusMessage::ReplyMessage && waitFor(isTracking);
+}
+
+bool waitUntilSaved(int timeoutMs) {
     return waitFor([] { return !isExporting(); }, timeoutMs);
 }
 
 NotificationMonitor::NotificationMonitor() {
-    m_busctl.start(QStringLiteral("busctl"), {QStringLiteral("--user"), QStringLiteral("monitor"),
-                                              QStringLiteral("--json=short"),
-                                              QStringLiteral("org.freedesktop.Notifications")});
+    m_busctl.start("busctl",
+                   {"--user", "monitor", "--json=short", "org.freedesktop.Notifications"});
     m_busctl.waitForStarted(5000);
     // busctl prints its first line once it is monitoring.
     waitFor(
@@ -201,80 +194,73 @@ NotificationMonitor::~NotificationMonitor() {
 
 QList<QPair<QString, QString>> NotificationMonitor::notifications() {
     m_buffer += m_busctl.readAllStandardOutput();
-    qsizetype end;
-    while ((end = m_buffer.indexOf('\n')) >= 0) {
-        const QByteArray line = m_buffer.left(end);
-        m_buffer.remove(0, end + 1);
-        const QJsonObject message = QJsonDocument::fromJson(line).object();
-        if (message.value(QStringLiteral("member")).toString() != QLatin1String("Notify"))
-            continue;
-        const QJsonArray data = message.value(QStringLiteral("payload"))
-                                    .toObject()
-                                    .value(QStringLiteral("data"))
-                                    .toArray();
-        m_seen.append({data.at(3).toString(), data.at(4).toString()});
+    for (qsizetype end; (end = m_buffer.indexOf('\n')) >= 0; m_buffer.remove(0, end + 1)) {
+        const QJsonObject message = QJsonDocument::fromJson(m_buffer.left(end)).object();
+        if (message.value("member").toString() == "Notify") {
+            const QJsonArray data = message.value("payload").toObject().value("data").toArray();
+            m_seen.append({data.at(3).toString(), data.at(4).toString()});
+        }
     }
     return m_seen;
 }
 
+QStringList NotificationMonitor::bodies() {
+    QStringList bodies;
+    for (const auto& [summary, body] : notifications())
+        bodies << body;
+    return bodies;
+}
+
 bool NotificationMonitor::waitForBody(const QString& body, int timeoutMs) {
-    return waitFor(
-        [&] {
-            const auto seen = notifications();
-            return std::any_of(seen.cbegin(), seen.cend(),
-                               [&](const auto& n) { return n.second == body; });
-        },
-        timeoutMs);
+    return waitFor([&] { return bodies().contains(body); }, timeoutMs);
+}
+
+OpenRecorder::OpenRecorder() {
+    QFile script(m_dir.filePath("xdg-open"));
+    if (script.open(QIODevice::WriteOnly))
+        script.write(
+            QString("#!/bin/sh\necho \"$@\" >> '%1'\n").arg(m_dir.filePath("opened.log")).toUtf8());
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+QString OpenRecorder::pathEntry() const {
+    return QString("PATH=%1:%2").arg(m_dir.path(), qEnvironmentVariable("PATH"));
+}
+
+QStringList OpenRecorder::opened() const {
+    QFile file(m_dir.filePath("opened.log"));
+    return file.open(QIODevice::ReadOnly)
+               ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)
+               : QStringList();
+}
+
+QStringList filesIn(const QString& folder, const QString& pattern) {
+    return QDir(folder).entryList({pattern}, QDir::Files, QDir::Name);
 }
 
 QJsonObject probe(const QString& path) {
-    const ToolResult result =
-        runTool(QStringLiteral("ffprobe"),
-                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-of"),
-                 QStringLiteral("json"), QStringLiteral("-show_format"),
-                 QStringLiteral("-show_streams"), path});
-    return QJsonDocument::fromJson(result.out).object();
+    return QJsonDocument::fromJson(runTool("ffprobe", {"-v", "error", "-of", "json", "-show_format",
+                                                       "-show_streams", path})
+                                       .out)
+        .object();
 }
-
-} // namespace testsupport
-
-namespace testsupport {
 
 ColourStripes::ColourStripes(const QStringList& colours, QPoint origin, int stripeWidth, int height)
-    : m_origin(origin), m_stripeWidth(stripeWidth), m_height(height) {
+    : m_colours(colours), m_origin(origin), m_stripeWidth(stripeWidth), m_height(height) {
     QStringList args;
     for (const QString& colour : colours)
-        args << QStringLiteral("-size") << QStringLiteral("%1x%2").arg(stripeWidth).arg(height)
-             << QStringLiteral("xc:%1").arg(colour);
-    const QString image = m_dir.path() + QStringLiteral("/stripes.png");
-    args << QStringLiteral("+append") << image;
-    if (runTool(QStringLiteral("convert"), args).exitCode != 0)
+        args << "-size" << QString("%1x%2").arg(stripeWidth).arg(height) << "xc:" + colour;
+    const QString image = m_dir.filePath("stripes.png");
+    if (runTool("convert", args << "+append" << image).exitCode != 0)
         return;
-    const QString title = QStringLiteral("stripes-%1").arg(QCoreApplication::applicationPid());
-    m_display.start(QStringLiteral("display"),
-                    {QStringLiteral("-geometry"),
-                     QStringLiteral("+%1+%2").arg(origin.x()).arg(origin.y()),
-                     QStringLiteral("-title"), title, image});
-    // Shown once the window is mapped and painted.
-    m_shown = runTool(QStringLiteral("xdotool"),
-                      {QStringLiteral("search"), QStringLiteral("--sync"),
-                       QStringLiteral("--onlyvisible"), QStringLiteral("--name"), title},
-                      10000)
-                  .exitCode == 0;
-    // Mapped is not yet painted: wait until the first stripe shows its colour.
-    m_shown = m_shown &&
+    const QString title = QString("stripes-%1").arg(QCoreApplication::applicationPid());
+    m_display.start("display", {"-geometry", QString("+%1+%2").arg(origin.x()).arg(origin.y()),
+                                "-title", title, image});
+    // Shown once the window is mapped and painted, its first stripe showing its colour.
+    m_shown = runTool("xdotool", {"search", "--sync", "--onlyvisible", "--name", title}, 10000)
+                      .exitCode == 0 &&
               waitFor([&] { return screenPixel(centreOf(0)) == QColor(colours.first()); }, 10000);
-}
-
-QColor screenPixel(QPoint point) {
-    const ToolResult pixel =
-        runTool(QStringLiteral("import"),
-                {QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"),
-                 QStringLiteral("1x1+%1+%2").arg(point.x()).arg(point.y()),
-                 QStringLiteral("-depth"), QStringLiteral("8"), QStringLiteral("txt:-")});
-    const QRegularExpressionMatch hex =
-        QRegularExpression(QStringLiteral("#[0-9A-Fa-f]{6}")).match(QString::fromUtf8(pixel.out));
-    return hex.hasMatch() ? QColor(hex.captured()) : QColor();
 }
 
 ColourStripes::~ColourStripes() {
@@ -287,63 +273,68 @@ QPoint ColourStripes::centreOf(int index) const {
     return m_origin + QPoint(index * m_stripeWidth + m_stripeWidth / 2, m_height / 2);
 }
 
+bool ColourStripes::click(int index) const {
+    return waitFor([&] { return screenPixel(centreOf(index)) == QColor(m_colours[index]); }) &&
+           clickAt(centreOf(index));
+}
+
+QColor screenPixel(QPoint point) {
+    const QImage pixel = grabScreen(QRect(point, QSize(1, 1)));
+    return pixel.isNull() ? QColor() : pixel.pixelColor(0, 0);
+}
+
+QImage grabScreen(const QRect& area) {
+    const ToolResult shot = runTool(
+        "import",
+        {"-window", "root", "-crop",
+         QString("%1x%2+%3+%4").arg(area.width()).arg(area.height()).arg(area.x()).arg(area.y()),
+         "png:-"});
+    return QImage::fromData(shot.out, "PNG").convertToFormat(QImage::Format_RGB32);
+}
+
 bool clickAt(QPoint point, int count) {
-    return runTool(QStringLiteral("xdotool"),
-                   {QStringLiteral("mousemove"), QString::number(point.x()),
-                    QString::number(point.y()), QStringLiteral("click"), QStringLiteral("--repeat"),
-                    QString::number(count), QStringLiteral("--delay"), QStringLiteral("20"),
-                    QStringLiteral("1")})
+    return runTool("xdotool", {"mousemove", QString::number(point.x()), QString::number(point.y()),
+                               "click", "--repeat", QString::number(count), "--delay", "20", "1"})
                .exitCode == 0;
 }
 
-OpenRecorder::OpenRecorder() {
-    QFile script(m_dir.path() + QStringLiteral("/xdg-open"));
-    if (script.open(QIODevice::WriteOnly))
-        script.write(QStringLiteral("#!/bin/sh\necho \"$@\" >> '%1'\n").arg(log()).toUtf8());
-    script.close();
-    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+QList<XWindow> appWindows() {
+    static const QRegularExpression line(
+        R"re(^(\s*)(0x[0-9a-f]+) (?:\(has no name\)|"(.*)"): \((.*)\)\s+)re"
+        R"re((\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+)\s*$)re");
+    QStringList mapped;
+    for (const QByteArray& id :
+         runTool("xdotool", {"search", "--onlyvisible", "--classname", "zwirl"}).out.split('\n'))
+        if (!id.isEmpty())
+            mapped << QString::number(id.toULongLong(), 16);
+    const ToolResult tree = runTool("xwininfo", {"-root", "-tree"});
+    QList<XWindow> windows;
+    int topIndent = -1;
+    QString topClass;
+    for (const QString& text : QString::fromUtf8(tree.out).split(u'\n')) {
+        const QRegularExpressionMatch m = line.match(text);
+        if (!m.hasMatch())
+            continue;
+        const int indent = int(m.captured(1).size());
+        if (topIndent < 0)
+            topIndent = indent;
+        if (indent == topIndent)
+            topClass = m.captured(4);
+        if (mapped.contains(m.captured(2).mid(2)) && m.captured(4).startsWith("\"zwirl\""))
+            windows << XWindow{m.captured(2), m.captured(3),
+                               QRect(m.captured(7).toInt(), m.captured(8).toInt(),
+                                     m.captured(5).toInt(), m.captured(6).toInt()),
+                               indent == topIndent,
+                               indent != topIndent && topClass.contains("trayer")};
+    }
+    return windows;
 }
 
-QString OpenRecorder::pathEntry() const {
-    return QStringLiteral("PATH=%1:%2").arg(m_dir.path(), qEnvironmentVariable("PATH"));
-}
-
-QStringList OpenRecorder::opened() const {
-    QFile file(log());
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
-}
-
-namespace {
-
-QJsonObject firstStream(const QJsonObject& probed,
-                        const std::function<bool(const QJsonObject&)>& wanted) {
-    for (const auto& s : probed.value(QStringLiteral("streams")).toArray())
-        if (wanted(s.toObject()))
-            return s.toObject();
-    return {};
-}
-
-} // namespace
-
-QJsonObject audioStreamOf(const QJsonObject& probed) {
-    return firstStream(probed, [](const QJsonObject& stream) {
-        return stream.value(QStringLiteral("codec_type")).toString() == QLatin1String("audio");
-    });
-}
-
-QJsonObject attachedPictureOf(const QJsonObject& probed) {
-    return firstStream(probed, [](const QJsonObject& stream) {
-        return stream.value(QStringLiteral("disposition"))
-                   .toObject()
-                   .value(QStringLiteral("attached_pic"))
-                   .toInt() == 1;
-    });
-}
-
-QStringList filesIn(const QString& folder, const QString& pattern) {
-    return QDir(folder).entryList({pattern}, QDir::Files, QDir::Name);
+std::optional<XWindow> mainWindow() {
+    for (const XWindow& w : appWindows())
+        if (w.topLevel && w.rect.size() == QSize(300, 400))
+            return w;
+    return std::nullopt;
 }
 
 SinkRecorder::~SinkRecorder() {
@@ -352,23 +343,17 @@ SinkRecorder::~SinkRecorder() {
 }
 
 bool SinkRecorder::start() {
-    m_process.start(QStringLiteral("parecord"),
-                    {QStringLiteral("--device=zwirl_null.monitor"), QStringLiteral("--raw"),
-                     QStringLiteral("--format=float32le"), QStringLiteral("--channels=1"),
-                     QStringLiteral("--rate=44100"), QStringLiteral("--latency-msec=20")});
+    m_process.start("parecord", {"--device=zwirl_null.monitor", "--raw", "--format=float32le",
+                                 "--channels=1", "--rate=44100", "--latency-msec=20"});
     if (!m_process.waitForStarted(5000))
         return false;
     // The sink renders ahead of the desktop's silent stream at first, then follows the
     // recorder's short latency; samples flow steadily from then on.
     std::size_t received = 0;
-    return waitFor(
-        [&] {
-            received += take().size();
-            return received > 44100 / 20;
-        },
-        8000);
+    return waitFor([&] { return (received += take().size()) > 44100 / 20; }, 8000);
 }
 
+// A recording of a given length: the time is what is measured, not a pause.
 std::vector<float> SinkRecorder::recordFor(int ms) {
     take();
     QTest::qWait(ms);
@@ -377,10 +362,9 @@ std::vector<float> SinkRecorder::recordFor(int ms) {
 
 std::vector<float> SinkRecorder::take() {
     m_pending += m_process.readAllStandardOutput();
-    const qsizetype whole = m_pending.size() / qsizetype(sizeof(float));
-    std::vector<float> samples(static_cast<std::size_t>(whole));
-    std::memcpy(samples.data(), m_pending.constData(), std::size_t(whole) * sizeof(float));
-    m_pending.remove(0, whole * qsizetype(sizeof(float)));
+    std::vector<float> samples(std::size_t(m_pending.size()) / sizeof(float));
+    std::memcpy(samples.data(), m_pending.constData(), samples.size() * sizeof(float));
+    m_pending.remove(0, qsizetype(samples.size() * sizeof(float)));
     return samples;
 }
 
@@ -393,10 +377,8 @@ HeardSound hear(const std::vector<float>& samples) {
         const double x = samples[i];
         heard.peak = std::max(heard.peak, std::abs(x));
         sumOfSquares += x * x;
-        if (i > 0 && samples[i - 1] < 0 && samples[i] >= 0) {
-            const double a = samples[i - 1];
-            crossings.push_back(double(i - 1) + a / (a - x));
-        }
+        if (i > 0 && samples[i - 1] < 0 && x >= 0)
+            crossings.push_back(double(i - 1) + samples[i - 1] / (samples[i - 1] - x));
     }
     heard.rms = samples.empty() ? 0 : std::sqrt(sumOfSquares / double(samples.size()));
     std::vector<double> periods;
@@ -411,19 +393,11 @@ HeardSound hear(const std::vector<float>& samples) {
 }
 
 QString describe(const HeardSound& heard) {
-    return QStringLiteral("%1 Hz, peak %2, rms %3, %4 samples")
+    return QString("%1 Hz, peak %2, rms %3, %4 samples")
         .arg(heard.pitch)
         .arg(heard.peak)
         .arg(heard.rms)
         .arg(heard.count);
-}
-
-QStringList visibleWindowsNamed(const QString& name) {
-    const ToolResult found = runTool(
-        QStringLiteral("xdotool"),
-        {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-         QStringLiteral("^%1$").arg(QRegularExpression::escape(name))});
-    return QString::fromUtf8(found.out).split(u'\n', Qt::SkipEmptyParts);
 }
 
 } // namespace testsupport

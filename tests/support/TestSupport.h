@@ -1,20 +1,18 @@
 #pragma once
 // Helpers for tests that run programs, drive the installed application over the session bus
-// and watch what it tells the desktop.
+// and watch what it shows and tells the desktop.
 
-#include <QByteArray>
 #include <QColor>
 #include <QDBusMessage>
 #include <QDateTime>
 #include <QJsonObject>
 #include <QPoint>
 #include <QProcess>
-#include <QProcessEnvironment>
-#include <QString>
-#include <QStringList>
+#include <QRect>
 #include <QTemporaryDir>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace testsupport {
@@ -30,30 +28,32 @@ ToolResult runTool(const QString& program, const QStringList& args, int timeoutM
                    const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment());
 
 // Polls `condition` while serving events until it holds or the time is up.
-bool waitFor(const std::function<bool()>& condition, int timeoutMs);
+bool waitFor(const std::function<bool()>& condition, int timeoutMs = 20000);
 
 // True inside tests/desktop.sh.
 bool inTestDesktop();
-
 // The installed binary the end-to-end tests drive.
 QString installedBinary();
+// For an end-to-end test's initTestCase: the test desktop and the installed binary are there.
+void requireEndToEnd();
 
 // A home folder of the test's own, with the XDG folders and a Desktop.
 class TempHome {
 public:
     TempHome();
     QString path() const { return m_dir.path(); }
-    QString desktopFolder() const { return path() + QStringLiteral("/Desktop"); }
-    QString outputFolder() const { return desktopFolder() + QStringLiteral("/zwirl"); }
-    QString configFile() const { return path() + QStringLiteral("/.config/zwirl/zwirl.conf"); }
-    QString autostartFolder() const { return path() + QStringLiteral("/.config/autostart"); }
+    QString outputFolder() const { return path() + "/Desktop/zwirl"; }
+    QString configFile() const { return path() + "/.config/zwirl/zwirl.conf"; }
+    QString autostartFolder() const { return path() + "/.config/autostart"; }
     QProcessEnvironment environment() const;
 
+    QVariant config(const QString& key) const;
+    void setConfig(const QString& key, const QVariant& value) const;
     // The run kept under the quit keys of the configuration file.
-    static inline const QString kSamplesKey = QStringLiteral("de.tolvarek.zwirl.quit-key-samples");
-    static inline const QString kStartKey = QStringLiteral("de.tolvarek.zwirl.quit-key-startdate");
-    static inline const QString kEndKey = QStringLiteral("de.tolvarek.zwirl.quit-key-enddate");
-    QVariantList storedSamples() const;
+    static inline const QString kSamplesKey = "de.tolvarek.zwirl.quit-key-samples";
+    static inline const QString kStartKey = "de.tolvarek.zwirl.quit-key-startdate";
+    static inline const QString kEndKey = "de.tolvarek.zwirl.quit-key-enddate";
+    QVariantList storedSamples() const { return config(kSamplesKey).toList(); }
     bool hasAnyQuitKey() const;
     void storeRun(const QList<QList<double>>& samples, const QDateTime& start,
                   const QDateTime& end) const;
@@ -62,37 +62,39 @@ private:
     QTemporaryDir m_dir;
 };
 
-// The application, started as a child process with a home of its own.
+// The application as a child process with a home of its own; it can start again once ended.
 class AppInstance {
 public:
-    explicit AppInstance(const TempHome& home, QString binary = installedBinary());
+    explicit AppInstance(const TempHome& home) : m_home(home) {}
     ~AppInstance();
 
     // Starts the process and waits until it answers on the session bus.
-    bool start(int timeoutMs = 15000, const QStringList& extraEnv = {});
+    bool start(const QStringList& extraEnv = {});
     // Sends the signal and waits for the process to end; false on timeout.
     bool stop(int signalNumber, int timeoutMs = 60000);
-    bool isRunning() const;
+    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
     int exitCode() const { return m_process.exitCode(); }
     QProcess::ExitStatus exitStatus() const { return m_process.exitStatus(); }
-    qint64 pid() const { return m_process.processId(); }
+    // Everything the process printed so far.
     QByteArray output();
-
-    static QDBusMessage call(const QString& interface, const QString& method,
-                             const QVariantList& args = {});
-    static QDBusMessage action(const QString& name);
-    static bool isTracking();
-    static uint sampleCount();
-    static bool isExporting();
-    // Waits until no export job runs.
-    static bool waitUntilSaved(int timeoutMs = 120000);
 
 private:
     const TempHome& m_home;
-    QString m_binary;
     QProcess m_process;
     QByteArray m_output;
 };
+
+// Calls to the running application.
+QDBusMessage callApp(const QString& interface, const QString& method,
+                     const QVariantList& args = {});
+QDBusMessage action(const QString& name);
+bool isTracking();
+uint sampleCount();
+bool isExporting();
+// Asks for a run and waits until it is open.
+bool startRun();
+// Waits until no export runs.
+bool waitUntilSaved(int timeoutMs = 120000);
 
 // Records the Notify calls on the session bus while it lives.
 class NotificationMonitor {
@@ -101,6 +103,7 @@ public:
     ~NotificationMonitor();
     // Summary and body of each Notify call seen so far, in order.
     QList<QPair<QString, QString>> notifications();
+    QStringList bodies();
     bool waitForBody(const QString& body, int timeoutMs = 10000);
 
 private:
@@ -109,18 +112,31 @@ private:
     QList<QPair<QString, QString>> m_seen;
 };
 
-// The files in `folder` that match `pattern`, by name.
-QStringList filesIn(const QString& folder, const QString& pattern);
+// An xdg-open that records what it was asked to open; pathEntry() puts it first on PATH.
+class OpenRecorder {
+public:
+    OpenRecorder();
+    QString pathEntry() const;
+    QStringList opened() const;
 
+private:
+    QTemporaryDir m_dir;
+};
+
+// One end-to-end case: a home of its own, the notifications and the folders the application
+// opens, and the application, whose start puts the recording xdg-open on its PATH.
+struct Session {
+    TempHome home;
+    OpenRecorder opener;
+    NotificationMonitor notifications;
+    AppInstance app{home};
+    bool start(QStringList env = {}) { return app.start(env << opener.pathEntry()); }
+};
+
+// The files in `folder` that match `pattern`, by name.
+QStringList filesIn(const QString& folder, const QString& pattern = "*");
 // ffprobe's JSON for a media file (format and streams).
 QJsonObject probe(const QString& path);
-// The audio stream and the attached picture of a probe's result; empty when there is none.
-QJsonObject audioStreamOf(const QJsonObject& probed);
-QJsonObject attachedPictureOf(const QJsonObject& probed);
-
-} // namespace testsupport
-
-namespace testsupport {
 
 // A window of another X client (ImageMagick's display) showing vertical stripes of the given
 // colours, each `stripeWidth` pixels wide, with its top-left corner at `origin`.
@@ -132,10 +148,13 @@ public:
     bool isShown() const { return m_shown; }
     // The centre of stripe `index` in root-window coordinates.
     QPoint centreOf(int index) const;
+    // A left click on the stripe once it shows its colour (no menu of the viewer is over it).
+    bool click(int index) const;
 
 private:
     QTemporaryDir m_dir;
     QProcess m_display;
+    QStringList m_colours;
     QPoint m_origin;
     int m_stripeWidth;
     int m_height;
@@ -144,25 +163,25 @@ private:
 
 // The colour of one pixel of the screen as the X server shows it; invalid when unreadable.
 QColor screenPixel(QPoint point);
-
+// What the screen shows in `area`.
+QImage grabScreen(const QRect& area);
 // Left clicks with xdotool at a point of the screen.
 bool clickAt(QPoint point, int count = 1);
 
-// An xdg-open that records what it was asked to open; pathEntry() puts it first on the
-// application's PATH (AppInstance::start's extra environment).
-class OpenRecorder {
-public:
-    OpenRecorder();
-    QString pathEntry() const;
-    QStringList opened() const;
-
-private:
-    QString log() const { return m_dir.path() + QStringLiteral("/opened.log"); }
-    QTemporaryDir m_dir;
+// A mapped X window of the application, from xwininfo: a top-level window, or the tray icon
+// embedded in the tray host's panel.
+struct XWindow {
+    QString id;
+    QString name;
+    QRect rect; // on the screen
+    bool topLevel = false;
+    bool inTray = false;
 };
+QList<XWindow> appWindows();
+// The main window: the mapped top-level window at the window's size.
+std::optional<XWindow> mainWindow();
 
-// Records the test desktop's null sink from its monitor, as mono float samples at 44100 Hz,
-// for as long as it lives.
+// Records the test desktop's null sink as mono float samples at 44100 Hz while it lives.
 class SinkRecorder {
 public:
     ~SinkRecorder();
@@ -187,8 +206,5 @@ struct HeardSound {
 };
 HeardSound hear(const std::vector<float>& samples);
 QString describe(const HeardSound& heard);
-
-// The X windows of the desktop that are mapped and carry exactly this name.
-QStringList visibleWindowsNamed(const QString& name);
 
 } // namespace testsupport
