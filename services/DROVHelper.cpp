@@ -27,29 +27,23 @@ void DROVHelper::notify(const QString& message) {
     Notifications::deliver(message);
 }
 
-// --- Pictures and icons ---
-
 namespace {
 
 constexpr int kCanvasSide = 512;
 constexpr double kLogoCentre = 256.0;
 constexpr float kLogoScale = 0.8f;
 
-// The 8-bit channel value of a colour component. The picture is plain 8-bit RGB, so components
-// are taken as they are and only saturate where the bitmap ends: 1.2 paints 255 and -0.1 paints
-// 0, as a wide-gamut colour drawn into an 8-bit bitmap would. NaN paints 0.
-int channelValue(float component) {
-    if (!(component > 0.0f))
-        return 0;
-    if (component >= 1.0f)
-        return 255;
-    return static_cast<int>(std::lround(component * 255.0f));
-}
-
+// Plain 8-bit RGB: components are taken as they are and only saturate where the bitmap ends
+// (1.2 paints 255, -0.1 and NaN paint 0), as a wide-gamut colour drawn into an 8-bit bitmap.
 QRgb opaqueColour(const ClickSample& sample) {
-    return qRgb(channelValue(static_cast<float>(sample[0])),
-                channelValue(static_cast<float>(sample[1])),
-                channelValue(static_cast<float>(sample[2])));
+    int channels[3];
+    for (int c = 0; c < 3; ++c) {
+        const float component = static_cast<float>(sample[c]);
+        channels[c] = !(component > 0.0f) ? 0
+                      : component >= 1.0f ? 255
+                                          : static_cast<int>(std::lround(component * 255.0f));
+    }
+    return qRgb(channels[0], channels[1], channels[2]);
 }
 
 // Fills the square whose lower-left corner is (x, y) in upward-growing coordinates, replacing
@@ -57,12 +51,8 @@ QRgb opaqueColour(const ClickSample& sample) {
 void fillSquare(QImage& canvas, int x, int y, int side, QRgb colour) {
     const QRect square =
         QRect(x, canvas.height() - y - side, side, side).intersected(canvas.rect());
-    if (square.isEmpty())
-        return;
-    uchar* bits = canvas.bits();
-    const qsizetype stride = canvas.bytesPerLine();
     for (int row = square.top(); row <= square.bottom(); ++row) {
-        QRgb* line = reinterpret_cast<QRgb*>(bits + row * stride) + square.left();
+        QRgb* line = reinterpret_cast<QRgb*>(canvas.scanLine(row)) + square.left();
         std::fill(line, line + square.width(), colour);
     }
 }
@@ -89,14 +79,12 @@ void drawLogo(QImage& canvas) {
     if (logo.isNull())
         return;
     const QSizeF scaled = DROVHelper::size(logo.deviceIndependentSize(), kLogoScale);
-    // Centred on (256, 256) in upward-growing coordinates; the centre lies at the same place
-    // from the top, so the rectangle reads the same in QImage's downward coordinates.
+    // (256, 256) is the centre whether y grows upward or downward.
     const QRectF target(kLogoCentre - 0.5 * scaled.width(), kLogoCentre - 0.5 * scaled.height(),
                         scaled.width(), scaled.height());
     QPainter painter(&canvas);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.setCompositionMode(QPainter::CompositionMode_SourceAtop);
-    painter.setOpacity(1.0);
     painter.drawImage(target, logo);
 }
 
@@ -107,8 +95,7 @@ bool DROVHelper::setIconForPath(const QString& path) {
 }
 
 bool DROVHelper::setIconForPath(const QString& path, const QImage& image) {
-    // The callers pass absolute paths, which need no round trip through a URL. No image means
-    // no custom icon, as with the desktop's own "reset icon".
+    // Absolute paths need no round trip through a URL. No image means no custom icon.
     return image.isNull() ? FileIcon::remove(path) : FileIcon::set(path, image);
 }
 
@@ -129,8 +116,7 @@ QImage DROVHelper::watermarked(QImage picture) {
 }
 
 QSizeF DROVHelper::size(QSizeF size, float scale) {
-    const double factor = scale;
-    return {size.width() * factor, size.height() * factor};
+    return size * double(scale);
 }
 
 int tileSideForCount(int w, int h, int n) {

@@ -10,19 +10,12 @@ namespace zwirl {
 
 namespace {
 
-// "Lato Light" at 12 points from the program's resources, registered once per process; the
-// default font when it cannot be had.
+// "Lato Light" at 12 points travels with the program, whatever fonts the system has.
 QFont headerFont() {
-    static const bool loaded = [] {
-        const int id = QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/Lato-Light.ttf"));
-        const bool found = id >= 0 && QFontDatabase::applicationFontFamilies(id).contains(
-                                          QStringLiteral("Lato Light"));
-        if (!found)
-            qCWarning(lcServices) << "the font Lato Light cannot be loaded";
-        return found;
-    }();
+    static const bool loaded =
+        QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/Lato-Light.ttf")) >= 0;
     if (!loaded)
-        return {};
+        qCWarning(lcServices) << "the font Lato Light cannot be loaded";
     QFont font(QStringLiteral("Lato Light"));
     font.setPointSizeF(12.0);
     return font;

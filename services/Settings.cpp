@@ -12,11 +12,9 @@ const QString Settings::kQuitEnd = QStringLiteral("de.tolvarek.zwirl.quit-key-en
 const QString Settings::kStartup = QStringLiteral("de.tolvarek.zwirl.startup-key");
 const QString Settings::kLaterRuns = QStringLiteral("de.tolvarek.zwirl.later-runs");
 
-namespace {
-QDateTime dateOf(const QVariant& value) {
+static QDateTime dateOf(const QVariant& value) {
     return value.metaType().id() == QMetaType::QDateTime ? value.toDateTime() : QDateTime();
 }
-} // namespace
 
 QString Settings::defaultFileName() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
@@ -106,8 +104,7 @@ std::optional<Samples> Settings::validSamples(const QVariant& stored) {
         if (ok)
             valid.push_back(sample);
         else
-            qCWarning(lcServices) << "dropping stored click sample" << i
-                                  << "that is not three numbers:" << entries[i];
+            qCWarning(lcServices) << "dropping stored click sample" << i << entries[i];
     }
     if (valid.empty())
         qCWarning(lcServices) << "the stored clicks hold no valid sample";

@@ -11,9 +11,8 @@
 
 namespace zwirl {
 
-// The application's settings file (~/.config/zwirl/zwirl.conf) with typed accessors for its
-// keys. Values are checked when read: a value of the wrong form reads as absent. Safe to use
-// from any thread.
+// ~/.config/zwirl/zwirl.conf with typed accessors. A value of the wrong form reads as absent.
+// Safe from any thread.
 class Settings {
 public:
     static QString defaultFileName();

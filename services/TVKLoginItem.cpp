@@ -10,8 +10,8 @@
 // GLib's key files read and write desktop entries by the Desktop Entry rules.
 #include <glib.h>
 
+#include <algorithm>
 #include <memory>
-#include <optional>
 
 namespace zwirl {
 
@@ -20,18 +20,12 @@ namespace {
 const char* const kGroup = "Desktop Entry";
 const QString kEntryName = QStringLiteral("de.tolvarek.zwirl.desktop");
 
-struct KeyFileDeleter {
-    void operator()(GKeyFile* file) const { g_key_file_free(file); }
+template <auto Free> struct GDeleter {
+    template <typename T> void operator()(T* p) const { Free(p); }
 };
-struct GFreeDeleter {
-    void operator()(gpointer memory) const { g_free(memory); }
-};
-struct StrvDeleter {
-    void operator()(gchar** strings) const { g_strfreev(strings); }
-};
-using KeyFilePtr = std::unique_ptr<GKeyFile, KeyFileDeleter>;
-using CharPtr = std::unique_ptr<gchar, GFreeDeleter>;
-using StrvPtr = std::unique_ptr<gchar*, StrvDeleter>;
+using KeyFilePtr = std::unique_ptr<GKeyFile, GDeleter<g_key_file_free>>;
+using CharPtr = std::unique_ptr<gchar, GDeleter<g_free>>;
+using StrvPtr = std::unique_ptr<gchar*, GDeleter<g_strfreev>>;
 
 // The autostart folder, made when missing; empty when it cannot be had.
 QString autostartFolder() {
@@ -50,15 +44,14 @@ KeyFilePtr loadEntry(const QString& path) {
     return keyFile;
 }
 
-// A missing or unreadable key counts as not set.
-std::optional<bool> booleanKey(GKeyFile* keyFile, const char* key) {
+// A missing or unreadable key counts as `fallback`.
+bool booleanKey(GKeyFile* keyFile, const char* key, bool fallback) {
     GError* error = nullptr;
-    const gboolean value = g_key_file_get_boolean(keyFile, kGroup, key, &error);
-    if (error) {
-        g_error_free(error);
-        return std::nullopt;
-    }
-    return value != FALSE;
+    const bool value = g_key_file_get_boolean(keyFile, kGroup, key, &error);
+    if (!error)
+        return value;
+    g_error_free(error);
+    return fallback;
 }
 
 // Exec's form of a program path: "%%" for a literal percent sign, quoted and escaped where the
@@ -80,13 +73,13 @@ QString execArgument(const QString& program) {
 
 // The program an entry starts: the first word of its Exec line, unquoted, after the field
 // codes are expanded as a launcher does ("%%" is a percent sign, the file and URL codes stand
-// for nothing at login); nothing when the entry cannot be read.
-std::optional<QString> programOf(const QString& path) {
+// for nothing at login); empty when the entry cannot be read.
+QString programOf(const QString& path) {
     const KeyFilePtr keyFile = loadEntry(path);
     const CharPtr exec(keyFile ? g_key_file_get_string(keyFile.get(), kGroup, "Exec", nullptr)
                                : nullptr);
     if (!exec)
-        return std::nullopt;
+        return {};
     QByteArray command;
     for (const char* c = exec.get(); *c; ++c) {
         if (*c == '%' && c[1]) {
@@ -98,7 +91,7 @@ std::optional<QString> programOf(const QString& path) {
     }
     gchar** rawArguments = nullptr;
     if (!g_shell_parse_argv(command.constData(), nullptr, &rawArguments, nullptr))
-        return std::nullopt;
+        return {};
     const StrvPtr arguments(rawArguments);
     return QString::fromUtf8(arguments.get()[0]);
 }
@@ -111,8 +104,8 @@ void TVKLoginItem::addAppAsLoginItem(const QString& appPath) {
         return;
     const QString path = folder + u'/' + kEntryName;
     KeyFilePtr keyFile = QFile::exists(path) ? loadEntry(path) : nullptr;
-    if (keyFile && (booleanKey(keyFile.get(), "Hidden").value_or(false) ||
-                    !booleanKey(keyFile.get(), "X-GNOME-Autostart-enabled").value_or(true)))
+    if (keyFile && (booleanKey(keyFile.get(), "Hidden", false) ||
+                    !booleanKey(keyFile.get(), "X-GNOME-Autostart-enabled", true)))
         return; // switched off by the user, who has the last word
     if (!keyFile)
         keyFile.reset(g_key_file_new());
@@ -146,8 +139,8 @@ void TVKLoginItem::deleteAppFromLoginItem(const QString& appPath) {
         QDir(folder).entryList({QStringLiteral("*.desktop")}, QDir::Files | QDir::Hidden);
     for (const QString& entry : entries) {
         const QString path = folder + u'/' + entry;
-        const std::optional<QString> program = programOf(path);
-        if (program && program->normalized(QString::NormalizationForm_C) == wanted &&
+        const QString program = programOf(path);
+        if (!program.isEmpty() && program.normalized(QString::NormalizationForm_C) == wanted &&
             !QFile::remove(path))
             qCWarning(lcServices) << "cannot remove the autostart entry" << path;
     }

@@ -25,11 +25,9 @@ public:
     // The window, built from its form on the first call.
     QWidget* window();
 
-    // Empty until the window has been built.
+    // The outlets: empty until the window has been built.
     DROVColorView* clrView() const { return m_clrView; }
-    void setClrView(DROVColorView* view) { m_clrView = view; }
     QLabel* clrLabel() const { return m_clrLabel; }
-    void setClrLabel(QLabel* label) { m_clrLabel = label; }
 
 private:
     std::unique_ptr<QWidget> m_window;

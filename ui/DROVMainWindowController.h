@@ -31,7 +31,6 @@ public:
     static const char* const kMakerWebsite;
 
     explicit DROVMainWindowController(QObject* parent = nullptr);
-    ~DROVMainWindowController() override;
 
     // A plain reference, not owned and not cleared.
     DROVMainControllerDelegate* delegate() const { return m_delegate; }
@@ -39,16 +38,15 @@ public:
 
     // The window, built from its form on the first call.
     QWidget* window();
-    bool isWindowLoaded() const { return m_window != nullptr; }
     // Hides the window without asking the delegate.
     void close();
 
     // The outlets: empty until the window is built.
-    QWidget* view() const;
-    QWidget* holderView() const;
-    QWidget* menuView() const;
-    QAbstractButton* buttonStart() const;
-    QWidget* howToView() const;
+    QWidget* view() const { return m_view; }
+    QWidget* holderView() const { return m_holderView; }
+    QWidget* menuView() const { return m_menuView; }
+    QAbstractButton* buttonStart() const { return m_buttonStart; }
+    QWidget* howToView() const { return m_howToView; }
     // The page the holder shows, or is pushing in.
     QWidget* currentPage() const { return m_currentPage; }
     // The page swap in progress, if any.
@@ -69,13 +67,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    enum class SlideDirection { FromRight, FromLeft };
-
-    void windowDidLoad();
+    void windowDidLoad(const Ui::DROVMainWindowController& form);
     QParallelAnimationGroup* slideAnimationFromRight(QWidget* leaving, QWidget* entering) const;
     QParallelAnimationGroup* slideAnimationFromLeft(QWidget* leaving, QWidget* entering) const;
-    QParallelAnimationGroup* slideAnimation(SlideDirection direction, QWidget* leaving,
-                                            QWidget* entering) const;
+    QParallelAnimationGroup* slideAnimation(int shift, QWidget* leaving, QWidget* entering) const;
     // Pushes `entering` in over `leaving` with the stored slide; nothing when `leaving` is
     // not the page shown.
     void replacePage(QWidget* leaving, QWidget* entering);
@@ -88,12 +83,13 @@ private:
     };
 
     DROVMainControllerDelegate* m_delegate = nullptr;
-    std::unique_ptr<Ui::DROVMainWindowController> m_form;
     std::unique_ptr<QWidget, DeleteLater> m_window;
+    QPointer<QWidget> m_view, m_holderView, m_menuView, m_howToView;
+    QPointer<QAbstractButton> m_buttonStart;
     bool m_closing = false;
 
-    // The slide that the next page swap plays.
-    SlideDirection m_subviewsTransition = SlideDirection::FromRight;
+    // The slide that the next page swap plays: the stored transition.
+    bool m_fromRight = true;
     QPointer<QWidget> m_currentPage;
     QPointer<QAbstractAnimation> m_pageSwap;
 };

@@ -22,17 +22,14 @@
 namespace zwirl {
 namespace {
 
-// Xlib ends the process on an X error unless a handler says otherwise, and there is one
-// handler per process. Ours ignores the errors met by this file's requests (a window closed
-// while we look at it, a pixel outside the screen), which report failure by their results
-// anyway, and hands every other error to the handler it replaced.
+// Xlib ends the process on an X error unless a handler says otherwise, and there is one handler
+// per process. Ours ignores the errors of this file's requests (a window closed while we look at
+// it, a pixel outside the screen), which fail by their results anyway, and hands on the others.
 thread_local bool t_ignoreXErrors = false;
 XErrorHandler g_replacedHandler = nullptr;
 
 int handleXError(Display* display, XErrorEvent* error) {
-    if (t_ignoreXErrors || !g_replacedHandler)
-        return 0;
-    return g_replacedHandler(display, error);
+    return t_ignoreXErrors || !g_replacedHandler ? 0 : g_replacedHandler(display, error);
 }
 
 struct IgnoredXErrors {
@@ -49,7 +46,7 @@ std::uint32_t monotonicMilliseconds() {
     return std::uint32_t(std::uint64_t(now.tv_sec) * 1000u + std::uint64_t(now.tv_nsec) / 1000000u);
 }
 
-// A colour channel of a TrueColor pixel, all ones being 1.0 (an 8-bit channel gives n / 255).
+// A channel of a TrueColor pixel, all ones being 1.0 (an 8-bit channel gives n / 255).
 double channel(unsigned long pixel, unsigned long mask) {
     return mask ? double(pixel & mask) / double(mask) : 0.0;
 }
@@ -71,13 +68,18 @@ X11ClickSource::X11ClickSource(QObject* parent)
                              << "- clicks in other applications cannot be recorded";
 }
 
+void X11ClickSource::wake() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = write(m_wakeFd, &one, sizeof one);
+}
+
 X11ClickSource::~X11ClickSource() {
     stop();
     close(m_wakeFd);
 }
 
 bool X11ClickSource::start() {
-    if (m_running)
+    if (m_reader.joinable())
         return true;
     if (!m_display)
         return false;
@@ -106,20 +108,17 @@ bool X11ClickSource::start() {
     }
     noteOwnWindows(nullptr, false);
     QCoreApplication::instance()->installEventFilter(this);
-    m_running = true;
     m_stopping = false;
     m_reader = std::thread(&X11ClickSource::readPresses, this, ++m_run);
     return true;
 }
 
 void X11ClickSource::stop() {
-    if (!m_running)
+    if (!m_reader.joinable())
         return;
-    m_running = false;
     ++m_run;
     m_stopping = true;
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto written = write(m_wakeFd, &one, sizeof one);
+    wake();
     m_reader.join();
     QCoreApplication::instance()->removeEventFilter(this);
 
@@ -133,19 +132,15 @@ void X11ClickSource::stop() {
 }
 
 std::optional<ClickSample> X11ClickSource::colourAt(QPoint globalPosition) {
-    if (!m_display) {
-        qCWarning(lcCapture) << "Oops.";
-        return std::nullopt;
-    }
+    if (!m_display)
+        return readColour(globalPosition);
     std::lock_guard lock(m_xMutex);
     IgnoredXErrors ignored;
     loadScreens();
     const std::optional<ClickSample> colour = readColour(globalPosition);
     // Waiting for the replies may have queued events that the reader's poll() will not see.
-    if (XQLength(m_display.get()) > 0) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const auto written = write(m_wakeFd, &one, sizeof one);
-    }
+    if (XQLength(m_display.get()) > 0)
+        wake();
     return colour;
 }
 
@@ -171,8 +166,7 @@ void X11ClickSource::readPresses(quint64 run) {
                     cookie->evtype != XI_RawButtonPress || !XGetEventData(display, cookie))
                     continue;
                 const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
-                const int button = raw->detail;
-                const auto time = std::uint32_t(raw->time);
+                const auto [button, time] = std::pair(raw->detail, std::uint32_t(raw->time));
                 XFreeEventData(display, cookie);
                 handlePress(run, button, time);
             }
@@ -203,19 +197,17 @@ void X11ClickSource::handlePress(quint64 run, int button, std::uint32_t time) {
     const QPoint position(x, y);
     // The chain of windows under the pointer, from the top-level down to the deepest child.
     std::vector<unsigned long> underPointer;
-    while (child != None && underPointer.size() < 64) {
-        underPointer.push_back(child);
-        const Window parent = child;
+    for (Window parent = child; parent != None && underPointer.size() < 64; parent = child) {
+        underPointer.push_back(parent);
         if (!XQueryPointer(display, parent, &root, &child, &x, &y, &windowX, &windowY, &buttons))
             break;
     }
     if (wentToOwnWindow(underPointer, time))
         return;
-    const std::optional<ClickSample> colour = readColour(position);
     QMetaObject::invokeMethod(
         this,
-        [this, run, position, colour] {
-            if (m_running && run == m_run)
+        [this, run, position, colour = readColour(position)] {
+            if (run == m_run)
                 Q_EMIT clicked(position, colour);
         },
         Qt::QueuedConnection);
@@ -237,16 +229,16 @@ bool X11ClickSource::wentToOwnWindow(const std::vector<unsigned long>& windowsUn
     });
 }
 
-// With m_xMutex held.
+// With m_xMutex held; m_screens is empty without an X server.
 std::optional<ClickSample> X11ClickSource::readColour(QPoint position) {
-    Display* display = m_display.get();
-    const Window root = DefaultRootWindow(display);
     if (std::none_of(m_screens.begin(), m_screens.end(),
                      [&](const QRect& screen) { return screen.contains(position); })) {
         qCWarning(lcCapture) << "Oops.";
         return std::nullopt;
     }
-    XImage* image = XGetImage(display, root, position.x(), position.y(), 1, 1, AllPlanes, ZPixmap);
+    Display* display = m_display.get();
+    XImage* image = XGetImage(display, DefaultRootWindow(display), position.x(), position.y(), 1, 1,
+                              AllPlanes, ZPixmap);
     if (!image)
         return std::nullopt;
     const unsigned long pixel = XGetPixel(image, 0, 0);

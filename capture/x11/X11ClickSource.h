@@ -25,10 +25,8 @@ public:
     explicit X11ClickSource(QObject* parent = nullptr);
     ~X11ClickSource() override;
 
-    // Both on the thread the source lives in (the main thread).
-    bool start() override;
+    bool start() override; // on the source's thread, as stop()
     void stop() override;
-    // Safe from any thread.
     std::optional<ClickSample> colourAt(QPoint globalPosition) override;
 
 protected:
@@ -39,13 +37,13 @@ private:
         void operator()(Display* display) const;
     };
 
+    void wake();
     void readPresses(quint64 run);
     void handlePress(quint64 run, int button, std::uint32_t time);
     bool wentToOwnWindow(const std::vector<unsigned long>& windowsUnderPointer, std::uint32_t time);
     std::optional<ClickSample> readColour(QPoint position);
     void loadScreens();
     void loadButtonMapping();
-    // `changed` was just shown or hidden.
     void noteOwnWindows(QObject* changed, bool changedIsShown);
 
     // Every use of the connection holds m_xMutex.
@@ -60,7 +58,6 @@ private:
     std::atomic<bool> m_stopping = false;
     int m_wakeFd = -1;
     // Main thread only: a press read during a run is reported only while that run lasts.
-    bool m_running = false;
     quint64 m_run = 0;
 
     // This process's windows as the reader thread needs them, kept current by the main thread.
