@@ -32,8 +32,7 @@ Q_SIGNALS:
     void clicked(QPoint position, std::optional<zwirl::ClickSample> colour);
 };
 
-// The click source for the desktop this process runs on: the one place a backend is chosen.
-// The caller owns the source; `parent` only places it in the object tree.
+// The click source for this desktop: the one place a backend is chosen.
 std::unique_ptr<ClickSource> createClickSource(QObject* parent = nullptr);
 
 } // namespace zwirl

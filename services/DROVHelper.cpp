@@ -46,48 +46,6 @@ QRgb opaqueColour(const ClickSample& sample) {
     return qRgb(channels[0], channels[1], channels[2]);
 }
 
-// Fills the square whose lower-left corner is (x, y) in upward-growing coordinates, replacing
-// the pixels. QImage counts rows from the top, hence the flip.
-void fillSquare(QImage& canvas, int x, int y, int side, QRgb colour) {
-    const QRect square =
-        QRect(x, canvas.height() - y - side, side, side).intersected(canvas.rect());
-    for (int row = square.top(); row <= square.bottom(); ++row) {
-        QRgb* line = reinterpret_cast<QRgb*>(canvas.scanLine(row)) + square.left();
-        std::fill(line, line + square.width(), colour);
-    }
-}
-
-// One square per sample in click order: left to right from the lower-left corner, a new row
-// above the last whenever the next square would reach past the right edge.
-void drawSquares(QImage& canvas, const Samples& samples, int side) {
-    int x = 0;
-    int y = 0;
-    for (const ClickSample& sample : samples) {
-        fillSquare(canvas, x, y, side, opaqueColour(sample));
-        x += side;
-        if (x > kCanvasSide - side) {
-            x = 0;
-            y += side;
-        }
-    }
-}
-
-// The logo at 0.8 of its size, centred on the canvas, drawn source-atop so that it shows only
-// where squares are already painted. A missing logo draws nothing.
-void drawLogo(QImage& canvas) {
-    const QImage logo(QStringLiteral(":/images/ZWIRLLogo.png"));
-    if (logo.isNull())
-        return;
-    const QSizeF scaled = DROVHelper::size(logo.deviceIndependentSize(), kLogoScale);
-    // (256, 256) is the centre whether y grows upward or downward.
-    const QRectF target(kLogoCentre - 0.5 * scaled.width(), kLogoCentre - 0.5 * scaled.height(),
-                        scaled.width(), scaled.height());
-    QPainter painter(&canvas);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceAtop);
-    painter.drawImage(target, logo);
-}
-
 } // namespace
 
 bool DROVHelper::setIconForPath(const QString& path) {
@@ -104,14 +62,41 @@ QImage DROVHelper::iconImageForSamples(const Samples& samples, bool watermark) {
     const int side = tileSideForCount(kCanvasSide, kCanvasSide, count);
     QImage canvas(kCanvasSide, kCanvasSide, QImage::Format_ARGB32_Premultiplied);
     canvas.fill(Qt::transparent);
-    drawSquares(canvas, samples, side);
-    if (watermark)
-        drawLogo(canvas);
-    return canvas;
+    // One square per sample from the lower-left corner, left to right, a new row above the
+    // last whenever the next square would reach past the right edge. QImage counts rows from
+    // the top, hence the flip.
+    int x = 0, y = 0;
+    for (const ClickSample& sample : samples) {
+        const QRect square = QRect(x, kCanvasSide - y - side, side, side) & canvas.rect();
+        const QRgb colour = opaqueColour(sample);
+        for (int row = square.top(); row <= square.bottom(); ++row) {
+            QRgb* line = reinterpret_cast<QRgb*>(canvas.scanLine(row)) + square.left();
+            std::fill(line, line + square.width(), colour);
+        }
+        x += side;
+        if (x > kCanvasSide - side) {
+            x = 0;
+            y += side;
+        }
+    }
+    return watermark ? watermarked(std::move(canvas)) : canvas;
 }
 
+// The logo at 0.8 of its size, centred on the canvas, drawn source-atop so that it shows only
+// where squares are already painted. A missing logo draws nothing.
 QImage DROVHelper::watermarked(QImage picture) {
-    drawLogo(picture);
+    const QImage logo(QStringLiteral(":/images/ZWIRLLogo.png"));
+    if (logo.isNull())
+        return picture;
+    const QSizeF scaled = size(logo.deviceIndependentSize(), kLogoScale);
+    // (256, 256) is the centre whether y grows upward or downward.
+    const QRectF target(kLogoCentre - 0.5 * scaled.width(), kLogoCentre - 0.5 * scaled.height(),
+                        scaled.width(), scaled.height());
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceAtop);
+    painter.drawImage(target, logo);
+    painter.end(); // before the picture is handed back
     return picture;
 }
 
@@ -120,9 +105,8 @@ QSizeF DROVHelper::size(QSizeF size, float scale) {
 }
 
 int tileSideForCount(int w, int h, int n) {
-    // Quotients in double precision, integer conversions truncating; the square root is taken
-    // in single precision. The product is formed in 64 bits so that large canvases cannot
-    // overflow, and an empty canvas holds nothing.
+    // Quotients in double precision, conversions truncating, the square root in single
+    // precision; the product in 64 bits so that large canvases cannot overflow.
     if (w <= 0 || h <= 0 || std::int64_t(w) * h < n)
         return 0;
     const double ratio = double(h) / double(w);

@@ -13,9 +13,7 @@ class DROVHelper {
 public:
     DROVHelper() = delete;
 
-    // A value between a and b, both included, in single precision.
     static float randomFloatBetween(float a, float b);
-    // Gives the file or folder at `path` the application's "zwirl" icon.
     static bool setIconForPath(const QString& path);
     // A null image removes the custom icon; false when the file is missing or the file
     // manager's metadata store cannot hold the icon.

@@ -10,6 +10,8 @@ namespace zwirl {
 
 namespace {
 
+constexpr int kHeaderHeight = 100;
+
 // "Lato Light" at 12 points travels with the program, whatever fonts the system has.
 QFont headerFont() {
     static const bool loaded =
@@ -34,7 +36,6 @@ QImage ExportPicture::draw(const QImage& samplesPicture, const QString& rangeTex
     canvas.setDotsPerMeterY(2835);
     canvas.fill(Qt::white);
 
-    // Drawn with the origin at the top left: the header's places are measured from the top.
     QPainter painter(&canvas);
     painter.setRenderHint(QPainter::TextAntialiasing);
     painter.drawImage(QPointF(0, kHeaderHeight), samplesPicture);

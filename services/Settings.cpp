@@ -6,14 +6,9 @@
 
 namespace zwirl {
 
-const QString Settings::kQuitSamples = QStringLiteral("de.tolvarek.zwirl.quit-key-samples");
-const QString Settings::kQuitStart = QStringLiteral("de.tolvarek.zwirl.quit-key-startdate");
-const QString Settings::kQuitEnd = QStringLiteral("de.tolvarek.zwirl.quit-key-enddate");
-const QString Settings::kStartup = QStringLiteral("de.tolvarek.zwirl.startup-key");
-const QString Settings::kLaterRuns = QStringLiteral("de.tolvarek.zwirl.later-runs");
-
-static QDateTime dateOf(const QVariant& value) {
-    return value.metaType().id() == QMetaType::QDateTime ? value.toDateTime() : QDateTime();
+QDateTime Settings::date(const QString& key) const {
+    const QVariant stored = value(key);
+    return stored.metaType().id() == QMetaType::QDateTime ? stored.toDateTime() : QDateTime();
 }
 
 QString Settings::defaultFileName() {
@@ -40,14 +35,6 @@ void Settings::setValue(const QString& key, const QVariant& value) {
 std::optional<Samples> Settings::quitSamples() const {
     const QVariant stored = value(kQuitSamples);
     return stored.isValid() ? validSamples(stored) : std::nullopt;
-}
-
-QDateTime Settings::quitStartDate() const {
-    return dateOf(value(kQuitStart));
-}
-
-QDateTime Settings::quitEndDate() const {
-    return dateOf(value(kQuitEnd));
 }
 
 bool Settings::hasQuitRun() const {

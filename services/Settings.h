@@ -21,8 +21,8 @@ public:
     // The run kept at quit for the next launch (the quit keys); the samples are absent when
     // none is valid (invalid entries are dropped with a log line).
     std::optional<Samples> quitSamples() const;
-    QDateTime quitStartDate() const;
-    QDateTime quitEndDate() const;
+    QDateTime quitStartDate() const { return date(kQuitStart); }
+    QDateTime quitEndDate() const { return date(kQuitEnd); }
     bool hasQuitRun() const;
     void setQuitRun(const Samples& samples, const QDateTime& start, const QDateTime& end);
     void removeQuitRun();
@@ -34,7 +34,7 @@ public:
     std::optional<bool> startAtLogin() const;
     void setStartAtLogin(bool start) { setValue(kStartup, start); }
 
-    // Writes pending changes; false when the file could not be written.
+    // False when the file could not be written.
     bool sync();
 
     // The samples of a stored list whose entries are each three numbers; absent when none is.
@@ -42,8 +42,13 @@ public:
     static QVariantList toVariant(const Samples& samples);
 
 private:
-    static const QString kQuitSamples, kQuitStart, kQuitEnd, kStartup, kLaterRuns;
+    static inline const QString kQuitSamples = "de.tolvarek.zwirl.quit-key-samples",
+                                kQuitStart = "de.tolvarek.zwirl.quit-key-startdate",
+                                kQuitEnd = "de.tolvarek.zwirl.quit-key-enddate",
+                                kStartup = "de.tolvarek.zwirl.startup-key",
+                                kLaterRuns = "de.tolvarek.zwirl.later-runs";
     QVariant value(const QString& key) const;
+    QDateTime date(const QString& key) const;
     void setValue(const QString& key, const QVariant& value);
 
     mutable QMutex m_mutex;

@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 // GLib's key files read and write desktop entries by the Desktop Entry rules.
@@ -103,7 +102,7 @@ void TVKLoginItem::addAppAsLoginItem(const QString& appPath) {
     if (folder.isEmpty())
         return;
     const QString path = folder + u'/' + kEntryName;
-    KeyFilePtr keyFile = QFile::exists(path) ? loadEntry(path) : nullptr;
+    KeyFilePtr keyFile = loadEntry(path);
     if (keyFile && (booleanKey(keyFile.get(), "Hidden", false) ||
                     !booleanKey(keyFile.get(), "X-GNOME-Autostart-enabled", true)))
         return; // switched off by the user, who has the last word
@@ -118,15 +117,12 @@ void TVKLoginItem::addAppAsLoginItem(const QString& appPath) {
     setString("Icon", QStringLiteral("de.tolvarek.zwirl"));
     g_key_file_set_boolean(keyFile.get(), kGroup, "X-GNOME-Autostart-enabled", TRUE);
 
-    gsize length = 0;
-    const CharPtr data(g_key_file_to_data(keyFile.get(), &length, nullptr));
-    const QByteArray content(data.get(), qsizetype(length));
-    QFile existing(path);
-    if (existing.open(QIODevice::ReadOnly) && existing.readAll() == content)
-        return;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit())
-        qCWarning(lcServices) << "cannot write the autostart entry" << path << file.errorString();
+    // Written to a temporary file and renamed over the entry.
+    GError* error = nullptr;
+    if (!g_key_file_save_to_file(keyFile.get(), QFile::encodeName(path).constData(), &error)) {
+        qCWarning(lcServices) << "cannot write the autostart entry" << path << error->message;
+        g_error_free(error);
+    }
 }
 
 void TVKLoginItem::deleteAppFromLoginItem(const QString& appPath) {

@@ -14,8 +14,7 @@ class DROVDebugWindowController;
 
 namespace zwirl {
 
-// The controller of a small window showing one colour in a swatch and a text label. Nothing
-// in the application opens it; it is there for whoever wants to look at a colour.
+// A small window showing one colour in a swatch and a text label; nothing opens it.
 class DROVDebugWindowController : public QObject {
     Q_OBJECT
 public:

@@ -36,18 +36,15 @@ QWidget* DROVMainWindowController::window() {
 }
 
 void DROVMainWindowController::windowDidLoad(const Ui::DROVMainWindowController& form) {
-    connect(form.buttonStart, &QAbstractButton::clicked, this,
-            &DROVMainWindowController::startAction);
-    connect(form.buttonHowTo, &QAbstractButton::clicked, this,
-            &DROVMainWindowController::showHowTo);
-    connect(form.buttonBack, &QAbstractButton::clicked, this,
-            &DROVMainWindowController::closeHowTo);
-    connect(form.buttonBackText, &QAbstractButton::clicked, this,
-            &DROVMainWindowController::closeHowTo);
-    connect(form.buttonClose, &QAbstractButton::clicked, this,
-            &DROVMainWindowController::closeWindow);
-    connect(form.buttonWebsite, &QAbstractButton::clicked, this,
-            &DROVMainWindowController::tvkWebsite);
+    using C = DROVMainWindowController;
+    for (auto [button, action] :
+         {std::pair<QAbstractButton*, void (C::*)()>(form.buttonStart, &C::startAction),
+          {form.buttonHowTo, &C::showHowTo},
+          {form.buttonBack, &C::closeHowTo},
+          {form.buttonBackText, &C::closeHowTo},
+          {form.buttonClose, &C::closeWindow},
+          {form.buttonWebsite, &C::tvkWebsite}})
+        connect(button, &QAbstractButton::clicked, this, action);
 
     m_fromRight = true;
     checkButtonTitle();
@@ -75,18 +72,17 @@ void DROVMainWindowController::close() {
 void DROVMainWindowController::startAction() {
     // The delegate may let go of this controller while it handles the request.
     const QPointer<DROVMainWindowController> self(this);
-    DROVMainControllerDelegate* delegate = m_delegate;
     if (!delegateIsTracking()) {
-        if (delegate)
-            delegate->controllerStartAction();
+        if (m_delegate)
+            m_delegate->controllerStartAction();
         if (self)
             checkButtonTitle();
         return;
     }
-    delegate->controllerStopAction();
-    if (!self || !buttonStart())
+    m_delegate->controllerStopAction();
+    if (!self || !m_buttonStart)
         return;
-    buttonStart()->setText(QStringLiteral("Saving to desktop..."));
+    m_buttonStart->setText(QStringLiteral("Saving to desktop..."));
     // A controller let go of meanwhile has no window left to show the title in.
     TVKBlock::performBlock(
         [self] {
@@ -97,8 +93,8 @@ void DROVMainWindowController::startAction() {
 }
 
 void DROVMainWindowController::checkButtonTitle() {
-    if (buttonStart())
-        buttonStart()->setText(delegateIsTracking() ? QStringLiteral("Stop tracking")
+    if (m_buttonStart)
+        m_buttonStart->setText(delegateIsTracking() ? QStringLiteral("Stop tracking")
                                                     : QStringLiteral("Start"));
 }
 

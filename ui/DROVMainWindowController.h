@@ -17,11 +17,9 @@ class DROVMainWindowController;
 
 namespace zwirl {
 
-// Runs the main window: a small window above the others whose holder view shows either the
-// menu page (with the start/stop button) or the how-to page, which push into one another.
-// Presses become requests to the delegate; the start button's title shows the tracking state.
-// One controller per showing of the window; its owner (the application delegate) makes it,
-// sets the delegate, then asks for the window.
+// Runs the main window, whose holder view shows the menu page or the how-to page, pushing into
+// one another. One controller per showing of the window; its owner makes it, sets the
+// delegate, then asks for the window.
 class DROVMainWindowController : public QObject {
     Q_OBJECT
 public:
@@ -47,12 +45,10 @@ public:
     QWidget* menuView() const { return m_menuView; }
     QAbstractButton* buttonStart() const { return m_buttonStart; }
     QWidget* howToView() const { return m_howToView; }
-    // The page the holder shows, or is pushing in.
+    // The page the holder shows or is pushing in, and the swap in progress.
     QWidget* currentPage() const { return m_currentPage; }
-    // The page swap in progress, if any.
     QAbstractAnimation* pageSwapAnimation() const { return m_pageSwap; }
 
-    // "Stop tracking" during a tracking run, else "Start".
     void checkButtonTitle();
     bool delegateIsTracking() const;
 
@@ -71,13 +67,11 @@ private:
     QParallelAnimationGroup* slideAnimationFromRight(QWidget* leaving, QWidget* entering) const;
     QParallelAnimationGroup* slideAnimationFromLeft(QWidget* leaving, QWidget* entering) const;
     QParallelAnimationGroup* slideAnimation(int shift, QWidget* leaving, QWidget* entering) const;
-    // Pushes `entering` in over `leaving` with the stored slide; nothing when `leaving` is
-    // not the page shown.
+    // With the stored slide; nothing when `leaving` is not the page shown.
     void replacePage(QWidget* leaving, QWidget* entering);
     void finishPageSwap();
 
-    // The window may be sending the very signal whose handler lets go of this controller, so
-    // it is deleted once control is back in the event loop.
+    // The window may be sending the signal whose handler lets go of this controller.
     struct DeleteLater {
         void operator()(QWidget* window) const;
     };

@@ -38,8 +38,7 @@ struct IgnoredXErrors {
     ~IgnoredXErrors() { t_ignoreXErrors = m_before; }
 };
 
-// Milliseconds of CLOCK_MONOTONIC, wrapping at 32 bits: the clock an X server on Linux stamps
-// its events with.
+// Milliseconds of CLOCK_MONOTONIC, wrapping at 32 bits: the X server's clock on Linux.
 std::uint32_t monotonicMilliseconds() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -180,8 +179,7 @@ void X11ClickSource::readPresses(quint64 run) {
 
 // Runs on the reader thread with m_xMutex held, as soon as the press is read.
 void X11ClickSource::handlePress(quint64 run, int button, std::uint32_t time) {
-    // Raw events carry the physical button; the pointer mapping says which one acts as the
-    // left button (swapped for left-handed users).
+    // Raw events carry the physical button; the mapping says which one acts as the left one.
     const bool left = button >= 1 && size_t(button) <= m_buttonMap.size()
                           ? m_buttonMap[size_t(button) - 1] == 1
                           : button == 1;
@@ -216,9 +214,8 @@ void X11ClickSource::handlePress(quint64 run, int button, std::uint32_t time) {
 bool X11ClickSource::wentToOwnWindow(const std::vector<unsigned long>& windowsUnderPointer,
                                      std::uint32_t time) {
     std::lock_guard lock(m_windowsMutex);
-    // An open menu of ours holds the pointer: a press anywhere goes to it and closes it. The
-    // press may be read after the menu closed; it was still open when the press happened if
-    // it closed at or after the press's time (when the server's clock is ours).
+    // An open menu of ours takes a press anywhere. A press read after the menu closed went to
+    // it if it closed at or after the press's time (when the server's clock is ours).
     if (m_popupShown)
         return true;
     const auto age = std::int32_t(monotonicMilliseconds() - time);
@@ -281,9 +278,8 @@ bool X11ClickSource::eventFilter(QObject* watched, QEvent* event) {
     return false;
 }
 
-// Main thread: the X windows of this process (main window, dialogs, menus, the tray icon,
-// wherever a tray host has put it) and whether a menu is open. A window's id is known here
-// before the window is mapped, so a press on it always finds it.
+// Main thread: the X windows of this process (also the tray icon inside its host) and whether a
+// menu is open. An id is known here before its window is mapped, so no press misses it.
 void X11ClickSource::noteOwnWindows(QObject* changed, bool changedIsShown) {
     std::vector<unsigned long> windows;
     bool popupShown = false;

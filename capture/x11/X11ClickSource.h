@@ -14,11 +14,9 @@ typedef struct _XDisplay Display;
 
 namespace zwirl {
 
-// Clicks on an X11 desktop (or XWayland): raw left presses from XInput 2.2, read on a thread of
-// its own with a connection of its own, so that a busy main thread neither delays nor misjudges
-// them. At each press the thread reads the pointer position, the windows under the pointer and
-// the pixel there, and drops the press at once when it went to one of this process's windows.
-// Without an X server it warns once, `start` fails and `colourAt` finds no screen.
+// Raw left presses from XInput 2.2, read on a thread and a connection of their own, so that a
+// busy main thread neither delays nor misjudges them. At each press the thread reads the
+// pointer, the windows under it and the pixel there, and drops presses on our own windows.
 class X11ClickSource : public ClickSource {
     Q_OBJECT
 public:

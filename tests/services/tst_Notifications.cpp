@@ -20,15 +20,12 @@ namespace {
 const char* const kDeliverArgument = "--deliver";
 const char* const kOwnServerArgument = "--own-server";
 
-int displayedCount() {
-    return runTool(QStringLiteral("dunstctl"),
-                   {QStringLiteral("count"), QStringLiteral("displayed")})
-        .out.trimmed()
-        .toInt();
-}
-
 bool displayedBecomes(int count) {
-    return waitFor([count] { return displayedCount() == count; }, 5000);
+    return waitFor(
+        [count] {
+            return runTool("dunstctl", {"count", "displayed"}).out.trimmed().toInt() == count;
+        },
+        5000);
 }
 
 // How many ids of delivered notifications are kept for later processes.
@@ -96,7 +93,7 @@ private Q_SLOTS:
     void initTestCase() { QVERIFY2(inTestDesktop(), "run inside tests/desktop.sh"); }
 
     void init() {
-        runTool(QStringLiteral("dunstctl"), {QStringLiteral("close-all")});
+        runTool(QStringLiteral("dunstctl"), {"close-all"});
         QVERIFY(displayedBecomes(0));
     }
 
@@ -112,7 +109,7 @@ private Q_SLOTS:
         QVERIFY(displayedBecomes(2));
         QVERIFY(waitFor([] { return keptIds() == 2; }, 5000));
         // The server's default action is what a click on the notification does.
-        runTool(QStringLiteral("dunstctl"), {QStringLiteral("action"), QStringLiteral("0")});
+        runTool(QStringLiteral("dunstctl"), {"action", "0"});
         QVERIFY(activated.wait(5000));
         QCOMPARE(activated.size(), 1);
         Notifications::remove(activated.first().first().toUInt());
@@ -120,8 +117,7 @@ private Q_SLOTS:
         Notifications::removeAllDelivered();
         QVERIFY(displayedBecomes(0));
         QCOMPARE(keptIds(), 0);
-        const QString shown =
-            QString::fromUtf8(runTool(QStringLiteral("dunstctl"), {QStringLiteral("history")}).out);
+        const QString shown = QString::fromUtf8(runTool("dunstctl", {"history"}).out);
         // dunst reads markup: the text goes escaped, so that it shows as it was given.
         QVERIFY2(shown.contains(QStringLiteral("\"first &amp; &lt;second&gt;\"")),
                  qPrintable(shown));
@@ -129,38 +125,28 @@ private Q_SLOTS:
 
     // A later process takes down what an earlier one delivered.
     void anotherProcessesNotificationsAreTakenDown() {
-        QProcess earlier;
-        earlier.start(QCoreApplication::applicationFilePath(),
-                      {QString::fromLatin1(kDeliverArgument)});
-        QVERIFY(earlier.waitForFinished(10000));
-        QCOMPARE(earlier.exitCode(), 0);
+        QCOMPARE(runTool(QCoreApplication::applicationFilePath(), {kDeliverArgument}).exitCode, 0);
         QVERIFY(displayedBecomes(1));
         Notifications::removeAllDelivered();
         QVERIFY(displayedBecomes(0));
     }
 
-    // The notifying thread never waits for the server (it used to, for up to 2 s).
+    // The notifying thread never waits for the server (it used to, for up to 2 s): a child
+    // process owns the server's name on a bus of its own.
     void notifyingNeverWaitsForTheServer() {
         QProcess bus;
-        bus.start(QStringLiteral("dbus-daemon"),
-                  {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                   QStringLiteral("--print-address")});
+        bus.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address"});
         QVERIFY(bus.waitForReadyRead(10000));
         QTemporaryDir runtime;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
                            QString::fromUtf8(bus.readLine()).trimmed());
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
-        QProcess child;
-        child.setProcessEnvironment(environment);
-        child.setProcessChannelMode(QProcess::ForwardedChannels);
-        child.start(QCoreApplication::applicationFilePath(),
-                    {QString::fromLatin1(kOwnServerArgument)});
-        const bool finished = child.waitForFinished(20000);
+        const ToolResult child = runTool(QCoreApplication::applicationFilePath(),
+                                         {kOwnServerArgument}, 20000, environment);
         bus.terminate();
         bus.waitForFinished(5000);
-        QVERIFY(finished);
-        QCOMPARE(child.exitCode(), 0);
+        QCOMPARE(child.exitCode, 0);
     }
 };
 

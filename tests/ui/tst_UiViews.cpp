@@ -133,25 +133,6 @@ private Q_SLOTS:
         QCOMPARE(iconCentreWhenDisabled(disabled.widget), QColor(Qt::red));
     }
 
-    void aMovedButtonReactsOverItsNewPlaceOnly() {
-        QWidget window;
-        window.resize(200, 100);
-        Button b;
-        b.widget.setParent(&window);
-        b.widget.setGeometry(10, 10, 40, 30);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QTest::mouseMove(&window, QPoint(120, 60));
-        QTRY_VERIFY(b.shows(b.normal));
-        b.widget.setGeometry(100, 40, 60, 40);
-        QTest::mouseMove(&window, QPoint(121, 61));
-        QTRY_VERIFY(b.shows(b.hover));
-        QCOMPARE(b.cursor(), Qt::PointingHandCursor);
-        QTest::mouseMove(&window, QPoint(20, 20)); // the old place
-        QTRY_VERIFY(b.shows(b.normal));
-        QCOMPARE(b.cursor(), Qt::ArrowCursor);
-    }
-
     // Without a colour the view shows what lies behind it; with one it fills itself.
     void aColourViewFillsItselfWithItsColour() {
         QWidget parent;
