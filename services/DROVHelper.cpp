@@ -62,15 +62,16 @@ QImage DROVHelper::iconImageForSamples(const Samples& samples, bool watermark) {
     const int side = tileSideForCount(kCanvasSide, kCanvasSide, count);
     QImage canvas(kCanvasSide, kCanvasSide, QImage::Format_ARGB32_Premultiplied);
     canvas.fill(Qt::transparent);
-    // One square per sample from the lower-left corner, left to right, a new row above the
-    // last whenever the next square would reach past the right edge. QImage counts rows from
-    // the top, hence the flip.
+    // From the lower-left corner (QImage counts rows from the top, hence the flip), a new row
+    // whenever the next square would reach past the right edge. Detached once, not per row.
+    uchar* const bits = canvas.bits();
+    const qsizetype stride = canvas.bytesPerLine();
     int x = 0, y = 0;
     for (const ClickSample& sample : samples) {
         const QRect square = QRect(x, kCanvasSide - y - side, side, side) & canvas.rect();
         const QRgb colour = opaqueColour(sample);
         for (int row = square.top(); row <= square.bottom(); ++row) {
-            QRgb* line = reinterpret_cast<QRgb*>(canvas.scanLine(row)) + square.left();
+            QRgb* line = reinterpret_cast<QRgb*>(bits + row * stride) + square.left();
             std::fill(line, line + square.width(), colour);
         }
         x += side;
