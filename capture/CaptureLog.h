@@ -4,6 +4,6 @@
 
 namespace zwirl {
 
-Q_DECLARE_LOGGING_CATEGORY(lcCapture)
+inline Q_LOGGING_CATEGORY(lcCapture, "zwirl.capture")
 
 } // namespace zwirl

@@ -22,19 +22,17 @@ public:
     virtual bool start() = 0;
     // Ends watching: once it returns, `clicked` is not emitted again until the next start.
     virtual void stop() = 0;
-    // The colour of the one screen pixel at a point of the desktop (in the desktop's device
-    // pixels, origin at the top left); nothing for a point on no screen.
+    // The colour of the screen pixel at a point of the desktop (device pixels, origin at the
+    // top left); nothing for a point on no screen. Safe from any thread.
     virtual std::optional<ClickSample> colourAt(QPoint globalPosition) = 0;
 
 Q_SIGNALS:
     // On the main thread, once per left press that went to another application, with the
-    // pointer position and the pixel colour read when the press arrived (nothing when the
-    // pixel could not be read).
+    // pointer position and the pixel colour read when the press arrived.
     void clicked(QPoint position, std::optional<zwirl::ClickSample> colour);
 };
 
-// The click source for the desktop this process runs on: the one place a backend is chosen.
-// The caller owns the source; `parent` only places it in the object tree.
+// The click source for this desktop: the one place a backend is chosen.
 std::unique_ptr<ClickSource> createClickSource(QObject* parent = nullptr);
 
 } // namespace zwirl

@@ -27,77 +27,23 @@ void DROVHelper::notify(const QString& message) {
     Notifications::deliver(message);
 }
 
-// --- Pictures and icons ---
-
 namespace {
 
 constexpr int kCanvasSide = 512;
 constexpr double kLogoCentre = 256.0;
 constexpr float kLogoScale = 0.8f;
 
-// The 8-bit channel value of a colour component. The picture is plain 8-bit RGB, so components
-// are taken as they are and only saturate where the bitmap ends: 1.2 paints 255 and -0.1 paints
-// 0, as a wide-gamut colour drawn into an 8-bit bitmap would. NaN paints 0.
-int channelValue(float component) {
-    if (!(component > 0.0f))
-        return 0;
-    if (component >= 1.0f)
-        return 255;
-    return static_cast<int>(std::lround(component * 255.0f));
-}
-
+// Plain 8-bit RGB: components are taken as they are and only saturate where the bitmap ends
+// (1.2 paints 255, -0.1 and NaN paint 0), as a wide-gamut colour drawn into an 8-bit bitmap.
 QRgb opaqueColour(const ClickSample& sample) {
-    return qRgb(channelValue(static_cast<float>(sample[0])),
-                channelValue(static_cast<float>(sample[1])),
-                channelValue(static_cast<float>(sample[2])));
-}
-
-// Fills the square whose lower-left corner is (x, y) in upward-growing coordinates, replacing
-// the pixels. QImage counts rows from the top, hence the flip.
-void fillSquare(QImage& canvas, int x, int y, int side, QRgb colour) {
-    const QRect square =
-        QRect(x, canvas.height() - y - side, side, side).intersected(canvas.rect());
-    if (square.isEmpty())
-        return;
-    uchar* bits = canvas.bits();
-    const qsizetype stride = canvas.bytesPerLine();
-    for (int row = square.top(); row <= square.bottom(); ++row) {
-        QRgb* line = reinterpret_cast<QRgb*>(bits + row * stride) + square.left();
-        std::fill(line, line + square.width(), colour);
+    int channels[3];
+    for (int c = 0; c < 3; ++c) {
+        const float component = static_cast<float>(sample[c]);
+        channels[c] = !(component > 0.0f) ? 0
+                      : component >= 1.0f ? 255
+                                          : static_cast<int>(std::lround(component * 255.0f));
     }
-}
-
-// One square per sample in click order: left to right from the lower-left corner, a new row
-// above the last whenever the next square would reach past the right edge.
-void drawSquares(QImage& canvas, const Samples& samples, int side) {
-    int x = 0;
-    int y = 0;
-    for (const ClickSample& sample : samples) {
-        fillSquare(canvas, x, y, side, opaqueColour(sample));
-        x += side;
-        if (x > kCanvasSide - side) {
-            x = 0;
-            y += side;
-        }
-    }
-}
-
-// The logo at 0.8 of its size, centred on the canvas, drawn source-atop so that it shows only
-// where squares are already painted. A missing logo draws nothing.
-void drawLogo(QImage& canvas) {
-    const QImage logo(QStringLiteral(":/images/ZWIRLLogo.png"));
-    if (logo.isNull())
-        return;
-    const QSizeF scaled = DROVHelper::size(logo.deviceIndependentSize(), kLogoScale);
-    // Centred on (256, 256) in upward-growing coordinates; the centre lies at the same place
-    // from the top, so the rectangle reads the same in QImage's downward coordinates.
-    const QRectF target(kLogoCentre - 0.5 * scaled.width(), kLogoCentre - 0.5 * scaled.height(),
-                        scaled.width(), scaled.height());
-    QPainter painter(&canvas);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceAtop);
-    painter.setOpacity(1.0);
-    painter.drawImage(target, logo);
+    return qRgb(channels[0], channels[1], channels[2]);
 }
 
 } // namespace
@@ -107,8 +53,7 @@ bool DROVHelper::setIconForPath(const QString& path) {
 }
 
 bool DROVHelper::setIconForPath(const QString& path, const QImage& image) {
-    // The callers pass absolute paths, which need no round trip through a URL. No image means
-    // no custom icon, as with the desktop's own "reset icon".
+    // Absolute paths need no round trip through a URL. No image means no custom icon.
     return image.isNull() ? FileIcon::remove(path) : FileIcon::set(path, image);
 }
 
@@ -117,26 +62,52 @@ QImage DROVHelper::iconImageForSamples(const Samples& samples, bool watermark) {
     const int side = tileSideForCount(kCanvasSide, kCanvasSide, count);
     QImage canvas(kCanvasSide, kCanvasSide, QImage::Format_ARGB32_Premultiplied);
     canvas.fill(Qt::transparent);
-    drawSquares(canvas, samples, side);
-    if (watermark)
-        drawLogo(canvas);
-    return canvas;
+    // From the lower-left corner (QImage counts rows from the top, hence the flip), a new row
+    // whenever the next square would reach past the right edge. Detached once, not per row.
+    uchar* const bits = canvas.bits();
+    const qsizetype stride = canvas.bytesPerLine();
+    int x = 0, y = 0;
+    for (const ClickSample& sample : samples) {
+        const QRect square = QRect(x, kCanvasSide - y - side, side, side) & canvas.rect();
+        const QRgb colour = opaqueColour(sample);
+        for (int row = square.top(); row <= square.bottom(); ++row) {
+            QRgb* line = reinterpret_cast<QRgb*>(bits + row * stride) + square.left();
+            std::fill(line, line + square.width(), colour);
+        }
+        x += side;
+        if (x > kCanvasSide - side) {
+            x = 0;
+            y += side;
+        }
+    }
+    return watermark ? watermarked(std::move(canvas)) : canvas;
 }
 
+// The logo at 0.8 of its size, centred on the canvas, drawn source-atop so that it shows only
+// where squares are already painted. A missing logo draws nothing.
 QImage DROVHelper::watermarked(QImage picture) {
-    drawLogo(picture);
+    const QImage logo(QStringLiteral(":/images/ZWIRLLogo.png"));
+    if (logo.isNull())
+        return picture;
+    const QSizeF scaled = size(logo.deviceIndependentSize(), kLogoScale);
+    // (256, 256) is the centre whether y grows upward or downward.
+    const QRectF target(kLogoCentre - 0.5 * scaled.width(), kLogoCentre - 0.5 * scaled.height(),
+                        scaled.width(), scaled.height());
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceAtop);
+    painter.drawImage(target, logo);
+    painter.end(); // before the picture is handed back
     return picture;
 }
 
 QSizeF DROVHelper::size(QSizeF size, float scale) {
-    const double factor = scale;
-    return {size.width() * factor, size.height() * factor};
+    return size * double(scale);
 }
 
 int tileSideForCount(int w, int h, int n) {
-    // Quotients in double precision, integer conversions truncating; the square root is taken
-    // in single precision. The product is formed in 64 bits so that large canvases cannot
-    // overflow, and an empty canvas holds nothing.
+    // Quotients in double precision, conversions truncating, the square root in single
+    // precision; the product in 64 bits so that large canvases cannot overflow.
     if (w <= 0 || h <= 0 || std::int64_t(w) * h < n)
         return 0;
     const double ratio = double(h) / double(w);

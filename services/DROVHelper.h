@@ -13,25 +13,19 @@ class DROVHelper {
 public:
     DROVHelper() = delete;
 
-    // A value between a and b, both included, in single precision.
     static float randomFloatBetween(float a, float b);
-    // Gives the file or folder at `path` the application's "zwirl" icon.
     static bool setIconForPath(const QString& path);
-    // Gives the file or folder at `path` a custom icon made from `image` (a null image removes
-    // the custom icon); false when the file is missing or the file manager's metadata store
-    // cannot hold the icon.
+    // A null image removes the custom icon; false when the file is missing or the file
+    // manager's metadata store cannot hold the icon.
     static bool setIconForPath(const QString& path, const QImage& image);
-    // The samples picture: 512 x 512 ARGB32 premultiplied, transparent where nothing is
-    // painted, one opaque square per sample in click order from the lower left, optionally
-    // with the logo laid over the painted squares. Components are plain 8-bit RGB; values
-    // beyond 0..1 saturate at the bitmap's limits. Safe from any thread.
+    // 512 x 512 ARGB32 premultiplied, transparent where nothing is painted, one opaque square
+    // per sample in click order from the lower left, optionally with the logo laid over the
+    // painted squares. Safe from any thread.
     static QImage iconImageForSamples(const Samples& samples, bool watermark);
-    // A samples picture drawn without the logo, with the logo laid over it: what
-    // iconImageForSamples draws with the logo, without painting the squares again.
+    // The logo laid over a samples picture drawn without it, without painting it again.
     static QImage watermarked(QImage picture);
     static QSizeF size(QSizeF size, float scale);
-    // A silent notification titled "zwirl" with `message` as its text; from any thread, never
-    // waits for the notification server.
+    // From any thread; never waits for the notification server.
     static void notify(const QString& message);
 };
 

@@ -10,19 +10,14 @@ namespace zwirl {
 
 namespace {
 
-// "Lato Light" at 12 points from the program's resources, registered once per process; the
-// default font when it cannot be had.
+constexpr int kHeaderHeight = 100;
+
+// "Lato Light" at 12 points travels with the program, whatever fonts the system has.
 QFont headerFont() {
-    static const bool loaded = [] {
-        const int id = QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/Lato-Light.ttf"));
-        const bool found = id >= 0 && QFontDatabase::applicationFontFamilies(id).contains(
-                                          QStringLiteral("Lato Light"));
-        if (!found)
-            qCWarning(lcServices) << "the font Lato Light cannot be loaded";
-        return found;
-    }();
+    static const bool loaded =
+        QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/Lato-Light.ttf")) >= 0;
     if (!loaded)
-        return {};
+        qCWarning(lcServices) << "the font Lato Light cannot be loaded";
     QFont font(QStringLiteral("Lato Light"));
     font.setPointSizeF(12.0);
     return font;
@@ -41,7 +36,6 @@ QImage ExportPicture::draw(const QImage& samplesPicture, const QString& rangeTex
     canvas.setDotsPerMeterY(2835);
     canvas.fill(Qt::white);
 
-    // Drawn with the origin at the top left: the header's places are measured from the top.
     QPainter painter(&canvas);
     painter.setRenderHint(QPainter::TextAntialiasing);
     painter.drawImage(QPointF(0, kHeaderHeight), samplesPicture);

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QUrl>
 
 #include <gio/gio.h>
 
@@ -20,22 +21,12 @@ namespace {
 
 const char* const kCustomIconAttribute = "metadata::custom-icon";
 
-struct GObjectDeleter {
-    void operator()(gpointer object) const { g_object_unref(object); }
+template <auto Free> struct GDeleter {
+    template <typename T> void operator()(T* p) const { Free(p); }
 };
-struct GErrorDeleter {
-    void operator()(GError* error) const { g_error_free(error); }
-};
-struct GFreeDeleter {
-    void operator()(gpointer memory) const { g_free(memory); }
-};
-struct AttributeListDeleter {
-    void operator()(GFileAttributeInfoList* list) const { g_file_attribute_info_list_unref(list); }
-};
-using FilePtr = std::unique_ptr<GFile, GObjectDeleter>;
-using ErrorPtr = std::unique_ptr<GError, GErrorDeleter>;
-using CharPtr = std::unique_ptr<char, GFreeDeleter>;
-using AttributeListPtr = std::unique_ptr<GFileAttributeInfoList, AttributeListDeleter>;
+using FilePtr = std::unique_ptr<GFile, GDeleter<g_object_unref>>;
+using AttributeListPtr =
+    std::unique_ptr<GFileAttributeInfoList, GDeleter<g_file_attribute_info_list_unref>>;
 
 // GLib would start a bus of its own (dbus-launch) when it finds none; gvfs lives on the
 // session's bus, so without one there is no metadata store to ask.
@@ -53,9 +44,8 @@ FilePtr fileWithMetadata(const QString& path) {
     FilePtr file(g_file_new_for_path(QFile::encodeName(path).constData()));
     if (!g_file_query_exists(file.get(), nullptr))
         return nullptr;
-    GError* rawError = nullptr;
-    AttributeListPtr namespaces(g_file_query_writable_namespaces(file.get(), nullptr, &rawError));
-    ErrorPtr error(rawError);
+    const AttributeListPtr namespaces(
+        g_file_query_writable_namespaces(file.get(), nullptr, nullptr));
     for (int i = 0; namespaces && i < namespaces->n_infos; ++i)
         if (std::strcmp(namespaces->infos[i].name, "metadata") == 0)
             return file;
@@ -87,14 +77,10 @@ QString storeIconImage(const QImage& image) {
 }
 
 bool setAttribute(GFile* file, const char* uri) {
-    GError* rawError = nullptr;
-    const gboolean done =
-        uri ? g_file_set_attribute_string(file, kCustomIconAttribute, uri, G_FILE_QUERY_INFO_NONE,
-                                          nullptr, &rawError)
-            : g_file_set_attribute(file, kCustomIconAttribute, G_FILE_ATTRIBUTE_TYPE_INVALID,
-                                   nullptr, G_FILE_QUERY_INFO_NONE, nullptr, &rawError);
-    ErrorPtr error(rawError);
-    return done && !error;
+    return uri ? g_file_set_attribute_string(file, kCustomIconAttribute, uri,
+                                             G_FILE_QUERY_INFO_NONE, nullptr, nullptr)
+               : g_file_set_attribute(file, kCustomIconAttribute, G_FILE_ATTRIBUTE_TYPE_INVALID,
+                                      nullptr, G_FILE_QUERY_INFO_NONE, nullptr, nullptr);
 }
 
 } // namespace
@@ -109,11 +95,8 @@ bool FileIcon::set(const QString& path, const QImage& image) {
     if (!file || image.isNull())
         return false;
     const QString iconPath = storeIconImage(image);
-    if (iconPath.isEmpty())
-        return false;
-    const FilePtr iconFile(g_file_new_for_path(QFile::encodeName(iconPath).constData()));
-    const CharPtr uri(g_file_get_uri(iconFile.get()));
-    return setAttribute(file.get(), uri.get());
+    return !iconPath.isEmpty() &&
+           setAttribute(file.get(), QUrl::fromLocalFile(iconPath).toEncoded().constData());
 }
 
 bool FileIcon::remove(const QString& path) {

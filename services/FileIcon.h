@@ -12,14 +12,11 @@ class FileIcon {
 public:
     FileIcon() = delete;
 
-    // Gives the file or folder at `path` `image` as its custom icon. False when the file does
-    // not exist, the image is null or cannot be stored, or there is no metadata store (no
-    // session bus, no gvfs); never waits for a session bus that is not there.
+    // False when the file does not exist, the image is null or cannot be stored, or there is no
+    // metadata store (no session bus, no gvfs); never waits for a bus that is not there.
     static bool set(const QString& path, const QImage& image);
-    // Takes the custom icon off the file or folder at `path`; false when that cannot be done.
     static bool remove(const QString& path);
 
-    // Where the icon images are kept.
     static QString iconDirectory();
 };
 

@@ -21,11 +21,10 @@ namespace {
 
 const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
-const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
 const QString kDesktopEntry = QStringLiteral("de.tolvarek.zwirl");
 
 QDBusMessage serverCall(const QString& method, const QVariantList& args = {}) {
-    QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
+    QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kService, method);
     message.setArguments(args);
     return message;
 }
@@ -55,14 +54,10 @@ QString idFile() {
 QList<uint> storedIds() {
     QList<uint> ids;
     QFile file(idFile());
-    if (!file.open(QIODevice::ReadOnly))
-        return ids;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        bool ok = false;
-        const uint id = line.trimmed().toUInt(&ok);
-        if (ok && id != 0)
-            ids.append(id);
-    }
+    if (file.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : file.readAll().split('\n'))
+            if (const uint id = line.trimmed().toUInt())
+                ids.append(id);
     return ids;
 }
 
@@ -84,6 +79,10 @@ void forget(uint id) {
         storeIds(ids);
 }
 
+void close(uint id) {
+    QDBusConnection::sessionBus().asyncCall(serverCall(QStringLiteral("CloseNotification"), {id}));
+}
+
 void sendNotify(const QString& message, bool markup) {
     // The "default" action is a click on the notification itself, not a button.
     const QStringList actions{QStringLiteral("default"), QString()};
@@ -94,13 +93,10 @@ void sendNotify(const QString& message, bool markup) {
         serverCall(QStringLiteral("Notify"), {QStringLiteral("zwirl"), 0u, kDesktopEntry,
                                               QStringLiteral("zwirl"), body, actions, hints, -1});
     sendAsync<uint>(call, [](const QDBusPendingReply<uint>& reply) {
-        if (reply.isError()) {
+        if (reply.isError())
             qCWarning(lcServices) << "notification not delivered:" << reply.error().message();
-            return;
-        }
-        QList<uint> ids = storedIds();
-        ids.append(reply.value());
-        storeIds(ids);
+        else
+            storeIds(storedIds() << reply.value());
     });
 }
 
@@ -109,9 +105,9 @@ void sendNotify(const QString& message, bool markup) {
 Notifications::Notifications(QObject* parent) : QObject(parent) {
     // QtDBus names the receiving slots of bus signals by their signatures.
     QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
+    bus.connect(kService, kPath, kService, QStringLiteral("ActionInvoked"), this,
                 SLOT(actionInvoked(uint, QString)));
-    bus.connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this,
+    bus.connect(kService, kPath, kService, QStringLiteral("NotificationClosed"), this,
                 SLOT(notificationClosed(uint, uint)));
 }
 
@@ -119,10 +115,8 @@ void Notifications::deliver(const QString& message) {
     onMainThread([message] {
         // Whether the server reads markup decides whether the text is escaped; asked once.
         static std::optional<bool> serverReadsMarkup;
-        if (serverReadsMarkup) {
-            sendNotify(message, *serverReadsMarkup);
-            return;
-        }
+        if (serverReadsMarkup)
+            return sendNotify(message, *serverReadsMarkup);
         sendAsync<QStringList>(serverCall(QStringLiteral("GetCapabilities")),
                                [message](const QDBusPendingReply<QStringList>& reply) {
                                    serverReadsMarkup =
@@ -137,27 +131,23 @@ void Notifications::removeAllDelivered() {
         const QList<uint> ids = storedIds();
         storeIds({});
         for (uint id : ids)
-            QDBusConnection::sessionBus().asyncCall(
-                serverCall(QStringLiteral("CloseNotification"), {id}));
+            close(id);
     });
 }
 
 void Notifications::remove(uint id) {
     onMainThread([id] {
         forget(id);
-        QDBusConnection::sessionBus().asyncCall(
-            serverCall(QStringLiteral("CloseNotification"), {id}));
+        close(id);
     });
 }
 
-void Notifications::actionInvoked(uint id, const QString& actionKey) {
-    Q_UNUSED(actionKey);
+void Notifications::actionInvoked(uint id, const QString&) {
     if (storedIds().contains(id)) // not another application's notification
         Q_EMIT activated(id);
 }
 
-void Notifications::notificationClosed(uint id, uint reason) {
-    Q_UNUSED(reason);
+void Notifications::notificationClosed(uint id, uint) {
     forget(id);
 }
 

@@ -4,6 +4,6 @@
 
 namespace zwirl {
 
-Q_DECLARE_LOGGING_CATEGORY(lcServices)
+inline Q_LOGGING_CATEGORY(lcServices, "zwirl.services")
 
 } // namespace zwirl

@@ -6,17 +6,10 @@
 
 namespace zwirl {
 
-const QString Settings::kQuitSamples = QStringLiteral("de.tolvarek.zwirl.quit-key-samples");
-const QString Settings::kQuitStart = QStringLiteral("de.tolvarek.zwirl.quit-key-startdate");
-const QString Settings::kQuitEnd = QStringLiteral("de.tolvarek.zwirl.quit-key-enddate");
-const QString Settings::kStartup = QStringLiteral("de.tolvarek.zwirl.startup-key");
-const QString Settings::kLaterRuns = QStringLiteral("de.tolvarek.zwirl.later-runs");
-
-namespace {
-QDateTime dateOf(const QVariant& value) {
-    return value.metaType().id() == QMetaType::QDateTime ? value.toDateTime() : QDateTime();
+QDateTime Settings::date(const QString& key) const {
+    const QVariant stored = value(key);
+    return stored.metaType().id() == QMetaType::QDateTime ? stored.toDateTime() : QDateTime();
 }
-} // namespace
 
 QString Settings::defaultFileName() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
@@ -42,14 +35,6 @@ void Settings::setValue(const QString& key, const QVariant& value) {
 std::optional<Samples> Settings::quitSamples() const {
     const QVariant stored = value(kQuitSamples);
     return stored.isValid() ? validSamples(stored) : std::nullopt;
-}
-
-QDateTime Settings::quitStartDate() const {
-    return dateOf(value(kQuitStart));
-}
-
-QDateTime Settings::quitEndDate() const {
-    return dateOf(value(kQuitEnd));
 }
 
 bool Settings::hasQuitRun() const {
@@ -106,8 +91,7 @@ std::optional<Samples> Settings::validSamples(const QVariant& stored) {
         if (ok)
             valid.push_back(sample);
         else
-            qCWarning(lcServices) << "dropping stored click sample" << i
-                                  << "that is not three numbers:" << entries[i];
+            qCWarning(lcServices) << "dropping stored click sample" << i << entries[i];
     }
     if (valid.empty())
         qCWarning(lcServices) << "the stored clicks hold no valid sample";

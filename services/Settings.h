@@ -11,9 +11,8 @@
 
 namespace zwirl {
 
-// The application's settings file (~/.config/zwirl/zwirl.conf) with typed accessors for its
-// keys. Values are checked when read: a value of the wrong form reads as absent. Safe to use
-// from any thread.
+// ~/.config/zwirl/zwirl.conf with typed accessors. A value of the wrong form reads as absent.
+// Safe from any thread.
 class Settings {
 public:
     static QString defaultFileName();
@@ -22,8 +21,8 @@ public:
     // The run kept at quit for the next launch (the quit keys); the samples are absent when
     // none is valid (invalid entries are dropped with a log line).
     std::optional<Samples> quitSamples() const;
-    QDateTime quitStartDate() const;
-    QDateTime quitEndDate() const;
+    QDateTime quitStartDate() const { return date(kQuitStart); }
+    QDateTime quitEndDate() const { return date(kQuitEnd); }
     bool hasQuitRun() const;
     void setQuitRun(const Samples& samples, const QDateTime& start, const QDateTime& end);
     void removeQuitRun();
@@ -35,7 +34,7 @@ public:
     std::optional<bool> startAtLogin() const;
     void setStartAtLogin(bool start) { setValue(kStartup, start); }
 
-    // Writes pending changes; false when the file could not be written.
+    // False when the file could not be written.
     bool sync();
 
     // The samples of a stored list whose entries are each three numbers; absent when none is.
@@ -43,8 +42,13 @@ public:
     static QVariantList toVariant(const Samples& samples);
 
 private:
-    static const QString kQuitSamples, kQuitStart, kQuitEnd, kStartup, kLaterRuns;
+    static inline const QString kQuitSamples = "de.tolvarek.zwirl.quit-key-samples",
+                                kQuitStart = "de.tolvarek.zwirl.quit-key-startdate",
+                                kQuitEnd = "de.tolvarek.zwirl.quit-key-enddate",
+                                kStartup = "de.tolvarek.zwirl.startup-key",
+                                kLaterRuns = "de.tolvarek.zwirl.later-runs";
     QVariant value(const QString& key) const;
+    QDateTime date(const QString& key) const;
     void setValue(const QString& key, const QVariant& value);
 
     mutable QMutex m_mutex;

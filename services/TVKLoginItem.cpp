@@ -4,14 +4,13 @@
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 // GLib's key files read and write desktop entries by the Desktop Entry rules.
 #include <glib.h>
 
+#include <algorithm>
 #include <memory>
-#include <optional>
 
 namespace zwirl {
 
@@ -20,18 +19,12 @@ namespace {
 const char* const kGroup = "Desktop Entry";
 const QString kEntryName = QStringLiteral("de.tolvarek.zwirl.desktop");
 
-struct KeyFileDeleter {
-    void operator()(GKeyFile* file) const { g_key_file_free(file); }
+template <auto Free> struct GDeleter {
+    template <typename T> void operator()(T* p) const { Free(p); }
 };
-struct GFreeDeleter {
-    void operator()(gpointer memory) const { g_free(memory); }
-};
-struct StrvDeleter {
-    void operator()(gchar** strings) const { g_strfreev(strings); }
-};
-using KeyFilePtr = std::unique_ptr<GKeyFile, KeyFileDeleter>;
-using CharPtr = std::unique_ptr<gchar, GFreeDeleter>;
-using StrvPtr = std::unique_ptr<gchar*, StrvDeleter>;
+using KeyFilePtr = std::unique_ptr<GKeyFile, GDeleter<g_key_file_free>>;
+using CharPtr = std::unique_ptr<gchar, GDeleter<g_free>>;
+using StrvPtr = std::unique_ptr<gchar*, GDeleter<g_strfreev>>;
 
 // The autostart folder, made when missing; empty when it cannot be had.
 QString autostartFolder() {
@@ -50,15 +43,14 @@ KeyFilePtr loadEntry(const QString& path) {
     return keyFile;
 }
 
-// A missing or unreadable key counts as not set.
-std::optional<bool> booleanKey(GKeyFile* keyFile, const char* key) {
+// A missing or unreadable key counts as `fallback`.
+bool booleanKey(GKeyFile* keyFile, const char* key, bool fallback) {
     GError* error = nullptr;
-    const gboolean value = g_key_file_get_boolean(keyFile, kGroup, key, &error);
-    if (error) {
-        g_error_free(error);
-        return std::nullopt;
-    }
-    return value != FALSE;
+    const bool value = g_key_file_get_boolean(keyFile, kGroup, key, &error);
+    if (!error)
+        return value;
+    g_error_free(error);
+    return fallback;
 }
 
 // Exec's form of a program path: "%%" for a literal percent sign, quoted and escaped where the
@@ -80,13 +72,13 @@ QString execArgument(const QString& program) {
 
 // The program an entry starts: the first word of its Exec line, unquoted, after the field
 // codes are expanded as a launcher does ("%%" is a percent sign, the file and URL codes stand
-// for nothing at login); nothing when the entry cannot be read.
-std::optional<QString> programOf(const QString& path) {
+// for nothing at login); empty when the entry cannot be read.
+QString programOf(const QString& path) {
     const KeyFilePtr keyFile = loadEntry(path);
     const CharPtr exec(keyFile ? g_key_file_get_string(keyFile.get(), kGroup, "Exec", nullptr)
                                : nullptr);
     if (!exec)
-        return std::nullopt;
+        return {};
     QByteArray command;
     for (const char* c = exec.get(); *c; ++c) {
         if (*c == '%' && c[1]) {
@@ -98,7 +90,7 @@ std::optional<QString> programOf(const QString& path) {
     }
     gchar** rawArguments = nullptr;
     if (!g_shell_parse_argv(command.constData(), nullptr, &rawArguments, nullptr))
-        return std::nullopt;
+        return {};
     const StrvPtr arguments(rawArguments);
     return QString::fromUtf8(arguments.get()[0]);
 }
@@ -110,9 +102,9 @@ void TVKLoginItem::addAppAsLoginItem(const QString& appPath) {
     if (folder.isEmpty())
         return;
     const QString path = folder + u'/' + kEntryName;
-    KeyFilePtr keyFile = QFile::exists(path) ? loadEntry(path) : nullptr;
-    if (keyFile && (booleanKey(keyFile.get(), "Hidden").value_or(false) ||
-                    !booleanKey(keyFile.get(), "X-GNOME-Autostart-enabled").value_or(true)))
+    KeyFilePtr keyFile = loadEntry(path);
+    if (keyFile && (booleanKey(keyFile.get(), "Hidden", false) ||
+                    !booleanKey(keyFile.get(), "X-GNOME-Autostart-enabled", true)))
         return; // switched off by the user, who has the last word
     if (!keyFile)
         keyFile.reset(g_key_file_new());
@@ -125,15 +117,12 @@ void TVKLoginItem::addAppAsLoginItem(const QString& appPath) {
     setString("Icon", QStringLiteral("de.tolvarek.zwirl"));
     g_key_file_set_boolean(keyFile.get(), kGroup, "X-GNOME-Autostart-enabled", TRUE);
 
-    gsize length = 0;
-    const CharPtr data(g_key_file_to_data(keyFile.get(), &length, nullptr));
-    const QByteArray content(data.get(), qsizetype(length));
-    QFile existing(path);
-    if (existing.open(QIODevice::ReadOnly) && existing.readAll() == content)
-        return;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit())
-        qCWarning(lcServices) << "cannot write the autostart entry" << path << file.errorString();
+    // Written to a temporary file and renamed over the entry.
+    GError* error = nullptr;
+    if (!g_key_file_save_to_file(keyFile.get(), QFile::encodeName(path).constData(), &error)) {
+        qCWarning(lcServices) << "cannot write the autostart entry" << path << error->message;
+        g_error_free(error);
+    }
 }
 
 void TVKLoginItem::deleteAppFromLoginItem(const QString& appPath) {
@@ -146,8 +135,8 @@ void TVKLoginItem::deleteAppFromLoginItem(const QString& appPath) {
         QDir(folder).entryList({QStringLiteral("*.desktop")}, QDir::Files | QDir::Hidden);
     for (const QString& entry : entries) {
         const QString path = folder + u'/' + entry;
-        const std::optional<QString> program = programOf(path);
-        if (program && program->normalized(QString::NormalizationForm_C) == wanted &&
+        const QString program = programOf(path);
+        if (!program.isEmpty() && program.normalized(QString::NormalizationForm_C) == wanted &&
             !QFile::remove(path))
             qCWarning(lcServices) << "cannot remove the autostart entry" << path;
     }

@@ -10,12 +10,10 @@ class TVKLoginItem {
 public:
     TVKLoginItem() = delete;
 
-    // Lists the executable at `appPath` to be started at login. Adding again leaves one entry,
-    // and an entry the user has switched off (Hidden, X-GNOME-Autostart-enabled=false) stays
-    // off. Does nothing when the autostart folder can neither be found nor made.
+    // Adding again leaves one entry, and an entry the user has switched off (Hidden,
+    // X-GNOME-Autostart-enabled=false) stays off.
     static void addAppAsLoginItem(const QString& appPath);
-    // Removes every entry that starts the executable at `appPath` (compared case-sensitively);
-    // entries of other programs and entries that cannot be read stay.
+    // Every entry that starts `appPath` (compared case-sensitively); unreadable entries stay.
     static void deleteAppFromLoginItem(const QString& appPath);
 };
 

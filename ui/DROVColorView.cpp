@@ -5,8 +5,6 @@
 
 namespace zwirl {
 
-DROVColorView::DROVColorView(QWidget* parent) : QWidget(parent) {}
-
 void DROVColorView::setColor(const QColor& color) {
     m_col = color;
     update();

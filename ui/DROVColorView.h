@@ -10,7 +10,7 @@ namespace zwirl {
 class DROVColorView : public QWidget {
     Q_OBJECT
 public:
-    explicit DROVColorView(QWidget* parent = nullptr);
+    using QWidget::QWidget;
 
     // Keeps the colour (an invalid QColor clears it) and repaints the whole view.
     void setColor(const QColor& color);

@@ -14,8 +14,7 @@ class DROVDebugWindowController;
 
 namespace zwirl {
 
-// The controller of a small window showing one colour in a swatch and a text label. Nothing
-// in the application opens it; it is there for whoever wants to look at a colour.
+// A small window showing one colour in a swatch and a text label; nothing opens it.
 class DROVDebugWindowController : public QObject {
     Q_OBJECT
 public:
@@ -25,11 +24,9 @@ public:
     // The window, built from its form on the first call.
     QWidget* window();
 
-    // Empty until the window has been built.
+    // The outlets: empty until the window has been built.
     DROVColorView* clrView() const { return m_clrView; }
-    void setClrView(DROVColorView* view) { m_clrView = view; }
     QLabel* clrLabel() const { return m_clrLabel; }
-    void setClrLabel(QLabel* label) { m_clrLabel = label; }
 
 private:
     std::unique_ptr<QWidget> m_window;

@@ -20,50 +20,33 @@ void DROVMainWindowController::DeleteLater::operator()(QWidget* window) const {
 
 DROVMainWindowController::DROVMainWindowController(QObject* parent) : QObject(parent) {}
 
-DROVMainWindowController::~DROVMainWindowController() = default;
-
 QWidget* DROVMainWindowController::window() {
     if (!m_window) {
         m_window.reset(new QWidget);
-        m_form = std::make_unique<Ui::DROVMainWindowController>();
-        m_form->setupUi(m_window.get());
-        windowDidLoad();
+        Ui::DROVMainWindowController form;
+        form.setupUi(m_window.get());
+        m_view = form.view;
+        m_holderView = form.holderView;
+        m_menuView = form.menuView;
+        m_buttonStart = form.buttonStart;
+        m_howToView = form.howToView;
+        windowDidLoad(form);
     }
     return m_window.get();
 }
 
-QWidget* DROVMainWindowController::view() const {
-    return m_form ? m_form->view : nullptr;
-}
-QWidget* DROVMainWindowController::holderView() const {
-    return m_form ? m_form->holderView : nullptr;
-}
-QWidget* DROVMainWindowController::menuView() const {
-    return m_form ? m_form->menuView : nullptr;
-}
-QAbstractButton* DROVMainWindowController::buttonStart() const {
-    return m_form ? m_form->buttonStart : nullptr;
-}
-QWidget* DROVMainWindowController::howToView() const {
-    return m_form ? m_form->howToView : nullptr;
-}
+void DROVMainWindowController::windowDidLoad(const Ui::DROVMainWindowController& form) {
+    using C = DROVMainWindowController;
+    for (auto [button, action] :
+         {std::pair<QAbstractButton*, void (C::*)()>(form.buttonStart, &C::startAction),
+          {form.buttonHowTo, &C::showHowTo},
+          {form.buttonBack, &C::closeHowTo},
+          {form.buttonBackText, &C::closeHowTo},
+          {form.buttonClose, &C::closeWindow},
+          {form.buttonWebsite, &C::tvkWebsite}})
+        connect(button, &QAbstractButton::clicked, this, action);
 
-void DROVMainWindowController::windowDidLoad() {
-    const Ui::DROVMainWindowController& form = *m_form;
-    connect(form.buttonStart, &QAbstractButton::clicked, this,
-            &DROVMainWindowController::startAction);
-    connect(form.buttonHowTo, &QAbstractButton::clicked, this,
-            &DROVMainWindowController::showHowTo);
-    connect(form.buttonBack, &QAbstractButton::clicked, this,
-            &DROVMainWindowController::closeHowTo);
-    connect(form.buttonBackText, &QAbstractButton::clicked, this,
-            &DROVMainWindowController::closeHowTo);
-    connect(form.buttonClose, &QAbstractButton::clicked, this,
-            &DROVMainWindowController::closeWindow);
-    connect(form.buttonWebsite, &QAbstractButton::clicked, this,
-            &DROVMainWindowController::tvkWebsite);
-
-    m_subviewsTransition = SlideDirection::FromRight;
+    m_fromRight = true;
     checkButtonTitle();
     // Floats above ordinary windows, with a title bar to move it by but none of the standard
     // title-bar buttons: the window's own controls close it.
@@ -89,21 +72,17 @@ void DROVMainWindowController::close() {
 void DROVMainWindowController::startAction() {
     // The delegate may let go of this controller while it handles the request.
     const QPointer<DROVMainWindowController> self(this);
-    const bool tracking = delegateIsTracking();
-    DROVMainControllerDelegate* delegate = m_delegate;
-    if (!tracking) {
-        if (delegate)
-            delegate->controllerStartAction();
+    if (!delegateIsTracking()) {
+        if (m_delegate)
+            m_delegate->controllerStartAction();
         if (self)
             checkButtonTitle();
         return;
     }
-    if (delegate)
-        delegate->controllerStopAction();
-    if (!self)
+    m_delegate->controllerStopAction();
+    if (!self || !m_buttonStart)
         return;
-    if (buttonStart())
-        buttonStart()->setText(QStringLiteral("Saving to desktop..."));
+    m_buttonStart->setText(QStringLiteral("Saving to desktop..."));
     // A controller let go of meanwhile has no window left to show the title in.
     TVKBlock::performBlock(
         [self] {
@@ -114,8 +93,8 @@ void DROVMainWindowController::startAction() {
 }
 
 void DROVMainWindowController::checkButtonTitle() {
-    if (buttonStart())
-        buttonStart()->setText(delegateIsTracking() ? QStringLiteral("Stop tracking")
+    if (m_buttonStart)
+        m_buttonStart->setText(delegateIsTracking() ? QStringLiteral("Stop tracking")
                                                     : QStringLiteral("Start"));
 }
 
@@ -124,15 +103,15 @@ bool DROVMainWindowController::delegateIsTracking() const {
 }
 
 void DROVMainWindowController::showHowTo() {
-    replacePage(menuView(), howToView());
-    m_subviewsTransition = SlideDirection::FromLeft;
+    replacePage(m_menuView, m_howToView);
+    m_fromRight = false;
 }
 
 void DROVMainWindowController::closeHowTo() {
-    if (menuView())
-        menuView()->update();
-    replacePage(howToView(), menuView());
-    m_subviewsTransition = SlideDirection::FromRight;
+    if (m_menuView)
+        m_menuView->update();
+    replacePage(m_howToView, m_menuView);
+    m_fromRight = true;
 }
 
 void DROVMainWindowController::closeWindow() {
@@ -154,28 +133,24 @@ bool DROVMainWindowController::eventFilter(QObject* watched, QEvent* event) {
                                   Qt::QueuedConnection);
         return true;
     }
-    if (watched == holderView() && event->type() == QEvent::Resize && m_currentPage) {
+    if (watched == m_holderView && event->type() == QEvent::Resize && m_currentPage) {
         finishPageSwap();
-        m_currentPage->setGeometry(holderView()->rect());
+        m_currentPage->setGeometry(m_holderView->rect());
     }
     return QObject::eventFilter(watched, event);
 }
 
 void DROVMainWindowController::replacePage(QWidget* leaving, QWidget* entering) {
     finishPageSwap();
-    QWidget* holder = holderView();
-    if (!holder || !leaving || !entering || leaving == entering || m_currentPage != leaving)
+    if (!m_holderView || !leaving || !entering || leaving == entering || m_currentPage != leaving)
         return;
-    const int width = holder->width();
-    const int startX = m_subviewsTransition == SlideDirection::FromRight ? width : -width;
-    entering->setGeometry(QRect(QPoint(startX, 0), holder->size()));
+    const int width = m_holderView->width();
+    entering->setGeometry(QRect(QPoint(m_fromRight ? width : -width, 0), m_holderView->size()));
     entering->show();
     entering->raise();
     m_currentPage = entering;
-
-    QParallelAnimationGroup* swap = m_subviewsTransition == SlideDirection::FromRight
-                                        ? slideAnimationFromRight(leaving, entering)
-                                        : slideAnimationFromLeft(leaving, entering);
+    QParallelAnimationGroup* swap = m_fromRight ? slideAnimationFromRight(leaving, entering)
+                                                : slideAnimationFromLeft(leaving, entering);
     connect(swap, &QAbstractAnimation::finished, this,
             [this, leaving = QPointer<QWidget>(leaving)] {
                 if (leaving && leaving != m_currentPage)
@@ -193,32 +168,26 @@ void DROVMainWindowController::finishPageSwap() {
 
 QParallelAnimationGroup*
 DROVMainWindowController::slideAnimationFromRight(QWidget* leaving, QWidget* entering) const {
-    return slideAnimation(SlideDirection::FromRight, leaving, entering);
+    return slideAnimation(-m_holderView->width(), leaving, entering);
 }
 
 QParallelAnimationGroup* DROVMainWindowController::slideAnimationFromLeft(QWidget* leaving,
                                                                           QWidget* entering) const {
-    return slideAnimation(SlideDirection::FromLeft, leaving, entering);
+    return slideAnimation(m_holderView->width(), leaving, entering);
 }
 
-// A push: both pages move together by the holder's width, the entering page from the given
-// side to the holder's origin, the leaving page out the other side.
-QParallelAnimationGroup* DROVMainWindowController::slideAnimation(SlideDirection direction,
-                                                                  QWidget* leaving,
+// A push: both pages move together by `shift`, the entering page to the holder's origin.
+QParallelAnimationGroup* DROVMainWindowController::slideAnimation(int shift, QWidget* leaving,
                                                                   QWidget* entering) const {
-    const int shift =
-        direction == SlideDirection::FromRight ? -holderView()->width() : holderView()->width();
-    auto* group = new QParallelAnimationGroup(holderView());
-    const auto addMove = [group](QWidget* page, QPoint from, QPoint to) {
+    auto* group = new QParallelAnimationGroup(m_holderView);
+    for (auto [page, from] : {std::pair(leaving, 0), std::pair(entering, -shift)}) {
         auto* move = new QPropertyAnimation(page, "pos", group);
         move->setDuration(kSlideDurationMs);
         move->setEasingCurve(QEasingCurve::InOutQuad);
-        move->setStartValue(from);
-        move->setEndValue(to);
+        move->setStartValue(QPoint(from, 0));
+        move->setEndValue(QPoint(from + shift, 0));
         group->addAnimation(move);
-    };
-    addMove(leaving, QPoint(0, 0), QPoint(shift, 0));
-    addMove(entering, QPoint(-shift, 0), QPoint(0, 0));
+    }
     return group;
 }
 

@@ -17,11 +17,9 @@ class DROVMainWindowController;
 
 namespace zwirl {
 
-// Runs the main window: a small window above the others whose holder view shows either the
-// menu page (with the start/stop button) or the how-to page, which push into one another.
-// Presses become requests to the delegate; the start button's title shows the tracking state.
-// One controller per showing of the window; its owner (the application delegate) makes it,
-// sets the delegate, then asks for the window.
+// Runs the main window, whose holder view shows the menu page or the how-to page, pushing into
+// one another. One controller per showing of the window; its owner makes it, sets the
+// delegate, then asks for the window.
 class DROVMainWindowController : public QObject {
     Q_OBJECT
 public:
@@ -31,7 +29,6 @@ public:
     static const char* const kMakerWebsite;
 
     explicit DROVMainWindowController(QObject* parent = nullptr);
-    ~DROVMainWindowController() override;
 
     // A plain reference, not owned and not cleared.
     DROVMainControllerDelegate* delegate() const { return m_delegate; }
@@ -39,22 +36,19 @@ public:
 
     // The window, built from its form on the first call.
     QWidget* window();
-    bool isWindowLoaded() const { return m_window != nullptr; }
     // Hides the window without asking the delegate.
     void close();
 
     // The outlets: empty until the window is built.
-    QWidget* view() const;
-    QWidget* holderView() const;
-    QWidget* menuView() const;
-    QAbstractButton* buttonStart() const;
-    QWidget* howToView() const;
-    // The page the holder shows, or is pushing in.
+    QWidget* view() const { return m_view; }
+    QWidget* holderView() const { return m_holderView; }
+    QWidget* menuView() const { return m_menuView; }
+    QAbstractButton* buttonStart() const { return m_buttonStart; }
+    QWidget* howToView() const { return m_howToView; }
+    // The page the holder shows or is pushing in, and the swap in progress.
     QWidget* currentPage() const { return m_currentPage; }
-    // The page swap in progress, if any.
     QAbstractAnimation* pageSwapAnimation() const { return m_pageSwap; }
 
-    // "Stop tracking" during a tracking run, else "Start".
     void checkButtonTitle();
     bool delegateIsTracking() const;
 
@@ -69,31 +63,27 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    enum class SlideDirection { FromRight, FromLeft };
-
-    void windowDidLoad();
+    void windowDidLoad(const Ui::DROVMainWindowController& form);
     QParallelAnimationGroup* slideAnimationFromRight(QWidget* leaving, QWidget* entering) const;
     QParallelAnimationGroup* slideAnimationFromLeft(QWidget* leaving, QWidget* entering) const;
-    QParallelAnimationGroup* slideAnimation(SlideDirection direction, QWidget* leaving,
-                                            QWidget* entering) const;
-    // Pushes `entering` in over `leaving` with the stored slide; nothing when `leaving` is
-    // not the page shown.
+    QParallelAnimationGroup* slideAnimation(int shift, QWidget* leaving, QWidget* entering) const;
+    // With the stored slide; nothing when `leaving` is not the page shown.
     void replacePage(QWidget* leaving, QWidget* entering);
     void finishPageSwap();
 
-    // The window may be sending the very signal whose handler lets go of this controller, so
-    // it is deleted once control is back in the event loop.
+    // The window may be sending the signal whose handler lets go of this controller.
     struct DeleteLater {
         void operator()(QWidget* window) const;
     };
 
     DROVMainControllerDelegate* m_delegate = nullptr;
-    std::unique_ptr<Ui::DROVMainWindowController> m_form;
     std::unique_ptr<QWidget, DeleteLater> m_window;
+    QPointer<QWidget> m_view, m_holderView, m_menuView, m_howToView;
+    QPointer<QAbstractButton> m_buttonStart;
     bool m_closing = false;
 
-    // The slide that the next page swap plays.
-    SlideDirection m_subviewsTransition = SlideDirection::FromRight;
+    // The slide that the next page swap plays: the stored transition.
+    bool m_fromRight = true;
     QPointer<QWidget> m_currentPage;
     QPointer<QAbstractAnimation> m_pageSwap;
 };

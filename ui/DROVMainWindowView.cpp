@@ -13,8 +13,8 @@ DROVMainWindowView::DROVMainWindowView(QWidget* parent) : QWidget(parent) {
 void DROVMainWindowView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.fillRect(event->rect(), Qt::white);
-    // The band is filled whole on every paint; a view lower than the band is all band.
-    painter.fillRect(QRect(0, 0, width(), kBandHeight), bandColor());
+    // The band, 190 points high, is filled whole on every paint.
+    painter.fillRect(QRect(0, 0, width(), 190), QColor(255, 103, 102));
 }
 
 } // namespace zwirl

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QColor>
 #include <QWidget>
 
 namespace zwirl {
@@ -9,9 +8,6 @@ namespace zwirl {
 class DROVMainWindowView : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int kBandHeight = 190;
-    static QColor bandColor() { return QColor(255, 103, 102); }
-
     explicit DROVMainWindowView(QWidget* parent = nullptr);
 
 protected:

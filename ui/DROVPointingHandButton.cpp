@@ -3,6 +3,8 @@
 #include <QMouseEvent>
 #include <QStyleOptionButton>
 
+#include <utility>
+
 namespace zwirl {
 
 DROVPointingHandButton::DROVPointingHandButton(QWidget* parent) : QPushButton(parent) {
@@ -14,8 +16,8 @@ void DROVPointingHandButton::setup() {
     setMouseTracking(true);
 }
 
-// Qt delivers enter and leave over the button's current geometry, also while it is disabled
-// and whether or not its window is active, so nothing has to be rebuilt when it moves.
+// Qt delivers enter and leave over the button's current geometry, also while it is disabled,
+// so nothing has to be rebuilt when it moves.
 void DROVPointingHandButton::enterEvent(QEnterEvent* event) {
     showPointingHandIfEnabled();
     if (!m_alternateImage.isNull()) {
@@ -52,18 +54,15 @@ void DROVPointingHandButton::showPointingHandIfEnabled() {
 }
 
 void DROVPointingHandButton::restoreNormalImage() {
-    if (!m_oldImage)
-        return;
-    setIcon(*m_oldImage);
-    m_oldImage.reset();
+    if (m_oldImage)
+        setIcon(*std::exchange(m_oldImage, std::nullopt));
 }
 
 void DROVPointingHandButton::initStyleOption(QStyleOptionButton* option) const {
     QPushButton::initStyleOption(option);
     if (isEnabled() || option->icon.isNull())
         return;
-    // The style draws a disabled button's icon greyed out; hand it the normal pixmap for the
-    // disabled mode so the image looks the same either way.
+    // The style greys out a disabled button's icon; hand it the normal pixmap for that mode.
     const QPixmap normal =
         option->icon.pixmap(option->iconSize, devicePixelRatio(), QIcon::Normal, QIcon::Off);
     QIcon undimmed;

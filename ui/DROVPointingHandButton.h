@@ -32,8 +32,7 @@ private:
     void restoreNormalImage();
 
     QIcon m_alternateImage;
-    // The normal image while the alternate one is shown; empty when nothing is to be restored.
-    // A button without a normal image gets that (null) image back too.
+    // The normal image (maybe null) while the alternate one is shown.
     std::optional<QIcon> m_oldImage;
 };
 

@@ -8,18 +8,22 @@ namespace zwirl {
 
 // A click source driven by the test that owns it: `click` reports a click while started.
 class FakeClickSource : public ClickSource {
-    Q_OBJECT
 public:
     using ClickSource::ClickSource;
 
-    bool start() override;
-    void stop() override;
+    bool start() override { return m_started = true; }
+    void stop() override { m_started = false; }
     // The colour of the last click at that point, if any.
-    std::optional<ClickSample> colourAt(QPoint globalPosition) override;
+    std::optional<ClickSample> colourAt(QPoint position) override {
+        return m_colours.value(position);
+    }
 
-    bool isStarted() const { return m_started; }
     // Emits `clicked` when started; ignored otherwise, as a stopped source sees no clicks.
-    void click(QPoint position, std::optional<ClickSample> colour);
+    void click(QPoint position, std::optional<ClickSample> colour) {
+        m_colours.insert(position, colour);
+        if (m_started)
+            Q_EMIT clicked(position, colour);
+    }
 
 private:
     bool m_started = false;

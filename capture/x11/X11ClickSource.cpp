@@ -22,17 +22,14 @@
 namespace zwirl {
 namespace {
 
-// Xlib ends the process on an X error unless a handler says otherwise, and there is one
-// handler per process. Ours ignores the errors met by this file's requests (a window closed
-// while we look at it, a pixel outside the screen), which report failure by their results
-// anyway, and hands every other error to the handler it replaced.
+// Xlib ends the process on an X error unless a handler says otherwise, and there is one handler
+// per process. Ours ignores the errors of this file's requests (a window closed while we look at
+// it, a pixel outside the screen), which fail by their results anyway, and hands on the others.
 thread_local bool t_ignoreXErrors = false;
 XErrorHandler g_replacedHandler = nullptr;
 
 int handleXError(Display* display, XErrorEvent* error) {
-    if (t_ignoreXErrors || !g_replacedHandler)
-        return 0;
-    return g_replacedHandler(display, error);
+    return t_ignoreXErrors || !g_replacedHandler ? 0 : g_replacedHandler(display, error);
 }
 
 struct IgnoredXErrors {
@@ -41,15 +38,14 @@ struct IgnoredXErrors {
     ~IgnoredXErrors() { t_ignoreXErrors = m_before; }
 };
 
-// Milliseconds of CLOCK_MONOTONIC, wrapping at 32 bits: the clock an X server on Linux stamps
-// its events with.
+// Milliseconds of CLOCK_MONOTONIC, wrapping at 32 bits: the X server's clock on Linux.
 std::uint32_t monotonicMilliseconds() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return std::uint32_t(std::uint64_t(now.tv_sec) * 1000u + std::uint64_t(now.tv_nsec) / 1000000u);
 }
 
-// A colour channel of a TrueColor pixel, all ones being 1.0 (an 8-bit channel gives n / 255).
+// A channel of a TrueColor pixel, all ones being 1.0 (an 8-bit channel gives n / 255).
 double channel(unsigned long pixel, unsigned long mask) {
     return mask ? double(pixel & mask) / double(mask) : 0.0;
 }
@@ -71,13 +67,18 @@ X11ClickSource::X11ClickSource(QObject* parent)
                              << "- clicks in other applications cannot be recorded";
 }
 
+void X11ClickSource::wake() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = write(m_wakeFd, &one, sizeof one);
+}
+
 X11ClickSource::~X11ClickSource() {
     stop();
     close(m_wakeFd);
 }
 
 bool X11ClickSource::start() {
-    if (m_running)
+    if (m_reader.joinable())
         return true;
     if (!m_display)
         return false;
@@ -106,20 +107,17 @@ bool X11ClickSource::start() {
     }
     noteOwnWindows(nullptr, false);
     QCoreApplication::instance()->installEventFilter(this);
-    m_running = true;
     m_stopping = false;
     m_reader = std::thread(&X11ClickSource::readPresses, this, ++m_run);
     return true;
 }
 
 void X11ClickSource::stop() {
-    if (!m_running)
+    if (!m_reader.joinable())
         return;
-    m_running = false;
     ++m_run;
     m_stopping = true;
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto written = write(m_wakeFd, &one, sizeof one);
+    wake();
     m_reader.join();
     QCoreApplication::instance()->removeEventFilter(this);
 
@@ -133,19 +131,15 @@ void X11ClickSource::stop() {
 }
 
 std::optional<ClickSample> X11ClickSource::colourAt(QPoint globalPosition) {
-    if (!m_display) {
-        qCWarning(lcCapture) << "Oops.";
-        return std::nullopt;
-    }
+    if (!m_display)
+        return readColour(globalPosition);
     std::lock_guard lock(m_xMutex);
     IgnoredXErrors ignored;
     loadScreens();
     const std::optional<ClickSample> colour = readColour(globalPosition);
     // Waiting for the replies may have queued events that the reader's poll() will not see.
-    if (XQLength(m_display.get()) > 0) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const auto written = write(m_wakeFd, &one, sizeof one);
-    }
+    if (XQLength(m_display.get()) > 0)
+        wake();
     return colour;
 }
 
@@ -171,8 +165,7 @@ void X11ClickSource::readPresses(quint64 run) {
                     cookie->evtype != XI_RawButtonPress || !XGetEventData(display, cookie))
                     continue;
                 const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
-                const int button = raw->detail;
-                const auto time = std::uint32_t(raw->time);
+                const auto [button, time] = std::pair(raw->detail, std::uint32_t(raw->time));
                 XFreeEventData(display, cookie);
                 handlePress(run, button, time);
             }
@@ -186,8 +179,7 @@ void X11ClickSource::readPresses(quint64 run) {
 
 // Runs on the reader thread with m_xMutex held, as soon as the press is read.
 void X11ClickSource::handlePress(quint64 run, int button, std::uint32_t time) {
-    // Raw events carry the physical button; the pointer mapping says which one acts as the
-    // left button (swapped for left-handed users).
+    // Raw events carry the physical button; the mapping says which one acts as the left one.
     const bool left = button >= 1 && size_t(button) <= m_buttonMap.size()
                           ? m_buttonMap[size_t(button) - 1] == 1
                           : button == 1;
@@ -203,19 +195,17 @@ void X11ClickSource::handlePress(quint64 run, int button, std::uint32_t time) {
     const QPoint position(x, y);
     // The chain of windows under the pointer, from the top-level down to the deepest child.
     std::vector<unsigned long> underPointer;
-    while (child != None && underPointer.size() < 64) {
-        underPointer.push_back(child);
-        const Window parent = child;
+    for (Window parent = child; parent != None && underPointer.size() < 64; parent = child) {
+        underPointer.push_back(parent);
         if (!XQueryPointer(display, parent, &root, &child, &x, &y, &windowX, &windowY, &buttons))
             break;
     }
     if (wentToOwnWindow(underPointer, time))
         return;
-    const std::optional<ClickSample> colour = readColour(position);
     QMetaObject::invokeMethod(
         this,
-        [this, run, position, colour] {
-            if (m_running && run == m_run)
+        [this, run, position, colour = readColour(position)] {
+            if (run == m_run)
                 Q_EMIT clicked(position, colour);
         },
         Qt::QueuedConnection);
@@ -224,9 +214,8 @@ void X11ClickSource::handlePress(quint64 run, int button, std::uint32_t time) {
 bool X11ClickSource::wentToOwnWindow(const std::vector<unsigned long>& windowsUnderPointer,
                                      std::uint32_t time) {
     std::lock_guard lock(m_windowsMutex);
-    // An open menu of ours holds the pointer: a press anywhere goes to it and closes it. The
-    // press may be read after the menu closed; it was still open when the press happened if
-    // it closed at or after the press's time (when the server's clock is ours).
+    // An open menu of ours takes a press anywhere. A press read after the menu closed went to
+    // it if it closed at or after the press's time (when the server's clock is ours).
     if (m_popupShown)
         return true;
     const auto age = std::int32_t(monotonicMilliseconds() - time);
@@ -237,16 +226,16 @@ bool X11ClickSource::wentToOwnWindow(const std::vector<unsigned long>& windowsUn
     });
 }
 
-// With m_xMutex held.
+// With m_xMutex held; m_screens is empty without an X server.
 std::optional<ClickSample> X11ClickSource::readColour(QPoint position) {
-    Display* display = m_display.get();
-    const Window root = DefaultRootWindow(display);
     if (std::none_of(m_screens.begin(), m_screens.end(),
                      [&](const QRect& screen) { return screen.contains(position); })) {
         qCWarning(lcCapture) << "Oops.";
         return std::nullopt;
     }
-    XImage* image = XGetImage(display, root, position.x(), position.y(), 1, 1, AllPlanes, ZPixmap);
+    Display* display = m_display.get();
+    XImage* image = XGetImage(display, DefaultRootWindow(display), position.x(), position.y(), 1, 1,
+                              AllPlanes, ZPixmap);
     if (!image)
         return std::nullopt;
     const unsigned long pixel = XGetPixel(image, 0, 0);
@@ -289,9 +278,8 @@ bool X11ClickSource::eventFilter(QObject* watched, QEvent* event) {
     return false;
 }
 
-// Main thread: the X windows of this process (main window, dialogs, menus, the tray icon,
-// wherever a tray host has put it) and whether a menu is open. A window's id is known here
-// before the window is mapped, so a press on it always finds it.
+// Main thread: the X windows of this process (also the tray icon inside its host) and whether a
+// menu is open. An id is known here before its window is mapped, so no press misses it.
 void X11ClickSource::noteOwnWindows(QObject* changed, bool changedIsShown) {
     std::vector<unsigned long> windows;
     bool popupShown = false;

@@ -14,21 +14,17 @@ typedef struct _XDisplay Display;
 
 namespace zwirl {
 
-// Clicks on an X11 desktop (or XWayland): raw left presses from XInput 2.2, read on a thread of
-// its own with a connection of its own, so that a busy main thread neither delays nor misjudges
-// them. At each press the thread reads the pointer position, the windows under the pointer and
-// the pixel there, and drops the press at once when it went to one of this process's windows.
-// Without an X server it warns once, `start` fails and `colourAt` finds no screen.
+// Raw left presses from XInput 2.2, read on a thread and a connection of their own, so that a
+// busy main thread neither delays nor misjudges them. At each press the thread reads the
+// pointer, the windows under it and the pixel there, and drops presses on our own windows.
 class X11ClickSource : public ClickSource {
     Q_OBJECT
 public:
     explicit X11ClickSource(QObject* parent = nullptr);
     ~X11ClickSource() override;
 
-    // Both on the thread the source lives in (the main thread).
-    bool start() override;
+    bool start() override; // on the source's thread, as stop()
     void stop() override;
-    // Safe from any thread.
     std::optional<ClickSample> colourAt(QPoint globalPosition) override;
 
 protected:
@@ -39,13 +35,13 @@ private:
         void operator()(Display* display) const;
     };
 
+    void wake();
     void readPresses(quint64 run);
     void handlePress(quint64 run, int button, std::uint32_t time);
     bool wentToOwnWindow(const std::vector<unsigned long>& windowsUnderPointer, std::uint32_t time);
     std::optional<ClickSample> readColour(QPoint position);
     void loadScreens();
     void loadButtonMapping();
-    // `changed` was just shown or hidden.
     void noteOwnWindows(QObject* changed, bool changedIsShown);
 
     // Every use of the connection holds m_xMutex.
@@ -60,7 +56,6 @@ private:
     std::atomic<bool> m_stopping = false;
     int m_wakeFd = -1;
     // Main thread only: a press read during a run is reported only while that run lasts.
-    bool m_running = false;
     quint64 m_run = 0;
 
     // This process's windows as the reader thread needs them, kept current by the main thread.

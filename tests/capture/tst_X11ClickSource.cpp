@@ -17,15 +17,16 @@ using namespace testsupport;
 namespace {
 
 // The clicks a source reports, in order.
-class ClickLog {
-public:
+struct ClickLog {
     struct Click {
         QPoint position;
         std::optional<ClickSample> colour;
     };
+    std::vector<Click> clicks;
+    QObject context;
 
     explicit ClickLog(ClickSource& source) {
-        QObject::connect(&source, &ClickSource::clicked, &m_context,
+        QObject::connect(&source, &ClickSource::clicked, &context,
                          [this](QPoint position, std::optional<ClickSample> colour) {
                              clicks.push_back({position, colour});
                          });
@@ -33,11 +34,6 @@ public:
     bool waitForClicks(std::size_t count) {
         return waitFor([&] { return clicks.size() >= count; }, 5000);
     }
-
-    std::vector<Click> clicks;
-
-private:
-    QObject m_context;
 };
 
 ClickSample rgb(int red, int green, int blue) {
@@ -147,6 +143,7 @@ private Q_SLOTS:
         QCOMPARE(log.clicks[0].position, m_stripes->centreOf(1));
     }
 
+    // A point on no screen has no colour, also without an X server, where nothing starts.
     void aPointOnNoScreenHasNoColour() {
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
         for (const QPoint outside : {QPoint(-1, 10), QPoint(screen.right() + 1, 10)}) {
@@ -154,9 +151,7 @@ private Q_SLOTS:
             QVERIFY(!m_source.colourAt(outside));
         }
         QVERIFY(m_source.colourAt(screen.bottomRight()));
-    }
 
-    void withoutAnXServerItNeverStarts() {
         const QByteArray display = qgetenv("DISPLAY");
         qputenv("DISPLAY", ":4711");
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Cannot connect to the X server"));
