@@ -3,6 +3,7 @@
 #include "sound/EAFWrite.h"
 #include "support/TestSupport.h"
 
+#include <QJsonArray>
 #include <QTemporaryFile>
 #include <QUrl>
 #include <cmath>
@@ -28,7 +29,17 @@ std::vector<int16_t> decodeWithFfmpeg(const QString& path, int channels,
 }
 
 QJsonObject audioStream(const QString& path) {
-    return testsupport::audioStreamOf(testsupport::probe(path));
+    for (const QJsonValue& stream : testsupport::probe(path).value("streams").toArray())
+        if (stream["codec_type"].toString() == "audio")
+            return stream.toObject();
+    return {};
+}
+
+QJsonObject attachedPicture(const QString& path) {
+    for (const QJsonValue& stream : testsupport::probe(path).value("streams").toArray())
+        if (stream["disposition"]["attached_pic"].toInt() == 1)
+            return stream.toObject();
+    return {};
 }
 
 QByteArray captureStandardError(const std::function<void()>& call) {

@@ -19,6 +19,8 @@ std::vector<int16_t> decodeWithFfmpeg(const QString& path, int channels = 0,
                                       const QStringList& inputOptions = {});
 // The first audio stream of ffprobe's report.
 QJsonObject audioStream(const QString& path);
+// The attached picture (cover art) stream of a media file; empty when there is none.
+QJsonObject attachedPicture(const QString& path);
 // What a call printed on standard error while it ran.
 QByteArray captureStandardError(const std::function<void()>& call);
 // A sine of `frames` floats at 44100 Hz.

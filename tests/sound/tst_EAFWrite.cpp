@@ -137,7 +137,7 @@ private Q_SLOTS:
             return;
         }
         const QJsonObject report = testsupport::probe(path);
-        const QJsonObject stream = testsupport::audioStreamOf(report);
+        const QJsonObject stream = audiotest::audioStream(path);
         QCOMPARE(report.value("format").toObject().value("format_name").toString() + "/" +
                      stream.value("codec_name").toString(),
                  probed);
@@ -183,7 +183,7 @@ private Q_SLOTS:
         const QByteArray atoms = runTool("AtomicParsley", {covered, "-t"}).out;
         QVERIFY2(atoms.contains("Atom \"covr\" contains: 1 piece of artwork"), atoms.constData());
         QVERIFY(!runTool("AtomicParsley", {plain, "-t"}).out.contains("covr"));
-        const QJsonObject art = testsupport::attachedPictureOf(testsupport::probe(covered));
+        const QJsonObject art = audiotest::attachedPicture(covered);
         QCOMPARE(art.value("codec_name").toString(), QString("mjpeg"));
         QCOMPARE(decodeWithFfmpeg(covered), decodeWithFfmpeg(plain));
 

@@ -368,7 +368,7 @@ std::vector<float> SinkRecorder::take() {
     return samples;
 }
 
-HeardSound hear(const std::vector<float>& samples) {
+HeardSound hear(const std::vector<float>& samples, std::size_t minPeriods) {
     HeardSound heard;
     heard.count = samples.size();
     std::vector<double> crossings;
@@ -384,7 +384,7 @@ HeardSound hear(const std::vector<float>& samples) {
     std::vector<double> periods;
     for (std::size_t i = 1; i < crossings.size(); ++i)
         periods.push_back(crossings[i] - crossings[i - 1]);
-    if (periods.size() >= 10) {
+    if (!periods.empty() && periods.size() >= minPeriods) {
         std::nth_element(periods.begin(), periods.begin() + qsizetype(periods.size() / 2),
                          periods.end());
         heard.pitch = 44100.0 / periods[periods.size() / 2];

@@ -197,14 +197,15 @@ private:
 };
 
 // A stretch of recorded sound: its pitch from the median period between rising zero crossings
-// (0 with fewer than ten periods), its peak and RMS as fractions of full scale.
+// (0 with fewer than `minPeriods` periods, ten unless given), its peak and RMS as fractions of full
+// scale.
 struct HeardSound {
     std::size_t count = 0;
     double pitch = 0;
     double peak = 0;
     double rms = 0;
 };
-HeardSound hear(const std::vector<float>& samples);
+HeardSound hear(const std::vector<float>& samples, std::size_t minPeriods = 10);
 QString describe(const HeardSound& heard);
 
 } // namespace testsupport
