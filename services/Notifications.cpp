@@ -2,6 +2,8 @@
 
 #include "services/ServicesLog.h"
 
+#include "NotificationServer.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -103,12 +105,12 @@ void sendNotify(const QString& message, bool markup) {
 } // namespace
 
 Notifications::Notifications(QObject* parent) : QObject(parent) {
-    // QtDBus names the receiving slots of bus signals by their signatures.
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.connect(kService, kPath, kService, QStringLiteral("ActionInvoked"), this,
-                SLOT(actionInvoked(uint, QString)));
-    bus.connect(kService, kPath, kService, QStringLiteral("NotificationClosed"), this,
-                SLOT(notificationClosed(uint, uint)));
+    auto* server = new OrgFreedesktopNotificationsInterface(kService, kPath,
+                                                            QDBusConnection::sessionBus(), this);
+    connect(server, &OrgFreedesktopNotificationsInterface::ActionInvoked, this,
+            &Notifications::actionInvoked);
+    connect(server, &OrgFreedesktopNotificationsInterface::NotificationClosed, this,
+            &Notifications::notificationClosed);
 }
 
 void Notifications::deliver(const QString& message) {

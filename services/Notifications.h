@@ -24,7 +24,7 @@ Q_SIGNALS:
     // The user clicked one of zwirl's notifications.
     void activated(uint id);
 
-private Q_SLOTS:
+private:
     void actionInvoked(uint id, const QString& actionKey);
     void notificationClosed(uint id, uint reason);
 };
