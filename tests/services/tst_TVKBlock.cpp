@@ -30,7 +30,10 @@ private Q_SLOTS:
         QVERIFY(worker->wait(5000));
         delete worker;
         QTRY_COMPARE(runs.load(), 4);
-        QTest::qWait(50);
+        // Blocks due at once run in order: once a later one has run, none runs twice.
+        bool later = false;
+        TVKBlock::performBlock([&] { later = true; }, 0.0);
+        QTRY_VERIFY(later);
         QCOMPARE(runs.load(), 4);
         QCOMPARE(onMainThread.load(), 4);
     }

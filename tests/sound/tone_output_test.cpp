@@ -3,6 +3,7 @@
 #include "sound/DROVTonePlayer.h"
 #include "support/TestSupport.h"
 
+#include <QDeadlineTimer>
 #include <QtTest>
 
 #include <cmath>
@@ -18,19 +19,26 @@ public:
     bool isPlaying() const { return m_toneUnit != nullptr; }
 };
 
-// Empty when what reaches the sink from about 700 ms from now on, for 600 ms, is a tone of
-// `hz` at a quarter of full scale (silence for 0); otherwise what was heard.
+// Empty once what reaches the sink, in one stretch of 600 ms, is a tone of `hz` at a quarter of
+// full scale (silence for 0); otherwise, after 8 s of listening, what was heard last. The
+// output's and the recorder's buffers pass on what played before for a while, so the sink is
+// heard until it changes.
 QString mismatch(testsupport::SinkRecorder& recorder, double hz) {
-    // Long enough for the output's and the recorder's buffers to pass on what played before.
-    QTest::qWait(700);
-    const std::vector<float> samples = recorder.recordFor(600);
-    if (samples.size() < 44100 * 600 / 1000 / 2)
-        return "recorder fell behind";
-    const testsupport::HeardSound heard = testsupport::hear(samples);
-    const bool match =
-        hz == 0 ? heard.peak < 0.001
-                : std::abs(heard.pitch - hz) < 2.0 && heard.peak > 0.22 && heard.peak < 0.28;
-    return match ? QString() : testsupport::describe(heard);
+    QString heardLast;
+    QDeadlineTimer deadline(8000);
+    while (!deadline.hasExpired()) {
+        const std::vector<float> samples = recorder.recordFor(600);
+        if (samples.size() < 44100 * 600 / 1000 / 2)
+            return "recorder fell behind";
+        const testsupport::HeardSound heard = testsupport::hear(samples);
+        const bool match =
+            hz == 0 ? heard.peak < 0.001
+                    : std::abs(heard.pitch - hz) < 2.0 && heard.peak > 0.22 && heard.peak < 0.28;
+        if (match)
+            return {};
+        heardLast = testsupport::describe(heard);
+    }
+    return heardLast;
 }
 
 } // namespace
@@ -80,7 +88,13 @@ private Q_SLOTS:
         player.stop();
         QVERIFY(!player.isPlaying());
         const double stopped = player.phase();
-        QTest::qWait(300); // several of the output's periods
+        // Another player's render calls show that the output went on meanwhile.
+        InspectablePlayer other;
+        other.start();
+        QVERIFY(testsupport::waitFor([&] { return other.phase() != 0.0; }, 5000));
+        const double otherRunning = other.phase();
+        QVERIFY(testsupport::waitFor([&] { return other.phase() != otherRunning; }, 5000));
+        other.stop();
         QCOMPARE(player.phase(), stopped);
         player.stop(); // a second stop does nothing
         QCOMPARE(player.phase(), stopped);
