@@ -35,25 +35,34 @@ ControlService::ControlService(DROVAppDelegate& delegate, QObject* parent)
     new ControlAdaptor(delegate, this);
 }
 
-bool ControlService::registerOnSessionBus() {
+std::optional<int> ControlService::registerOnSessionBus(const QString& action) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.registerObject(kPath, this,
                             QDBusConnection::ExportScriptableSlots |
                                 QDBusConnection::ExportAdaptors)) {
         qCWarning(lcApp) << "no session bus; the control interface is not available";
-        return true;
+        return std::nullopt;
     }
     const auto reply =
         bus.interface()->registerService(kName, QDBusConnectionInterface::DontQueueService,
                                          QDBusConnectionInterface::DontAllowReplacement);
     if (!reply.isValid() || reply.value() == QDBusConnectionInterface::ServiceRegistered)
-        return true;
+        return std::nullopt;
     bus.unregisterObject(kPath);
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        kName, kPath, QStringLiteral("org.freedesktop.Application"), QStringLiteral("Activate"));
-    call.setArguments({QVariantMap()});
-    bus.call(call, QDBus::Block, 5000);
-    return false;
+    const QString interface = QStringLiteral("org.freedesktop.Application");
+    QDBusMessage call =
+        action.isEmpty()
+            ? QDBusMessage::createMethodCall(kName, kPath, interface, QStringLiteral("Activate"))
+            : QDBusMessage::createMethodCall(kName, kPath, interface,
+                                             QStringLiteral("ActivateAction"));
+    call.setArguments(action.isEmpty() ? QVariantList{QVariantMap()}
+                                       : QVariantList{action, QVariantList(), QVariantMap()});
+    const QDBusMessage answer = bus.call(call, QDBus::Block, 5000);
+    if (answer.type() == QDBusMessage::ErrorMessage) {
+        qCWarning(lcApp).noquote() << "the running zwirl did not answer:" << answer.errorMessage();
+        return 1;
+    }
+    return 0;
 }
 
 void ControlService::Activate(const QVariantMap&) {

@@ -3,6 +3,8 @@
 #include <QDBusContext>
 #include <QObject>
 
+#include <optional>
+
 namespace zwirl {
 
 class DROVAppDelegate;
@@ -15,8 +17,10 @@ class ControlService : public QObject, protected QDBusContext {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Application")
 public:
     explicit ControlService(DROVAppDelegate& delegate, QObject* parent = nullptr);
-    // Takes the name; false when another instance holds it, which is asked to show itself.
-    bool registerOnSessionBus();
+    // Takes the name; nothing when this instance now serves it. When another instance holds
+    // it, that one is handed `action` (none: it shows its window), and the result is this
+    // process's exit status: 0 when the running instance took the request.
+    std::optional<int> registerOnSessionBus(const QString& action = {});
 
 public Q_SLOTS:
     // Shows the main window unless it is open.

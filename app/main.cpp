@@ -1,3 +1,4 @@
+#include "app/CommandLine.h"
 #include "app/ControlService.h"
 #include "app/DROVAppDelegate.h"
 #include "app/ExportQueue.h"
@@ -9,17 +10,23 @@
 #include <QIcon>
 #include <QTimer>
 
+#include <cstdio>
+
 using namespace zwirl;
 
 int main(int argc, char** argv) {
+    QCoreApplication::setApplicationName(QStringLiteral("zwirl"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ZWIRL_VERSION));
+    CommandLine commandLine;
+    if (const std::optional<int> status = commandLine.parse(argc, argv))
+        return *status;
+
     // Global clicks and the pixels of other clients can only be read through X11; under
     // Wayland the application runs in XWayland (and tells the user what that means).
     if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY") &&
         !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("zwirl"));
-    QApplication::setApplicationVersion(QStringLiteral(ZWIRL_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("de.tolvarek.zwirl"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/zwirl.png")));
     // Closing the main window leaves zwirl running in the tray.
@@ -32,9 +39,14 @@ int main(int argc, char** argv) {
     DROVAppDelegate delegate(settings, store, exports, *clicks);
 
     ControlService control(delegate);
-    // One zwirl per session: the running one shows itself instead.
-    if (!control.registerOnSessionBus())
-        return 0;
+    // One zwirl per session: the running one shows itself, or does what was asked, instead.
+    const QString action = commandLine.action();
+    if (const std::optional<int> status = control.registerOnSessionBus(action))
+        return *status;
+    if (!action.isEmpty() && action != QLatin1String("start")) {
+        std::fprintf(stderr, "zwirl: zwirl is not running\n");
+        return 1;
+    }
 
     TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &TerminationSignals::terminationRequested, &delegate,
@@ -45,6 +57,10 @@ int main(int argc, char** argv) {
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
                      &DROVAppDelegate::applicationWillTerminate);
 
-    QTimer::singleShot(0, &delegate, &DROVAppDelegate::applicationDidFinishLaunching);
+    QTimer::singleShot(0, &delegate, [&delegate, action] {
+        delegate.applicationDidFinishLaunching();
+        if (action == QLatin1String("start"))
+            delegate.controllerStartAction();
+    });
     return QApplication::exec();
 }

@@ -21,7 +21,7 @@ PACKAGES="
   pulseaudio pulseaudio-utils
   ffmpeg sox libsox-fmt-all atomicparsley sndfile-programs
   gvfs gvfs-daemons xdg-utils xdg-user-dirs
-  desktop-file-utils appstream
+  desktop-file-utils appstream groff-base
   procps psmisc time python3
 "
 

@@ -2,6 +2,8 @@
 // session, tracking runs over known colours, what quitting keeps, restoring, the login item.
 #include "support/TestSupport.h"
 
+#include <QFileInfo>
+#include <QProcess>
 #include <QSettings>
 #include <QtTest>
 
@@ -56,6 +58,52 @@ private Q_SLOTS:
         QVERIFY(waitFor([&] { return !s.app.isRunning(); }));
         QCOMPARE(s.app.exitStatus(), QProcess::NormalExit);
         QCOMPARE(s.app.exitCode(), 0);
+    }
+
+    void theCommandLineAnswersAtOnceOrDrivesTheRunningInstance() {
+        TempHome home;
+        QProcessEnvironment headless = home.environment();
+        headless.remove("DISPLAY");
+        headless.remove("WAYLAND_DISPLAY");
+        const auto run = [&](const QStringList& args, const QProcessEnvironment& env) {
+            return runTool(installedBinary(), args, 20000, env);
+        };
+        const auto succeeds = [&](const QStringList& args) {
+            const ToolResult result = run(args, home.environment());
+            return result.exitCode == 0 ? QByteArray() : result.out + result.err;
+        };
+        // Help, version and mistakes need no display and touch no file.
+        const ToolResult help = run({"--help"}, headless);
+        QCOMPARE(help.exitCode, 0);
+        QVERIFY2(help.out.startsWith("Usage: zwirl [options]") && help.out.contains("--start"),
+                 help.out.constData());
+        const ToolResult version = run({"--version"}, headless);
+        QCOMPARE(version.exitCode, 0);
+        QCOMPARE(version.out, QByteArray("zwirl " ZWIRL_VERSION "\n"));
+        const ToolResult unknown = run({"--no-such-option"}, headless);
+        QCOMPARE(unknown.exitCode, 2);
+        QVERIFY(unknown.err.contains("no-such-option"));
+        QCOMPARE(run({"--start", "--quit"}, headless).exitCode, 2);
+        const ToolResult noDisplay = run({}, headless);
+        QCOMPARE(noDisplay.exitCode, 1);
+        QCOMPARE(noDisplay.err.count('\n'), 1);
+        QVERIFY(!QFileInfo::exists(home.configFile()));
+        QVERIFY(!QFileInfo::exists(home.autostartFolder()));
+
+        // With none running, --stop says so; --start launches zwirl and opens a run.
+        QCOMPARE(run({"--stop"}, home.environment()).exitCode, 1);
+        QProcess app;
+        app.setProcessEnvironment(home.environment());
+        app.start(installedBinary(), {"--start"});
+        QVERIFY(waitFor([] { return isTracking(); }, 15000));
+        // Further actions go to the running instance, and their own processes end at once.
+        QCOMPARE(succeeds({"--stop"}), QByteArray());
+        QVERIFY(waitFor([] { return !isTracking(); }, 5000));
+        QCOMPARE(succeeds({"--start"}), QByteArray());
+        QVERIFY(waitFor([] { return isTracking(); }, 5000));
+        QCOMPARE(succeeds({"--quit"}), QByteArray());
+        QVERIFY(app.waitForFinished(30000));
+        QCOMPARE(app.exitCode(), 0);
     }
 
     void runRecordsTheExactColoursUnderThePointer() {

@@ -152,8 +152,10 @@ QDBusMessage action(const QString& name) {
 }
 
 namespace {
+// The answer; nothing when the call failed (an error's only argument is its text).
 QVariant control(const char* method) {
-    return callApp("de.tolvarek.zwirl.Control", method).arguments().value(0);
+    const QDBusMessage reply = callApp("de.tolvarek.zwirl.Control", method);
+    return reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().value(0) : QVariant();
 }
 } // namespace
 
