@@ -4,6 +4,6 @@
 
 namespace zwirl {
 
-Q_DECLARE_LOGGING_CATEGORY(lcApp)
+inline Q_LOGGING_CATEGORY(lcApp, "zwirl.app")
 
 } // namespace zwirl

@@ -49,12 +49,9 @@ std::optional<int> ControlService::registerOnSessionBus(const QString& action) {
     if (!reply.isValid() || reply.value() == QDBusConnectionInterface::ServiceRegistered)
         return std::nullopt;
     bus.unregisterObject(kPath);
-    const QString interface = QStringLiteral("org.freedesktop.Application");
-    QDBusMessage call =
-        action.isEmpty()
-            ? QDBusMessage::createMethodCall(kName, kPath, interface, QStringLiteral("Activate"))
-            : QDBusMessage::createMethodCall(kName, kPath, interface,
-                                             QStringLiteral("ActivateAction"));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        kName, kPath, QStringLiteral("org.freedesktop.Application"),
+        action.isEmpty() ? QStringLiteral("Activate") : QStringLiteral("ActivateAction"));
     call.setArguments(action.isEmpty() ? QVariantList{QVariantMap()}
                                        : QVariantList{action, QVariantList(), QVariantMap()});
     const QDBusMessage answer = bus.call(call, QDBus::Block, 5000);

@@ -20,8 +20,6 @@
 
 namespace zwirl {
 
-Q_LOGGING_CATEGORY(lcApp, "zwirl.app")
-
 DROVAppDelegate::DROVAppDelegate(Settings& settings, RunStore& store, ExportQueue& exports,
                                  ClickSource& clicks, QObject* parent)
     : QObject(parent), m_settings(settings), m_store(store), m_exports(exports),

@@ -17,9 +17,9 @@ using namespace zwirl;
 int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("zwirl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZWIRL_VERSION));
-    CommandLine commandLine;
-    if (const std::optional<int> status = commandLine.parse(argc, argv))
-        return *status;
+    const CommandLine commandLine = parseCommandLine(argc, argv);
+    if (commandLine.exitStatus)
+        return *commandLine.exitStatus;
 
     // Global clicks and the pixels of other clients can only be read through X11; under
     // Wayland the application runs in XWayland (and tells the user what that means).
@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
 
     ControlService control(delegate);
     // One zwirl per session: the running one shows itself, or does what was asked, instead.
-    const QString action = commandLine.action();
+    const QString action = commandLine.action;
     if (const std::optional<int> status = control.registerOnSessionBus(action))
         return *status;
     if (!action.isEmpty() && action != QLatin1String("start")) {

@@ -4,6 +4,6 @@
 
 namespace zwirl {
 
-Q_DECLARE_LOGGING_CATEGORY(lcSound)
+inline Q_LOGGING_CATEGORY(lcSound, "zwirl.sound")
 
 } // namespace zwirl
