@@ -79,21 +79,23 @@ private Q_SLOTS:
     }
 
     void noRenderCallFollowsStop() {
+        // Started, a player's phase moves with each of its render calls: two of them are seen.
+        const auto startAndHearTwoCalls = [](InspectablePlayer& player) {
+            player.start();
+            if (!testsupport::waitFor([&] { return player.phase() != 0.0; }, 5000))
+                return false;
+            const double running = player.phase();
+            return testsupport::waitFor([&] { return player.phase() != running; }, 5000);
+        };
         InspectablePlayer player;
-        player.start();
         // The phase moves while playing, so the check after stop has teeth.
-        QVERIFY(testsupport::waitFor([&] { return player.phase() != 0.0; }, 5000));
-        const double running = player.phase();
-        QVERIFY(testsupport::waitFor([&] { return player.phase() != running; }, 5000));
+        QVERIFY(startAndHearTwoCalls(player));
         player.stop();
         QVERIFY(!player.isPlaying());
         const double stopped = player.phase();
         // Another player's render calls show that the output went on meanwhile.
         InspectablePlayer other;
-        other.start();
-        QVERIFY(testsupport::waitFor([&] { return other.phase() != 0.0; }, 5000));
-        const double otherRunning = other.phase();
-        QVERIFY(testsupport::waitFor([&] { return other.phase() != otherRunning; }, 5000));
+        QVERIFY(startAndHearTwoCalls(other));
         other.stop();
         QCOMPARE(player.phase(), stopped);
         player.stop(); // a second stop does nothing
