@@ -25,6 +25,7 @@ DROVAppDelegate::DROVAppDelegate(Settings& settings, RunStore& store, ExportQueu
     : QObject(parent), m_settings(settings), m_store(store), m_exports(exports),
       m_clickSource(clicks), m_run(new TrackingRun(this)) {
     connect(&m_clickSource, &ClickSource::clicked, this, &DROVAppDelegate::handleLeftMouseDown);
+    connect(&m_clickSource, &ClickSource::notice, this, &DROVHelper::notify);
     connect(m_run, &TrackingRun::reminderDue, this, &DROVAppDelegate::reminderNotification);
     connect(&m_exports, &ExportQueue::busyChanged, this,
             [this] { changedStatusActive(m_isTracking); });
@@ -108,10 +109,6 @@ void DROVAppDelegate::controllerStopAction() {
 
 void DROVAppDelegate::startTracking() {
     DROVHelper::notify(QStringLiteral("Started tracking mouse clicks..."));
-    if (qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland") ||
-        qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
-        DROVHelper::notify(QStringLiteral(
-            "This desktop runs Wayland: only clicks in X11 applications can be recorded."));
     m_run->begin();
     m_isTracking = true;
     changedStatusActive(true);

@@ -21,10 +21,9 @@ int main(int argc, char** argv) {
     if (commandLine.exitStatus)
         return *commandLine.exitStatus;
 
-    // Global clicks and the pixels of other clients can only be read through X11; under
-    // Wayland the application runs in XWayland (and tells the user what that means).
-    if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY") &&
-        !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+    // Where clicks are read through XWayland, our windows are X11 ones, so that presses on them
+    // are known; on GNOME the shell tells them apart and the windows are native.
+    if (clicksNeedX11Windows() && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("de.tolvarek.zwirl"));

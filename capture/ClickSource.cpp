@@ -1,12 +1,15 @@
 #include "capture/ClickSource.h"
 
-#include "capture/x11/X11ClickSource.h"
+#include "capture/SessionClickSource.h"
 
 namespace zwirl {
 
 std::unique_ptr<ClickSource> createClickSource(QObject* parent) {
-    // X11 and XWayland sessions; without an X server the source warns and never reports.
-    return std::make_unique<X11ClickSource>(parent);
+    return std::make_unique<SessionClickSource>(parent);
+}
+
+bool clicksNeedX11Windows() {
+    return SessionClickSource::waylandSession() && !SessionClickSource::gnomeDesktop();
 }
 
 } // namespace zwirl

@@ -23,6 +23,7 @@ PACKAGES="
   gvfs gvfs-daemons xdg-utils xdg-user-dirs
   desktop-file-utils appstream groff-base
   procps psmisc time python3
+  gnome-shell mutter pipewire pipewire-bin wireplumber qt6-wayland
 "
 
 missing=""

@@ -1,6 +1,8 @@
 #include "support/TestSupport.h"
 
 #include <QDBusConnection>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QImage>
@@ -51,7 +53,7 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
 
 bool inTestDesktop() {
     return qEnvironmentVariableIsSet("ZWIRL_TEST_DESKTOP") &&
-           qEnvironmentVariableIsSet("DISPLAY") &&
+           (qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY")) &&
            qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS");
 }
 
@@ -60,7 +62,7 @@ QString installedBinary() {
 }
 
 void requireEndToEnd() {
-    QVERIFY2(inTestDesktop(), "run inside tests/desktop.sh");
+    QVERIFY2(inTestDesktop(), "run inside tests/desktop.sh or tests/gnome-session.sh");
     QVERIFY2(QFileInfo(installedBinary()).isExecutable(), qPrintable(installedBinary()));
 }
 
@@ -400,6 +402,76 @@ QString describe(const HeardSound& heard) {
         .arg(heard.peak)
         .arg(heard.rms)
         .arg(heard.count);
+}
+
+} // namespace testsupport
+
+namespace testsupport {
+
+namespace {
+const QString kMutter = "org.gnome.Mutter.";
+const QString kRemoteDesktop = "org.gnome.Mutter.RemoteDesktop";
+
+QDBusMessage callMutter(const QString& path, const QString& interface, const QString& method,
+                        const QVariantList& args = {}) {
+    const QString service =
+        interface.startsWith(kRemoteDesktop) ? kRemoteDesktop : kMutter + "ScreenCast";
+    QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
+    message.setArguments(args);
+    return QDBusConnection::sessionBus().call(message, QDBus::Block, 10000);
+}
+
+QString objectPath(const QDBusMessage& reply) {
+    return reply.type() == QDBusMessage::ReplyMessage
+               ? qvariant_cast<QDBusObjectPath>(reply.arguments().value(0)).path()
+               : QString();
+}
+} // namespace
+
+RemotePointer::RemotePointer() {
+    m_session =
+        objectPath(callMutter("/org/gnome/Mutter/RemoteDesktop", kRemoteDesktop, "CreateSession"));
+    if (m_session.isEmpty())
+        return;
+    const QDBusMessage id = callMutter(m_session, "org.freedesktop.DBus.Properties", "Get",
+                                       {kRemoteDesktop + ".Session", "SessionId"});
+    const QString screenCast = objectPath(callMutter(
+        "/org/gnome/Mutter/ScreenCast", kMutter + "ScreenCast", "CreateSession",
+        {QVariantMap{{"remote-desktop-session-id",
+                      qvariant_cast<QDBusVariant>(id.arguments().value(0)).variant()}}}));
+    m_stream = objectPath(callMutter(screenCast, kMutter + "ScreenCast.Session", "RecordMonitor",
+                                     {"Meta-0", QVariantMap()}));
+    m_ready =
+        !m_stream.isEmpty() && callMutter(m_session, kRemoteDesktop + ".Session", "Start").type() ==
+                                   QDBusMessage::ReplyMessage;
+}
+
+RemotePointer::~RemotePointer() {
+    if (!m_session.isEmpty())
+        callMutter(m_session, kRemoteDesktop + ".Session", "Stop");
+}
+
+bool RemotePointer::moveTo(QPoint point) {
+    return callMutter(m_session, kRemoteDesktop + ".Session", "NotifyPointerMotionAbsolute",
+                      {m_stream, double(point.x()), double(point.y())})
+               .type() == QDBusMessage::ReplyMessage;
+}
+
+bool RemotePointer::button(bool pressed) {
+    return callMutter(m_session, kRemoteDesktop + ".Session", "NotifyPointerButton",
+                      {0x110 /* BTN_LEFT */, pressed})
+               .type() == QDBusMessage::ReplyMessage;
+}
+
+bool RemotePointer::click(QPoint point, int holdMs) {
+    if (!moveTo(point) || !button(true))
+        return false;
+    // How long a hand holds the button down, and keeps it up before the next press: the click
+    // is made of the two events and the times around them.
+    QThread::msleep(ulong(holdMs));
+    const bool released = button(false);
+    QThread::msleep(ulong(holdMs));
+    return released;
 }
 
 } // namespace testsupport

@@ -208,4 +208,24 @@ struct HeardSound {
 HeardSound hear(const std::vector<float>& samples, std::size_t minPeriods = 10);
 QString describe(const HeardSound& heard);
 
+// Pointer input as a user makes it on GNOME, through the compositor's remote desktop
+// interface; the remote session lasts while this object (and the bus connection) does.
+class RemotePointer {
+public:
+    RemotePointer();
+    ~RemotePointer();
+    bool isReady() const { return m_ready; }
+    bool moveTo(QPoint point);
+    // Presses or releases the left button.
+    bool button(bool pressed);
+    // Moves the pointer to `point` and presses the left button for `holdMs`, then leaves it up
+    // as long.
+    bool click(QPoint point, int holdMs = 100);
+
+private:
+    QString m_session;
+    QString m_stream;
+    bool m_ready = false;
+};
+
 } // namespace testsupport

@@ -1,0 +1,131 @@
+// The GNOME Shell click source in a GNOME session under Wayland (tests/gnome-session.sh with
+// the installed extension enabled):
+//  latency  left presses injected through the compositor's remote desktop interface, each held
+//           for a given time; per press the time from sending it to the click reported on the
+//           main thread with its colour; presses never reported.
+//  idle     gnome-shell's CPU time over a given time with the source watching and no clicks,
+//           against the same time with nothing watching.
+//   tests/gnome-session.sh --extensions build/install/share/gnome-shell/extensions --
+//     build/bin/bench_gnomeClicks latency [presses] [hold-ms]
+//   ... build/bin/bench_gnomeClicks idle [seconds]
+#include "capture/gnome/GnomeClickSource.h"
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QThread>
+#include <QTimer>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+using namespace zwirl;
+
+namespace {
+
+double percentile(std::vector<double> values, double p) {
+    if (values.empty())
+        return -1.0;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, size_t(p * double(values.size())))];
+}
+
+// User and system time of a process so far, in seconds.
+double cpuSeconds(uint pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1.0;
+    const QList<QByteArray> fields = stat.readAll().split(')').last().split(' ');
+    // After the name: state is field 3, utime 14 and stime 15 of the whole line.
+    return (fields.value(12).toDouble() + fields.value(13).toDouble()) /
+           double(sysconf(_SC_CLK_TCK));
+}
+
+int latency(GnomeClickSource& source, int presses, int holdMs) {
+    testsupport::RemotePointer pointer;
+    if (!pointer.isReady() || !source.start()) {
+        std::fprintf(stderr, "no remote pointer or the extension does not watch\n");
+        return 1;
+    }
+    std::vector<double> times;
+    int lost = 0;
+    QElapsedTimer clock;
+    QEventLoop loop;
+    QObject::connect(&source, &ClickSource::clicked, &loop, [&] {
+        times.push_back(double(clock.nsecsElapsed()) / 1e6);
+        loop.quit();
+    });
+    QTimer timeout, release;
+    timeout.setSingleShot(true);
+    release.setSingleShot(true);
+    QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&release, &QTimer::timeout, &loop, [&] { pointer.button(false); });
+    for (int i = 0; i < presses; ++i) {
+        pointer.moveTo({200 + (i % 20) * 40, 300 + (i / 20 % 10) * 30});
+        const size_t before = times.size();
+        clock.start();
+        pointer.button(true);
+        release.start(holdMs);
+        timeout.start(1000);
+        loop.exec();
+        if (times.size() == before)
+            ++lost;
+        while (release.isActive())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        // The release is seen before the next press.
+        QThread::msleep(40);
+    }
+    source.stop();
+    std::printf("presses %d held %d ms: median %.1f ms, p99 %.1f ms, max %.1f ms, lost %d\n",
+                presses, holdMs, percentile(times, 0.5), percentile(times, 0.99),
+                percentile(times, 1.0), lost);
+    return 0;
+}
+
+int idle(GnomeClickSource& source, int seconds) {
+    const uint shell =
+        QDBusConnection::sessionBus().interface()->servicePid(QStringLiteral("org.gnome.Shell"));
+    const auto measure = [&](const char* what) {
+        const double before = cpuSeconds(shell);
+        QThread::sleep(ulong(seconds));
+        const double used = cpuSeconds(shell) - before;
+        std::printf("gnome-shell %s: %.2f s CPU in %d s (%.2f%%)\n", what, used, seconds,
+                    100.0 * used / seconds);
+        return used;
+    };
+    const double quiet = measure("not watching");
+    if (!source.start())
+        return 1;
+    const double watching = measure("watching");
+    source.stop();
+    std::printf("extra CPU while watching: %.2f%% of one core\n",
+                100.0 * (watching - quiet) / seconds);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    // The extension reports to zwirl's name only.
+    if (!QDBusConnection::sessionBus().registerService(QStringLiteral("de.tolvarek.zwirl"))) {
+        std::fprintf(stderr, "cannot take zwirl's name on the session bus\n");
+        return 1;
+    }
+    GnomeClickSource source;
+    if (args.value(1) == QLatin1String("latency"))
+        return latency(source, args.value(2, QStringLiteral("200")).toInt(),
+                       args.value(3, QStringLiteral("30")).toInt());
+    if (args.value(1) == QLatin1String("idle"))
+        return idle(source, args.value(2, QStringLiteral("60")).toInt());
+    std::fprintf(stderr, "usage: bench_gnomeClicks latency [presses] [hold-ms] | idle [seconds]\n");
+    return 2;
+}

@@ -1,0 +1,93 @@
+#include "capture/gnome/GnomeClickSource.h"
+
+#include "capture/CaptureLog.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+
+namespace zwirl {
+namespace {
+
+const QString kShellName = QStringLiteral("org.gnome.Shell");
+const QString kWatcherPath = QStringLiteral("/de/tolvarek/zwirl/Shell");
+const QString kWatcherInterface = QStringLiteral("de.tolvarek.zwirl.Shell");
+const QString kReportPath = QStringLiteral("/de/tolvarek/zwirl/Clicks");
+
+QDBusMessage watcherCall(const QString& method) {
+    return QDBusMessage::createMethodCall(kShellName, kWatcherPath, kWatcherInterface, method);
+}
+
+} // namespace
+
+GnomeClickSource::GnomeClickSource(QObject* parent)
+    : ClickSource(parent), m_shellWatcher(kShellName, QDBusConnection::sessionBus(),
+                                          QDBusServiceWatcher::WatchForOwnerChange) {
+    // Saves a look-up per report. A new shell (after a crash or a restart) loads the
+    // extension only after taking the name; the extension then asks for ShellReady.
+    connect(&m_shellWatcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this](const QString&, const QString&, const QString& owner) { m_shellOwner = owner; });
+}
+
+GnomeClickSource::~GnomeClickSource() {
+    stop();
+}
+
+bool GnomeClickSource::start() {
+    if (m_started)
+        return true;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    m_shellOwner = bus.interface()->serviceOwner(kShellName);
+    if (!bus.registerObject(kReportPath, this, QDBusConnection::ExportScriptableSlots))
+        return false;
+    const QDBusMessage reply = bus.call(watcherCall(QStringLiteral("Watch")), QDBus::Block, 5000);
+    if (reply.type() == QDBusMessage::ErrorMessage) {
+        qCInfo(lcCapture) << "the GNOME Shell extension does not watch:" << reply.errorMessage();
+        bus.unregisterObject(kReportPath);
+        return false;
+    }
+    return m_started = true;
+}
+
+void GnomeClickSource::stop() {
+    if (!m_started)
+        return;
+    m_started = false;
+    QDBusConnection::sessionBus().unregisterObject(kReportPath);
+    // Asked without waiting: the shell ends its watching whatever we do next.
+    QDBusConnection::sessionBus().asyncCall(watcherCall(QStringLiteral("Unwatch")));
+}
+
+std::optional<ClickSample> GnomeClickSource::colourAt(QPoint) {
+    return std::nullopt;
+}
+
+// Compared with the owner last announced on the bus; a new owner may speak before the
+// announcement is handled here, so a stranger is looked up once more before it is refused.
+bool GnomeClickSource::fromShell() {
+    const QString sender = message().service();
+    if (!sender.isEmpty() && sender == m_shellOwner)
+        return true;
+    m_shellOwner = connection().interface()->serviceOwner(kShellName);
+    if (!sender.isEmpty() && sender == m_shellOwner)
+        return true;
+    sendErrorReply(QDBusError::AccessDenied,
+                   QStringLiteral("Only GNOME Shell reports clicks to zwirl"));
+    return false;
+}
+
+void GnomeClickSource::Pressed(int x, int y, bool ownWindow, const QList<double>& colour) {
+    if (!fromShell() || !m_started || ownWindow)
+        return;
+    std::optional<ClickSample> sample;
+    if (colour.size() == 3)
+        sample = ClickSample{colour[0], colour[1], colour[2]};
+    Q_EMIT clicked(QPoint(x, y), sample);
+}
+
+void GnomeClickSource::ShellReady() {
+    if (fromShell() && m_started)
+        QDBusConnection::sessionBus().asyncCall(watcherCall(QStringLiteral("Watch")));
+}
+
+} // namespace zwirl

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "capture/ClickSource.h"
+
+#include <QDBusContext>
+#include <QDBusServiceWatcher>
+
+namespace zwirl {
+
+// Clicks on GNOME under Wayland, where only the shell sees them: zwirl's shell extension,
+// asked to watch, reports each left press (position, colour, whether it hit one of our
+// windows) by calling Pressed on our connection. Reports are taken only from the shell's own
+// connection, the owner of org.gnome.Shell; anyone else is refused.
+class GnomeClickSource : public ClickSource, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "de.tolvarek.zwirl.Clicks")
+public:
+    static inline const QString kExtensionUuid = QStringLiteral("zwirl@tolvarek.de");
+
+    explicit GnomeClickSource(QObject* parent = nullptr);
+    ~GnomeClickSource() override;
+
+    // False when the extension does not answer (not installed or not enabled).
+    bool start() override;
+    void stop() override;
+    // The shell gives its pixels only with the presses it reports: nothing here.
+    std::optional<ClickSample> colourAt(QPoint globalPosition) override;
+
+public Q_SLOTS:
+    // From the extension: a left press at a point of the screen, with the colour there as
+    // red, green and blue from 0 to 1 (empty when the shell could not read it).
+    Q_SCRIPTABLE void Pressed(int x, int y, bool ownWindow, const QList<double>& colour);
+    // From the extension, once it is (again) enabled: a run still open asks it to watch.
+    Q_SCRIPTABLE void ShellReady();
+
+private:
+    bool fromShell();
+
+    QDBusServiceWatcher m_shellWatcher;
+    QString m_shellOwner;
+    bool m_started = false;
+};
+
+} // namespace zwirl

@@ -1,0 +1,179 @@
+// Tracking runs on GNOME under Wayland, where the shell extension reports the clicks: the
+// installed application in tests/gnome-session.sh, clicks made through the compositor.
+#include "support/TestSupport.h"
+
+#include <QDBusConnection>
+#include <QDBusVariant>
+#include <QtTest>
+
+#include <csignal>
+
+using namespace testsupport;
+
+namespace {
+
+const QString kUuid = "zwirl@tolvarek.de";
+
+// Whether the extension watches the pointer for zwirl (its timer runs); nothing without it.
+std::optional<bool> shellWatching() {
+    QDBusMessage get = QDBusMessage::createMethodCall("org.gnome.Shell", "/de/tolvarek/zwirl/Shell",
+                                                      "org.freedesktop.DBus.Properties", "Get");
+    get.setArguments({"de.tolvarek.zwirl.Shell", "Watching"});
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, 5000);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return std::nullopt;
+    return qvariant_cast<QDBusVariant>(reply.arguments().value(0)).variant().toBool();
+}
+
+bool extensionEnabled(bool enabled) {
+    return runTool("gnome-extensions", {enabled ? "enable" : "disable", kUuid}).exitCode == 0;
+}
+
+// Another application: a full-screen Wayland window with a colour on each half.
+class Halves {
+public:
+    Halves(const QString& left, const QString& right) {
+        m_process.start(QCoreApplication::applicationDirPath() + "/zwirl_colour_window",
+                        {left, right});
+    }
+    ~Halves() {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    // Waits until the window last said `state`: whether the pointer is on it.
+    bool becomes(const QByteArray& state, int timeoutMs = 20000) {
+        return waitFor(
+            [&] {
+                m_said += m_process.readAllStandardOutput();
+                return m_said.trimmed().split('\n').last() == state;
+            },
+            timeoutMs);
+    }
+
+private:
+    QProcess m_process;
+    QByteArray m_said;
+};
+
+void compareColour(const QVariant& stored, int red, int green, int blue) {
+    const QVariantList sample = stored.toList();
+    QCOMPARE(sample.size(), 3);
+    QCOMPARE(sample[0].toDouble(), red / 255.0);
+    QCOMPARE(sample[1].toDouble(), green / 255.0);
+    QCOMPARE(sample[2].toDouble(), blue / 255.0);
+}
+
+} // namespace
+
+class TestGnome : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() {
+        requireEndToEnd();
+        QVERIFY2(qEnvironmentVariableIsSet("ZWIRL_GNOME_SESSION"), "run in tests/gnome-session.sh");
+    }
+    void cleanup() { QVERIFY(extensionEnabled(true)); }
+
+    void aRunRecordsClicksInOtherApplicationsButNotOnItsOwnWindows() {
+        // The pointer rests in the middle, where our window opens (there is no tray here).
+        RemotePointer pointer;
+        QVERIFY(pointer.isReady());
+        QVERIFY(pointer.moveTo({640, 400}));
+        Halves halves("#2040fe", "#fe8001");
+        QVERIFY(halves.becomes("in"));
+        Session s;
+        QVERIFY(s.start());
+        QVERIFY(halves.becomes("out"));
+        QVERIFY(startRun());
+        QVERIFY(halves.becomes("in"));
+        // Opened again during the run, our window is clicked on, then the halves. GNOME opens a
+        // window that no click asked for under the focused one at times: it is opened again.
+        bool onTop = false;
+        for (int attempt = 0; attempt < 5 && !onTop; ++attempt) {
+            action("toggle-window");
+            onTop = halves.becomes("out", 5000);
+            if (!onTop)
+                action("toggle-window");
+        }
+        QVERIFY(onTop);
+        QVERIFY(pointer.click({640, 400}));
+        QVERIFY(pointer.click({100, 400}));
+        QVERIFY(pointer.click({1180, 400}));
+        QVERIFY(waitFor([] { return sampleCount() >= 2; }));
+        QVERIFY(s.app.stop(SIGTERM));
+        const QVariantList stored = s.home.storedSamples();
+        QCOMPARE(stored.size(), 2);
+        compareColour(stored[0], 0x20, 0x40, 0xfe);
+        compareColour(stored[1], 0xfe, 0x80, 0x01);
+    }
+
+    void onlyTheShellReportsClicksAndOnlyZwirlHasThemWatched() {
+        Session s;
+        QVERIFY(s.start({"QT_QPA_PLATFORM=offscreen"}));
+        QVERIFY(startRun());
+        QDBusMessage report =
+            QDBusMessage::createMethodCall("de.tolvarek.zwirl", "/de/tolvarek/zwirl/Clicks",
+                                           "de.tolvarek.zwirl.Clicks", "Pressed");
+        report.setArguments({10, 10, false, QVariant::fromValue(QList<double>{1, 0, 0})});
+        QCOMPARE(QDBusConnection::sessionBus().call(report).errorName(),
+                 "org.freedesktop.DBus.Error.AccessDenied");
+        QCOMPARE(sampleCount(), 0u);
+        const QDBusMessage watch =
+            QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+                "org.gnome.Shell", "/de/tolvarek/zwirl/Shell", "de.tolvarek.zwirl.Shell", "Watch"));
+        QCOMPARE(watch.errorName(), "org.freedesktop.DBus.Error.AccessDenied");
+    }
+
+    void theShellWatchesOnlyWhileARunIsOpen() {
+        Session s;
+        QVERIFY(s.start({"QT_QPA_PLATFORM=offscreen"}));
+        QCOMPARE(shellWatching(), false);
+        QVERIFY(startRun());
+        QVERIFY(waitFor([] { return shellWatching() == true; }));
+        action("stop");
+        QVERIFY(waitFor([] { return shellWatching() == false; }));
+        // zwirl ending without a word ends the watching too.
+        QVERIFY(startRun());
+        QVERIFY(waitFor([] { return shellWatching() == true; }));
+        QVERIFY(s.app.stop(SIGKILL));
+        QVERIFY(waitFor([] { return shellWatching() == false; }));
+    }
+
+    void withoutTheExtensionTheUserIsToldHowToEnableIt() {
+        QVERIFY(extensionEnabled(false));
+        QVERIFY(waitFor([] { return !shellWatching(); }));
+        Session s;
+        QVERIFY(s.start({"QT_QPA_PLATFORM=offscreen"}));
+        QVERIFY(startRun());
+        const QString hint = "To record clicks in every application, enable zwirl's GNOME Shell "
+                             "extension: gnome-extensions enable " +
+                             kUuid;
+        QVERIFY(s.notifications.waitForBody(hint));
+        QVERIFY(isTracking());
+        // Said once: the next run starts without it.
+        action("stop");
+        QVERIFY(startRun());
+        QVERIFY(s.notifications.waitForBody("Started tracking mouse clicks..."));
+        QCOMPARE(s.notifications.bodies().count(hint), 1);
+    }
+
+    // A Wayland client ends with its compositor: zwirl's windows are drawn offscreen here, what
+    // matters is its bus side.
+    void aRunGoesOnWhenTheShellComesBack() {
+        Session s;
+        QVERIFY(s.start({"QT_QPA_PLATFORM=offscreen"}));
+        QVERIFY(startRun());
+        QVERIFY(waitFor([] { return shellWatching() == true; }));
+        QCOMPARE(runTool(qEnvironmentVariable("ZWIRL_GNOME_RESTART"), {}, 120000).exitCode, 0);
+        QVERIFY(waitFor([] { return shellWatching() == true; }));
+        RemotePointer pointer;
+        QVERIFY(pointer.isReady());
+        QVERIFY(pointer.click({640, 400}));
+        QVERIFY(waitFor([] { return sampleCount() == 1; }));
+        QVERIFY(s.app.isRunning());
+        QVERIFY(isTracking());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestGnome)
+#include "tst_gnome.moc"

@@ -1,0 +1,165 @@
+#!/bin/bash
+# Runs a command inside a private headless GNOME Shell session on Wayland and tears it down
+# afterwards: a system bus and a session bus of its own, PipeWire with WirePlumber (the shell's
+# screen casts need them), and gnome-shell with a virtual monitor in a mount namespace where
+# /run/systemd is empty, so that it does not reach the host's login manager. A temporary HOME
+# keeps the settings (keyfile backend). Every process is started here, remembered by PID and
+# stopped by PID.
+#
+#   tests/gnome-session.sh [--extensions DIR] [--size WxH] -- command...
+#
+# --extensions: a folder of shell extensions (an installed share/gnome-shell/extensions); each
+# one is copied into the session and enabled before the shell starts.
+# The command sees WAYLAND_DISPLAY, DBUS_SESSION_BUS_ADDRESS, DBUS_SYSTEM_BUS_ADDRESS, HOME,
+# XDG_*, ZWIRL_TEST_DESKTOP=1 and ZWIRL_GNOME_SESSION=1, and can end the shell as a crash
+# would and start it again with the script in $ZWIRL_GNOME_RESTART. Its exit status is the
+# script's.
+set -u
+
+extensions="" size=1280x800
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --extensions) shift; extensions=$1 ;;
+    --size) shift; size=$1 ;;
+    --) shift; break ;;
+    *) break ;;
+  esac
+  shift
+done
+[ $# -gt 0 ] || { echo "usage: $0 [options] -- command..." >&2; exit 2; }
+command -v gnome-shell >/dev/null || { echo "gnome-shell is not installed" >&2; exit 2; }
+
+root=$(mktemp -d /tmp/zwirl-gnome.XXXXXX)
+pids=()
+stop_pid() {
+  kill "$1" 2>/dev/null
+  for _ in $(seq 50); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.1; done
+  kill -9 "$1" 2>/dev/null
+}
+teardown() {
+  [ -s "$root/shell.pid" ] && stop_pid "$(cat "$root/shell.pid")"
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do stop_pid "${pids[i]}"; done
+  rm -rf "$root"
+}
+trap teardown EXIT
+trap 'exit 130' INT TERM HUP
+
+export HOME=$root/home
+export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share XDG_CACHE_HOME=$HOME/.cache
+export XDG_RUNTIME_DIR=$root/run
+mkdir -p "$HOME/Desktop" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+printf 'XDG_DESKTOP_DIR="$HOME/Desktop"\n' >"$XDG_CONFIG_HOME/user-dirs.dirs"
+unset DISPLAY WAYLAND_DISPLAY SESSION_MANAGER QT_QPA_PLATFORM
+export XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=GNOME GSETTINGS_BACKEND=keyfile
+export ZWIRL_TEST_DESKTOP=1 ZWIRL_GNOME_SESSION=1 NO_AT_BRIDGE=1
+
+wait_for() { # seconds condition...
+  local tries=$(($1 * 20))
+  shift
+  for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.05; done
+  return 1
+}
+
+# A system bus that allows everything: without one the shell exits.
+cat >"$root/system.conf" <<EOF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=$root/system_bus_socket</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow own="*"/>
+    <allow send_type="method_call"/>
+    <allow send_type="signal"/>
+    <allow send_type="method_return"/>
+    <allow send_type="error"/>
+    <allow receive_type="method_call"/>
+    <allow receive_type="signal"/>
+    <allow receive_type="method_return"/>
+    <allow receive_type="error"/>
+  </policy>
+</busconfig>
+EOF
+dbus-daemon --config-file="$root/system.conf" --nofork --nopidfile --print-address=4 \
+  4>"$root/system-bus" >/dev/null 2>&1 &
+pids+=($!)
+dbus-daemon --session --nofork --nopidfile --print-address=5 5>"$root/bus" >/dev/null 2>&1 &
+pids+=($!)
+wait_for 5 test -s "$root/system-bus" && wait_for 5 test -s "$root/bus" ||
+  { echo "the buses did not start" >&2; exit 1; }
+export DBUS_SYSTEM_BUS_ADDRESS=$(head -n1 "$root/system-bus")
+export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$root/bus")
+
+pipewire >"$root/pipewire.log" 2>&1 &
+pids+=($!)
+wait_for 10 test -S "$XDG_RUNTIME_DIR/pipewire-0" || { echo "pipewire did not start" >&2; exit 1; }
+wireplumber >"$root/wireplumber.log" 2>&1 &
+pids+=($!)
+
+enabled=""
+if [ -n "$extensions" ]; then
+  mkdir -p "$XDG_DATA_HOME/gnome-shell/extensions"
+  for dir in "$extensions"/*/; do
+    uuid=$(basename "$dir")
+    cp -r "$dir" "$XDG_DATA_HOME/gnome-shell/extensions/$uuid"
+    enabled="$enabled${enabled:+, }'$uuid'"
+  done
+fi
+gsettings set org.gnome.shell enabled-extensions "[$enabled]"
+gsettings set org.gnome.shell disable-user-extensions false
+gsettings set org.gnome.shell welcome-dialog-last-shown-version "'999'"
+# New windows open in the middle of the screen, where the tests find them, at once.
+gsettings set org.gnome.mutter center-new-windows true
+gsettings set org.gnome.desktop.interface enable-animations false
+
+# Starts the shell in its own mount namespace and waits until it serves its bus interface and
+# the Wayland socket. The overview it opens while starting up would cover the tests' windows:
+# it is closed until it has stayed closed for two seconds.
+cat >"$root/start-shell" <<EOF
+#!/bin/bash
+unshare -m sh -c 'mount -t tmpfs tmpfs /run/systemd &&
+  exec gnome-shell --headless --wayland --no-x11 --virtual-monitor $size' \\
+  >>"$root/shell.log" 2>&1 &
+echo \$! >"$root/shell.pid"
+for _ in \$(seq 600); do
+  busctl --user --no-pager get-property org.gnome.Shell /org/gnome/Shell org.gnome.Shell \\
+    ShellVersion >/dev/null 2>&1 &&
+    [ -S "$XDG_RUNTIME_DIR/wayland-0" ] && break
+  kill -0 \$! 2>/dev/null || break
+  sleep 0.05
+done
+closed=0
+for _ in \$(seq 600); do
+  kill -0 \$(cat "$root/shell.pid") 2>/dev/null || break
+  shell=(--user --no-pager org.gnome.Shell /org/gnome/Shell org.gnome.Shell OverviewActive)
+  if busctl get-property "\${shell[@]}" 2>/dev/null | grep -q false; then
+    closed=\$((closed + 1))
+    [ \$closed -ge 40 ] && exit 0
+  else
+    closed=0
+    busctl set-property "\${shell[@]}" b false 2>/dev/null
+  fi
+  sleep 0.05
+done
+echo "gnome-shell did not start" >&2
+tail -n 30 "$root/shell.log" >&2
+exit 1
+EOF
+# Ends the shell by SIGKILL, as a crash would, and starts it again.
+cat >"$root/restart-shell" <<EOF
+#!/bin/bash
+pid=\$(cat "$root/shell.pid")
+kill -9 "\$pid"
+while kill -0 "\$pid" 2>/dev/null; do sleep 0.05; done
+while busctl --user --no-pager status org.gnome.Shell >/dev/null 2>&1; do sleep 0.05; done
+rm -f "$XDG_RUNTIME_DIR"/wayland-0*
+exec "$root/start-shell"
+EOF
+chmod +x "$root/start-shell" "$root/restart-shell"
+"$root/start-shell" || exit 1
+export WAYLAND_DISPLAY=wayland-0 ZWIRL_GNOME_RESTART=$root/restart-shell
+
+"$@"
