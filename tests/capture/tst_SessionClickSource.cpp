@@ -1,0 +1,54 @@
+// The click source chosen for the session at each start, in the test desktop (an X server, no
+// GNOME Shell on the bus): what the user is told on each kind of desktop, and that the clicks
+// XWayland would show are recorded.
+#include "capture/SessionClickSource.h"
+
+#include "support/TestSupport.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+using namespace zwirl;
+using namespace testsupport;
+
+class TestSessionClickSource : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void eachDesktopGetsItsNotice_data() {
+        QTest::addColumn<QByteArray>("sessionType");
+        QTest::addColumn<QByteArray>("desktop");
+        QTest::addColumn<QStringList>("notices"); // over two runs
+        const QString wayland =
+            "This desktop runs Wayland: only clicks in X11 applications can be recorded.";
+        QTest::newRow("X11") << QByteArray("x11") << QByteArray("GNOME") << QStringList();
+        QTest::newRow("Wayland") << QByteArray("wayland") << QByteArray("KDE")
+                                 << QStringList{wayland, wayland};
+        QTest::newRow("GNOME without the extension")
+            << QByteArray("wayland") << QByteArray("ubuntu:GNOME")
+            << QStringList{"To record clicks in every application, enable zwirl's GNOME Shell "
+                           "extension: gnome-extensions enable zwirl@tolvarek.de"};
+    }
+    void eachDesktopGetsItsNotice() {
+        QFETCH(QByteArray, sessionType);
+        QFETCH(QByteArray, desktop);
+        QFETCH(QStringList, notices);
+        qputenv("XDG_SESSION_TYPE", sessionType);
+        qputenv("XDG_CURRENT_DESKTOP", desktop);
+        SessionClickSource source;
+        QSignalSpy told(&source, &ClickSource::notice);
+        QSignalSpy clicked(&source, &ClickSource::clicked);
+        for (int run = 0; run < 2; ++run) {
+            QVERIFY(source.start());
+            QVERIFY(clickAt({300, 300}));
+            QTRY_COMPARE(clicked.size(), run + 1);
+            source.stop();
+        }
+        QStringList said;
+        for (const QList<QVariant>& notice : told)
+            said << notice.first().toString();
+        QCOMPARE(said, notices);
+    }
+};
+
+QTEST_MAIN(TestSessionClickSource)
+#include "tst_SessionClickSource.moc"
