@@ -154,9 +154,8 @@ export class ClickWatcher {
         });
     }
 
-    // The window that takes a press at the point (the shell's own layers, as notifications,
-    // let it through) is one of zwirl's by its
-    // process or its application.
+    // The window that takes a press at the point (the shell's layers that let presses through,
+    // as the notification tray, do not count) is one of zwirl's by its process or application.
     _hitsOwnWindow(x, y) {
         const {Clutter, Meta, Shell} = this._lib;
         let actor = global.stage.get_actor_at_pos(Clutter.PickMode.REACTIVE, x, y);
