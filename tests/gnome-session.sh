@@ -4,7 +4,7 @@
 # screen casts need them), and gnome-shell with a virtual monitor in a mount namespace where
 # /run/systemd is empty, so that it does not reach the host's login manager. A temporary HOME
 # keeps the settings (keyfile backend). Every process is started here, remembered by PID and
-# stopped by PID.
+# stopped by PID. Runs as root (the mount namespace), as the set-up of this machine does.
 #
 #   tests/gnome-session.sh [--extensions DIR] [--size WxH] -- command...
 #
