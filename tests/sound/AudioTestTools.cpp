@@ -24,7 +24,8 @@ std::vector<int16_t> decodeWithFfmpeg(const QString& path, int channels,
                                                             << "s16le"
                                                             << "-");
     std::vector<int16_t> samples(result.exitCode == 0 ? size_t(result.out.size()) / 2 : 0);
-    std::memcpy(samples.data(), result.out.constData(), samples.size() * 2);
+    if (!samples.empty())
+        std::memcpy(samples.data(), result.out.constData(), samples.size() * 2);
     return samples;
 }
 

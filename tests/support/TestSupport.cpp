@@ -365,7 +365,9 @@ std::vector<float> SinkRecorder::recordFor(int ms) {
 std::vector<float> SinkRecorder::take() {
     m_pending += m_process.readAllStandardOutput();
     std::vector<float> samples(std::size_t(m_pending.size()) / sizeof(float));
-    std::memcpy(samples.data(), m_pending.constData(), samples.size() * sizeof(float));
+    // An empty vector's data() may be null, which memcpy must never be given.
+    if (!samples.empty())
+        std::memcpy(samples.data(), m_pending.constData(), samples.size() * sizeof(float));
     m_pending.remove(0, qsizetype(samples.size() * sizeof(float)));
     return samples;
 }
