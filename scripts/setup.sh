@@ -6,7 +6,7 @@ set -eu
 if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi
 
 PACKAGES="
-  build-essential cmake pkg-config clang-format
+  build-essential cmake pkg-config clang-format clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev-tools libgl-dev libqt6opengl6-dev
   qt6-qpa-plugins qt6-image-formats-plugins
   libx11-dev libxi-dev libxrandr-dev libxtst-dev x11-apps x11-xserver-utils
