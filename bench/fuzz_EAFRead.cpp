@@ -15,7 +15,7 @@ using namespace zwirl;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1)
         return 0;
-    constexpr double kRates[] = {-1.0, 8000.0, 22050.0, 44100.0, 48000.0, 96000.0, 11025.0, 1.0};
+    constexpr double kRates[] = {-1.0, 8000.0, 22050.0, 44100.0, 48000.0, 96000.0, 11025.0, 4000.0};
     const double rate = kRates[data[0] & 7];
     const int channels = 1 + ((data[0] >> 3) & 1);
     const double seekPercent = (data[0] >> 4) * 6.25;

@@ -23,9 +23,11 @@ namespace {
 // File frames decoded before a seek target at the least, for the codec and the resampler to
 // settle: MP3's bit reservoir reaches a few frames of 1152 back, AAC's overlap one of 1024.
 constexpr int64_t kPreroll = 8192;
-// Rates taken in and out: every real audio rate, and none so far from another that the
-// resampler's filter grows huge (a damaged header may claim millions).
+// Rates taken in and out: every real audio rate, none so high that a damaged header's claim of
+// millions is believed, and no rate taken in above kMaxDownsampling times the output rate: the
+// resampler's filter grows with that ratio (16 MB at 128).
 constexpr int kMaxRate = 1 << 20;
+constexpr double kMaxDownsampling = 128;
 // Frames the opening pass decodes at most to find the exact length: over three hours at 44.1 kHz.
 constexpr int64_t kScanFrames = int64_t(1) << 29;
 // Output frames one call of the resampler makes at most: a few samples at a tiny rate may stand
@@ -164,7 +166,8 @@ MediaError AudioFileReader::scanStream() {
 MediaError AudioFileReader::setOutput(double rate, int channels) {
     if (!m_codec)
         return MediaError::NotOpen;
-    if (!(rate >= 1 && rate <= kMaxRate) || channels < 1 || channels > 64)
+    if (!(rate >= 1 && rate <= kMaxRate) || m_fileRate > kMaxDownsampling * rate || channels < 1 ||
+        channels > 64)
         return MediaError::BadArgument;
     m_outputRate = rate;
     m_outputChannels = channels;
@@ -295,7 +298,8 @@ MediaError AudioFileReader::takeFrame() {
     const AVChannelLayout& layout = frame->ch_layout;
     const InputForm form{frame->format, frame->sample_rate, layout.nb_channels, int(layout.order),
                          layout.order == AV_CHANNEL_ORDER_NATIVE ? layout.u.mask : 0};
-    if (form.rate < 1 || form.rate > kMaxRate || form.channels < 1 || form.channels > 64 ||
+    if (form.rate < 1 || form.rate > kMaxRate || form.rate > kMaxDownsampling * m_outputRate ||
+        form.channels < 1 || form.channels > 64 ||
         av_get_bytes_per_sample(AVSampleFormat(form.format)) <= 0)
         return MediaError::InvalidFile;
     if (!m_converter || !(form == m_converterInput)) {

@@ -23,8 +23,8 @@ public:
     int fileRate() const { return m_fileRate; }
     // The stream's length in frames at the file's own rate.
     int64_t fileLength() const { return m_length; }
-    // Output at `rate` Hz (1 Hz up to about a MHz) with `channels` channels; back to output
-    // frame 0.
+    // Output at `rate` Hz (1 Hz up to about a MHz, at least a 128th of the file's rate) with
+    // `channels` channels; back to output frame 0.
     MediaError setOutput(double rate, int channels);
     // The stream's length in output frames.
     int64_t outputLength() const;
