@@ -85,7 +85,7 @@ bool ExportQueue::save(const RecordedRun& run) {
     const QString range =
         QStringLiteral("%1 - %2").arg(start.toString(format), end.toString(format));
     const QString count = QStringLiteral("%1 zwirl").arg(qlonglong(run.samples.size()));
-    if (!DROVAudioFileHelper::writeSamplesToFile(run.samples, audioPath, icon) ||
+    if (!DROVAudioFileHelper::writeSamplesToFile(run.samples, audioPath, icon, end) ||
         !png.open(QIODevice::WriteOnly) ||
         !ExportPicture::draw(picture, range, count).save(&png, "PNG") || !png.flush()) {
         qCWarning(lcApp) << "could not write" << base << png.errorString();
