@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QString>
 
+#include <functional>
+
 namespace zwirl {
 
 // Turns a recording into sound: 50 ms of a sine per click at the click's pitch, driven far
@@ -21,9 +23,12 @@ public:
     // recording writes nothing. True when the file was created, written and closed without a
     // failure.
     static bool writeSamplesToFile(const Samples& samples, const QString& filePath);
-    // The same with a samples picture that the caller has drawn already.
+    // The same with a samples picture that the caller has drawn already. `progress`, when
+    // given, is told the fraction of the sound written so far after each part of it, on the
+    // calling thread.
     static bool writeSamplesToFile(const Samples& samples, const QString& filePath,
-                                   const QImage& artwork);
+                                   const QImage& artwork,
+                                   const std::function<void(double)>& progress = {});
 };
 
 } // namespace zwirl
