@@ -5,6 +5,7 @@
 #include "app/TrackingRun.h"
 #include "app/TrayIcon.h"
 #include "capture/ClickSource.h"
+#include "media/LibraryVersions.h"
 #include "services/DROVHelper.h"
 #include "services/Notifications.h"
 #include "services/Settings.h"
@@ -14,9 +15,11 @@
 #include "ui/DROVMainWindowController.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QMessageBox>
 #include <QPropertyAnimation>
 #include <QScreen>
+#include <QUrl>
 
 namespace zwirl {
 
@@ -26,8 +29,9 @@ DROVAppDelegate::DROVAppDelegate(Settings& settings, RunStore& store, ExportQueu
       m_clickSource(clicks), m_run(new TrackingRun(this)) {
     connect(&m_clickSource, &ClickSource::clicked, this, &DROVAppDelegate::handleLeftMouseDown);
     connect(m_run, &TrackingRun::reminderDue, this, &DROVAppDelegate::reminderNotification);
-    connect(&m_exports, &ExportQueue::busyChanged, this,
-            [this] { changedStatusActive(m_isTracking); });
+    const auto showStatus = [this] { changedStatusActive(m_isTracking); };
+    connect(&m_exports, &ExportQueue::busyChanged, this, showStatus);
+    connect(&m_exports, &ExportQueue::progressChanged, this, showStatus);
 }
 
 DROVAppDelegate::~DROVAppDelegate() {
@@ -35,15 +39,21 @@ DROVAppDelegate::~DROVAppDelegate() {
 }
 
 void DROVAppDelegate::applicationDidFinishLaunching() {
-    // A click on one of ours takes it down.
-    connect(new Notifications(this), &Notifications::activated, this, &Notifications::remove);
+    // A click on one of ours takes it down; its "Open Folder" button opens the folder.
+    connect(new Notifications(this), &Notifications::activated, this,
+            [this](uint id, const QString& action) {
+                Notifications::remove(id);
+                if (action == ExportQueue::kOpenFolderAction)
+                    openRecordingsFolder();
+            });
     Notifications::removeAllDelivered();
     checkLoginItem();
     const std::vector<RecordedRun> stored = m_store.runs();
     if (stored.empty())
         showWindow();
     else
-        DROVHelper::notify(QStringLiteral("Saving zwirl from last session..."));
+        Notifications::deliver(QStringLiteral("Saving zwirl from last session..."),
+                               {{}, ExportQueue::kRestoreNotifications});
     // The runs kept by earlier sessions are saved with their own dates; each leaves the store
     // once its files are written, and the window shows after the last.
     for (std::size_t i = 0; i < stored.size(); ++i)
@@ -128,6 +138,8 @@ void DROVAppDelegate::handleLeftMouseDown(QPoint, std::optional<ClickSample> col
     // At the limit the run ends here, so no later click is recorded.
     if (m_run->add(sample))
         reachedMaxClicks();
+    else
+        changedStatusActive(m_isTracking);
 }
 
 std::optional<ClickSample> DROVAppDelegate::pixelColorForLocation(QPoint location) {
@@ -146,6 +158,11 @@ void DROVAppDelegate::toggleLiveTone() {
         DROVHelper::notify(
             QStringLiteral("The live tone cannot play: %1").arg(QString::fromUtf8(failure.what())));
     }
+    changedStatusActive(m_isTracking);
+}
+
+bool DROVAppDelegate::isLiveTonePlaying() const {
+    return m_tone && m_tone->isPlaying();
 }
 
 void DROVAppDelegate::reminderNotification() {
@@ -181,10 +198,15 @@ void DROVAppDelegate::stopTrackingAndNotify(bool notify, std::function<void()> b
         m_tone->stop();
     // The export takes the run's clicks; a run started meanwhile records into a new recording.
     m_exports.enqueue(m_run->take(), notify, false, std::move(block));
+    changedStatusActive(m_isTracking);
 }
 
 bool DROVAppDelegate::isExporting() const {
     return m_exports.isBusy();
+}
+
+double DROVAppDelegate::exportProgress() const {
+    return m_exports.progress();
 }
 
 const Samples& DROVAppDelegate::recordedSamples() const {
@@ -193,17 +215,26 @@ const Samples& DROVAppDelegate::recordedSamples() const {
 
 void DROVAppDelegate::setupStatusItem() {
     m_statusItem = new TrayIcon(this);
+    connect(m_statusItem, &TrayIcon::trackingRequested, this,
+            [this] { m_isTracking ? controllerStopAction() : controllerStartAction(); });
+    connect(m_statusItem, &TrayIcon::openFolderRequested, this,
+            &DROVAppDelegate::openRecordingsFolder);
     connect(m_statusItem, &TrayIcon::showWindowRequested, this, &DROVAppDelegate::showWindow);
     connect(m_statusItem, &TrayIcon::liveToneRequested, this, &DROVAppDelegate::toggleLiveTone);
+    connect(m_statusItem, &TrayIcon::startAtLoginRequested, this,
+            &DROVAppDelegate::setStartAtLogin);
     connect(m_statusItem, &TrayIcon::aboutRequested, this, &DROVAppDelegate::showAbout);
     connect(m_statusItem, &TrayIcon::quitRequested, this, &DROVAppDelegate::terminate);
     changedStatusActive(m_isTracking);
 }
 
-// The tooltip tells an export as well.
+// The tray shows the clicks, the export and the menu's settings as well.
 void DROVAppDelegate::changedStatusActive(bool active) {
     if (m_statusItem)
-        m_statusItem->setState(active, isExporting());
+        m_statusItem->setState({active, isExporting(), qsizetype(recordedSamples().size()),
+                                int(exportProgress() * 100.0), isLiveTonePlaying(),
+                                startsAtLogin()});
+    Q_EMIT statusChanged();
 }
 
 void DROVAppDelegate::showWindow() {
@@ -241,20 +272,32 @@ void DROVAppDelegate::showAbout() {
     for (const auto& window : std::exchange(m_hiddenWindows, {}))
         if (window)
             window->show();
-    // Not modal: the application (and its control interface) keeps answering meanwhile.
-    auto* about = new QMessageBox(
-        QMessageBox::NoIcon, QStringLiteral("About zwirl"),
-        QStringLiteral("<b>zwirl</b> %1").arg(QApplication::applicationVersion()), QMessageBox::Ok);
-    about->setAttribute(Qt::WA_DeleteOnClose);
-    about->setIconPixmap(QApplication::windowIcon().pixmap(96, 96));
-    about->setInformativeText(
-        QStringLiteral("Turns your mouse clicks into a sound and a picture, saved in the zwirl "
-                       "folder on your desktop.\n\n© Tolvarek"));
-    // Room for the text beside the icon instead of a narrow column.
-    about->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_informativelabel { min-width: 280px; }"));
-    about->setWindowFlag(Qt::WindowStaysOnTopHint);
-    about->show();
-    about->raise();
+    if (!m_about) {
+        // Not modal: the application (and its control interface) keeps answering meanwhile.
+        QString versions = QStringLiteral("Qt %1").arg(QString::fromLatin1(qVersion()));
+        for (const auto& [library, version] : media::libraryVersions())
+            versions += QStringLiteral("<br>%1 %2").arg(library, version.toHtmlEscaped());
+        const QString site = QString::fromLatin1(DROVMainWindowController::kMakerWebsite);
+        auto* about = new QMessageBox(
+            QMessageBox::NoIcon, QStringLiteral("About zwirl"),
+            QStringLiteral("<p><b>zwirl</b> %1</p><p>Turns your mouse clicks into a sound and a "
+                           "picture, saved in the zwirl folder on your desktop.</p><p>© Tolvarek"
+                           "<br>Licence: GPL-3.0-or-later<br><a href=\"%2\">%2</a></p><p><small>"
+                           "Made with %3</small></p>")
+                .arg(QApplication::applicationVersion(), site, versions),
+            QMessageBox::Ok);
+        about->setAttribute(Qt::WA_DeleteOnClose);
+        // A message box blocks the other windows and the tray menu unless told otherwise.
+        about->setModal(false);
+        about->setIconPixmap(QApplication::windowIcon().pixmap(96, 96));
+        // Everything can be selected and copied, as for a report of a fault; the link opens.
+        about->setTextInteractionFlags(Qt::TextBrowserInteraction);
+        about->setWindowFlag(Qt::WindowStaysOnTopHint);
+        m_about = about;
+    }
+    m_about->show();
+    m_about->raise();
+    m_about->activateWindow();
 }
 
 void DROVAppDelegate::terminate() {
@@ -269,10 +312,25 @@ void DROVAppDelegate::checkLoginItem() {
         m_settings.sync();
     }
     const QString path = QCoreApplication::applicationFilePath();
-    if (m_settings.startAtLogin().value_or(true))
+    if (startsAtLogin())
         TVKLoginItem::addAppAsLoginItem(path);
     else
         TVKLoginItem::deleteAppFromLoginItem(path);
+}
+
+bool DROVAppDelegate::startsAtLogin() const {
+    return m_settings.startAtLogin().value_or(true);
+}
+
+void DROVAppDelegate::setStartAtLogin(bool start) {
+    m_settings.setStartAtLogin(start);
+    m_settings.sync();
+    checkLoginItem();
+    changedStatusActive(m_isTracking);
+}
+
+void DROVAppDelegate::openRecordingsFolder() {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(m_exports.makeFolder()));
 }
 
 } // namespace zwirl

@@ -51,8 +51,11 @@ public:
 
     void stopTrackingAndNotify(bool notify, std::function<void()> block);
     bool isExporting() const;
+    // How much of the sound of the export being written is done, 0 to 1.
+    double exportProgress() const;
     // Clicks of the open or last run that no export has taken yet.
     const Samples& recordedSamples() const;
+    bool isLiveTonePlaying() const;
 
     void setupStatusItem();
     void changedStatusActive(bool active);
@@ -62,7 +65,18 @@ public:
     // The menu's quit: the application quits normally.
     void terminate();
     void checkLoginItem();
+    // The startup key; true until set otherwise.
+    bool startsAtLogin() const;
+    // The menu's switch: stores the startup key and adds or removes the login item at once.
+    void setStartAtLogin(bool start);
+    // The output folder in the file manager; made first when it is missing.
+    void openRecordingsFolder();
     DROVMainWindowController* mainWindowController() const { return m_controllerWindow.get(); }
+
+Q_SIGNALS:
+    // Whether a run is open, its clicks, an export or its progress, or a setting of the tray
+    // menu changed.
+    void statusChanged();
 
 private:
     Settings& m_settings;
@@ -78,6 +92,8 @@ private:
     bool m_isStarting = false;
     // The windows a start took off the screen; the About box brings them back.
     QList<QPointer<QWidget>> m_hiddenWindows;
+    // While it is open, asking for the About box again raises it.
+    QPointer<QWidget> m_about;
 };
 
 } // namespace zwirl

@@ -3,6 +3,7 @@
 #include "app/AppLog.h"
 #include "services/DROVHelper.h"
 #include "services/ExportPicture.h"
+#include "services/Notifications.h"
 #include "sound/DROVAudioFileHelper.h"
 
 #include <QDesktopServices>
@@ -45,24 +46,42 @@ void ExportQueue::enqueue(RecordedRun run, bool notify, bool stored, std::functi
             if (stored)
                 m_store.remove(run);
             if (notify)
-                DROVHelper::notify(QStringLiteral("Saved your clicks to the desktop..."));
+                Notifications::deliver(QStringLiteral("Saved your clicks to the desktop..."),
+                                       {{{kOpenFolderAction, QStringLiteral("Open Folder")}},
+                                        stored ? kRestoreNotifications : QString()});
         }
         QMetaObject::invokeMethod(this, [this, saved, notify, done] {
             if (notify && saved)
                 QDesktopServices::openUrl(QUrl::fromLocalFile(m_folder));
             if (done)
                 done();
-            if (--m_pending == 0)
-                Q_EMIT busyChanged(false);
+            if (--m_pending > 0)
+                return;
+            m_progress = 0.0;
+            Q_EMIT progressChanged();
+            Q_EMIT busyChanged(false);
         });
     });
 }
 
-bool ExportQueue::save(const RecordedRun& run) {
+QString ExportQueue::makeFolder() const {
     if (!QFileInfo::exists(m_folder) && QDir().mkpath(m_folder) &&
         !DROVHelper::setIconForPath(m_folder,
                                     QImage(QStringLiteral(":/images/ZWIRLFolderIcon.png"))))
         qCWarning(lcApp) << "error setting icon file...";
+    return m_folder;
+}
+
+void ExportQueue::reportProgress(double done) {
+    QMetaObject::invokeMethod(this, [this, done] {
+        m_progress = done;
+        Q_EMIT progressChanged();
+    });
+}
+
+bool ExportQueue::save(const RecordedRun& run) {
+    reportProgress(0.0);
+    makeFolder();
     const QDateTime end = run.end.isValid() ? run.end : QDateTime::currentDateTime();
     const QDateTime start = run.start.isValid() ? run.start : end;
     // The first name, with a suffix from _2 on, that neither file uses yet. The exports run one
@@ -85,7 +104,8 @@ bool ExportQueue::save(const RecordedRun& run) {
     const QString range =
         QStringLiteral("%1 - %2").arg(start.toString(format), end.toString(format));
     const QString count = QStringLiteral("%1 zwirl").arg(qlonglong(run.samples.size()));
-    if (!DROVAudioFileHelper::writeSamplesToFile(run.samples, audioPath, icon, end) ||
+    if (!DROVAudioFileHelper::writeSamplesToFile(run.samples, audioPath, icon, end,
+                                                 [this](double done) { reportProgress(done); }) ||
         !png.open(QIODevice::WriteOnly) ||
         !ExportPicture::draw(picture, range, count).save(&png, "PNG") || !png.flush()) {
         qCWarning(lcApp) << "could not write" << base << png.errorString();

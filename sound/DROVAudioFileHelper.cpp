@@ -55,7 +55,8 @@ bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QStri
 }
 
 bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QString& filePath,
-                                             const QImage& artwork, const QDateTime& end) {
+                                             const QImage& artwork, const QDateTime& end,
+                                             const std::function<void(double)>& progress) {
     if (samples.empty()) {
         qCWarning(lcSound) << "no clicks to write to" << filePath;
         return false;
@@ -73,6 +74,7 @@ bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QStri
         return std::async(std::launch::async,
                           [&] { return renderer.render(next.data(), kSliceFrames); });
     };
+    int64_t written = 0;
     for (auto rendered = renderNext(); status == noErr;) {
         const int64_t frames = rendered.get();
         if (frames == 0)
@@ -81,6 +83,8 @@ bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QStri
         rendered = renderNext();
         float* channels[] = {slice.data()};
         status = writer.writeFloats(frames, channels);
+        if (progress && status == noErr)
+            progress(double(written += frames) / double(renderer.totalFrames()));
     }
 
     const QByteArray jpeg = jpegOf(artwork);

@@ -6,6 +6,8 @@
 #include <QImage>
 #include <QString>
 
+#include <functional>
+
 namespace zwirl {
 
 // Turns a recording into sound: 50 ms of a sine per click at the click's pitch, driven far
@@ -23,10 +25,12 @@ public:
     // empty recording writes nothing. True when the file was created, written and closed
     // without a failure.
     static bool writeSamplesToFile(const Samples& samples, const QString& filePath);
-    // The same with a samples picture that the caller has drawn already and the run's end
-    // (now when not valid).
+    // The same with a samples picture that the caller has drawn already and the run's end (now
+    // when not valid). `progress`, when given, is told the fraction of the sound written so far
+    // after each part of it, on the calling thread.
     static bool writeSamplesToFile(const Samples& samples, const QString& filePath,
-                                   const QImage& artwork, const QDateTime& end = {});
+                                   const QImage& artwork, const QDateTime& end = {},
+                                   const std::function<void(double)>& progress = {});
 };
 
 } // namespace zwirl

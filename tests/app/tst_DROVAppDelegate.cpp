@@ -5,6 +5,7 @@
 #include "app/ExportQueue.h"
 #include "app/RunStore.h"
 #include "capture/fake/FakeClickSource.h"
+#include "media/LibraryVersions.h"
 #include "services/Settings.h"
 #include "ui/DROVMainWindowController.h"
 
@@ -231,6 +232,32 @@ private Q_SLOTS:
         app.delegate.controllerStopAction();
         QVERIFY(app.waitUntilSaved());
         QCOMPARE(app.store.runs().size(), std::size_t(1));
+    }
+
+    // One About box, asked for twice: the version, the licence, the web site and the versions
+    // of the libraries zwirl runs with, in text that can be selected and copied.
+    void aboutIsOneBoxWithVersionsToCopy() {
+        App app;
+        app.delegate.showAbout();
+        app.delegate.showAbout();
+        QList<QMessageBox*> boxes;
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(window); box && box->isVisible())
+                boxes << box;
+        QCOMPARE(boxes.size(), 1);
+        const QString text = boxes[0]->text();
+        for (const QString& part : {QString("GPL-3.0-or-later"), QString("https://tolvarek.de"),
+                                    QString("Qt ") + qVersion()})
+            QVERIFY2(text.contains(part), qPrintable(part));
+        const QList<std::pair<QString, QString>> libraries = media::libraryVersions();
+        QCOMPARE(libraries.size(), 3);
+        for (const auto& [library, version] : libraries) {
+            QVERIFY2(QRegularExpression("^\\d+\\.\\d+").match(version).hasMatch(),
+                     qPrintable(version));
+            QVERIFY(text.contains(library + ' ' + version));
+        }
+        QVERIFY(boxes[0]->textInteractionFlags() & Qt::TextSelectableByMouse);
+        boxes[0]->close();
     }
 };
 

@@ -142,6 +142,23 @@ private Q_SLOTS:
         QVERIFY(waitFor([&] { return !s.opener.opened().isEmpty(); }));
         QCOMPARE(QUrl(s.opener.opened().first()).toLocalFile(), s.home.outputFolder());
         QVERIFY(!s.home.hasAnyQuitKey());
+
+        // "Saved" took the place of "Saving", both with the application's icon; its "Open
+        // Folder" button, picked in the notification server's menu, opens the folder again.
+        QList<Notification> told;
+        QVERIFY(waitFor(
+            [&] { return (told = s.notifications.notifications()).size() == 2 && told[1].id; }));
+        QCOMPARE(told[1].body, kSaved);
+        QVERIFY(told[0].id != 0);
+        QCOMPARE(told[1].replacesId, told[0].id);
+        QCOMPARE(told[1].id, told[0].id);
+        for (const Notification& notification : told)
+            QCOMPARE(notification.appIcon, "de.tolvarek.zwirl");
+        QCOMPARE(told[0].actions, (QStringList{"default", ""}));
+        QCOMPARE(told[1].actions, (QStringList{"default", "", "open-folder", "Open Folder"}));
+        QCOMPARE(runTool("dunstctl", {"context"}).exitCode, 0);
+        QVERIFY(waitFor([&] { return s.opener.opened().size() == 2; }));
+        QCOMPARE(QUrl(s.opener.opened().last()).toLocalFile(), s.home.outputFolder());
     }
 
     void aRunThatCannotBeSavedIsKeptForTheNextLaunch() {
@@ -178,6 +195,8 @@ private Q_SLOTS:
         s.home.storeRun(samples, end.addSecs(-600), end);
         QVERIFY(s.start());
         QVERIFY(waitFor(isExporting, 10000));
+        // The export tells how far it has come.
+        QVERIFY(waitFor([] { return controlProperty("ExportProgress").toDouble() > 0.0; }));
         QVERIFY(s.app.stop(SIGTERM, 120000));
         QCOMPARE(s.app.exitStatus(), QProcess::NormalExit);
 

@@ -1,6 +1,7 @@
 #include "support/TestSupport.h"
 
 #include <QDBusConnection>
+#include <QDBusVariant>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QImage>
@@ -171,6 +172,14 @@ bool isExporting() {
     return control("IsExporting").toBool();
 }
 
+QVariant controlProperty(const QString& name) {
+    const QDBusMessage reply =
+        callApp("org.freedesktop.DBus.Properties", "Get", {"de.tolvarek.zwirl.Control", name});
+    return reply.type() == QDBusMessage::ReplyMessage
+               ? reply.arguments().value(0).value<QDBusVariant>().variant()
+               : QVariant();
+}
+
 bool startRun() {
     return action("start").type() == QDBusMessage::ReplyMessage && waitFor(isTracking);
 }
@@ -179,9 +188,8 @@ bool waitUntilSaved(int timeoutMs) {
     return waitFor([] { return !isExporting(); }, timeoutMs);
 }
 
-NotificationMonitor::NotificationMonitor() {
-    m_busctl.start("busctl",
-                   {"--user", "monitor", "--json=short", "org.freedesktop.Notifications"});
+BusMonitor::BusMonitor(const QStringList& args) {
+    m_busctl.start("busctl", QStringList{"--user", "monitor", "--json=short"} + args);
     m_busctl.waitForStarted(5000);
     // busctl prints its first line once it is monitoring.
     waitFor(
@@ -189,27 +197,47 @@ NotificationMonitor::NotificationMonitor() {
         5000);
 }
 
-NotificationMonitor::~NotificationMonitor() {
+BusMonitor::~BusMonitor() {
     m_busctl.terminate();
     m_busctl.waitForFinished(3000);
 }
 
-QList<QPair<QString, QString>> NotificationMonitor::notifications() {
+const QList<QJsonObject>& BusMonitor::messages() {
     m_buffer += m_busctl.readAllStandardOutput();
-    for (qsizetype end; (end = m_buffer.indexOf('\n')) >= 0; m_buffer.remove(0, end + 1)) {
-        const QJsonObject message = QJsonDocument::fromJson(m_buffer.left(end)).object();
-        if (message.value("member").toString() == "Notify") {
-            const QJsonArray data = message.value("payload").toObject().value("data").toArray();
-            m_seen.append({data.at(3).toString(), data.at(4).toString()});
+    for (qsizetype end; (end = m_buffer.indexOf('\n')) >= 0; m_buffer.remove(0, end + 1))
+        if (const QJsonObject message = QJsonDocument::fromJson(m_buffer.left(end)).object();
+            !message.isEmpty())
+            m_messages.append(message);
+    return m_messages;
+}
+
+QList<Notification> NotificationMonitor::notifications() {
+    QList<Notification> seen;
+    // Which call each answer belongs to: the caller's name and its serial number.
+    QHash<QString, qsizetype> calls;
+    for (const QJsonObject& message : m_bus.messages()) {
+        const QJsonArray data = message["payload"]["data"].toArray();
+        const auto text = [&](const char* key) { return message[key].toVariant().toString(); };
+        if (text("member") == "Notify") {
+            calls.insert(text("sender") + text("cookie"), seen.size());
+            QStringList actions;
+            for (const QJsonValue& action : data[5].toArray())
+                actions << action.toString();
+            seen.append({data[2].toString(), uint(data[1].toInteger()), data[3].toString(),
+                         data[4].toString(), actions});
+        } else if (text("type") == "method_return") {
+            const auto call = calls.constFind(text("destination") + text("reply_cookie"));
+            if (call != calls.cend())
+                seen[*call].id = uint(data[0].toInteger());
         }
     }
-    return m_seen;
+    return seen;
 }
 
 QStringList NotificationMonitor::bodies() {
     QStringList bodies;
-    for (const auto& [summary, body] : notifications())
-        bodies << body;
+    for (const Notification& notification : notifications())
+        bodies << notification.body;
     return bodies;
 }
 

@@ -91,25 +91,48 @@ QDBusMessage action(const QString& name);
 bool isTracking();
 uint sampleCount();
 bool isExporting();
+// A property of the control interface; invalid when it cannot be read.
+QVariant controlProperty(const QString& name);
 // Asks for a run and waits until it is open.
 bool startRun();
 // Waits until no export runs.
 bool waitUntilSaved(int timeoutMs = 120000);
 
-// Records the Notify calls on the session bus while it lives.
-class NotificationMonitor {
+// The messages that `busctl --user monitor` shows for `args`, as its JSON, while it lives.
+class BusMonitor {
 public:
-    NotificationMonitor();
-    ~NotificationMonitor();
-    // Summary and body of each Notify call seen so far, in order.
-    QList<QPair<QString, QString>> notifications();
-    QStringList bodies();
-    bool waitForBody(const QString& body, int timeoutMs = 10000);
+    explicit BusMonitor(const QStringList& args);
+    ~BusMonitor();
+    // Every message seen so far, in order.
+    const QList<QJsonObject>& messages();
 
 private:
     QProcess m_busctl;
     QByteArray m_buffer;
-    QList<QPair<QString, QString>> m_seen;
+    QList<QJsonObject> m_messages;
+};
+
+// One Notify call: what was asked for, and the id the server answered (0 until it has).
+struct Notification {
+    QString appIcon;
+    uint replacesId = 0;
+    QString summary;
+    QString body;
+    QStringList actions;
+    uint id = 0;
+};
+
+// Records the Notify calls on the session bus while it lives.
+class NotificationMonitor {
+public:
+    NotificationMonitor() : m_bus({"org.freedesktop.Notifications"}) {}
+    // Each Notify call seen so far, in order.
+    QList<Notification> notifications();
+    QStringList bodies();
+    bool waitForBody(const QString& body, int timeoutMs = 10000);
+
+private:
+    BusMonitor m_bus;
 };
 
 // An xdg-open that records what it was asked to open; pathEntry() puts it first on PATH.
