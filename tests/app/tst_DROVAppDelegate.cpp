@@ -61,7 +61,8 @@ class TestDROVAppDelegate : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+        for (const char* name :
+             {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
             qunsetenv(name);
         QApplication::setApplicationDisplayName("zwirl");
     }
