@@ -119,6 +119,12 @@ private Q_SLOTS:
         QCOMPARE(*settings.quitSamples(), second.samples); // now under the quit keys
         QVERIFY(store.remove(second));
         QVERIFY(!settings.hasQuitRun());
+
+        // However many entries are dropped, the log has one line for them.
+        QTest::failOnWarning(QRegularExpression("."));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^dropping .*: 1000000 of 1000000"));
+        QTest::ignoreMessage(QtWarningMsg, "the stored clicks hold no valid sample");
+        QVERIFY(!Settings::validSamples(QStringList(1000000, "x")));
     }
 
     void startFadesTheWindowOutThenTracks() {
