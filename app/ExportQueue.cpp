@@ -77,9 +77,11 @@ void ExportQueue::finished(bool saved, bool notify, std::function<void()> done) 
     });
 }
 
+// Should the quit not come after all (a cancelled logout), later exports run as before.
 void ExportQueue::finish() {
     m_finishing = true;
     m_pool.waitForDone();
+    m_finishing = false;
 }
 
 namespace {

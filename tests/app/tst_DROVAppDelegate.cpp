@@ -238,6 +238,7 @@ private Q_SLOTS:
         app.delegate.controllerStopAction();
         QVERIFY(app.waitUntilSaved());
         QCOMPARE(app.store.runs().size(), std::size_t(1));
+        QCOMPARE(filesIn(folder(), "*.m4a").size(), 1); // the later run's
     }
 };
 

@@ -149,6 +149,43 @@ private Q_SLOTS:
         QVERIFY(!s.home.hasAnyQuitKey());
     }
 
+    // Where nothing can be written, the user is told once, and the run is not lost.
+    void unwritableFoldersAreToldAndTheRunKept() {
+        Session s;
+        const QStringList blocked{s.home.outputFolder(), s.home.path() + "/.config/zwirl"};
+        for (const QString& path : blocked)
+            QVERIFY(QFile(path).open(QIODevice::WriteOnly));
+        QVERIFY(s.start());
+        QVERIFY(startRun());
+        QVERIFY(clickAt({400, 500}));
+        QVERIFY(waitFor([] { return sampleCount() == 1; }));
+        action("stop");
+        QVERIFY(s.notifications.waitForBody("Could not save your clicks to the desktop...", 60000));
+        QVERIFY(waitUntilSaved());
+        QCOMPARE(s.notifications.bodies().filter("could not write its settings file").size(), 1);
+        QCOMPARE(filesIn(s.home.journalFolder()).size(), 1);
+        QVERIFY(s.app.stop(SIGTERM));
+
+        for (const QString& path : blocked)
+            QVERIFY(QFile::remove(path));
+        QVERIFY(s.start());
+        QCOMPARE(savedAudio(s).size(), 1);
+        QVERIFY(QDir().rmdir(s.home.journalFolder())); // empty: the run left it
+        QVERIFY(QFile(s.home.journalFolder()).open(QIODevice::WriteOnly));
+        const QString started = "Started tracking mouse clicks...";
+        const qsizetype runs = s.notifications.bodies().count(started);
+        QVERIFY(startRun());
+        QVERIFY(clickAt({400, 500}, 2));
+        QVERIFY(waitFor([] { return sampleCount() == 2; }));
+        action("stop");
+        // Notifications come in order: all of the run's are in once the next run's start is
+        // (which can keep its journal again).
+        QVERIFY(QFile::remove(s.home.journalFolder()));
+        QVERIFY(startRun());
+        QVERIFY(waitFor([&] { return s.notifications.bodies().count(started) == runs + 2; }));
+        QCOMPARE(s.notifications.bodies().filter("cannot keep this run safe").size(), 1);
+    }
+
     // Far more clicks than a file takes: saved file by file in order; a quit keeps the rest.
     void aMillionStoredClicksAreSavedAsSeveralFiles() {
         Session s;
