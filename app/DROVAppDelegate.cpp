@@ -2,6 +2,7 @@
 
 #include "app/AppLog.h"
 #include "app/ExportQueue.h"
+#include "app/RunJournal.h"
 #include "app/TrackingRun.h"
 #include "app/TrayIcon.h"
 #include "capture/ClickSource.h"
@@ -16,9 +17,11 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFile>
 #include <QMessageBox>
 #include <QPropertyAnimation>
 #include <QScreen>
+#include <QSet>
 #include <QUrl>
 
 namespace zwirl {
@@ -26,7 +29,8 @@ namespace zwirl {
 DROVAppDelegate::DROVAppDelegate(Settings& settings, RunStore& store, ExportQueue& exports,
                                  ClickSource& clicks, QObject* parent)
     : QObject(parent), m_settings(settings), m_store(store), m_exports(exports),
-      m_clickSource(clicks), m_run(new TrackingRun(this)) {
+      m_clickSource(clicks), m_run(new TrackingRun(this)),
+      m_journal(std::make_unique<RunJournal>()) {
     connect(&m_clickSource, &ClickSource::clicked, this, &DROVAppDelegate::handleLeftMouseDown);
     connect(m_run, &TrackingRun::reminderDue, this, &DROVAppDelegate::reminderNotification);
     const auto showStatus = [this] { changedStatusActive(m_isTracking); };
@@ -48,22 +52,54 @@ void DROVAppDelegate::applicationDidFinishLaunching() {
             });
     Notifications::removeAllDelivered();
     checkLoginItem();
+    saveRunsOfEarlierProcesses();
+    setupStatusItem();
+}
+
+void DROVAppDelegate::saveRunsOfEarlierProcesses() {
+    // A stored run longer than a file takes moves into journals of one file each: each file
+    // saved then removes its own journal instead of writing the whole store again.
+    constexpr std::size_t limit = TrackingRun::kClickLimit;
+    for (const RecordedRun& run : m_store.runs())
+        if (run.samples.size() > limit && RunJournal::keep(run, limit))
+            m_store.remove(run);
+    int setAside = 0;
+    std::vector<RunJournal::Found> journals = RunJournal::leftBehind(setAside);
+    if (setAside > 0)
+        DROVHelper::notify(
+            QStringLiteral("zwirl could not read %1 run(s) of an earlier session and set them "
+                           "aside in %2.")
+                .arg(setAside)
+                .arg(RunJournal::folderPath()));
     const std::vector<RecordedRun> stored = m_store.runs();
-    if (stored.empty())
-        showWindow();
-    else
-        Notifications::deliver(QStringLiteral("Saving zwirl from last session..."),
-                               {{}, ExportQueue::kRestoreNotifications});
-    // The runs kept by earlier sessions are saved with their own dates; each leaves the store
-    // once its files are written, and the window shows after the last.
-    for (std::size_t i = 0; i < stored.size(); ++i)
-        m_exports.enqueue(
-            stored[i], true, true,
-            i + 1 < stored.size() ? std::function<void()>() : [self = QPointer(this)] {
+    // A journal whose run is stored as well was left by a quit that stored it.
+    QSet<qint64> storedStarts;
+    for (const RecordedRun& run : stored)
+        storedStarts.insert(run.start.toMSecsSinceEpoch());
+    std::erase_if(journals, [&](const RunJournal::Found& found) {
+        return storedStarts.contains(found.run.start.toMSecsSinceEpoch()) &&
+               QFile::remove(found.path);
+    });
+    const std::size_t count = stored.size() + journals.size();
+    if (count == 0)
+        return showWindow();
+    Notifications::deliver(QStringLiteral("Saving zwirl from last session..."),
+                           {{}, ExportQueue::kRestoreNotifications});
+    // Saved with their own dates; each leaves the store (or its journal goes) once its files
+    // are written, and the window shows after the last.
+    for (std::size_t i = 0; i < count; ++i) {
+        std::function<void()> done;
+        if (i + 1 == count)
+            done = [self = QPointer(this)] {
                 if (self)
                     self->showWindow();
-            });
-    setupStatusItem();
+            };
+        if (i < stored.size())
+            m_exports.enqueue(stored[i], true, true, std::move(done));
+        else
+            m_exports.enqueue(journals[i - stored.size()].run, true, false, std::move(done),
+                              journals[i - stored.size()].path);
+    }
 }
 
 void DROVAppDelegate::applicationWillTerminate() {
@@ -72,11 +108,14 @@ void DROVAppDelegate::applicationWillTerminate() {
         // The store takes the clicks over: should the quit not come after all (a cancelled
         // logout), the next launch saves them, and nothing else does.
         const RecordedRun run = m_run->take();
-        if (!run.samples.empty())
-            m_store.add(run);
+        // Once under the quit keys the run needs no journal; should they not be written, the
+        // journal keeps it for the next launch.
+        const QString journal = m_journal->close();
+        if (run.samples.empty() || m_store.add(run))
+            QFile::remove(journal);
     }
     // An export that is still writing must finish, or its files are left half-written.
-    m_exports.waitForDone();
+    m_exports.finish();
 }
 
 void DROVAppDelegate::controllerStartAction() {
@@ -123,6 +162,9 @@ void DROVAppDelegate::startTracking() {
         DROVHelper::notify(QStringLiteral(
             "This desktop runs Wayland: only clicks in X11 applications can be recorded."));
     m_run->begin();
+    m_journalFailed = false;
+    if (!m_journal->open(m_run->startDate()))
+        journalFailed();
     m_isTracking = true;
     changedStatusActive(true);
     if (!m_clickSource.start())
@@ -135,11 +177,20 @@ void DROVAppDelegate::handleLeftMouseDown(QPoint, std::optional<ClickSample> col
     const ClickSample sample = colour.value_or(ClickSample{0.0, 0.0, 0.0});
     if (m_tone)
         m_tone->newFreq(DROVAudioFileHelper::newFreq(float(sample[0] + sample[1] + sample[2])));
+    if (!m_journal->append(sample))
+        journalFailed();
     // At the limit the run ends here, so no later click is recorded.
     if (m_run->add(sample))
         reachedMaxClicks();
     else
         changedStatusActive(m_isTracking);
+}
+
+void DROVAppDelegate::journalFailed() {
+    if (!std::exchange(m_journalFailed, true))
+        DROVHelper::notify(QStringLiteral("zwirl cannot keep this run safe in %1: should zwirl "
+                                          "end unexpectedly, its clicks would be lost.")
+                               .arg(RunJournal::folderPath()));
 }
 
 std::optional<ClickSample> DROVAppDelegate::pixelColorForLocation(QPoint location) {
@@ -197,7 +248,7 @@ void DROVAppDelegate::stopTrackingAndNotify(bool notify, std::function<void()> b
     if (m_tone)
         m_tone->stop();
     // The export takes the run's clicks; a run started meanwhile records into a new recording.
-    m_exports.enqueue(m_run->take(), notify, false, std::move(block));
+    m_exports.enqueue(m_run->take(), notify, false, std::move(block), m_journal->close());
     changedStatusActive(m_isTracking);
 }
 

@@ -16,6 +16,7 @@ class ClickSource;
 class DROVMainWindowController;
 class DROVTonePlayer;
 class ExportQueue;
+class RunJournal;
 class Settings;
 class TrackingRun;
 class TrayIcon;
@@ -41,6 +42,8 @@ public:
     // The click handler: one left press in another application, with the colour under it.
     void handleLeftMouseDown(QPoint location, std::optional<ClickSample> colour);
     std::optional<ClickSample> pixelColorForLocation(QPoint location);
+    // Tells the user, once a run, that its clicks are not kept safe on disk.
+    void journalFailed();
     void initTonePlayer();
     // The menu's live tone: created the first time, started again after. A failure to play is
     // told to the user; it never stops the application.
@@ -79,11 +82,17 @@ Q_SIGNALS:
     void statusChanged();
 
 private:
+    // The runs that earlier processes kept: in the store, and in journals of processes that
+    // did not end in order.
+    void saveRunsOfEarlierProcesses();
+
     Settings& m_settings;
     RunStore& m_store;
     ExportQueue& m_exports;
     ClickSource& m_clickSource;
     TrackingRun* m_run;
+    std::unique_ptr<RunJournal> m_journal;
+    bool m_journalFailed = false;
     std::unique_ptr<DROVTonePlayer> m_tone;
     TrayIcon* m_statusItem = nullptr;
     std::unique_ptr<DROVMainWindowController> m_controllerWindow;

@@ -62,7 +62,8 @@ class TestDROVAppDelegate : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+        for (const char* name :
+             {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
             qunsetenv(name);
         QApplication::setApplicationDisplayName("zwirl");
     }
@@ -119,6 +120,12 @@ private Q_SLOTS:
         QCOMPARE(*settings.quitSamples(), second.samples); // now under the quit keys
         QVERIFY(store.remove(second));
         QVERIFY(!settings.hasQuitRun());
+
+        // However many entries are dropped, the log has one line for them.
+        QTest::failOnWarning(QRegularExpression("."));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^dropping .*: 1000000 of 1000000"));
+        QTest::ignoreMessage(QtWarningMsg, "the stored clicks hold no valid sample");
+        QVERIFY(!Settings::validSamples(QStringList(1000000, "x")));
     }
 
     void startFadesTheWindowOutThenTracks() {
@@ -232,6 +239,7 @@ private Q_SLOTS:
         app.delegate.controllerStopAction();
         QVERIFY(app.waitUntilSaved());
         QCOMPARE(app.store.runs().size(), std::size_t(1));
+        QCOMPARE(filesIn(folder(), "*.m4a").size(), 1); // the later run's
     }
 
     // One About box, asked for twice: the version, the licence, the web site and the versions

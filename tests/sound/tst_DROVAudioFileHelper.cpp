@@ -79,6 +79,8 @@ private Q_SLOTS:
         QCOMPARE(ClickToneRenderer::frameCountForClicks(7608), int64_t(7608 * 2205));
         QCOMPARE(ClickToneRenderer::frameCountForClicks(7609), int64_t(16777844));
         QCOMPARE(ClickToneRenderer::frameCountForClicks(9999), int64_t(22047796));
+        // Past 32 bits without wrapping: 973,916 clicks are more frames than an int holds.
+        QVERIFY(ClickToneRenderer::frameCountForClicks(973916) > int64_t(INT32_MAX));
     }
 
     void rendersClicksExactly() {

@@ -79,6 +79,7 @@ QProcessEnvironment TempHome::environment() const {
     env.insert("XDG_CONFIG_HOME", path() + "/.config");
     env.insert("XDG_DATA_HOME", path() + "/.local/share");
     env.insert("XDG_CACHE_HOME", path() + "/.cache");
+    env.insert("XDG_STATE_HOME", path() + "/.local/state");
     // The tests read what the application logs.
     env.insert("QT_FORCE_STDERR_LOGGING", "1");
     return env;
@@ -106,6 +107,33 @@ void TempHome::storeRun(const QList<QList<double>>& samples, const QDateTime& st
     setConfig(kSamplesKey, stored);
     setConfig(kStartKey, start);
     setConfig(kEndKey, end);
+}
+
+QString TempHome::writeJournal(const QString& name, const QList<QList<double>>& samples,
+                               const QDateTime& start, quint32 version) const {
+    QDir().mkpath(journalFolder());
+    QFile file(journalFolder() + u'/' + name);
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+    // Blocks of 32 bytes in the machine's order, each ending in a CRC-16 of what precedes it.
+    const auto block = [&](QByteArray bytes) {
+        const quint32 sum = qChecksum(bytes);
+        file.write(bytes.append(reinterpret_cast<const char*>(&sum), sizeof sum));
+    };
+    QByteArray header("ZWIRLRUN");
+    const quint32 recordSize = 32, reserved = 0;
+    const qint64 startMs = start.toMSecsSinceEpoch();
+    for (const auto& [field, size] : std::initializer_list<std::pair<const void*, int>>{
+             {&version, 4}, {&recordSize, 4}, {&startMs, 8}, {&reserved, 4}})
+        header.append(static_cast<const char*>(field), size);
+    block(header);
+    for (quint32 i = 0; i < quint32(samples.size()); ++i) {
+        QByteArray record;
+        for (double c : samples[int(i)])
+            record.append(reinterpret_cast<const char*>(&c), sizeof c);
+        block(record.append(reinterpret_cast<const char*>(&i), sizeof i));
+    }
+    return file.fileName();
 }
 
 AppInstance::~AppInstance() {

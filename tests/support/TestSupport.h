@@ -45,6 +45,7 @@ public:
     QString outputFolder() const { return path() + "/Desktop/zwirl"; }
     QString configFile() const { return path() + "/.config/zwirl/zwirl.conf"; }
     QString autostartFolder() const { return path() + "/.config/autostart"; }
+    QString journalFolder() const { return path() + "/.local/state/zwirl"; }
     QProcessEnvironment environment() const;
 
     QVariant config(const QString& key) const;
@@ -57,6 +58,12 @@ public:
     bool hasAnyQuitKey() const;
     void storeRun(const QList<QList<double>>& samples, const QDateTime& start,
                   const QDateTime& end) const;
+
+    // A run journal in the application's format, as a process that ended without a quit
+    // leaves it: a header with the version and the start time, then a record per click.
+    // Returns its path.
+    QString writeJournal(const QString& name, const QList<QList<double>>& samples,
+                         const QDateTime& start, quint32 version = 1) const;
 
 private:
     QTemporaryDir m_dir;
