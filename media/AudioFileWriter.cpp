@@ -270,8 +270,10 @@ MediaError AudioFileWriter::expectFrames(int64_t frames) {
         return MediaError::BadArgument; // only before the first write
     if (!m_mpeg4)
         return MediaError::None;
-    // The encoder adds one packet of delay in front; the edit list cuts it together with this.
     const int lead = int((m_frameSize - frames % m_frameSize) % m_frameSize);
+    if (lead == 0)
+        return MediaError::None;
+    // The encoder adds one packet of delay in front; the edit list cuts it together with this.
     const std::vector<int16_t> silence(size_t(lead), 0);
     std::vector<const uint8_t*> input(size_t(m_channels),
                                       reinterpret_cast<const uint8_t*>(silence.data()));
