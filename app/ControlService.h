@@ -11,7 +11,8 @@ class DROVAppDelegate;
 
 // zwirl on the session bus: the name de.tolvarek.zwirl and, at /de/tolvarek/zwirl,
 // org.freedesktop.Application (activation and the actions the window and the tray menu offer)
-// and de.tolvarek.zwirl.Control (the state of runs and exports).
+// and de.tolvarek.zwirl.Control (the state of runs and exports, as methods and as properties
+// that announce their changes).
 class ControlService : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Application")

@@ -2,9 +2,11 @@
 
 #include "app/AppLog.h"
 #include "app/ExportQueue.h"
+#include "app/RunJournal.h"
 #include "app/TrackingRun.h"
 #include "app/TrayIcon.h"
 #include "capture/ClickSource.h"
+#include "media/LibraryVersions.h"
 #include "services/DROVHelper.h"
 #include "services/Notifications.h"
 #include "services/Settings.h"
@@ -14,21 +16,27 @@
 #include "ui/DROVMainWindowController.h"
 
 #include <QApplication>
+#include <QDesktopServices>
+#include <QFile>
 #include <QMessageBox>
 #include <QPropertyAnimation>
 #include <QScreen>
+#include <QSet>
+#include <QUrl>
 
 namespace zwirl {
 
 DROVAppDelegate::DROVAppDelegate(Settings& settings, RunStore& store, ExportQueue& exports,
                                  ClickSource& clicks, QObject* parent)
     : QObject(parent), m_settings(settings), m_store(store), m_exports(exports),
-      m_clickSource(clicks), m_run(new TrackingRun(this)) {
+      m_clickSource(clicks), m_run(new TrackingRun(this)),
+      m_journal(std::make_unique<RunJournal>()) {
     connect(&m_clickSource, &ClickSource::clicked, this, &DROVAppDelegate::handleLeftMouseDown);
     connect(&m_clickSource, &ClickSource::notice, this, &DROVHelper::notify);
     connect(m_run, &TrackingRun::reminderDue, this, &DROVAppDelegate::reminderNotification);
-    connect(&m_exports, &ExportQueue::busyChanged, this,
-            [this] { changedStatusActive(m_isTracking); });
+    const auto showStatus = [this] { changedStatusActive(m_isTracking); };
+    connect(&m_exports, &ExportQueue::busyChanged, this, showStatus);
+    connect(&m_exports, &ExportQueue::progressChanged, this, showStatus);
 }
 
 DROVAppDelegate::~DROVAppDelegate() {
@@ -36,25 +44,63 @@ DROVAppDelegate::~DROVAppDelegate() {
 }
 
 void DROVAppDelegate::applicationDidFinishLaunching() {
-    // A click on one of ours takes it down.
-    connect(new Notifications(this), &Notifications::activated, this, &Notifications::remove);
+    // A click on one of ours takes it down; its "Open Folder" button opens the folder.
+    connect(new Notifications(this), &Notifications::activated, this,
+            [this](uint id, const QString& action) {
+                Notifications::remove(id);
+                if (action == ExportQueue::kOpenFolderAction)
+                    openRecordingsFolder();
+            });
     Notifications::removeAllDelivered();
     checkLoginItem();
+    saveRunsOfEarlierProcesses();
+    setupStatusItem();
+}
+
+void DROVAppDelegate::saveRunsOfEarlierProcesses() {
+    // A stored run longer than a file takes moves into journals of one file each: each file
+    // saved then removes its own journal instead of writing the whole store again.
+    constexpr std::size_t limit = TrackingRun::kClickLimit;
+    for (const RecordedRun& run : m_store.runs())
+        if (run.samples.size() > limit && RunJournal::keep(run, limit))
+            m_store.remove(run);
+    int setAside = 0;
+    std::vector<RunJournal::Found> journals = RunJournal::leftBehind(setAside);
+    if (setAside > 0)
+        DROVHelper::notify(
+            QStringLiteral("zwirl could not read %1 run(s) of an earlier session and set them "
+                           "aside in %2.")
+                .arg(setAside)
+                .arg(RunJournal::folderPath()));
     const std::vector<RecordedRun> stored = m_store.runs();
-    if (stored.empty())
-        showWindow();
-    else
-        DROVHelper::notify(QStringLiteral("Saving zwirl from last session..."));
-    // The runs kept by earlier sessions are saved with their own dates; each leaves the store
-    // once its files are written, and the window shows after the last.
-    for (std::size_t i = 0; i < stored.size(); ++i)
-        m_exports.enqueue(
-            stored[i], true, true,
-            i + 1 < stored.size() ? std::function<void()>() : [self = QPointer(this)] {
+    // A journal whose run is stored as well was left by a quit that stored it.
+    QSet<qint64> storedStarts;
+    for (const RecordedRun& run : stored)
+        storedStarts.insert(run.start.toMSecsSinceEpoch());
+    std::erase_if(journals, [&](const RunJournal::Found& found) {
+        return storedStarts.contains(found.run.start.toMSecsSinceEpoch()) &&
+               QFile::remove(found.path);
+    });
+    const std::size_t count = stored.size() + journals.size();
+    if (count == 0)
+        return showWindow();
+    Notifications::deliver(QStringLiteral("Saving zwirl from last session..."),
+                           {{}, ExportQueue::kRestoreNotifications});
+    // Saved with their own dates; each leaves the store (or its journal goes) once its files
+    // are written, and the window shows after the last.
+    for (std::size_t i = 0; i < count; ++i) {
+        std::function<void()> done;
+        if (i + 1 == count)
+            done = [self = QPointer(this)] {
                 if (self)
                     self->showWindow();
-            });
-    setupStatusItem();
+            };
+        if (i < stored.size())
+            m_exports.enqueue(stored[i], true, true, std::move(done));
+        else
+            m_exports.enqueue(journals[i - stored.size()].run, true, false, std::move(done),
+                              journals[i - stored.size()].path);
+    }
 }
 
 void DROVAppDelegate::applicationWillTerminate() {
@@ -63,11 +109,14 @@ void DROVAppDelegate::applicationWillTerminate() {
         // The store takes the clicks over: should the quit not come after all (a cancelled
         // logout), the next launch saves them, and nothing else does.
         const RecordedRun run = m_run->take();
-        if (!run.samples.empty())
-            m_store.add(run);
+        // Once under the quit keys the run needs no journal; should they not be written, the
+        // journal keeps it for the next launch.
+        const QString journal = m_journal->close();
+        if (run.samples.empty() || m_store.add(run))
+            QFile::remove(journal);
     }
     // An export that is still writing must finish, or its files are left half-written.
-    m_exports.waitForDone();
+    m_exports.finish();
 }
 
 void DROVAppDelegate::controllerStartAction() {
@@ -110,6 +159,9 @@ void DROVAppDelegate::controllerStopAction() {
 void DROVAppDelegate::startTracking() {
     DROVHelper::notify(QStringLiteral("Started tracking mouse clicks..."));
     m_run->begin();
+    m_journalFailed = false;
+    if (!m_journal->open(m_run->startDate()))
+        journalFailed();
     m_isTracking = true;
     changedStatusActive(true);
     if (!m_clickSource.start())
@@ -122,9 +174,20 @@ void DROVAppDelegate::handleLeftMouseDown(QPoint, std::optional<ClickSample> col
     const ClickSample sample = colour.value_or(ClickSample{0.0, 0.0, 0.0});
     if (m_tone)
         m_tone->newFreq(DROVAudioFileHelper::newFreq(float(sample[0] + sample[1] + sample[2])));
+    if (!m_journal->append(sample))
+        journalFailed();
     // At the limit the run ends here, so no later click is recorded.
     if (m_run->add(sample))
         reachedMaxClicks();
+    else
+        changedStatusActive(m_isTracking);
+}
+
+void DROVAppDelegate::journalFailed() {
+    if (!std::exchange(m_journalFailed, true))
+        DROVHelper::notify(QStringLiteral("zwirl cannot keep this run safe in %1: should zwirl "
+                                          "end unexpectedly, its clicks would be lost.")
+                               .arg(RunJournal::folderPath()));
 }
 
 std::optional<ClickSample> DROVAppDelegate::pixelColorForLocation(QPoint location) {
@@ -143,6 +206,11 @@ void DROVAppDelegate::toggleLiveTone() {
         DROVHelper::notify(
             QStringLiteral("The live tone cannot play: %1").arg(QString::fromUtf8(failure.what())));
     }
+    changedStatusActive(m_isTracking);
+}
+
+bool DROVAppDelegate::isLiveTonePlaying() const {
+    return m_tone && m_tone->isPlaying();
 }
 
 void DROVAppDelegate::reminderNotification() {
@@ -177,11 +245,16 @@ void DROVAppDelegate::stopTrackingAndNotify(bool notify, std::function<void()> b
     if (m_tone)
         m_tone->stop();
     // The export takes the run's clicks; a run started meanwhile records into a new recording.
-    m_exports.enqueue(m_run->take(), notify, false, std::move(block));
+    m_exports.enqueue(m_run->take(), notify, false, std::move(block), m_journal->close());
+    changedStatusActive(m_isTracking);
 }
 
 bool DROVAppDelegate::isExporting() const {
     return m_exports.isBusy();
+}
+
+double DROVAppDelegate::exportProgress() const {
+    return m_exports.progress();
 }
 
 const Samples& DROVAppDelegate::recordedSamples() const {
@@ -190,17 +263,26 @@ const Samples& DROVAppDelegate::recordedSamples() const {
 
 void DROVAppDelegate::setupStatusItem() {
     m_statusItem = new TrayIcon(this);
+    connect(m_statusItem, &TrayIcon::trackingRequested, this,
+            [this] { m_isTracking ? controllerStopAction() : controllerStartAction(); });
+    connect(m_statusItem, &TrayIcon::openFolderRequested, this,
+            &DROVAppDelegate::openRecordingsFolder);
     connect(m_statusItem, &TrayIcon::showWindowRequested, this, &DROVAppDelegate::showWindow);
     connect(m_statusItem, &TrayIcon::liveToneRequested, this, &DROVAppDelegate::toggleLiveTone);
+    connect(m_statusItem, &TrayIcon::startAtLoginRequested, this,
+            &DROVAppDelegate::setStartAtLogin);
     connect(m_statusItem, &TrayIcon::aboutRequested, this, &DROVAppDelegate::showAbout);
     connect(m_statusItem, &TrayIcon::quitRequested, this, &DROVAppDelegate::terminate);
     changedStatusActive(m_isTracking);
 }
 
-// The tooltip tells an export as well.
+// The tray shows the clicks, the export and the menu's settings as well.
 void DROVAppDelegate::changedStatusActive(bool active) {
     if (m_statusItem)
-        m_statusItem->setState(active, isExporting());
+        m_statusItem->setState({active, isExporting(), qsizetype(recordedSamples().size()),
+                                int(exportProgress() * 100.0), isLiveTonePlaying(),
+                                startsAtLogin()});
+    Q_EMIT statusChanged();
 }
 
 void DROVAppDelegate::showWindow() {
@@ -238,20 +320,32 @@ void DROVAppDelegate::showAbout() {
     for (const auto& window : std::exchange(m_hiddenWindows, {}))
         if (window)
             window->show();
-    // Not modal: the application (and its control interface) keeps answering meanwhile.
-    auto* about = new QMessageBox(
-        QMessageBox::NoIcon, QStringLiteral("About zwirl"),
-        QStringLiteral("<b>zwirl</b> %1").arg(QApplication::applicationVersion()), QMessageBox::Ok);
-    about->setAttribute(Qt::WA_DeleteOnClose);
-    about->setIconPixmap(QApplication::windowIcon().pixmap(96, 96));
-    about->setInformativeText(
-        QStringLiteral("Turns your mouse clicks into a sound and a picture, saved in the zwirl "
-                       "folder on your desktop.\n\n© Tolvarek"));
-    // Room for the text beside the icon instead of a narrow column.
-    about->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_informativelabel { min-width: 280px; }"));
-    about->setWindowFlag(Qt::WindowStaysOnTopHint);
-    about->show();
-    about->raise();
+    if (!m_about) {
+        // Not modal: the application (and its control interface) keeps answering meanwhile.
+        QString versions = QStringLiteral("Qt %1").arg(QString::fromLatin1(qVersion()));
+        for (const auto& [library, version] : media::libraryVersions())
+            versions += QStringLiteral("<br>%1 %2").arg(library, version.toHtmlEscaped());
+        const QString site = QString::fromLatin1(DROVMainWindowController::kMakerWebsite);
+        auto* about = new QMessageBox(
+            QMessageBox::NoIcon, QStringLiteral("About zwirl"),
+            QStringLiteral("<p><b>zwirl</b> %1</p><p>Turns your mouse clicks into a sound and a "
+                           "picture, saved in the zwirl folder on your desktop.</p><p>© Tolvarek"
+                           "<br>Licence: GPL-3.0-or-later<br><a href=\"%2\">%2</a></p><p><small>"
+                           "Made with %3</small></p>")
+                .arg(QApplication::applicationVersion(), site, versions),
+            QMessageBox::Ok);
+        about->setAttribute(Qt::WA_DeleteOnClose);
+        // A message box blocks the other windows and the tray menu unless told otherwise.
+        about->setModal(false);
+        about->setIconPixmap(QApplication::windowIcon().pixmap(96, 96));
+        // Everything can be selected and copied, as for a report of a fault; the link opens.
+        about->setTextInteractionFlags(Qt::TextBrowserInteraction);
+        about->setWindowFlag(Qt::WindowStaysOnTopHint);
+        m_about = about;
+    }
+    m_about->show();
+    m_about->raise();
+    m_about->activateWindow();
 }
 
 void DROVAppDelegate::terminate() {
@@ -266,10 +360,25 @@ void DROVAppDelegate::checkLoginItem() {
         m_settings.sync();
     }
     const QString path = QCoreApplication::applicationFilePath();
-    if (m_settings.startAtLogin().value_or(true))
+    if (startsAtLogin())
         TVKLoginItem::addAppAsLoginItem(path);
     else
         TVKLoginItem::deleteAppFromLoginItem(path);
+}
+
+bool DROVAppDelegate::startsAtLogin() const {
+    return m_settings.startAtLogin().value_or(true);
+}
+
+void DROVAppDelegate::setStartAtLogin(bool start) {
+    m_settings.setStartAtLogin(start);
+    m_settings.sync();
+    checkLoginItem();
+    changedStatusActive(m_isTracking);
+}
+
+void DROVAppDelegate::openRecordingsFolder() {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(m_exports.makeFolder()));
 }
 
 } // namespace zwirl

@@ -16,6 +16,7 @@ class ClickSource;
 class DROVMainWindowController;
 class DROVTonePlayer;
 class ExportQueue;
+class RunJournal;
 class Settings;
 class TrackingRun;
 class TrayIcon;
@@ -41,6 +42,8 @@ public:
     // The click handler: one left press in another application, with the colour under it.
     void handleLeftMouseDown(QPoint location, std::optional<ClickSample> colour);
     std::optional<ClickSample> pixelColorForLocation(QPoint location);
+    // Tells the user, once a run, that its clicks are not kept safe on disk.
+    void journalFailed();
     void initTonePlayer();
     // The menu's live tone: created the first time, started again after. A failure to play is
     // told to the user; it never stops the application.
@@ -51,8 +54,11 @@ public:
 
     void stopTrackingAndNotify(bool notify, std::function<void()> block);
     bool isExporting() const;
+    // How much of the sound of the export being written is done, 0 to 1.
+    double exportProgress() const;
     // Clicks of the open or last run that no export has taken yet.
     const Samples& recordedSamples() const;
+    bool isLiveTonePlaying() const;
 
     void setupStatusItem();
     void changedStatusActive(bool active);
@@ -62,14 +68,31 @@ public:
     // The menu's quit: the application quits normally.
     void terminate();
     void checkLoginItem();
+    // The startup key; true until set otherwise.
+    bool startsAtLogin() const;
+    // The menu's switch: stores the startup key and adds or removes the login item at once.
+    void setStartAtLogin(bool start);
+    // The output folder in the file manager; made first when it is missing.
+    void openRecordingsFolder();
     DROVMainWindowController* mainWindowController() const { return m_controllerWindow.get(); }
 
+Q_SIGNALS:
+    // Whether a run is open, its clicks, an export or its progress, or a setting of the tray
+    // menu changed.
+    void statusChanged();
+
 private:
+    // The runs that earlier processes kept: in the store, and in journals of processes that
+    // did not end in order.
+    void saveRunsOfEarlierProcesses();
+
     Settings& m_settings;
     RunStore& m_store;
     ExportQueue& m_exports;
     ClickSource& m_clickSource;
     TrackingRun* m_run;
+    std::unique_ptr<RunJournal> m_journal;
+    bool m_journalFailed = false;
     std::unique_ptr<DROVTonePlayer> m_tone;
     TrayIcon* m_statusItem = nullptr;
     std::unique_ptr<DROVMainWindowController> m_controllerWindow;
@@ -78,6 +101,8 @@ private:
     bool m_isStarting = false;
     // The windows a start took off the screen; the About box brings them back.
     QList<QPointer<QWidget>> m_hiddenWindows;
+    // While it is open, asking for the About box again raises it.
+    QPointer<QWidget> m_about;
 };
 
 } // namespace zwirl

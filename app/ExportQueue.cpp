@@ -3,12 +3,16 @@
 #include "app/AppLog.h"
 #include "services/DROVHelper.h"
 #include "services/ExportPicture.h"
+#include "services/Notifications.h"
 #include "sound/DROVAudioFileHelper.h"
 
 #include <QDesktopServices>
 #include <QDir>
 #include <QStandardPaths>
 #include <QUrl>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace zwirl {
 
@@ -29,40 +33,106 @@ QString ExportQueue::outputFolderPath() {
     return desktop + QStringLiteral("/zwirl");
 }
 
-void ExportQueue::enqueue(RecordedRun run, bool notify, bool stored, std::function<void()> done) {
-    if (run.samples.empty())
+void ExportQueue::enqueue(RecordedRun run, bool notify, bool stored, std::function<void()> done,
+                          QString journal) {
+    if (run.samples.empty()) {
+        if (!journal.isEmpty())
+            QFile::remove(journal);
         return;
+    }
     if (m_pending++ == 0)
         Q_EMIT busyChanged(true);
-    m_pool.start([this, run = std::move(run), notify, stored, done = std::move(done)] {
-        const bool saved = save(run);
-        if (!saved) {
-            // Nothing is lost: the run waits in the store for the next launch.
-            if (!stored)
-                m_store.add(run);
-            DROVHelper::notify(QStringLiteral("Could not save your clicks to the desktop..."));
-        } else {
-            if (stored)
+    m_pool.start([this, run = std::move(run), notify, stored, done = std::move(done),
+                  journal = std::move(journal)] {
+        bool saved = false;
+        // Nothing thrown here may end the process: the run stays where it is kept.
+        try {
+            if (m_finishing && (stored || !journal.isEmpty()))
+                return finished(false, false, {});
+            saved = save(run);
+            if (!saved)
+                DROVHelper::notify(QStringLiteral("Could not save your clicks to the desktop..."));
+            else if (notify)
+                Notifications::deliver(QStringLiteral("Saved your clicks to the desktop..."),
+                                       {{{kOpenFolderAction, QStringLiteral("Open Folder")}},
+                                        stored ? kRestoreNotifications : QString()});
+            // A run that is not saved waits in the store for the next launch.
+            const bool kept = saved || stored || m_store.add(run);
+            if (saved && stored)
                 m_store.remove(run);
-            if (notify)
-                DROVHelper::notify(QStringLiteral("Saved your clicks to the desktop..."));
+            if (kept && !journal.isEmpty())
+                QFile::remove(journal);
+        } catch (const std::exception& failure) {
+            qCWarning(lcApp) << "the export failed:" << failure.what();
         }
-        QMetaObject::invokeMethod(this, [this, saved, notify, done] {
-            if (notify && saved)
-                QDesktopServices::openUrl(QUrl::fromLocalFile(m_folder));
-            if (done)
-                done();
-            if (--m_pending == 0)
-                Q_EMIT busyChanged(false);
-        });
+        finished(saved, notify, done);
     });
 }
 
-bool ExportQueue::save(const RecordedRun& run) {
+void ExportQueue::finished(bool saved, bool notify, std::function<void()> done) {
+    QMetaObject::invokeMethod(this, [this, saved, notify, done] {
+        if (notify && saved)
+            QDesktopServices::openUrl(QUrl::fromLocalFile(m_folder));
+        if (done)
+            done();
+        if (--m_pending > 0)
+            return;
+        m_progress = 0.0;
+        Q_EMIT progressChanged();
+        Q_EMIT busyChanged(false);
+    });
+}
+
+// Should the quit not come after all (a cancelled logout), later exports run as before.
+void ExportQueue::finish() {
+    m_finishing = true;
+    m_pool.waitForDone();
+    m_finishing = false;
+}
+
+namespace {
+
+// The hidden name a file is written under until it is complete.
+QString partName(const QString& path) {
+    const QFileInfo file(path);
+    return QStringLiteral("%1/.%2.part").arg(file.path(), file.fileName());
+}
+
+// Syncs a complete file and gives it its name.
+bool commit(const QString& part, const QString& path) {
+    QFile file(part);
+    return file.open(QIODevice::ReadWrite) && ::fsync(file.handle()) == 0 &&
+           ::rename(QFile::encodeName(part).constData(), QFile::encodeName(path).constData()) == 0;
+}
+
+void syncFolder(const QString& path) {
+    if (const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY);
+        fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+QString ExportQueue::makeFolder() const {
     if (!QFileInfo::exists(m_folder) && QDir().mkpath(m_folder) &&
         !DROVHelper::setIconForPath(m_folder,
                                     QImage(QStringLiteral(":/images/ZWIRLFolderIcon.png"))))
         qCWarning(lcApp) << "error setting icon file...";
+    return m_folder;
+}
+
+void ExportQueue::reportProgress(double done) {
+    QMetaObject::invokeMethod(this, [this, done] {
+        m_progress = done;
+        Q_EMIT progressChanged();
+    });
+}
+
+bool ExportQueue::save(const RecordedRun& run) {
+    reportProgress(0.0);
+    makeFolder();
     const QDateTime end = run.end.isValid() ? run.end : QDateTime::currentDateTime();
     const QDateTime start = run.start.isValid() ? run.start : end;
     // The first name, with a suffix from _2 on, that neither file uses yet. The exports run one
@@ -75,7 +145,13 @@ bool ExportQueue::save(const RecordedRun& run) {
          ++n)
         base = QStringLiteral("%1_%2").arg(stem).arg(n);
     const QString audioPath = base + QStringLiteral(".m4a");
-    QFile png(base + QStringLiteral(".png"));
+    const QString pngPath = base + QStringLiteral(".png");
+    // What an export that ended with its process left behind.
+    if (!std::exchange(m_partsCleared, true))
+        for (const QString& part : QDir(m_folder).entryList({QStringLiteral(".zwirl_*.part")},
+                                                            QDir::Files | QDir::Hidden))
+            QFile::remove(m_folder + u'/' + part);
+    QFile png(partName(pngPath));
 
     // The samples picture, drawn once: with the logo laid over it, it is the audio file's
     // artwork and icon; without, the body of the PNG.
@@ -85,15 +161,18 @@ bool ExportQueue::save(const RecordedRun& run) {
     const QString range =
         QStringLiteral("%1 - %2").arg(start.toString(format), end.toString(format));
     const QString count = QStringLiteral("%1 zwirl").arg(qlonglong(run.samples.size()));
-    if (!DROVAudioFileHelper::writeSamplesToFile(run.samples, audioPath, icon) ||
+    if (!DROVAudioFileHelper::writeSamplesToFile(run.samples, partName(audioPath), icon, end,
+                                                 [this](double done) { reportProgress(done); }) ||
         !png.open(QIODevice::WriteOnly) ||
-        !ExportPicture::draw(picture, range, count).save(&png, "PNG") || !png.flush()) {
+        !ExportPicture::draw(picture, range, count).save(&png, "PNG") || !png.flush() ||
+        !commit(partName(audioPath), audioPath) || !commit(png.fileName(), pngPath)) {
         qCWarning(lcApp) << "could not write" << base << png.errorString();
         // Only this export's own files: the names are this export's alone.
-        QFile::remove(audioPath);
-        png.remove();
+        for (const QString& path : {audioPath, partName(audioPath), pngPath, png.fileName()})
+            QFile::remove(path);
         return false;
     }
+    syncFolder(m_folder);
     if (!DROVHelper::setIconForPath(audioPath, icon))
         qCWarning(lcApp) << "error setting icon file...";
     qCInfo(lcApp).noquote() << QStringLiteral("saved %1 (%2, %3)").arg(base, range, count);

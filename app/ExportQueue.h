@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QThreadPool>
 
+#include <atomic>
 #include <functional>
 
 namespace zwirl {
@@ -19,30 +20,53 @@ public:
     explicit ExportQueue(RunStore& store, QObject* parent = nullptr);
     ~ExportQueue() override;
 
+    // The key of the "Open Folder" button on the notification of saved clicks.
+    static inline const QString kOpenFolderAction = QStringLiteral("open-folder");
+    // The notifications of saving the runs of an earlier session: each takes the place of the
+    // one before.
+    static inline const QString kRestoreNotifications = QStringLiteral("restore");
+
     // The user's Desktop (as xdg-user-dirs names it, ~/Desktop otherwise) + "/zwirl".
     static QString outputFolderPath();
+    // The output folder; made, with its icon, when nothing is at its place.
+    QString makeFolder() const;
 
     // Saves `run` after the exports asked for before. A `stored` run leaves the run store once
     // saved; a run that is not stored and cannot be saved is kept there for the next launch.
-    // With `notify` the user is told and the folder opens. `done` runs on the main thread
-    // after the export. A run without clicks saves nothing, and `done` does not run.
-    void enqueue(RecordedRun run, bool notify, bool stored, std::function<void()> done = {});
+    // The `journal` holding the run, if any, is removed once the run is in the files or in
+    // the store. With `notify` the user is told and the folder opens. `done` runs on the main
+    // thread after the export. A run without clicks saves nothing, and `done` does not run.
+    void enqueue(RecordedRun run, bool notify, bool stored, std::function<void()> done = {},
+                 QString journal = {});
     bool isBusy() const { return m_pending > 0; }
-    // Blocks until every export asked for has written its files.
-    void waitForDone() { m_pool.waitForDone(); }
+    // How much of the sound of the export being written is done, 0 to 1; 0 when none is.
+    double progress() const { return m_progress; }
+    // Blocks until every export asked for has written its files, except those not begun yet
+    // of runs kept elsewhere: they stay in the store or their journal for the next launch.
+    void finish();
 
 Q_SIGNALS:
     // On the main thread, when isBusy() changes.
     void busyChanged(bool busy);
+    // On the main thread, when progress() changes.
+    void progressChanged();
 
 private:
-    // Runs on the worker; false when the files could not be written.
+    // Runs on the worker; false when the files could not be written. Each file is written
+    // under a hidden temporary name, synced, and renamed to its name only when complete.
     bool save(const RecordedRun& run);
+    // From the worker.
+    void reportProgress(double done);
+    // Back on the main thread once an export has ended.
+    void finished(bool saved, bool notify, std::function<void()> done);
 
     RunStore& m_store;
     const QString m_folder = outputFolderPath();
     QThreadPool m_pool;
     int m_pending = 0;
+    double m_progress = 0.0;
+    std::atomic<bool> m_finishing = false;
+    bool m_partsCleared = false; // on the worker
 };
 
 } // namespace zwirl

@@ -1,5 +1,6 @@
 #include "app/RunStore.h"
 
+#include "services/DROVHelper.h"
 #include "services/Settings.h"
 
 #include <QVariantMap>
@@ -16,11 +17,11 @@ std::vector<RecordedRun> RunStore::runs() {
     return found;
 }
 
-void RunStore::add(const RecordedRun& run) {
+bool RunStore::add(const RecordedRun& run) {
     QMutexLocker lock(&m_mutex);
     std::vector<RecordedRun> kept = read();
     kept.push_back(run);
-    write(kept);
+    return write(kept);
 }
 
 bool RunStore::remove(const RecordedRun& run) {
@@ -47,7 +48,7 @@ std::vector<RecordedRun> RunStore::read() const {
     return found;
 }
 
-void RunStore::write(const std::vector<RecordedRun>& runs) {
+bool RunStore::write(const std::vector<RecordedRun>& runs) {
     if (runs.empty())
         m_settings.removeQuitRun();
     else
@@ -58,7 +59,14 @@ void RunStore::write(const std::vector<RecordedRun>& runs) {
                                  {QStringLiteral("start"), runs[i].start},
                                  {QStringLiteral("end"), runs[i].end}});
     m_settings.setLaterRuns(later);
-    m_settings.sync();
+    if (m_settings.sync())
+        return true;
+    // Told once: each later write would fail alike.
+    if (!std::exchange(m_toldWriteFailure, true))
+        DROVHelper::notify(QStringLiteral("zwirl could not write its settings file (%1): a run "
+                                          "kept for the next launch may not be there.")
+                               .arg(m_settings.fileName()));
+    return false;
 }
 
 } // namespace zwirl

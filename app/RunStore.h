@@ -30,17 +30,18 @@ public:
 
     // The stored runs, oldest first. A stored run without a valid sample is forgotten.
     std::vector<RecordedRun> runs();
-    // Keeps a run after those already kept.
-    void add(const RecordedRun& run);
+    // Keeps a run after those already kept; false when the settings could not be written.
+    bool add(const RecordedRun& run);
     // Forgets the first kept run equal to `run`; false when none is.
     bool remove(const RecordedRun& run);
 
 private:
     std::vector<RecordedRun> read() const;
-    void write(const std::vector<RecordedRun>& runs);
+    bool write(const std::vector<RecordedRun>& runs);
 
     Settings& m_settings;
     QMutex m_mutex;
+    bool m_toldWriteFailure = false;
 };
 
 } // namespace zwirl

@@ -27,6 +27,7 @@ public:
     RecordedRun take();
 
     const Samples& samples() const { return m_samples; }
+    QDateTime startDate() const { return m_startDate; }
 
 Q_SIGNALS:
     void reminderDue();

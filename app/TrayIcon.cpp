@@ -25,10 +25,19 @@ TrayIcon::TrayIcon(QObject* parent)
     : QObject(parent), m_menu(std::make_unique<QMenu>(QStringLiteral("zwirl"))),
       m_icon(std::make_unique<QSystemTrayIcon>()) {
     const auto add = [this](const char* text, void (TrayIcon::*requested)()) {
-        connect(m_menu->addAction(QString::fromLatin1(text)), &QAction::triggered, this, requested);
+        QAction* item = m_menu->addAction(QString::fromLatin1(text));
+        connect(item, &QAction::triggered, this, requested);
+        return item;
     };
+    m_tracking = add("Start Tracking", &TrayIcon::trackingRequested);
+    add("Open Recordings Folder", &TrayIcon::openFolderRequested);
+    m_menu->addSeparator();
     add("Show or Hide Window", &TrayIcon::showWindowRequested);
-    add("Live Tone", &TrayIcon::liveToneRequested);
+    m_liveTone = add("Live Tone", &TrayIcon::liveToneRequested);
+    m_startAtLogin = m_menu->addAction(QStringLiteral("Start at Login"));
+    connect(m_startAtLogin, &QAction::triggered, this, &TrayIcon::startAtLoginRequested);
+    for (QAction* setting : {m_liveTone, m_startAtLogin})
+        setting->setCheckable(true);
     m_menu->addSeparator();
     add("About zwirl", &TrayIcon::aboutRequested);
     add("Quit zwirl", &TrayIcon::quitRequested);
@@ -38,17 +47,25 @@ TrayIcon::TrayIcon(QObject* parent)
                 if (reason == QSystemTrayIcon::Trigger)
                     m_menu->popup(menuPosition(m_icon->geometry(), m_menu.get()));
             });
-    setState(false, false);
+    setState({});
     m_icon->show();
 }
 
-void TrayIcon::setState(bool tracking, bool exporting) {
-    m_icon->setIcon(QIcon(tracking ? QStringLiteral(":/images/DROVStatus_active.png")
-                                   : QStringLiteral(":/images/DROVStatus_inactive.png")));
-    const QString name = QApplication::applicationDisplayName();
-    m_icon->setToolTip(exporting  ? name + QStringLiteral(": saving your clicks...")
-                       : tracking ? name + QStringLiteral(": tracking clicks")
-                                  : name);
+void TrayIcon::setState(const State& state) {
+    m_icon->setIcon(QIcon(state.tracking ? QStringLiteral(":/images/DROVStatus_active.png")
+                                         : QStringLiteral(":/images/DROVStatus_inactive.png")));
+    QStringList tip{QApplication::applicationDisplayName()};
+    if (state.tracking)
+        tip << (state.clicks == 1 ? QStringLiteral("tracking, 1 click")
+                                  : QStringLiteral("tracking, %1 clicks").arg(state.clicks));
+    if (state.exporting)
+        tip << QStringLiteral("saving your clicks... %1%").arg(state.exportPercent);
+    m_icon->setToolTip(tip.size() == 1 ? tip[0]
+                                       : tip[0] + QStringLiteral(": ") + tip.mid(1).join(u'\n'));
+    m_tracking->setText(state.tracking ? QStringLiteral("Stop Tracking")
+                                       : QStringLiteral("Start Tracking"));
+    m_liveTone->setChecked(state.liveTone);
+    m_startAtLogin->setChecked(state.startAtLogin);
 }
 
 } // namespace zwirl

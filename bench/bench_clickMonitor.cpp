@@ -7,13 +7,18 @@
 // Run inside the test desktop:
 //   tests/desktop.sh -- build/bin/bench_clickMonitor latency [clicks] [per-second]
 //   tests/desktop.sh -- build/bin/bench_clickMonitor idle [seconds]
+//   tests/desktop.sh -- build/bin/bench_clickMonitor journal [clicks] [per-second]
+//           latency rounds alternately without and with each click appended to a run journal,
+//           as the application's click handler does.
 // XTest is used here only to inject input, as a user's mouse would.
+#include "app/RunJournal.h"
 #include "capture/ClickSource.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPixmap>
 #include <QSystemTrayIcon>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <X11/Xlib.h>
@@ -67,7 +72,7 @@ std::unique_ptr<QSystemTrayIcon> showTrayIcon() {
     return tray;
 }
 
-int latency(int clicks, int perSecond) {
+int latency(int clicks, int perSecond, RunJournal* journal = nullptr) {
     auto tray = showTrayIcon();
     std::printf("tray icon: %s\n",
                 tray ? qPrintable(QDebug::toString(tray->geometry())) : "none (no tray)");
@@ -79,6 +84,8 @@ int latency(int clicks, int perSecond) {
     const auto source = zwirl::createClickSource();
     QObject::connect(source.get(), &zwirl::ClickSource::clicked,
                      [&](QPoint, std::optional<zwirl::ClickSample> colour) {
+                         if (journal)
+                             journal->append(colour.value_or(ClickSample{}));
                          sampled.push_back(Clock::now());
                          checksum += colour ? (*colour)[0] + (*colour)[1] + (*colour)[2] : 0.0;
                      });
@@ -125,6 +132,7 @@ int latency(int clicks, int perSecond) {
     std::vector<double> toSample;
     for (size_t i = 0; i < sampled.size(); ++i)
         toSample.push_back(std::chrono::duration<double, std::milli>(sampled[i] - sent[i]).count());
+    std::printf("%s", journal ? "journal on:  " : "journal off: ");
     std::printf("press sent -> click sample:   median %.3f ms, p99 %.3f ms, max %.3f ms\n",
                 percentile(toSample, 50), percentile(toSample, 99), percentile(toSample, 100));
     std::printf("(sample checksum %.3f)\n", checksum);
@@ -158,6 +166,28 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     const QString mode = args.value(1, QStringLiteral("latency"));
+    if (mode == QLatin1String("journal")) {
+        const QTemporaryDir state;
+        qputenv("XDG_STATE_HOME", state.path().toUtf8());
+        RunJournal journal;
+        journal.open(QDateTime::currentDateTime());
+        for (int round = 0; round < 4; ++round)
+            if (latency(args.value(2, QStringLiteral("1000")).toInt(),
+                        args.value(3, QStringLiteral("50")).toInt(),
+                        round % 2 ? &journal : nullptr))
+                return 1;
+        // What the journal adds to each click by itself, without the noise of the X round trip.
+        std::vector<double> appends;
+        for (int i = 0; i < 10000; ++i) {
+            const auto before = Clock::now();
+            journal.append({0.5, 0.25, 1.0});
+            appends.push_back(
+                std::chrono::duration<double, std::milli>(Clock::now() - before).count());
+        }
+        std::printf("journal append alone: median %.4f ms, p99 %.4f ms, max %.4f ms\n",
+                    percentile(appends, 50), percentile(appends, 99), percentile(appends, 100));
+        return 0;
+    }
     if (mode == QLatin1String("idle"))
         return idle(args.value(2, QStringLiteral("60")).toInt());
     return latency(args.value(2, QStringLiteral("1000")).toInt(),

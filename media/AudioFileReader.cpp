@@ -2,8 +2,11 @@
 
 #include <QFile>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <numeric>
+#include <sys/stat.h>
 #include <vector>
 
 extern "C" {
@@ -20,15 +23,74 @@ namespace {
 // File frames decoded before a seek target at the least, for the codec and the resampler to
 // settle: MP3's bit reservoir reaches a few frames of 1152 back, AAC's overlap one of 1024.
 constexpr int64_t kPreroll = 8192;
+// Rates taken in and out: every real audio rate, none so high that a damaged header's claim of
+// millions is believed, and no rate taken in above kMaxDownsampling times the output rate: the
+// resampler's filter grows with that ratio (16 MB at 128).
+constexpr int kMaxRate = 1 << 20;
+constexpr double kMaxDownsampling = 128;
+// Frames the opening pass decodes at most to find the exact length: over three hours at 44.1 kHz.
+constexpr int64_t kScanFrames = int64_t(1) << 29;
+// Output frames one call of the resampler makes at most: a few samples at a tiny rate may stand
+// for millions at the output rate.
+constexpr int64_t kConvertChunk = 1 << 16;
+// Positions in file frames stay within this, whatever time stamps a damaged file carries, so that
+// no sum or product of them overflows.
+constexpr int64_t kFar = int64_t(1) << 40;
+// Demuxers that open further files or network streams named inside the file (playlists, session
+// descriptions, image sequences): the reader reads only the file it is given.
+constexpr const char* kOtherFileDemuxers[] = {"concat", "hls", "dash",   "imf",      "sdp",
+                                              "rtsp",   "rtp", "image2", "avisynth", "vapoursynth"};
+
+// Every demuxer but those, as FFmpeg's comma-separated list.
+const char* allowedDemuxers() {
+    static const QByteArray names = [] {
+        QByteArray list;
+        void* state = nullptr;
+        while (const AVInputFormat* format = av_demuxer_iterate(&state)) {
+            if (std::ranges::any_of(kOtherFileDemuxers, [&](const char* name) {
+                    return std::strcmp(name, format->name) == 0;
+                }))
+                continue;
+            list += (list.isEmpty() ? "" : ",") + QByteArray(format->name);
+        }
+        return list;
+    }();
+    return names.constData();
+}
+
+int64_t clampFar(int64_t frame) {
+    return std::clamp(frame, -kFar, kFar);
+}
+
+// Only a regular file is read: a FIFO or a device may block the open or never end, and a
+// directory has nothing to read.
+MediaError checkRegularFile(const QString& path, int64_t* size) {
+    struct stat info {};
+    if (stat(QFile::encodeName(path).constData(), &info) != 0)
+        return errorFromAv(AVERROR(errno));
+    *size = info.st_size;
+    return S_ISREG(info.st_mode) ? MediaError::None : MediaError::InvalidFile;
+}
 
 } // namespace
 
 MediaError AudioFileReader::open(const QString& path) {
     quietenFFmpegLog();
+    int64_t size = 0;
+    if (const MediaError error = checkRegularFile(path, &size); error != MediaError::None)
+        return error;
+    // One pass reads no more packets than the file has bytes, whatever a damaged demuxer does.
+    m_packetBudget = size + 4096;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    av_dict_set(&options, "format_whitelist", allowedDemuxers(), 0);
     AVFormatContext* input = nullptr;
-    int error = avformat_open_input(&input, QFile::encodeName(path).constData(), nullptr, nullptr);
+    // "file:" keeps a colon in the name from selecting another protocol.
+    const QByteArray url = "file:" + QFile::encodeName(path);
+    int error = avformat_open_input(&input, url.constData(), nullptr, &options);
+    av_dict_free(&options);
     if (error < 0)
-        return errorFromAv(error);
+        return error == AVERROR(EINVAL) ? MediaError::InvalidFile : errorFromAv(error);
     m_input.reset(input);
     error = avformat_find_stream_info(m_input.get(), nullptr);
     if (error < 0)
@@ -39,7 +101,7 @@ MediaError AudioFileReader::open(const QString& path) {
         return MediaError::InvalidFile;
     const AVStream* stream = m_input->streams[m_streamIndex];
     m_fileRate = stream->codecpar->sample_rate;
-    if (m_fileRate <= 0 || stream->codecpar->ch_layout.nb_channels <= 0)
+    if (m_fileRate <= 0 || m_fileRate > kMaxRate || stream->codecpar->ch_layout.nb_channels <= 0)
         return MediaError::InvalidFile;
     m_codec.reset(avcodec_alloc_context3(decoder));
     m_frame.reset(av_frame_alloc());
@@ -59,9 +121,9 @@ MediaError AudioFileReader::open(const QString& path) {
     return scanStream();
 }
 
-// Decodes the whole stream once: its first real frame and its end are where the decoder's
-// first and last delivered frames lie. A container that knows the stream's length (MPEG-4 edit
-// lists) may end it earlier, inside the decoder's last frame.
+// Decodes the stream once: its first real frame and its end are where the decoder's first and
+// last delivered frames lie. A container that knows the stream's length (MPEG-4 edit lists) may
+// end it earlier, inside the decoder's last frame; past the decoding budget, it alone does.
 MediaError AudioFileReader::scanStream() {
     const AVStream* stream = m_input->streams[m_streamIndex];
     const AVRational fileClock{1, m_fileRate};
@@ -71,35 +133,41 @@ MediaError AudioFileReader::scanStream() {
     const auto takeFrames = [&] {
         while (avcodec_receive_frame(m_codec.get(), m_frame.get()) >= 0) {
             if (m_frame->pts != AV_NOPTS_VALUE)
-                running = av_rescale_q(m_frame->pts, stream->time_base, fileClock);
+                running = clampFar(av_rescale_q(m_frame->pts, stream->time_base, fileClock));
             if (firstFrame)
                 m_origin = running;
             firstFrame = false;
-            running += m_frame->nb_samples;
+            running = clampFar(running + m_frame->nb_samples);
             av_frame_unref(m_frame.get());
         }
     };
     m_demuxerDone = false;
-    for (bool first = true; !m_demuxerDone; first = false) {
+    m_packetsRead = 0;
+    for (bool first = true; !m_demuxerDone && running - m_origin < kScanFrames; first = false) {
         if (const MediaError error = feedDecoder(first ? &m_firstPacketPts : nullptr);
             error != MediaError::None)
             return error;
         takeFrames();
     }
+    const bool complete = m_demuxerDone;
     int64_t end = running;
     if (stream->duration != AV_NOPTS_VALUE &&
-        m_input->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
+        (!complete || m_input->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)) {
         const int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
-        end = std::min(end, av_rescale_q(start + stream->duration, stream->time_base, fileClock));
+        const int64_t known =
+            clampFar(av_rescale_q(start, stream->time_base, fileClock)) +
+            clampFar(av_rescale_q(stream->duration, stream->time_base, fileClock));
+        end = complete ? std::min(end, known) : known;
     }
-    m_length = std::max<int64_t>(0, end - m_origin);
+    m_length = std::clamp<int64_t>(end - m_origin, 0, kFar);
     return setOutput(m_fileRate, stream->codecpar->ch_layout.nb_channels);
 }
 
 MediaError AudioFileReader::setOutput(double rate, int channels) {
     if (!m_codec)
         return MediaError::NotOpen;
-    if (!(rate > 0) || !std::isfinite(rate) || channels < 1 || channels > 64)
+    if (!(rate >= 1 && rate <= kMaxRate) || m_fileRate > kMaxDownsampling * rate || channels < 1 ||
+        channels > 64)
         return MediaError::BadArgument;
     m_outputRate = rate;
     m_outputChannels = channels;
@@ -107,7 +175,7 @@ MediaError AudioFileReader::setOutput(double rate, int channels) {
     if (!m_fifo)
         return MediaError::NoMemory;
     m_resampleQuantum = 1;
-    if (rate != m_fileRate && rate == std::floor(rate) && rate < 1e7)
+    if (rate != m_fileRate && rate == std::floor(rate))
         m_resampleQuantum = m_fileRate / std::gcd(int64_t(m_fileRate), int64_t(rate));
     return seek(0);
 }
@@ -123,7 +191,8 @@ MediaError AudioFileReader::seek(int64_t frame) {
         return MediaError::BadArgument;
     // Decoding starts early enough for the codec and the resampler to settle, on a file frame
     // that stands for a whole output frame, so that the resampler keeps its phase.
-    const int64_t target = int64_t(std::floor(double(frame) * m_fileRate / m_outputRate));
+    const int64_t target =
+        int64_t(std::min(std::floor(double(frame) * m_fileRate / m_outputRate), double(kFar)));
     int64_t start = std::max<int64_t>(0, target - m_preroll);
     start -= start % m_resampleQuantum;
     const MediaError error = restartAt(start);
@@ -143,6 +212,8 @@ MediaError AudioFileReader::restartAt(int64_t fileFrame) {
     avcodec_flush_buffers(m_codec.get());
     m_converter.reset();
     av_audio_fifo_reset(m_fifo.get());
+    av_frame_unref(m_frame.get());
+    m_pendingFrom = m_pendingTo = m_packetsRead = 0;
     m_demuxerDone = m_decoderDone = false;
     m_keepFrom = m_nextIndex = fileFrame;
     m_outputIndex = int64_t(std::llround(double(fileFrame) * m_outputRate / m_fileRate));
@@ -155,7 +226,9 @@ MediaError AudioFileReader::read(int16_t* out, int64_t& frames) {
     if (!m_fifo)
         return MediaError::NotOpen;
     MediaError error = MediaError::None;
-    while (av_audio_fifo_size(m_fifo.get()) < asked && !m_decoderDone && error == MediaError::None)
+    // Each step is bounded; decoding stops where nothing more can be delivered.
+    while (av_audio_fifo_size(m_fifo.get()) < asked && !m_decoderDone &&
+           m_outputIndex < outputLength() && error == MediaError::None)
         error = decodeMore();
     frames = std::min<int64_t>(asked, av_audio_fifo_size(m_fifo.get()));
     void* data[] = {out};
@@ -165,10 +238,13 @@ MediaError AudioFileReader::read(int16_t* out, int64_t& frames) {
 }
 
 // Hands the decoder the stream's next packet, or the end once the file has no more (or breaks
-// off): what the decoder holds is still delivered then.
+// off, or a damaged demuxer goes on past the packet budget): what the decoder holds is still
+// delivered then.
 MediaError AudioFileReader::feedDecoder(int64_t* pts) {
     int error = 0;
-    while ((error = av_read_frame(m_input.get(), m_packet.get())) >= 0 &&
+    while ((error = ++m_packetsRead > m_packetBudget
+                        ? AVERROR_EOF
+                        : av_read_frame(m_input.get(), m_packet.get())) >= 0 &&
            m_packet->stream_index != m_streamIndex)
         av_packet_unref(m_packet.get());
     if (error < 0) {
@@ -183,89 +259,119 @@ MediaError AudioFileReader::feedDecoder(int64_t* pts) {
     return error < 0 && error != AVERROR_INVALIDDATA ? errorFromAv(error) : MediaError::None;
 }
 
+// One bounded step: converts the next piece of the decoded frame, takes the next frame from the
+// decoder, or hands it another packet.
 MediaError AudioFileReader::decodeMore() {
-    if (!m_demuxerDone)
-        if (const MediaError error = feedDecoder(nullptr); error != MediaError::None)
-            return error;
-    while (true) {
-        const int error = avcodec_receive_frame(m_codec.get(), m_frame.get());
-        if (error == AVERROR(EAGAIN))
-            return MediaError::None;
-        if (error == AVERROR_EOF) {
-            m_decoderDone = true;
-            return m_converter ? convert(nullptr) : MediaError::None;
-        }
-        if (error < 0)
-            return errorFromAv(error);
-        const MediaError converted = convert(m_frame.get());
-        av_frame_unref(m_frame.get());
-        if (converted != MediaError::None)
-            return converted;
+    if (m_pendingFrom < m_pendingTo)
+        return convertPending();
+    av_frame_unref(m_frame.get());
+    const int error = avcodec_receive_frame(m_codec.get(), m_frame.get());
+    if (error == AVERROR(EAGAIN) && !m_demuxerDone)
+        return feedDecoder(nullptr);
+    if (error == AVERROR_EOF || error == AVERROR(EAGAIN)) {
+        m_decoderDone = true;
+        return m_converter ? resample(nullptr, 0) : MediaError::None;
     }
+    return error < 0 ? errorFromAv(error) : takeFrame();
 }
 
 int64_t AudioFileReader::frameIndex(const AVFrame* frame) const {
     if (frame->pts == AV_NOPTS_VALUE)
         return m_nextIndex;
     const AVStream* stream = m_input->streams[m_streamIndex];
-    return av_rescale_q(frame->pts, stream->time_base, AVRational{1, m_fileRate}) - m_origin;
+    return clampFar(av_rescale_q(frame->pts, stream->time_base, AVRational{1, m_fileRate})) -
+           m_origin;
 }
 
-// Resamples the part of a decoded frame that belongs to the stream from the restart on; a null
-// frame drains the resampler at the end.
-MediaError AudioFileReader::convert(const AVFrame* frame) {
-    int64_t begin = 0, count = 0;
-    if (frame) {
-        const int64_t index = frameIndex(frame);
-        m_nextIndex = index + frame->nb_samples;
-        begin = std::max(index, m_keepFrom);
-        const int64_t end = std::min(index + frame->nb_samples, m_length);
-        if (begin >= end)
-            return MediaError::None; // pre-roll or what lies beyond the stream's end
-        count = end - begin;
-        begin -= index;
+// Marks the part of the decoded frame that belongs to the stream from the restart on for
+// conversion, with a converter for its form: one made anew when the rate, the channels or the
+// sample format change part-way (two streams joined into one file), after the old one has
+// delivered what it holds.
+MediaError AudioFileReader::takeFrame() {
+    const AVFrame* frame = m_frame.get();
+    const int64_t index = frameIndex(frame);
+    m_nextIndex = index + frame->nb_samples;
+    const int64_t begin = std::max(index, m_keepFrom);
+    const int64_t end = std::min(index + frame->nb_samples, m_length);
+    if (begin >= end)
+        return MediaError::None; // pre-roll or what lies beyond the stream's end
+    const AVChannelLayout& layout = frame->ch_layout;
+    const InputForm form{frame->format, frame->sample_rate, layout.nb_channels, int(layout.order),
+                         layout.order == AV_CHANNEL_ORDER_NATIVE ? layout.u.mask : 0};
+    if (form.rate < 1 || form.rate > kMaxRate || form.rate > kMaxDownsampling * m_outputRate ||
+        form.channels < 1 || form.channels > 64 ||
+        av_get_bytes_per_sample(AVSampleFormat(form.format)) <= 0)
+        return MediaError::InvalidFile;
+    if (!m_converter || !(form == m_converterInput)) {
+        if (m_converter)
+            if (const MediaError error = resample(nullptr, 0); error != MediaError::None)
+                return error;
+        if (const MediaError error = makeConverter(form); error != MediaError::None)
+            return error;
     }
-    if (!m_converter) {
-        AVChannelLayout outLayout{}, inLayout{};
-        av_channel_layout_default(&outLayout, m_outputChannels);
-        if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
-            av_channel_layout_default(&inLayout, frame->ch_layout.nb_channels);
-        else
-            av_channel_layout_copy(&inLayout, &frame->ch_layout);
-        SwrContext* converter = nullptr;
-        int error = swr_alloc_set_opts2(
-            &converter, &outLayout, AV_SAMPLE_FMT_S16, int(std::lround(m_outputRate)), &inLayout,
-            AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
-        av_channel_layout_uninit(&inLayout);
-        av_channel_layout_uninit(&outLayout);
-        m_converter.reset(converter);
-        if (error >= 0)
-            error = swr_init(converter);
-        if (error < 0)
-            return errorFromAv(error);
-    }
+    m_pendingFrom = begin - index;
+    m_pendingTo = end - index;
+    return convertPending();
+}
+
+// A converter is kept only once it is set up: a failed one is never used again.
+MediaError AudioFileReader::makeConverter(const InputForm& form) {
+    m_converter.reset();
+    AVChannelLayout outLayout{}, inLayout{};
+    av_channel_layout_default(&outLayout, m_outputChannels);
+    if (form.order == AV_CHANNEL_ORDER_UNSPEC)
+        av_channel_layout_default(&inLayout, form.channels);
+    else
+        av_channel_layout_copy(&inLayout, &m_frame->ch_layout);
+    SwrContext* made = nullptr;
+    int error =
+        swr_alloc_set_opts2(&made, &outLayout, AV_SAMPLE_FMT_S16, int(std::lround(m_outputRate)),
+                            &inLayout, AVSampleFormat(form.format), form.rate, 0, nullptr);
+    FFmpegPtr<SwrContext> converter(made);
+    av_channel_layout_uninit(&inLayout);
+    av_channel_layout_uninit(&outLayout);
+    if (error >= 0)
+        error = swr_init(converter.get());
+    if (error < 0)
+        return errorFromAv(error);
+    m_converter = std::move(converter);
+    m_converterInput = form;
+    return MediaError::None;
+}
+
+// Resamples the next piece of the pending frame: no more input at once than makes about
+// kConvertChunk output frames.
+MediaError AudioFileReader::convertPending() {
+    const AVFrame* frame = m_frame.get();
+    const int64_t step = std::clamp<int64_t>(
+        int64_t(double(kConvertChunk) * frame->sample_rate / m_outputRate), 1, kConvertChunk);
+    const int64_t count = std::min(step, m_pendingTo - m_pendingFrom);
+    const AVSampleFormat format = AVSampleFormat(frame->format);
+    const int channels = frame->ch_layout.nb_channels;
+    const bool planar = av_sample_fmt_is_planar(format);
+    const size_t offset = size_t(m_pendingFrom) * size_t(av_get_bytes_per_sample(format)) *
+                          size_t(planar ? 1 : channels);
     std::vector<const uint8_t*> input;
-    if (frame) {
-        const AVSampleFormat format = AVSampleFormat(frame->format);
-        const int channels = frame->ch_layout.nb_channels;
-        const size_t bytes = size_t(av_get_bytes_per_sample(format));
-        const bool planar = av_sample_fmt_is_planar(format);
-        for (int c = 0; c < (planar ? channels : 1); ++c)
-            input.push_back(frame->extended_data[c] +
-                            size_t(begin) * bytes * size_t(planar ? 1 : channels));
-    }
+    for (int c = 0; c < (planar ? channels : 1); ++c)
+        input.push_back(frame->extended_data[c] + offset);
+    m_pendingFrom += count;
+    return resample(input.data(), int(count));
+}
+
+// Hands `count` frames to the converter and keeps what it makes; a null input drains it at the
+// end.
+MediaError AudioFileReader::resample(const uint8_t** input, int count) {
     while (true) {
-        const int capacity = std::max(swr_get_out_samples(m_converter.get(), int(count)), 1024);
-        if (m_converted.size() < size_t(capacity * m_outputChannels))
-            m_converted.resize(size_t(capacity * m_outputChannels));
+        const int capacity = std::max(swr_get_out_samples(m_converter.get(), count), 1024);
+        if (m_converted.size() < size_t(capacity) * size_t(m_outputChannels))
+            m_converted.resize(size_t(capacity) * size_t(m_outputChannels));
         auto* out = reinterpret_cast<uint8_t*>(m_converted.data());
-        const int produced = swr_convert(m_converter.get(), &out, capacity,
-                                         frame ? input.data() : nullptr, int(count));
+        const int produced = swr_convert(m_converter.get(), &out, capacity, input, count);
         if (produced < 0)
             return errorFromAv(produced);
         if (const MediaError kept = keepConverted(produced); kept != MediaError::None)
             return kept;
-        if (frame || produced == 0)
+        if (input || produced == 0)
             return MediaError::None;
     }
 }

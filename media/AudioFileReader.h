@@ -23,7 +23,8 @@ public:
     int fileRate() const { return m_fileRate; }
     // The stream's length in frames at the file's own rate.
     int64_t fileLength() const { return m_length; }
-    // Output at `rate` Hz (above 0) with `channels` channels; back to output frame 0.
+    // Output at `rate` Hz (1 Hz up to about a MHz, at least a 128th of the file's rate) with
+    // `channels` channels; back to output frame 0.
     MediaError setOutput(double rate, int channels);
     // The stream's length in output frames.
     int64_t outputLength() const;
@@ -34,17 +35,28 @@ public:
     MediaError seek(int64_t frame);
 
 private:
+    // The form of decoded audio that a converter is made for.
+    struct InputForm {
+        int format = -1, rate = 0, channels = 0, order = 0;
+        uint64_t mask = 0;
+        bool operator==(const InputForm&) const = default;
+    };
+
     MediaError scanStream();
     MediaError restartAt(int64_t fileFrame);
     MediaError feedDecoder(int64_t* pts);
     MediaError decodeMore();
-    MediaError convert(const AVFrame* frame);
+    MediaError takeFrame();
+    MediaError makeConverter(const InputForm& form);
+    MediaError convertPending();
+    MediaError resample(const uint8_t** input, int count);
     MediaError keepConverted(int produced);
     int64_t frameIndex(const AVFrame* frame) const;
 
     FFmpegPtr<AVFormatContext> m_input;
     FFmpegPtr<AVCodecContext> m_codec;
     FFmpegPtr<SwrContext> m_converter;
+    InputForm m_converterInput; // what m_converter takes
     FFmpegPtr<AVAudioFifo> m_fifo;
     FFmpegPtr<AVFrame> m_frame;
     FFmpegPtr<AVPacket> m_packet;
@@ -54,6 +66,7 @@ private:
     int64_t m_origin = 0;         // the stream's first real frame, in file frames of its clock
     int64_t m_firstPacketPts = 0; // where decoding from the start begins, in stream time
     int64_t m_preroll = 0;        // file frames decoded before a seek target, to settle
+    int64_t m_packetBudget = 0;   // packets one pass through the file reads at most
     double m_outputRate = 0;
     int m_outputChannels = 0;
     int64_t m_resampleQuantum = 1;    // file frames that make a whole number of output frames
@@ -63,6 +76,9 @@ private:
     int64_t m_keepFrom = 0;       // decoded file frames before this one only settle the codec
     int64_t m_outputIndex = 0;    // output frame the next converted frame stands for
     int64_t m_keepOutputFrom = 0; // converted frames before this one are dropped
+    int64_t m_packetsRead = 0;    // since the pass began
+    int64_t m_pendingFrom = 0;    // the part of m_frame still to be converted, in its samples
+    int64_t m_pendingTo = 0;
     bool m_demuxerDone = false;
     bool m_decoderDone = false;
 };

@@ -36,18 +36,31 @@ AVCodecID codecFor(const OutputStream& stream) {
                                                     : AV_CODEC_ID_NONE;
 }
 
-// Embeds a JPEG or PNG picture as the cover art ("covr") of the finished MPEG-4 file at `path`.
-MediaError embedCoverArt(const QString& path, const QByteArray& picture) {
+// Embeds the tags and a JPEG or PNG picture as the cover art ("covr") into the finished MPEG-4
+// file at `path`.
+MediaError embedMetadata(const QString& path, const AudioFileTags& tags,
+                         const QByteArray& picture) {
     const bool jpeg = picture.startsWith("\xFF\xD8\xFF");
-    if (!jpeg && !picture.startsWith("\x89PNG"))
+    if (!picture.isEmpty() && !jpeg && !picture.startsWith("\x89PNG"))
         return MediaError::UnsupportedFormat;
     TagLib::MP4::File file(QFile::encodeName(path).constData(), false);
     if (!file.isValid() || !file.tag())
         return MediaError::InvalidFile;
-    const TagLib::MP4::CoverArt cover(
-        jpeg ? TagLib::MP4::CoverArt::JPEG : TagLib::MP4::CoverArt::PNG,
-        TagLib::ByteVector(picture.constData(), static_cast<unsigned>(picture.size())));
-    file.tag()->setItem("covr", TagLib::MP4::Item(TagLib::MP4::CoverArtList().append(cover)));
+    TagLib::MP4::Tag* tag = file.tag();
+    const std::pair<const char*, const QString&> texts[] = {{"\251nam", tags.title},
+                                                            {"\251ART", tags.artist},
+                                                            {"\251day", tags.date},
+                                                            {"\251cmt", tags.comment}};
+    for (const auto& [key, text] : texts)
+        if (!text.isEmpty())
+            tag->setItem(
+                key, TagLib::StringList(TagLib::String(text.toStdString(), TagLib::String::UTF8)));
+    if (!picture.isEmpty()) {
+        const TagLib::MP4::CoverArt cover(
+            jpeg ? TagLib::MP4::CoverArt::JPEG : TagLib::MP4::CoverArt::PNG,
+            TagLib::ByteVector(picture.constData(), static_cast<unsigned>(picture.size())));
+        tag->setItem("covr", TagLib::MP4::Item(TagLib::MP4::CoverArtList().append(cover)));
+    }
     return file.save() ? MediaError::None : MediaError::IOError;
 }
 
@@ -74,6 +87,7 @@ MediaError AudioFileWriter::open(const QString& path, const OutputStream& stream
     m_mpeg4 = stream.codec == AudioCodec::Aac;
     m_nextPts = 0;
     m_coverArt.clear();
+    m_tags = {};
     const MediaError error =
         std::strcmp(stream.container, "sd2") == 0 ? openSoundDesigner(stream) : openMuxer(stream);
     m_open = error == MediaError::None;
@@ -124,6 +138,8 @@ MediaError AudioFileWriter::openMuxer(const OutputStream& stream) {
         // The movie's clock at the sample rate keeps the length exact to the frame; the
         // muxer's default clock counts milliseconds.
         av_dict_set_int(&muxerOptions, "movie_timescale", stream.sampleRate, 0);
+        // The index before the audio: a player can start before it has read the whole file.
+        av_dict_set(&muxerOptions, "movflags", "+faststart", 0);
     }
     error = avcodec_open2(m_codec.get(), codec, &codecOptions);
     av_dict_free(&codecOptions);
@@ -247,6 +263,36 @@ MediaError AudioFileWriter::sendFrame(bool last) {
     return errorFromAv(error);
 }
 
+MediaError AudioFileWriter::expectFrames(int64_t frames) {
+    if (!m_open)
+        return MediaError::NotOpen;
+    if (frames < 0 || m_nextPts != 0 || (m_converter && swr_get_out_samples(m_converter.get(), 0)))
+        return MediaError::BadArgument; // only before the first write
+    if (!m_mpeg4)
+        return MediaError::None;
+    const int lead = int((m_frameSize - frames % m_frameSize) % m_frameSize);
+    if (lead == 0)
+        return MediaError::None;
+    // The encoder adds one packet of delay in front; the edit list cuts it together with this.
+    const std::vector<int16_t> silence(size_t(lead), 0);
+    std::vector<const uint8_t*> input(size_t(m_channels),
+                                      reinterpret_cast<const uint8_t*>(silence.data()));
+    const int error = swr_convert(m_converter.get(), nullptr, 0, input.data(), lead);
+    if (error < 0)
+        return errorFromAv(error);
+    m_nextPts = -lead;
+    return MediaError::None;
+}
+
+MediaError AudioFileWriter::setTags(const AudioFileTags& tags) {
+    if (!m_open)
+        return MediaError::NotOpen;
+    if (!m_mpeg4)
+        return MediaError::UnsupportedFormat;
+    m_tags = tags;
+    return MediaError::None;
+}
+
 MediaError AudioFileWriter::setCoverArt(const QByteArray& picture) {
     if (!m_open)
         return MediaError::NotOpen;
@@ -275,8 +321,10 @@ MediaError AudioFileWriter::finish() {
     m_output.reset();
     m_codec.reset();
     m_converter.reset();
-    if (error == MediaError::None && !m_coverArt.isEmpty())
-        error = embedCoverArt(m_path, m_coverArt);
+    const AudioFileTags& t = m_tags;
+    const bool tagged = !(t.title + t.artist + t.date + t.comment).isEmpty();
+    if (error == MediaError::None && (tagged || !m_coverArt.isEmpty()))
+        error = embedMetadata(m_path, m_tags, m_coverArt);
     return error;
 }
 

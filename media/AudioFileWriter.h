@@ -27,9 +27,18 @@ struct OutputStream {
     bool bigEndian = false; // linear PCM; 8-bit little-endian PCM is unsigned, as WAVE has it
 };
 
+// The text tags of an MPEG-4 file; empty ones are left out.
+struct AudioFileTags {
+    QString title;
+    QString artist;
+    QString date; // ISO 8601
+    QString comment;
+};
+
 // Encodes 16-bit samples into one audio stream and writes it into a new file. MPEG-4 audio is
-// AAC-LC at 144 kbit/s per channel, its length exact to the frame; its cover art is embedded
-// when the file is finished.
+// AAC-LC at 144 kbit/s per channel, its length exact to the frame (the encoder's delay cut by
+// the edit list), its index before the audio; its tags and cover art are embedded when the file
+// is finished.
 class AudioFileWriter {
 public:
     AudioFileWriter();
@@ -39,8 +48,14 @@ public:
     MediaError open(const QString& path, const OutputStream& stream);
     // `frames` samples from each of the stream's channels, one array per channel.
     MediaError write(const int16_t* const* channels, int64_t frames);
+    // The number of frames the writes will bring, told before the first. An MPEG-4 file then
+    // begins with as much more silence, cut by its edit list, as makes its last AAC packet end
+    // with the audio: a decoder that cuts only the start still gives the exact length.
+    MediaError expectFrames(int64_t frames);
     // A JPEG or PNG picture to embed as the cover art; MPEG-4 files only.
     MediaError setCoverArt(const QByteArray& picture);
+    // MPEG-4 files only.
+    MediaError setTags(const AudioFileTags& tags);
     // Encodes what is still buffered, completes the file and embeds the cover art. Later
     // calls do nothing.
     MediaError finish();
@@ -68,6 +83,7 @@ private:
     int64_t m_nextPts = 0;
     std::unique_ptr<sf_private_tag, SndfileDeleter> m_sd2;
     QByteArray m_coverArt;
+    AudioFileTags m_tags;
 };
 
 } // namespace zwirl::media

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -31,15 +32,29 @@ QDBusMessage serverCall(const QString& method, const QVariantList& args = {}) {
     return message;
 }
 
-// Runs `then` with the reply of `call`, on the main thread, once the server has answered.
-template <typename Reply, typename Then> void sendAsync(const QDBusMessage& call, Then then) {
-    auto* watcher =
-        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), qApp);
+// Runs `then` with the reply of `pending`, on the main thread, once the server has answered:
+// at once when it has already (a new watcher of a call that another watcher saw finish would
+// never be told).
+template <typename Reply, typename Then>
+void whenAnswered(const QDBusPendingCall& pending, Then then) {
+    if (pending.isFinished())
+        return then(QDBusPendingReply<Reply>(pending));
+    auto* watcher = new QDBusPendingCallWatcher(pending, qApp);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, qApp,
                      [then = std::move(then)](QDBusPendingCallWatcher* finished) {
                          then(QDBusPendingReply<Reply>(*finished));
                          finished->deleteLater();
                      });
+}
+
+template <typename Reply, typename Then> void sendAsync(const QDBusMessage& call, Then then) {
+    whenAnswered<Reply>(QDBusConnection::sessionBus().asyncCall(call), std::move(then));
+}
+
+// The last Notify call of each group: its answer is the id that the group's next one replaces.
+QHash<QString, QDBusPendingCall>& lastOfGroup() {
+    static QHash<QString, QDBusPendingCall> calls;
+    return calls;
 }
 
 // Everything below runs on the main thread, so the id file needs no lock.
@@ -85,20 +100,33 @@ void close(uint id) {
     QDBusConnection::sessionBus().asyncCall(serverCall(QStringLiteral("CloseNotification"), {id}));
 }
 
-void sendNotify(const QString& message, bool markup) {
+void sendNotify(const QString& message, bool markup, const Notifications::Options& options) {
     // The "default" action is a click on the notification itself, not a button.
-    const QStringList actions{QStringLiteral("default"), QString()};
+    QStringList actions{QStringLiteral("default"), QString()};
+    for (const auto& [key, label] : options.buttons)
+        actions << key << label;
     const QVariantMap hints{{QStringLiteral("desktop-entry"), kDesktopEntry},
                             {QStringLiteral("suppress-sound"), true}};
     const QString body = markup ? message.toHtmlEscaped() : message;
-    const QDBusMessage call =
-        serverCall(QStringLiteral("Notify"), {QStringLiteral("zwirl"), 0u, kDesktopEntry,
-                                              QStringLiteral("zwirl"), body, actions, hints, -1});
-    sendAsync<uint>(call, [](const QDBusPendingReply<uint>& reply) {
-        if (reply.isError())
-            qCWarning(lcServices) << "notification not delivered:" << reply.error().message();
-        else
-            storeIds(storedIds() << reply.value());
+    // The application's icon goes by its name in the icon theme, which is the desktop id.
+    const auto send = [=](uint replaces) {
+        const QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(serverCall(
+            QStringLiteral("Notify"), {QStringLiteral("zwirl"), replaces, kDesktopEntry,
+                                       QStringLiteral("zwirl"), body, actions, hints, -1}));
+        if (!options.group.isEmpty())
+            lastOfGroup().insert(options.group, pending);
+        whenAnswered<uint>(pending, [](const QDBusPendingReply<uint>& reply) {
+            if (reply.isError())
+                qCWarning(lcServices) << "notification not delivered:" << reply.error().message();
+            else if (QList<uint> ids = storedIds(); !ids.contains(reply.value()))
+                storeIds(ids << reply.value());
+        });
+    };
+    const auto previous = lastOfGroup().constFind(options.group);
+    if (options.group.isEmpty() || previous == lastOfGroup().cend())
+        return send(0);
+    whenAnswered<uint>(*previous, [send](const QDBusPendingReply<uint>& reply) {
+        send(reply.isValid() ? reply.value() : 0);
     });
 }
 
@@ -113,17 +141,17 @@ Notifications::Notifications(QObject* parent) : QObject(parent) {
             &Notifications::notificationClosed);
 }
 
-void Notifications::deliver(const QString& message) {
-    onMainThread([message] {
+void Notifications::deliver(const QString& message, const Options& options) {
+    onMainThread([message, options] {
         // Whether the server reads markup decides whether the text is escaped; asked once.
         static std::optional<bool> serverReadsMarkup;
         if (serverReadsMarkup)
-            return sendNotify(message, *serverReadsMarkup);
+            return sendNotify(message, *serverReadsMarkup, options);
         sendAsync<QStringList>(serverCall(QStringLiteral("GetCapabilities")),
-                               [message](const QDBusPendingReply<QStringList>& reply) {
+                               [message, options](const QDBusPendingReply<QStringList>& reply) {
                                    serverReadsMarkup =
                                        reply.isValid() && reply.value().contains(u"body-markup");
-                                   sendNotify(message, *serverReadsMarkup);
+                                   sendNotify(message, *serverReadsMarkup, options);
                                });
     });
 }
@@ -144,9 +172,9 @@ void Notifications::remove(uint id) {
     });
 }
 
-void Notifications::actionInvoked(uint id, const QString&) {
+void Notifications::actionInvoked(uint id, const QString& actionKey) {
     if (storedIds().contains(id)) // not another application's notification
-        Q_EMIT activated(id);
+        Q_EMIT activated(id, actionKey);
 }
 
 void Notifications::notificationClosed(uint id, uint) {

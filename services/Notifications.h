@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QString>
+
+#include <utility>
 
 namespace zwirl {
 
@@ -12,17 +15,26 @@ namespace zwirl {
 class Notifications : public QObject {
     Q_OBJECT
 public:
+    // What a notification may carry besides its text.
+    struct Options {
+        // Buttons, each a key that activated() reports and a label.
+        QList<std::pair<QString, QString>> buttons;
+        // A notification of a named group takes the place of the group's previous one.
+        QString group;
+    };
+
     explicit Notifications(QObject* parent = nullptr);
 
-    // A silent notification titled "zwirl". These three work from any thread, returning at once.
-    static void deliver(const QString& message);
+    // A silent notification titled "zwirl" with the application's icon. These three work from
+    // any thread, returning at once.
+    static void deliver(const QString& message, const Options& options = {});
     // Every notification that this user's zwirl processes delivered and that is still listed.
     static void removeAllDelivered();
     static void remove(uint id);
 
 Q_SIGNALS:
-    // The user clicked one of zwirl's notifications.
-    void activated(uint id);
+    // The user clicked one of zwirl's notifications ("default") or one of its buttons.
+    void activated(uint id, const QString& action);
 
 private:
     void actionInvoked(uint id, const QString& actionKey);

@@ -77,11 +77,13 @@ bool Settings::sync() {
     return false;
 }
 
-// Each entry must be a list of at least three numbers; anything else is dropped with a log
-// line, and no valid entry at all means nothing is stored.
+// Each entry must be a list of at least three numbers; anything else is dropped (counted in
+// one log line), and no valid entry at all means nothing is stored.
 std::optional<Samples> Settings::validSamples(const QVariant& stored) {
     const QVariantList entries = stored.toList();
     Samples valid;
+    valid.reserve(std::size_t(entries.size()));
+    qsizetype dropped = 0, firstDropped = -1;
     for (qsizetype i = 0; i < entries.size(); ++i) {
         const QVariantList components = entries[i].toList();
         ClickSample sample{};
@@ -90,9 +92,15 @@ std::optional<Samples> Settings::validSamples(const QVariant& stored) {
             sample[c] = components[c].toDouble(&ok);
         if (ok)
             valid.push_back(sample);
-        else
-            qCWarning(lcServices) << "dropping stored click sample" << i << entries[i];
+        else if (dropped++ == 0)
+            firstDropped = i;
     }
+    // One line, however many there are: an entry's text is not repeated, it may be huge.
+    if (dropped > 0)
+        qCWarning(lcServices).nospace()
+            << "dropping stored click samples that are not three "
+               "numbers: "
+            << dropped << " of " << entries.size() << ", the first at " << firstDropped;
     if (valid.empty())
         qCWarning(lcServices) << "the stored clicks hold no valid sample";
     return valid.empty() ? std::nullopt : std::optional(std::move(valid));

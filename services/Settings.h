@@ -36,6 +36,7 @@ public:
 
     // False when the file could not be written.
     bool sync();
+    QString fileName() const { return m_settings.fileName(); }
 
     // The samples of a stored list whose entries are each three numbers; absent when none is.
     static std::optional<Samples> validSamples(const QVariant& stored);

@@ -6,6 +6,7 @@
 #include "sound/SoundLog.h"
 
 #include <QBuffer>
+#include <QPainter>
 #include <QUrl>
 #include <future>
 #include <vector>
@@ -17,13 +18,27 @@ namespace {
 // Frames rendered and handed to the writer at a time: the tone is never held whole.
 constexpr int64_t kSliceFrames = 65536;
 
+// JPEG has no transparency: the picture is laid on white first, so that where no square is
+// painted cannot be told from a black click.
 QByteArray jpegOf(const QImage& picture) {
+    if (picture.isNull())
+        return {};
+    QImage flat(picture.size(), QImage::Format_RGB32);
+    flat.fill(Qt::white);
+    QPainter(&flat).drawImage(0, 0, picture);
     QByteArray data;
     QBuffer buffer(&data);
     buffer.open(QIODevice::WriteOnly);
-    if (picture.isNull() || !picture.save(&buffer, "JPEG"))
-        return {};
-    return data;
+    return flat.save(&buffer, "JPEG") ? data : QByteArray();
+}
+
+// Dates in the tags do not depend on the user's locale: ISO 8601, local time.
+media::AudioFileTags tagsFor(const Samples& samples, const QDateTime& end) {
+    const QDateTime withOffset = end.toOffsetFromUtc(end.offsetFromUtc());
+    const qlonglong count = qlonglong(samples.size());
+    return {QStringLiteral("zwirl ") + end.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+            QStringLiteral("zwirl"), withOffset.toString(Qt::ISODate),
+            QStringLiteral("%1 click%2").arg(count).arg(count == 1 ? "" : "s")};
 }
 
 } // namespace
@@ -40,7 +55,8 @@ bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QStri
 }
 
 bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QString& filePath,
-                                             const QImage& artwork) {
+                                             const QImage& artwork, const QDateTime& end,
+                                             const std::function<void(double)>& progress) {
     if (samples.empty()) {
         qCWarning(lcSound) << "no clicks to write to" << filePath;
         return false;
@@ -51,11 +67,14 @@ bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QStri
         writer.openFileForWrite(QUrl::fromLocalFile(filePath), 44100.0, 1, 16, kAudioFileM4AType);
     // The next slice renders on a thread of its own while the writer encodes this one.
     ClickToneRenderer renderer(samples);
+    if (media::AudioFileWriter* file = writer.audioFileId())
+        file->expectFrames(renderer.totalFrames());
     std::vector<float> slice(kSliceFrames), next(kSliceFrames);
     const auto renderNext = [&] {
         return std::async(std::launch::async,
                           [&] { return renderer.render(next.data(), kSliceFrames); });
     };
+    int64_t written = 0;
     for (auto rendered = renderNext(); status == noErr;) {
         const int64_t frames = rendered.get();
         if (frames == 0)
@@ -64,6 +83,8 @@ bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QStri
         rendered = renderNext();
         float* channels[] = {slice.data()};
         status = writer.writeFloats(frames, channels);
+        if (progress && status == noErr)
+            progress(double(written += frames) / double(renderer.totalFrames()));
     }
 
     const QByteArray jpeg = jpegOf(artwork);
@@ -76,6 +97,8 @@ bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QStri
         else
             qCWarning(lcSound, "audioErr: %d", int(set));
     }
+    if (media::AudioFileWriter* file = writer.audioFileId())
+        file->setTags(tagsFor(samples, end.isValid() ? end : QDateTime::currentDateTime()));
     const OSStatus closed = writer.closeFile();
     return status == noErr && closed == noErr;
 }

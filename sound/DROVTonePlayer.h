@@ -32,6 +32,8 @@ public:
     // Stops and releases the output when playing; otherwise does nothing. Once it returns
     // no render call runs.
     void stop();
+    // Between a `start` that opened the output and the `stop` that releases it.
+    bool isPlaying() const { return bool(m_toneUnit); }
 
     // The render function: writes `frames` samples of the tone, 0.25 of full scale, carrying
     // the phase over to the next call. Never allocates, locks or logs.

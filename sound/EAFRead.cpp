@@ -10,12 +10,16 @@
 
 namespace zwirl {
 
+namespace {
+constexpr double kMaxOversize = 8.0;
+} // namespace
+
 OSStatus EAFRead::openFileForRead(const QUrl& inPath, double sr, int numChannels) {
     mRpos = 0;
     mReadFromAsset = false;
     mFileUrl = inPath;
     // Every position is divided by the rate ratio: a rate of 0 would make it infinite.
-    if (sr == 0.0 || std::isnan(sr)) {
+    if (sr == 0.0 || !std::isfinite(sr)) {
         qCWarning(lcSound, "!!! Error: playback sample rate %g cannot be read at, %ld", sr,
                   long(kAudioFileParamError));
         return kAudioFileParamError;
@@ -82,8 +86,10 @@ std::vector<int16_t> EAFRead::copyFrames(int64_t& numFrames, OSStatus& error) {
     const int64_t channels = mExtAFNumChannels;
     // One read hands over at most what a 32-bit byte count holds.
     numFrames = std::clamp<int64_t>(numFrames, 0, INT32_MAX / 2 / std::max<int64_t>(channels, 1));
-    double size = double(channels * numFrames);
-    size = mExtAFRateRatio < 1.0 ? size / mExtAFRateRatio : mExtAFRateRatio * size;
+    // Sized for the rate ratio, but never more than kMaxOversize times what is asked for: the
+    // read delivers no more than that, and a damaged file's rate may be far off.
+    const double factor = mExtAFRateRatio < 1.0 ? 1.0 / mExtAFRateRatio : mExtAFRateRatio;
+    const double size = double(channels * numFrames) * std::min(factor, kMaxOversize);
     std::vector<int16_t> block;
     try {
         block.assign(size_t(std::max(int64_t(size + 0.5), channels * numFrames)), 0);
@@ -136,7 +142,8 @@ int64_t EAFRead::fileNumFrames() {
         QMutexLocker locker(&mLock);
         fileFrames = mExtAFRef->fileLength();
     }
-    mTotalNumFramesInFile = uint64_t(double(fileFrames) * mExtAFRateRatio + 0.5);
+    // A rate refused at open may leave any ratio here; the length stays within 64 bits.
+    mTotalNumFramesInFile = uint64_t(std::min(double(fileFrames) * mExtAFRateRatio + 0.5, 9.2e18));
     return int64_t(mTotalNumFramesInFile);
 }
 

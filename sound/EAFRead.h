@@ -19,7 +19,9 @@ namespace zwirl {
 // a reader closes its file.
 class EAFRead {
 public:
-    // sr below 0 keeps the file's own rate; exactly 0 is refused with kAudioFileParamError.
+    // sr below 0 keeps the file's own rate; 0, NaN and infinities are refused with
+    // kAudioFileParamError. Only regular files open: a FIFO, a device or a directory is refused
+    // with kAudioFileInvalidFileError, without blocking.
     OSStatus openFileForRead(const QUrl& inPath, double sr, int numChannels);
     OSStatus closeFile();
     bool isSeeking() const { return mSeeking; }
@@ -33,7 +35,8 @@ public:
     // The number of frames read (fewer near the end), a failure status, or -1 with no file.
     int32_t readFloatsConsecutive(int64_t numFrames, float** arrays, int64_t offset = 0);
     // The next numFrames interleaved 16-bit frames; numFrames becomes the number delivered.
-    // The block is sized for the rate ratio, never smaller than channels x numFrames samples;
+    // The block is sized for the rate ratio (at most 8 times channels x numFrames samples), never
+    // smaller than channels x numFrames samples;
     // empty with `error` set when it cannot be allocated or no file is open.
     std::vector<int16_t> copyFrames(int64_t& numFrames, OSStatus& error);
     int32_t readSInt16Consecutive(int64_t numFrames, int16_t** arrays, int64_t offset = 0);

@@ -71,7 +71,12 @@ wait_for_bus_name() {
 }
 
 if [ "$notifications" = 1 ]; then
-  dunst >"$root/dunst.log" 2>&1 &
+  # dunst as configured system-wide, except that its context menu (dunstctl context) picks the
+  # first button of a notification instead of asking through dmenu.
+  printf '#!/bin/sh\ngrep -m1 -v ",default]$"\n' >"$root/choose-button"
+  chmod +x "$root/choose-button"
+  sed "s|^\( *dmenu *=\).*|\1 $root/choose-button|" /etc/xdg/dunst/dunstrc >"$root/dunstrc"
+  dunst -config "$root/dunstrc" >"$root/dunst.log" 2>&1 &
   pids+=($!)
   wait_for_bus_name org.freedesktop.Notifications || exit 1
 fi

@@ -7,6 +7,7 @@
 #include <QEvent>
 #include <QParallelAnimationGroup>
 #include <QPropertyAnimation>
+#include <QShortcut>
 #include <QUrl>
 
 namespace zwirl {
@@ -45,6 +46,14 @@ void DROVMainWindowController::windowDidLoad(const Ui::DROVMainWindowController&
           {form.buttonClose, &C::closeWindow},
           {form.buttonWebsite, &C::tvkWebsite}})
         connect(button, &QAbstractButton::clicked, this, action);
+    // Return presses the main button while the menu page shows; Escape closes the window.
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter})
+        connect(new QShortcut(key, m_window.get()), &QShortcut::activated, this, [this] {
+            if (m_currentPage == m_menuView && m_buttonStart)
+                m_buttonStart->animateClick();
+        });
+    connect(new QShortcut(Qt::Key_Escape, m_window.get()), &QShortcut::activated, this,
+            &C::closeWindow);
 
     m_fromRight = true;
     checkButtonTitle();

@@ -5,6 +5,7 @@
 #include "app/ExportQueue.h"
 #include "app/RunStore.h"
 #include "capture/fake/FakeClickSource.h"
+#include "media/LibraryVersions.h"
 #include "services/Settings.h"
 #include "ui/DROVMainWindowController.h"
 
@@ -61,7 +62,8 @@ class TestDROVAppDelegate : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+        for (const char* name :
+             {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
             qunsetenv(name);
         QApplication::setApplicationDisplayName("zwirl");
     }
@@ -118,6 +120,12 @@ private Q_SLOTS:
         QCOMPARE(*settings.quitSamples(), second.samples); // now under the quit keys
         QVERIFY(store.remove(second));
         QVERIFY(!settings.hasQuitRun());
+
+        // However many entries are dropped, the log has one line for them.
+        QTest::failOnWarning(QRegularExpression("."));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^dropping .*: 1000000 of 1000000"));
+        QTest::ignoreMessage(QtWarningMsg, "the stored clicks hold no valid sample");
+        QVERIFY(!Settings::validSamples(QStringList(1000000, "x")));
     }
 
     void startFadesTheWindowOutThenTracks() {
@@ -231,6 +239,33 @@ private Q_SLOTS:
         app.delegate.controllerStopAction();
         QVERIFY(app.waitUntilSaved());
         QCOMPARE(app.store.runs().size(), std::size_t(1));
+        QCOMPARE(filesIn(folder(), "*.m4a").size(), 1); // the later run's
+    }
+
+    // One About box, asked for twice: the version, the licence, the web site and the versions
+    // of the libraries zwirl runs with, in text that can be selected and copied.
+    void aboutIsOneBoxWithVersionsToCopy() {
+        App app;
+        app.delegate.showAbout();
+        app.delegate.showAbout();
+        QList<QMessageBox*> boxes;
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(window); box && box->isVisible())
+                boxes << box;
+        QCOMPARE(boxes.size(), 1);
+        const QString text = boxes[0]->text();
+        for (const QString& part : {QString("GPL-3.0-or-later"), QString("https://tolvarek.de"),
+                                    QString("Qt ") + qVersion()})
+            QVERIFY2(text.contains(part), qPrintable(part));
+        const QList<std::pair<QString, QString>> libraries = media::libraryVersions();
+        QCOMPARE(libraries.size(), 3);
+        for (const auto& [library, version] : libraries) {
+            QVERIFY2(QRegularExpression("^\\d+\\.\\d+").match(version).hasMatch(),
+                     qPrintable(version));
+            QVERIFY(text.contains(library + ' ' + version));
+        }
+        QVERIFY(boxes[0]->textInteractionFlags() & Qt::TextSelectableByMouse);
+        boxes[0]->close();
     }
 };
 

@@ -113,8 +113,8 @@ private Q_SLOTS:
         QVERIFY(s.start());
         QVERIFY(startRun());
         QVERIFY(s.notifications.waitForBody("Started tracking mouse clicks..."));
-        for (const auto& [summary, body] : s.notifications.notifications())
-            QCOMPARE(summary, "zwirl");
+        for (const Notification& notification : s.notifications.notifications())
+            QCOMPARE(notification.summary, "zwirl");
 
         // A second start during the run changes nothing.
         action("start");

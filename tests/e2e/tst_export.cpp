@@ -58,10 +58,13 @@ private Q_SLOTS:
         QCOMPARE(sound.value("duration_ts").toInt(), clicked.size() * 2205);
         QVERIFY2(!audiotest::attachedPicture(audioPath).isEmpty(), "no attached picture");
 
-        // Each click's pitch in its 50 ms (the edges of each segment left out). The command-line
-        // decoder keeps the encoder's padding after the last frame, so it may give more.
+        const QJsonObject tags = testsupport::probe(audioPath).value("format")["tags"].toObject();
+        QVERIFY(tags["title"].toString().startsWith("zwirl 20"));
+        QCOMPARE(tags["comment"].toString(), "6 clicks");
+
+        // Each click's pitch in its 50 ms (the edges of each segment left out).
         const std::vector<int16_t> pcm = audiotest::decodeWithFfmpeg(audioPath);
-        QVERIFY(pcm.size() >= std::size_t(clicked.size() * 2205));
+        QCOMPARE(pcm.size(), std::size_t(clicked.size() * 2205));
         for (int k = 0; k < clicked.size(); ++k) {
             const auto& c = components[clicked[k]];
             const double want = 50.0 + 1000.0 * (c[0] + c[1] + c[2]);
@@ -132,9 +135,30 @@ private Q_SLOTS:
         QCOMPARE(filesIn(s.home.outputFolder()),
                  (QStringList{"zwirl_061226_075009.m4a", "zwirl_061226_075009.png"}));
         QVERIFY(s.app.output().contains("07:20:00 06/12/26 - 07:50:09 06/12/26"));
+        const QJsonObject tags = probe(s.home.outputFolder() + "/zwirl_061226_075009.m4a")
+                                     .value("format")["tags"]
+                                     .toObject();
+        QCOMPARE(tags["title"].toString(), "zwirl 2026-12-06 07:50:09");
         QVERIFY(waitFor([&] { return !s.opener.opened().isEmpty(); }));
         QCOMPARE(QUrl(s.opener.opened().first()).toLocalFile(), s.home.outputFolder());
         QVERIFY(!s.home.hasAnyQuitKey());
+
+        // "Saved" took the place of "Saving", both with the application's icon; its "Open
+        // Folder" button, picked in the notification server's menu, opens the folder again.
+        QList<Notification> told;
+        QVERIFY(waitFor(
+            [&] { return (told = s.notifications.notifications()).size() == 2 && told[1].id; }));
+        QCOMPARE(told[1].body, kSaved);
+        QVERIFY(told[0].id != 0);
+        QCOMPARE(told[1].replacesId, told[0].id);
+        QCOMPARE(told[1].id, told[0].id);
+        for (const Notification& notification : told)
+            QCOMPARE(notification.appIcon, "de.tolvarek.zwirl");
+        QCOMPARE(told[0].actions, (QStringList{"default", ""}));
+        QCOMPARE(told[1].actions, (QStringList{"default", "", "open-folder", "Open Folder"}));
+        QCOMPARE(runTool("dunstctl", {"context"}).exitCode, 0);
+        QVERIFY(waitFor([&] { return s.opener.opened().size() == 2; }));
+        QCOMPARE(QUrl(s.opener.opened().last()).toLocalFile(), s.home.outputFolder());
     }
 
     void aRunThatCannotBeSavedIsKeptForTheNextLaunch() {
@@ -171,6 +195,8 @@ private Q_SLOTS:
         s.home.storeRun(samples, end.addSecs(-600), end);
         QVERIFY(s.start());
         QVERIFY(waitFor(isExporting, 10000));
+        // The export tells how far it has come.
+        QVERIFY(waitFor([] { return controlProperty("ExportProgress").toDouble() > 0.0; }));
         QVERIFY(s.app.stop(SIGTERM, 120000));
         QCOMPARE(s.app.exitStatus(), QProcess::NormalExit);
 

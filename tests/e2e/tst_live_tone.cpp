@@ -47,7 +47,7 @@ double pitchFor(float sum) {
 int toldNoOutput(NotificationMonitor& notifications) {
     const auto seen = notifications.notifications();
     return int(std::count_if(seen.cbegin(), seen.cend(), [](const auto& note) {
-        return note.first == "zwirl" && note.second.contains(kNoOutput);
+        return note.summary == "zwirl" && note.body.contains(kNoOutput);
     }));
 }
 

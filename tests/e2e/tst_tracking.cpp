@@ -5,6 +5,8 @@
 
 #include <QtTest>
 
+#include <QJsonArray>
+
 #include <csignal>
 
 using namespace testsupport;
@@ -49,7 +51,10 @@ private Q_SLOTS:
         QVERIFY(stripes.isShown());
         Session s;
         QVERIFY(s.start());
+        BusMonitor announced({"--match", "type='signal',path='/de/tolvarek/zwirl',member='"
+                                         "PropertiesChanged'"});
         QVERIFY(startRun());
+        QCOMPARE(controlProperty("IsTracking"), QVariant(true));
         QVERIFY(waitFor([] { return !mainWindow(); }));
 
         // A few clicks more than the limit: the run ends at the limit and records no more.
@@ -81,6 +86,29 @@ private Q_SLOTS:
                      .value("duration_ts")
                      .toInt(),
                  qint64(9999.0f * 2205.0f));
+        QCOMPARE(controlProperty("SampleCount"), QVariant(0u));
+        QCOMPARE(controlProperty("ExportProgress"), QVariant(0.0));
+
+        // The properties' changes were announced: the run's beginning and end at once, the
+        // count in between at most every 100 ms and rising, the export's progress as it rose.
+        qint64 last = 0;
+        QList<uint> counts;
+        QList<double> progress;
+        for (const QJsonObject& signal : announced.messages()) {
+            const QJsonObject changed = signal["payload"]["data"][1].toObject();
+            const qint64 time = signal["timestamp-realtime"].toInteger();
+            const bool atOnce = changed.contains("IsTracking") || changed.contains("IsExporting");
+            QVERIFY2(atOnce || time - last >= 95000, qPrintable(QString::number(time - last)));
+            last = time;
+            if (!atOnce && changed.contains("SampleCount"))
+                counts << changed["SampleCount"]["data"].toInteger();
+            if (!atOnce && changed.contains("ExportProgress"))
+                progress << changed["ExportProgress"]["data"].toDouble();
+        }
+        QVERIFY2(counts.size() > 5, qPrintable(QString::number(counts.size())));
+        QVERIFY(std::is_sorted(counts.cbegin(), counts.cend()) && counts.last() < 9999);
+        QVERIFY(!progress.isEmpty() && std::is_sorted(progress.cbegin(), progress.cend()));
+        QVERIFY(progress.first() > 0.0 && progress.last() <= 1.0);
     }
 };
 

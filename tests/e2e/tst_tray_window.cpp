@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <cstring>
 
 using namespace testsupport;
 
@@ -95,6 +96,39 @@ QImage settledImage(const QRect& area) {
 
 QRect screenRect() {
     return QGuiApplication::primaryScreen()->geometry();
+}
+
+bool openTrayMenu(std::optional<XWindow>& menu) {
+    std::optional<XWindow> icon;
+    return waitFor([&] { return bool(icon = trayIcon()); }) && clickAndPark(icon->rect.center()) &&
+           waitFor([&] { return bool(menu = trayMenu()); });
+}
+
+// Picks the tray menu's item at `position` (from 1, separators not counted) with the keyboard.
+bool chooseFromTrayMenu(int position) {
+    std::optional<XWindow> menu;
+    QStringList keys{"key", "--delay", "100"};
+    for (int i = 0; i < position; ++i)
+        keys << "Down";
+    return openTrayMenu(menu) && xdotool(keys << "Return") && waitFor([] { return !trayMenu(); });
+}
+
+// The tray menu as it shows, opened and closed again.
+QImage trayMenuImage() {
+    std::optional<XWindow> menu;
+    if (!openTrayMenu(menu))
+        return {};
+    const QImage shown = settledImage(menu->rect);
+    return xdotool({"key", "Escape"}) && waitFor([] { return !trayMenu(); }) ? shown : QImage();
+}
+
+// The first and the last row in which two pictures of one size differ.
+std::pair<int, int> changedRows(const QImage& a, const QImage& b) {
+    std::pair rows(-1, -1);
+    for (int y = 0; y < a.height() && a.size() == b.size(); ++y)
+        if (std::memcmp(a.constScanLine(y), b.constScanLine(y), a.bytesPerLine()) != 0)
+            rows = {rows.first < 0 ? y : rows.first, y};
+    return rows;
 }
 
 // The main window as its form (the one compiled into the application) lays it out and draws it,
@@ -203,10 +237,10 @@ private Q_SLOTS:
                 menu->rect.top() - icon->rect.bottom() <= 4);
         QVERIFY(menu->rect.right() >= icon->rect.left());
 
-        // The first item shows the main window, and the menu goes.
-        QVERIFY(xdotool({"key", "--delay", "100", "Down", "Return"}));
+        // The third item shows the main window, and the menu goes.
+        QVERIFY(xdotool({"key", "--delay", "100", "Down", "Down", "Down", "Return"}));
         QVERIFY2(waitFor([] { return bool(mainWindow()); }),
-                 "the menu's first item did not open the main window");
+                 "the menu's third item did not open the main window");
         QVERIFY(waitFor([] { return !trayMenu(); }));
 
         // The last item quits, successfully.
@@ -219,13 +253,77 @@ private Q_SLOTS:
         QCOMPARE(s.app.exitCode(), 0);
     }
 
+    // Open Recordings Folder (2) makes and opens the folder. Start or Stop Tracking (1), Live
+    // Tone (4) and Start at Login (5) switch and back; each item shows its state, in its place.
+    void trayMenuItemsActAndShowTheirState() {
+        Session s;
+        QVERIFY(s.start());
+        const QString loginEntry = s.home.autostartFolder() + "/de.tolvarek.zwirl.desktop";
+        QVERIFY(waitFor([&] { return QFileInfo::exists(loginEntry); }));
+        QVERIFY(chooseFromTrayMenu(2));
+        QVERIFY(waitFor([&] { return !s.opener.opened().isEmpty(); }));
+        QCOMPARE(QUrl(s.opener.opened().first()).toLocalFile(), s.home.outputFolder());
+        QVERIFY(QFileInfo(s.home.outputFolder()).isDir());
+
+        const QImage idle = trayMenuImage();
+        QVERIFY(!idle.isNull());
+        int changedAbove = -1;
+        for (const auto& [item, switched] : QList<std::pair<int, std::function<bool()>>>{
+                 {1, isTracking},
+                 {4, [] { return true; }},
+                 {5, [&] { return !QFileInfo::exists(loginEntry); }}}) {
+            QVERIFY(chooseFromTrayMenu(item));
+            QVERIFY2(waitFor(switched), qPrintable(QString::number(item)));
+            const auto [from, to] = changedRows(idle, trayMenuImage());
+            QVERIFY2(from > changedAbove, qPrintable(QString("%1: %2").arg(item).arg(from)));
+            changedAbove = to;
+            QVERIFY(chooseFromTrayMenu(item));
+            QVERIFY(waitFor([&] { return trayMenuImage() == idle; }));
+        }
+        QVERIFY(!isTracking() && QFileInfo::exists(loginEntry));
+    }
+
+    // Return presses the main button, Escape closes the window; asked for again and again, the
+    // About box stays one window.
+    void keysActInTheWindowAndAboutStaysOne() {
+        Session s;
+        QVERIFY(s.start());
+        std::optional<XWindow> window;
+        QVERIFY(waitFor([&] { return bool(window = mainWindow()); }));
+        QVERIFY(xdotool({"windowfocus", "--sync", window->id, "key", "Return"}));
+        QVERIFY2(waitFor(isTracking), "Return began no run");
+        QVERIFY(!mainWindow());
+        action("toggle-window");
+        QVERIFY(waitFor([&] { return bool(window = mainWindow()); }));
+        QVERIFY(xdotool({"windowfocus", "--sync", window->id, "key", "Escape"}));
+        QVERIFY2(waitFor([] { return !mainWindow(); }), "Escape did not close the window");
+        QVERIFY(isTracking());
+
+        const auto aboutBoxes = [] {
+            const QList<XWindow> windows = appWindows();
+            return std::count_if(windows.cbegin(), windows.cend(), [](const XWindow& w) {
+                return w.topLevel && w.name.startsWith("About");
+            });
+        };
+        for (int i = 0; i < 50; ++i)
+            QCOMPARE(action("about").type(), QDBusMessage::ReplyMessage);
+        QVERIFY(waitFor([&] { return aboutBoxes() > 0; }));
+        QCOMPARE(action("about").type(), QDBusMessage::ReplyMessage);
+        QCOMPARE(aboutBoxes(), 1);
+    }
+
     // The window: opened and closed centred, its pages, and a run started and stopped with its
     // button.
     void theWindowTogglesSwapsItsPagesAndStartsAndStops() {
         const ReferenceWindow reference;
-        // The titles tell themselves apart, or reading them off the screen proves nothing.
-        for (const QString& title : reference.m_titles.keys())
+        // The titles tell themselves apart, or reading them off the screen proves nothing; each
+        // fits its button.
+        QAbstractButton* button = reference.m_controller.buttonStart();
+        for (const QString& title : reference.m_titles.keys()) {
             QCOMPARE(reference.titleShownIn(reference.m_titles[title]), title);
+            button->setText(title);
+            QVERIFY2(button->sizeHint().width() <= button->width(), qPrintable(title));
+        }
         ColourStripes stripes({"#ff0000", "#00ff00"}, QPoint(60, 560), 60, 120);
         QVERIFY(stripes.isShown());
         Session s;

@@ -20,7 +20,7 @@ private Q_SLOTS:
         std::atomic<int> runs{0}, onMainThread{0};
         const auto block = [&] {
             ++runs;
-            onMainThread += QThread::currentThread() == qApp->thread();
+            onMainThread += QThread::currentThread() == QCoreApplication::instance()->thread();
         };
         for (double delay : {0.0, -5.0, 1e-10})
             TVKBlock::performBlock(block, delay);

@@ -24,7 +24,8 @@ std::vector<int16_t> decodeWithFfmpeg(const QString& path, int channels,
                                                             << "s16le"
                                                             << "-");
     std::vector<int16_t> samples(result.exitCode == 0 ? size_t(result.out.size()) / 2 : 0);
-    std::memcpy(samples.data(), result.out.constData(), samples.size() * 2);
+    if (!samples.empty())
+        std::memcpy(samples.data(), result.out.constData(), samples.size() * 2);
     return samples;
 }
 
@@ -70,6 +71,8 @@ zwirl::OSStatus writeMono(const QString& path, uint32_t type, std::vector<float>
     zwirl::OSStatus status =
         writer.openFileForWrite(QUrl::fromLocalFile(path), 44100.0, 1, 16, type);
     float* channels[] = {samples.data()};
+    if (status == zwirl::noErr)
+        status = zwirl::statusFor(writer.audioFileId()->expectFrames(int64_t(samples.size())));
     if (status == zwirl::noErr)
         status = writer.writeFloats(int64_t(samples.size()), channels);
     if (status == zwirl::noErr && !artwork.isEmpty())

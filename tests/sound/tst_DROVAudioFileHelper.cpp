@@ -79,6 +79,8 @@ private Q_SLOTS:
         QCOMPARE(ClickToneRenderer::frameCountForClicks(7608), int64_t(7608 * 2205));
         QCOMPARE(ClickToneRenderer::frameCountForClicks(7609), int64_t(16777844));
         QCOMPARE(ClickToneRenderer::frameCountForClicks(9999), int64_t(22047796));
+        // Past 32 bits without wrapping: 973,916 clicks are more frames than an int holds.
+        QVERIFY(ClickToneRenderer::frameCountForClicks(973916) > int64_t(INT32_MAX));
     }
 
     void rendersClicksExactly() {
@@ -173,14 +175,53 @@ private Q_SLOTS:
         QCOMPARE(stream.value("sample_rate").toString(), QString("44100"));
         QCOMPARE(stream.value("channels").toInt(), 1);
         QCOMPARE(stream.value("duration_ts").toInt(), int(samples.size()) * 2205);
+        // The decoder cuts the encoder's delay and gives no padding after the last click.
+        QCOMPARE(decodeWithFfmpeg(path).size(), samples.size() * 2205);
         const QByteArray atoms = testsupport::runTool("AtomicParsley", {path, "-t"}).out;
         QVERIFY2(atoms.contains("Atom \"covr\" contains: 1 piece of artwork"), atoms.constData());
+        // The index comes before the audio.
+        const QByteArray tree = testsupport::runTool("AtomicParsley", {path, "-T"}).out;
+        QVERIFY2(tree.indexOf("Atom moov @") >= 0 &&
+                     tree.indexOf("Atom moov @") < tree.indexOf("Atom mdat @"),
+                 tree.constData());
 
         // Nothing is written for an empty recording; a missing folder fails.
         const QString none = dir.filePath("none.m4a");
         QVERIFY(!DROVAudioFileHelper::writeSamplesToFile({}, none));
         QVERIFY(!QFileInfo::exists(none));
         QVERIFY(!DROVAudioFileHelper::writeSamplesToFile({kWhite}, dir.filePath("missing/x.m4a")));
+    }
+
+    // The tags tell what the file is, and the artwork is white where the picture is empty.
+    void tagsTheRunAndFlattensTheArtworkOnWhite() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("tagged.m4a");
+        const Samples samples{kBlack, kBlack, kBlack};
+        QImage picture(512, 512, QImage::Format_ARGB32_Premultiplied);
+        picture.fill(Qt::transparent);
+        picture.setPixelColor(0, 511, Qt::black);
+        const QDateTime end(QDate(2026, 12, 6), QTime(7, 50, 9));
+        QVERIFY(DROVAudioFileHelper::writeSamplesToFile(samples, path, picture, end));
+
+        const QJsonObject tags = testsupport::probe(path).value("format")["tags"].toObject();
+        QCOMPARE(tags["title"].toString(), "zwirl 2026-12-06 07:50:09");
+        QCOMPARE(tags["artist"].toString(), "zwirl");
+        QVERIFY2(tags["date"].toString().startsWith("2026-12-06T07:50:09"),
+                 qPrintable(tags["date"].toString()));
+        QCOMPARE(tags["comment"].toString(), "3 clicks");
+
+        const QByteArray rgb =
+            testsupport::runTool("ffmpeg", {"-v", "error", "-nostdin", "-i", path, "-map", "0:v",
+                                            "-f", "rawvideo", "-pix_fmt", "rgb24", "-"})
+                .out;
+        QCOMPARE(rgb.size(), 512 * 512 * 3);
+        const auto brightness = [&](int x, int y) {
+            const int at = (y * 512 + x) * 3;
+            return uchar(rgb[at]) + uchar(rgb[at + 1]) + uchar(rgb[at + 2]);
+        };
+        QVERIFY(brightness(511, 0) > 3 * 245);
+        QVERIFY(brightness(0, 0) > 3 * 245);
+        QVERIFY(brightness(0, 511) < 3 * 160); // the one painted pixel, blurred by JPEG
     }
 };
 

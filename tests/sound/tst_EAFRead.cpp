@@ -8,6 +8,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <condition_variable>
+#include <random>
+#include <sys/stat.h>
+#include <thread>
+
 using namespace zwirl;
 
 namespace {
@@ -33,6 +38,62 @@ std::vector<int16_t> readToEnd(EAFRead& reader, int channels, int64_t block = 40
 double pitchOf(const std::vector<int16_t>& samples, std::size_t first, std::size_t count) {
     const auto from = samples.begin() + long(first);
     return testsupport::hear(std::vector<float>(from, from + long(count))).pitch;
+}
+
+// Ends the test program when a call does not come back: a hang fails the test instead of
+// stalling the suite.
+class Watchdog {
+public:
+    explicit Watchdog(const QString& what)
+        : m_thread([this, what] {
+              std::unique_lock lock(m_mutex);
+              if (!m_stopped.wait_for(lock, std::chrono::seconds(30), [this] { return m_done; }))
+                  qFatal("%s did not come back", qPrintable(what));
+          }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_stopped.notify_one();
+        m_thread.join();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_stopped;
+    bool m_done = false;
+    std::thread m_thread;
+};
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString writeFile(const QString& path, const QByteArray& data) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
+        return {};
+    return path;
+}
+
+// A 16-bit PCM WAVE file of `frames` frames of a ramp whose header claims `rate`.
+QByteArray waveClaiming(uint32_t rate, uint16_t channels, uint32_t frames) {
+    const uint32_t bytes = frames * channels * 2;
+    QByteArray data;
+    QDataStream out(&data, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out.writeRawData("RIFF", 4);
+    out << uint32_t(36 + bytes);
+    out.writeRawData("WAVEfmt ", 8);
+    out << uint32_t(16) << uint16_t(1) << channels << rate << uint32_t(rate * channels * 2)
+        << uint16_t(channels * 2) << uint16_t(16);
+    out.writeRawData("data", 4);
+    out << bytes;
+    for (uint32_t i = 0; i < frames * channels; ++i)
+        out << int16_t(i * 7);
+    return data;
 }
 
 } // namespace
@@ -219,6 +280,83 @@ private Q_SLOTS:
                                 all.begin() + at * channels),
                      qPrintable(QString("at %1%").arg(percent)));
         }
+    }
+
+    // What is not a regular file, damaged files and streams that change their form part-way:
+    // each open and read comes back, with an error status or no more frames than the length.
+    void damagedInputsEndWithAnErrorOrAShortRead_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<int>("open");       // -1: refused, 1: opens, 0: either
+        QTest::addColumn<qint64>("atLeast"); // frames delivered at the least once open
+        const auto made = [this](const QString& name, const QString& sine,
+                                 const QStringList& options) {
+            const QString path = m_dir.filePath(name);
+            return testsupport::runTool("ffmpeg", QStringList{"-v", "error", "-nostdin", "-f",
+                                                              "lavfi", "-i", sine, "-t", "0.5"} +
+                                                      options + QStringList{path})
+                               .exitCode == 0
+                       ? contents(path)
+                       : QByteArray();
+        };
+        const QByteArray stereo = made("stereo.mp3", "sine=f=440:r=44100", {"-ac", "2"});
+        const QByteArray mono = made("mono.mp3", "sine=f=660:r=44100", {"-ac", "1"});
+        const QByteArray slower = made("slower.mp3", "sine=f=660:r=22050", {"-ac", "1"});
+        const QByteArray adts = made("mono.aac", "sine=f=500:r=44100", {"-ac", "1", "-c:a", "aac"});
+        QVERIFY(!stereo.isEmpty() && !mono.isEmpty() && !slower.isEmpty() && !adts.isEmpty());
+        // Every 61st byte past the headers with one bit flipped, the same each run.
+        const auto flipped = [](QByteArray data) {
+            std::mt19937 random(7);
+            for (qsizetype i = 64; i < data.size(); i += 61)
+                data[i] = char(data[i] ^ (1 << (random() % 8)));
+            return data;
+        };
+        const QString fifo = m_dir.filePath("fifo.wav");
+        QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const auto row = [this](const char* name, const QByteArray& data, double rate, int open,
+                                qint64 atLeast = 0) {
+            QTest::newRow(name) << writeFile(m_dir.filePath(name), data) << rate << open << atLeast;
+        };
+        QTest::newRow("fifo") << fifo << 44100.0 << -1 << qint64(0);
+        QTest::newRow("directory") << m_dir.path() << 44100.0 << -1 << qint64(0);
+        QTest::newRow("/dev/zero") << "/dev/zero" << 44100.0 << -1 << qint64(0);
+        QTest::newRow("/dev/urandom") << "/dev/urandom" << -1.0 << -1 << qint64(0);
+        row("absurd header rate", waveClaiming(8388608, 1, 44100), 22050.0, -1);
+        row("truncated m4a", contents(m_aac).left(contents(m_aac).size() * 2 / 3), 44100.0, 0);
+        row("truncated mp3", stereo.left(stereo.size() / 3), 22050.0, 1);
+        row("bit-flipped mono adts", flipped(adts), 48000.0, 0);
+        row("bit-flipped mp3", flipped(stereo + mono), -1.0, 0);
+        // Both parts are delivered: the converter is made anew for the second.
+        row("stereo then mono", stereo + mono, 44100.0, 1, 30000);
+        row("mono then stereo", mono + stereo, 32000.0, 1, 20000);
+        row("44.1 then 22.05 kHz", stereo + slower, 44100.0, 1, 30000);
+    }
+    void damagedInputsEndWithAnErrorOrAShortRead() {
+        QFETCH(QString, path);
+        QFETCH(double, rate);
+        QFETCH(int, open);
+        QFETCH(qint64, atLeast);
+        QVERIFY(!path.isEmpty());
+        const Watchdog watchdog(QTest::currentDataTag());
+        EAFRead reader;
+        const OSStatus opened = reader.openFileForRead(url(path), rate, 2);
+        if (open != 0)
+            QCOMPARE(opened == noErr, open > 0);
+        if (opened != noErr)
+            return;
+        int64_t delivered = 0;
+        OSStatus error = noErr;
+        for (int64_t frames = 1; error == noErr && frames > 0; delivered += frames) {
+            frames = 4096;
+            reader.copyFrames(frames, error);
+        }
+        QVERIFY2(delivered <= reader.fileNumFrames(), qPrintable(QString::number(delivered)));
+        QVERIFY2(delivered >= atLeast, qPrintable(QString::number(delivered)));
+        // A seek into the stream comes back too, and so does the read after it.
+        reader.seekToPercent(50.0);
+        int64_t frames = 4096;
+        reader.copyFrames(frames, error);
+        QVERIFY(reader.tell() <= reader.fileNumFrames());
     }
 
     void convertsSamplesToFloatsAndSkipsNullChannels() {

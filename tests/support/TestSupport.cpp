@@ -80,6 +80,7 @@ QProcessEnvironment TempHome::environment() const {
     env.insert("XDG_CONFIG_HOME", path() + "/.config");
     env.insert("XDG_DATA_HOME", path() + "/.local/share");
     env.insert("XDG_CACHE_HOME", path() + "/.cache");
+    env.insert("XDG_STATE_HOME", path() + "/.local/state");
     // The tests read what the application logs.
     env.insert("QT_FORCE_STDERR_LOGGING", "1");
     return env;
@@ -107,6 +108,33 @@ void TempHome::storeRun(const QList<QList<double>>& samples, const QDateTime& st
     setConfig(kSamplesKey, stored);
     setConfig(kStartKey, start);
     setConfig(kEndKey, end);
+}
+
+QString TempHome::writeJournal(const QString& name, const QList<QList<double>>& samples,
+                               const QDateTime& start, quint32 version) const {
+    QDir().mkpath(journalFolder());
+    QFile file(journalFolder() + u'/' + name);
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+    // Blocks of 32 bytes in the machine's order, each ending in a CRC-16 of what precedes it.
+    const auto block = [&](QByteArray bytes) {
+        const quint32 sum = qChecksum(bytes);
+        file.write(bytes.append(reinterpret_cast<const char*>(&sum), sizeof sum));
+    };
+    QByteArray header("ZWIRLRUN");
+    const quint32 recordSize = 32, reserved = 0;
+    const qint64 startMs = start.toMSecsSinceEpoch();
+    for (const auto& [field, size] : std::initializer_list<std::pair<const void*, int>>{
+             {&version, 4}, {&recordSize, 4}, {&startMs, 8}, {&reserved, 4}})
+        header.append(static_cast<const char*>(field), size);
+    block(header);
+    for (quint32 i = 0; i < quint32(samples.size()); ++i) {
+        QByteArray record;
+        for (double c : samples[int(i)])
+            record.append(reinterpret_cast<const char*>(&c), sizeof c);
+        block(record.append(reinterpret_cast<const char*>(&i), sizeof i));
+    }
+    return file.fileName();
 }
 
 AppInstance::~AppInstance() {
@@ -173,6 +201,14 @@ bool isExporting() {
     return control("IsExporting").toBool();
 }
 
+QVariant controlProperty(const QString& name) {
+    const QDBusMessage reply =
+        callApp("org.freedesktop.DBus.Properties", "Get", {"de.tolvarek.zwirl.Control", name});
+    return reply.type() == QDBusMessage::ReplyMessage
+               ? reply.arguments().value(0).value<QDBusVariant>().variant()
+               : QVariant();
+}
+
 bool startRun() {
     return action("start").type() == QDBusMessage::ReplyMessage && waitFor(isTracking);
 }
@@ -181,9 +217,8 @@ bool waitUntilSaved(int timeoutMs) {
     return waitFor([] { return !isExporting(); }, timeoutMs);
 }
 
-NotificationMonitor::NotificationMonitor() {
-    m_busctl.start("busctl",
-                   {"--user", "monitor", "--json=short", "org.freedesktop.Notifications"});
+BusMonitor::BusMonitor(const QStringList& args) {
+    m_busctl.start("busctl", QStringList{"--user", "monitor", "--json=short"} + args);
     m_busctl.waitForStarted(5000);
     // busctl prints its first line once it is monitoring.
     waitFor(
@@ -191,27 +226,47 @@ NotificationMonitor::NotificationMonitor() {
         5000);
 }
 
-NotificationMonitor::~NotificationMonitor() {
+BusMonitor::~BusMonitor() {
     m_busctl.terminate();
     m_busctl.waitForFinished(3000);
 }
 
-QList<QPair<QString, QString>> NotificationMonitor::notifications() {
+const QList<QJsonObject>& BusMonitor::messages() {
     m_buffer += m_busctl.readAllStandardOutput();
-    for (qsizetype end; (end = m_buffer.indexOf('\n')) >= 0; m_buffer.remove(0, end + 1)) {
-        const QJsonObject message = QJsonDocument::fromJson(m_buffer.left(end)).object();
-        if (message.value("member").toString() == "Notify") {
-            const QJsonArray data = message.value("payload").toObject().value("data").toArray();
-            m_seen.append({data.at(3).toString(), data.at(4).toString()});
+    for (qsizetype end; (end = m_buffer.indexOf('\n')) >= 0; m_buffer.remove(0, end + 1))
+        if (const QJsonObject message = QJsonDocument::fromJson(m_buffer.left(end)).object();
+            !message.isEmpty())
+            m_messages.append(message);
+    return m_messages;
+}
+
+QList<Notification> NotificationMonitor::notifications() {
+    QList<Notification> seen;
+    // Which call each answer belongs to: the caller's name and its serial number.
+    QHash<QString, qsizetype> calls;
+    for (const QJsonObject& message : m_bus.messages()) {
+        const QJsonArray data = message["payload"]["data"].toArray();
+        const auto text = [&](const char* key) { return message[key].toVariant().toString(); };
+        if (text("member") == "Notify") {
+            calls.insert(text("sender") + text("cookie"), seen.size());
+            QStringList actions;
+            for (const QJsonValue& action : data[5].toArray())
+                actions << action.toString();
+            seen.append({data[2].toString(), uint(data[1].toInteger()), data[3].toString(),
+                         data[4].toString(), actions});
+        } else if (text("type") == "method_return") {
+            const auto call = calls.constFind(text("destination") + text("reply_cookie"));
+            if (call != calls.cend())
+                seen[*call].id = uint(data[0].toInteger());
         }
     }
-    return m_seen;
+    return seen;
 }
 
 QStringList NotificationMonitor::bodies() {
     QStringList bodies;
-    for (const auto& [summary, body] : notifications())
-        bodies << body;
+    for (const Notification& notification : notifications())
+        bodies << notification.body;
     return bodies;
 }
 
@@ -367,7 +422,9 @@ std::vector<float> SinkRecorder::recordFor(int ms) {
 std::vector<float> SinkRecorder::take() {
     m_pending += m_process.readAllStandardOutput();
     std::vector<float> samples(std::size_t(m_pending.size()) / sizeof(float));
-    std::memcpy(samples.data(), m_pending.constData(), samples.size() * sizeof(float));
+    // An empty vector's data() may be null, which memcpy must never be given.
+    if (!samples.empty())
+        std::memcpy(samples.data(), m_pending.constData(), samples.size() * sizeof(float));
     m_pending.remove(0, qsizetype(samples.size() * sizeof(float)));
     return samples;
 }

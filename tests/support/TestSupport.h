@@ -45,6 +45,7 @@ public:
     QString outputFolder() const { return path() + "/Desktop/zwirl"; }
     QString configFile() const { return path() + "/.config/zwirl/zwirl.conf"; }
     QString autostartFolder() const { return path() + "/.config/autostart"; }
+    QString journalFolder() const { return path() + "/.local/state/zwirl"; }
     QProcessEnvironment environment() const;
 
     QVariant config(const QString& key) const;
@@ -57,6 +58,12 @@ public:
     bool hasAnyQuitKey() const;
     void storeRun(const QList<QList<double>>& samples, const QDateTime& start,
                   const QDateTime& end) const;
+
+    // A run journal in the application's format, as a process that ended without a quit
+    // leaves it: a header with the version and the start time, then a record per click.
+    // Returns its path.
+    QString writeJournal(const QString& name, const QList<QList<double>>& samples,
+                         const QDateTime& start, quint32 version = 1) const;
 
 private:
     QTemporaryDir m_dir;
@@ -91,25 +98,48 @@ QDBusMessage action(const QString& name);
 bool isTracking();
 uint sampleCount();
 bool isExporting();
+// A property of the control interface; invalid when it cannot be read.
+QVariant controlProperty(const QString& name);
 // Asks for a run and waits until it is open.
 bool startRun();
 // Waits until no export runs.
 bool waitUntilSaved(int timeoutMs = 120000);
 
-// Records the Notify calls on the session bus while it lives.
-class NotificationMonitor {
+// The messages that `busctl --user monitor` shows for `args`, as its JSON, while it lives.
+class BusMonitor {
 public:
-    NotificationMonitor();
-    ~NotificationMonitor();
-    // Summary and body of each Notify call seen so far, in order.
-    QList<QPair<QString, QString>> notifications();
-    QStringList bodies();
-    bool waitForBody(const QString& body, int timeoutMs = 10000);
+    explicit BusMonitor(const QStringList& args);
+    ~BusMonitor();
+    // Every message seen so far, in order.
+    const QList<QJsonObject>& messages();
 
 private:
     QProcess m_busctl;
     QByteArray m_buffer;
-    QList<QPair<QString, QString>> m_seen;
+    QList<QJsonObject> m_messages;
+};
+
+// One Notify call: what was asked for, and the id the server answered (0 until it has).
+struct Notification {
+    QString appIcon;
+    uint replacesId = 0;
+    QString summary;
+    QString body;
+    QStringList actions;
+    uint id = 0;
+};
+
+// Records the Notify calls on the session bus while it lives.
+class NotificationMonitor {
+public:
+    NotificationMonitor() : m_bus({"org.freedesktop.Notifications"}) {}
+    // Each Notify call seen so far, in order.
+    QList<Notification> notifications();
+    QStringList bodies();
+    bool waitForBody(const QString& body, int timeoutMs = 10000);
+
+private:
+    BusMonitor m_bus;
 };
 
 // An xdg-open that records what it was asked to open; pathEntry() puts it first on PATH.

@@ -1,0 +1,68 @@
+#!/bin/sh
+# Makes the Debian package of the build in $1, installs it with apt into a clean Debian 12 root,
+# checks what it installed, removes it and checks that none of its files stay. The bare root
+# (and the packages apt downloads for it) are kept in $1/package-test for the next run.
+set -eu
+build=$(realpath "$1")
+cache=$build/package-test
+if [ "$(id -u)" -ne 0 ] || ! command -v mmdebstrap >/dev/null; then
+  echo "SKIP: needs root and mmdebstrap"
+  exit 77
+fi
+
+work=$(mktemp -d)
+root=$work/root
+cleanup() {
+  for m in dev/pts dev proc; do umount "$root/$m" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb" >/dev/null
+deb=$(ls "$work"/deb/zwirl_*.deb)
+echo "package: $(basename "$deb"), depends: $(dpkg-deb -f "$deb" Depends)"
+
+mkdir -p "$cache/archives"
+if [ ! -s "$cache/bookworm.tar" ]; then
+  mmdebstrap --quiet --variant=apt --format=tar --skip=cleanup/apt/lists bookworm \
+    "$cache/bookworm.tar.tmp" \
+    "deb http://deb.debian.org/debian bookworm main" \
+    "deb http://deb.debian.org/debian bookworm-updates main" \
+    "deb http://deb.debian.org/debian-security bookworm-security main"
+  mv "$cache/bookworm.tar.tmp" "$cache/bookworm.tar"
+fi
+mkdir "$root"
+tar -C "$root" -xf "$cache/bookworm.tar"
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+cp "$deb" "$root/tmp/"
+find "$cache/archives" -name '*.deb' -exec cp {} "$root/var/cache/apt/archives/" \;
+mount -t proc proc "$root/proc"
+mount --bind /dev "$root/dev"
+mount --bind /dev/pts "$root/dev/pts"
+in_root() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive "$@"; }
+fail() { echo "FAIL: $*"; exit 1; }
+
+# apt-get keeps what it downloads: the next run finds it in the cache.
+in_root apt-get install -y -q ./tmp/"$(basename "$deb")" >"$work/apt.log" 2>&1 ||
+  { cat "$work/apt.log"; fail "apt could not install the package"; }
+find "$root/var/cache/apt/archives" -maxdepth 1 -name '*.deb' -exec cp -n {} "$cache/archives/" \;
+
+version=$(in_root zwirl --version) || fail "zwirl --version"
+[ "$version" = "zwirl $(dpkg-deb -f "$deb" Version)" ] || fail "version: $version"
+in_root dpkg -L zwirl | while read -r f; do if [ -f "$root$f" ]; then echo "$f"; fi; done >"$work/files"
+for f in /usr/bin/zwirl /usr/share/applications/de.tolvarek.zwirl.desktop \
+  /usr/share/metainfo/de.tolvarek.zwirl.metainfo.xml /usr/share/man/man1/zwirl.1 \
+  /usr/share/icons/hicolor/256x256/apps/de.tolvarek.zwirl.png \
+  /usr/share/icons/hicolor/scalable/apps/de.tolvarek.zwirl.svg \
+  /usr/share/dbus-1/services/de.tolvarek.zwirl.service /usr/share/doc/zwirl/LICENSE; do
+  grep -qx "$f" "$work/files" || fail "not installed: $f"
+done
+grep -qx 'Exec=/usr/bin/zwirl' "$root/usr/share/dbus-1/services/de.tolvarek.zwirl.service" ||
+  fail "the D-Bus service does not start /usr/bin/zwirl"
+grep -qx 'StartupWMClass=zwirl' "$root/usr/share/applications/de.tolvarek.zwirl.desktop" ||
+  fail "the launcher has no StartupWMClass"
+
+in_root apt-get remove -y -q zwirl >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt remove"; }
+left=$(while read -r f; do if [ -e "$root$f" ]; then echo "$f"; fi; done <"$work/files")
+[ -z "$left" ] || fail "left after removal: $left"
+echo "installed $(wc -l <"$work/files") files, all gone after removal"
