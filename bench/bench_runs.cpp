@@ -117,6 +117,8 @@ int toggles(int count) {
     for (int i = 0; i < count; ++i) {
         if (i == 100)
             before = residentKb();
+        if (i % 500 == 0)
+            std::printf("after %d toggles: resident %ld kB\n", i, residentKb());
         action("start");
         if (i % 20 == 0 && waitFor(isTracking)) {
             Clicker clicker(1, 1000);
