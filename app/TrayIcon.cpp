@@ -43,8 +43,7 @@ TrayIcon::TrayIcon(QObject* parent)
 }
 
 void TrayIcon::setState(bool tracking, bool exporting) {
-    m_icon->setIcon(QIcon(tracking ? QStringLiteral(":/images/DROVStatus_active.png")
-                                   : QStringLiteral(":/images/DROVStatus_inactive.png")));
+    m_icon->setIcon(tracking ? m_active : m_inactive);
     const QString name = QApplication::applicationDisplayName();
     m_icon->setToolTip(exporting  ? name + QStringLiteral(": saving your clicks...")
                        : tracking ? name + QStringLiteral(": tracking clicks")

@@ -27,6 +27,9 @@ private:
     // The icon goes before its menu.
     std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<QSystemTrayIcon> m_icon;
+    // Made once: each new icon would add its own pixmaps to the pixmap cache at every change.
+    const QIcon m_active{QStringLiteral(":/images/DROVStatus_active.png")};
+    const QIcon m_inactive{QStringLiteral(":/images/DROVStatus_inactive.png")};
 };
 
 } // namespace zwirl
