@@ -44,27 +44,27 @@ void ExportQueue::enqueue(RecordedRun run, bool notify, bool stored, std::functi
         Q_EMIT busyChanged(true);
     m_pool.start([this, run = std::move(run), notify, stored, done = std::move(done),
                   journal = std::move(journal)] {
+        if (m_finishing && (stored || !journal.isEmpty()))
+            return finished(false, false, {});
         bool saved = false;
-        // Nothing thrown here may end the process: the run stays where it is kept.
+        // Nothing thrown while saving may end the process: the run is kept as if it failed.
         try {
-            if (m_finishing && (stored || !journal.isEmpty()))
-                return finished(false, false, {});
             saved = save(run);
-            if (!saved)
-                DROVHelper::notify(QStringLiteral("Could not save your clicks to the desktop..."));
-            else if (notify)
-                Notifications::deliver(QStringLiteral("Saved your clicks to the desktop..."),
-                                       {{{kOpenFolderAction, QStringLiteral("Open Folder")}},
-                                        stored ? kRestoreNotifications : QString()});
-            // A run that is not saved waits in the store for the next launch.
-            const bool kept = saved || stored || m_store.add(run);
-            if (saved && stored)
-                m_store.remove(run);
-            if (kept && !journal.isEmpty())
-                QFile::remove(journal);
         } catch (const std::exception& failure) {
             qCWarning(lcApp) << "the export failed:" << failure.what();
         }
+        if (!saved)
+            DROVHelper::notify(QStringLiteral("Could not save your clicks to the desktop..."));
+        else if (notify)
+            Notifications::deliver(QStringLiteral("Saved your clicks to the desktop..."),
+                                   {{{kOpenFolderAction, QStringLiteral("Open Folder")}},
+                                    stored ? kRestoreNotifications : QString()});
+        // A run that is not saved waits in the store for the next launch.
+        const bool kept = saved || stored || m_store.add(run);
+        if (saved && stored)
+            m_store.remove(run);
+        if (kept && !journal.isEmpty())
+            QFile::remove(journal);
         finished(saved, notify, done);
     });
 }

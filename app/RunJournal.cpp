@@ -120,6 +120,7 @@ bool RunJournal::open(const QDateTime& start) {
     {
         std::lock_guard lock(m_mutex);
         m_fd = fd;
+        m_created = true;
     }
     m_path = path;
     m_count = 0;
@@ -162,6 +163,7 @@ void RunJournal::syncLoop() {
         else
             m_wake.wait_for(lock, std::chrono::seconds(1), due);
         const int open = m_fd;
+        const bool created = std::exchange(m_created, false);
         const std::vector<int> closing = std::exchange(m_closing, {});
         const bool stop = m_stop;
         lock.unlock();
@@ -171,8 +173,8 @@ void RunJournal::syncLoop() {
             ::fdatasync(fd);
             ::close(fd);
         }
-        // Once: a new journal's name in its folder survives a power cut too.
-        if (open >= 0 || !closing.empty())
+        // Once per journal: its name in the folder survives a power cut too.
+        if (created)
             if (const int folder = ::open(QFile::encodeName(folderPath()).constData(),
                                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
                 folder >= 0) {

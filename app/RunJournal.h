@@ -65,6 +65,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::vector<int> m_closing; // ended journals, synced and closed by the thread
+    bool m_created = false;     // a journal was made since the last sync of the folder
     bool m_stop = false;
     std::thread m_syncer;
 };

@@ -9,11 +9,13 @@
 
 namespace zwirl {
 
-// Written back, so that what was not a valid run is gone from the file.
+// Written back when something was not valid, so that it is gone from the file.
 std::vector<RecordedRun> RunStore::runs() {
     QMutexLocker lock(&m_mutex);
-    std::vector<RecordedRun> found = read();
-    write(found);
+    bool whole = true;
+    std::vector<RecordedRun> found = read(&whole);
+    if (!whole)
+        write(found);
     return found;
 }
 
@@ -35,16 +37,24 @@ bool RunStore::remove(const RecordedRun& run) {
     return true;
 }
 
-std::vector<RecordedRun> RunStore::read() const {
+std::vector<RecordedRun> RunStore::read(bool* whole) const {
     std::vector<RecordedRun> found;
-    if (const auto samples = m_settings.quitSamples())
+    const auto samples = m_settings.quitSamples();
+    bool valid = samples ? qsizetype(samples->size()) == m_settings.quitSampleEntries()
+                         : !m_settings.hasQuitRun();
+    if (samples)
         found.push_back({*samples, m_settings.quitStartDate(), m_settings.quitEndDate()});
     for (const QVariant& entry : m_settings.laterRuns()) {
         const QVariantMap map = entry.toMap();
-        if (const auto samples = Settings::validSamples(map.value(QStringLiteral("samples"))))
-            found.push_back({*samples, map.value(QStringLiteral("start")).toDateTime(),
+        const QVariant stored = map.value(QStringLiteral("samples"));
+        const auto later = Settings::validSamples(stored);
+        valid = valid && later && qsizetype(later->size()) == stored.toList().size();
+        if (later)
+            found.push_back({*later, map.value(QStringLiteral("start")).toDateTime(),
                              map.value(QStringLiteral("end")).toDateTime()});
     }
+    if (whole)
+        *whole = valid;
     return found;
 }
 

@@ -36,7 +36,8 @@ public:
     bool remove(const RecordedRun& run);
 
 private:
-    std::vector<RecordedRun> read() const;
+    // `whole` tells whether every stored value was valid.
+    std::vector<RecordedRun> read(bool* whole = nullptr) const;
     bool write(const std::vector<RecordedRun>& runs);
 
     Settings& m_settings;

@@ -52,8 +52,7 @@ TrayIcon::TrayIcon(QObject* parent)
 }
 
 void TrayIcon::setState(const State& state) {
-    m_icon->setIcon(QIcon(state.tracking ? QStringLiteral(":/images/DROVStatus_active.png")
-                                         : QStringLiteral(":/images/DROVStatus_inactive.png")));
+    m_icon->setIcon(state.tracking ? m_active : m_inactive);
     QStringList tip{QApplication::applicationDisplayName()};
     if (state.tracking)
         tip << (state.clicks == 1 ? QStringLiteral("tracking, 1 click")

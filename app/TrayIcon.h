@@ -46,6 +46,9 @@ private:
     QAction* m_tracking;
     QAction* m_liveTone;
     QAction* m_startAtLogin;
+    // Made once: each new icon would add its own pixmaps to the pixmap cache at every change.
+    const QIcon m_active{QStringLiteral(":/images/DROVStatus_active.png")};
+    const QIcon m_inactive{QStringLiteral(":/images/DROVStatus_inactive.png")};
 };
 
 } // namespace zwirl

@@ -4,11 +4,11 @@
 //                        saved, per trial.
 //  toggles [count]       start/stop over the control interface in a loop, every 20th run with
 //                        one click: files written against runs with clicks, resident memory
-//                        after the first 100 toggles and at the end.
+//                        every 500 toggles, after the first 100 and at the end.
 //  oneclick [count]      one-click runs back to back: file pairs written.
 //  burst [clicks] [rate] clicks at a fixed rate into one run: clicks recorded and saved.
-// Run inside the test desktop, e.g.
-//   ZWIRL_INSTALLED_BINARY=$PWD/build/install/bin/zwirl tests/desktop.sh -- build/bin/bench_runs kill 20
+// Run inside the test desktop, with ZWIRL_INSTALLED_BINARY=$PWD/build/install/bin/zwirl:
+//   tests/desktop.sh -- build/bin/bench_runs kill 20
 // XTest is used here only to inject input, as a user's mouse would.
 #include "support/TestSupport.h"
 
@@ -117,6 +117,8 @@ int toggles(int count) {
     for (int i = 0; i < count; ++i) {
         if (i == 100)
             before = residentKb();
+        if (i % 500 == 0)
+            std::printf("after %d toggles: resident %ld kB\n", i, residentKb());
         action("start");
         if (i % 20 == 0 && waitFor(isTracking)) {
             Clicker clicker(1, 1000);

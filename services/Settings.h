@@ -24,6 +24,8 @@ public:
     QDateTime quitStartDate() const { return date(kQuitStart); }
     QDateTime quitEndDate() const { return date(kQuitEnd); }
     bool hasQuitRun() const;
+    // The entries stored under the samples key, valid or not.
+    qsizetype quitSampleEntries() const { return value(kQuitSamples).toList().size(); }
     void setQuitRun(const Samples& samples, const QDateTime& start, const QDateTime& end);
     void removeQuitRun();
     // Runs kept after the one under the quit keys, each a map of "samples", "start", "end".

@@ -136,6 +136,7 @@ private Q_SLOTS:
                                             {0.0, 0.0, 0.0},
                                             {0.0, 128 / 255.0, 1.0}};
         QCOMPARE(stored.size(), expected.size());
+        QVERIFY(filesIn(s.home.journalFolder()).isEmpty()); // the keys hold the run now
         for (int i = 0; i < 5; ++i) {
             QCOMPARE(stored[i].toList().size(), 3);
             for (int c = 0; c < 3; ++c)
