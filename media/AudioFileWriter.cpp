@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QtEndian>
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -64,6 +65,61 @@ MediaError embedMetadata(const QString& path, const AudioFileTags& tags,
     return file.save() ? MediaError::None : MediaError::IOError;
 }
 
+// GStreamer's MPEG-4 reader drops each packet that starts, counted from the start of the media
+// rather than from where the edit list begins, at or after the movie's length. The encoder's
+// delay puts the start of the packet that ends the sound `extra` - 1 frames after the sound's
+// length, so every such player would cut the last packet of sound. The movie header (in frames:
+// its time scale is the sample rate) is lengthened by `extra`; the track's own length and its
+// edit list, which say exactly where the sound begins and ends, stay as they are.
+MediaError lengthenMovie(const QString& path, int64_t extra) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite))
+        return MediaError::IOError;
+    // The offset of the first box of `type` between `from` and `end`, or -1.
+    const auto find = [&file](qint64 from, qint64 end,
+                              const char* type) -> std::pair<qint64, qint64> {
+        for (qint64 at = from; at + 8 <= end;) {
+            if (!file.seek(at))
+                break;
+            const QByteArray head = file.read(16);
+            if (head.size() < 8)
+                break;
+            qint64 size = qFromBigEndian<quint32>(head.constData());
+            if (size == 1 && head.size() == 16)
+                size = qint64(qFromBigEndian<quint64>(head.constData() + 8));
+            else if (size == 0)
+                size = end - at;
+            if (head.mid(4, 4) == type)
+                return {at, size};
+            if (size < 8)
+                break;
+            at += size;
+        }
+        return {-1, 0};
+    };
+    const auto [moov, moovSize] = find(0, file.size(), "moov");
+    const auto [mvhd, mvhdSize] =
+        moov < 0 ? std::pair<qint64, qint64>{-1, 0} : find(moov + 8, moov + moovSize, "mvhd");
+    if (mvhd < 0 || !file.seek(mvhd + 8))
+        return MediaError::InvalidFile;
+    const QByteArray box = file.read(std::min<qint64>(mvhdSize - 8, 40));
+    // Version 0 keeps the length in 32 bits after three 32-bit fields, version 1 in 64 after
+    // two 64-bit and one 32-bit field.
+    const bool wide = !box.isEmpty() && box[0] == 1;
+    const qint64 at = wide ? 24 : 16;
+    if (box.size() < at + (wide ? 8 : 4))
+        return MediaError::InvalidFile;
+    QByteArray length(wide ? 8 : 4, Qt::Uninitialized);
+    if (wide)
+        qToBigEndian(qFromBigEndian<quint64>(box.constData() + at) + quint64(extra), length.data());
+    else
+        qToBigEndian(quint32(qFromBigEndian<quint32>(box.constData() + at) + quint32(extra)),
+                     length.data());
+    return file.seek(mvhd + 8 + at) && file.write(length) == length.size() && file.flush()
+               ? MediaError::None
+               : MediaError::IOError;
+}
+
 } // namespace
 
 void AudioFileWriter::SndfileDeleter::operator()(sf_private_tag* file) const {
@@ -86,6 +142,7 @@ MediaError AudioFileWriter::open(const QString& path, const OutputStream& stream
     m_channels = stream.channels;
     m_mpeg4 = stream.codec == AudioCodec::Aac;
     m_nextPts = 0;
+    m_lead = 0;
     m_coverArt.clear();
     m_tags = {};
     const MediaError error =
@@ -281,6 +338,7 @@ MediaError AudioFileWriter::expectFrames(int64_t frames) {
     if (error < 0)
         return errorFromAv(error);
     m_nextPts = -lead;
+    m_lead = lead;
     return MediaError::None;
 }
 
@@ -318,6 +376,10 @@ MediaError AudioFileWriter::finish() {
         error = errorFromAv(trailer);
     if (const int closed = avio_closep(&m_output->pb); error == MediaError::None)
         error = errorFromAv(closed);
+    // The encoder's delay is one packet: the last packet starts where the whole packets of the
+    // lead and the sound end.
+    const int64_t lastPacketStart =
+        m_frameSize > 0 ? (m_lead + m_nextPts + m_frameSize - 1) / m_frameSize * m_frameSize : 0;
     m_output.reset();
     m_codec.reset();
     m_converter.reset();
@@ -325,6 +387,8 @@ MediaError AudioFileWriter::finish() {
     const bool tagged = !(t.title + t.artist + t.date + t.comment).isEmpty();
     if (error == MediaError::None && (tagged || !m_coverArt.isEmpty()))
         error = embedMetadata(m_path, m_tags, m_coverArt);
+    if (error == MediaError::None && m_mpeg4)
+        error = lengthenMovie(m_path, lastPacketStart - m_nextPts + 1);
     return error;
 }
 

@@ -81,6 +81,7 @@ private:
     FFmpegPtr<AVPacket> m_packet;
     int m_frameSize = 0;
     int64_t m_nextPts = 0;
+    int m_lead = 0; // frames of silence in front of the sound, cut by the edit list
     std::unique_ptr<sf_private_tag, SndfileDeleter> m_sd2;
     QByteArray m_coverArt;
     AudioFileTags m_tags;

@@ -32,6 +32,7 @@ BUILD_PACKAGES="
   dbus dbus-daemon dbus-bin systemd dunst trayer
   pulseaudio pulseaudio-utils
   ffmpeg sox libsox-fmt-all atomicparsley sndfile-programs
+  gstreamer1.0-tools gstreamer1.0-plugins-good gstreamer1.0-libav
   gvfs gvfs-daemons xdg-utils xdg-user-dirs
   desktop-file-utils appstream groff-base
   procps psmisc time python3

@@ -29,6 +29,14 @@ std::vector<int16_t> decodeWithFfmpeg(const QString& path, int channels,
     return samples;
 }
 
+qint64 framesFromGstreamer(const QString& path) {
+    const auto result = testsupport::runTool(
+        "gst-launch-1.0",
+        {"-q", "filesrc", "location=" + path, "!", "qtdemux", "!", "avdec_aac", "!", "audioconvert",
+         "!", "audio/x-raw,format=S16LE,channels=1", "!", "fdsink", "fd=1"});
+    return result.exitCode == 0 ? result.out.size() / 2 : -1;
+}
+
 QJsonObject audioStream(const QString& path) {
     for (const QJsonValue& stream : testsupport::probe(path).value("streams").toArray())
         if (stream["codec_type"].toString() == "audio")

@@ -18,6 +18,9 @@ namespace audiotest {
 std::vector<int16_t> decodeWithFfmpeg(const QString& path, int channels = 0,
                                       const QStringList& inputOptions = {});
 // The first audio stream of ffprobe's report.
+// The number of mono frames GStreamer's MPEG-4 reader and AAC decoder give for `path`, -1 when
+// they fail.
+qint64 framesFromGstreamer(const QString& path);
 QJsonObject audioStream(const QString& path);
 // The attached picture (cover art) stream of a media file; empty when there is none.
 QJsonObject attachedPicture(const QString& path);

@@ -175,8 +175,13 @@ private Q_SLOTS:
         QCOMPARE(stream.value("sample_rate").toString(), QString("44100"));
         QCOMPARE(stream.value("channels").toInt(), 1);
         QCOMPARE(stream.value("duration_ts").toInt(), int(samples.size()) * 2205);
-        // The decoder cuts the encoder's delay and gives no padding after the last click.
+        // Both decoders cut the encoder's delay and give no padding after the last click.
         QCOMPARE(decodeWithFfmpeg(path).size(), samples.size() * 2205);
+        // GStreamer counts in nanoseconds, which a frame at 44100 Hz is not a whole number of: it
+        // may keep one frame of what the edit list cuts in front, never less than the sound.
+        const qint64 gstreamer =
+            audiotest::framesFromGstreamer(path) - qint64(samples.size()) * 2205;
+        QVERIFY2(gstreamer == 0 || gstreamer == 1, QByteArray::number(gstreamer));
         const QByteArray atoms = testsupport::runTool("AtomicParsley", {path, "-t"}).out;
         QVERIFY2(atoms.contains("Atom \"covr\" contains: 1 piece of artwork"), atoms.constData());
         // The index comes before the audio.
