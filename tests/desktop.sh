@@ -24,25 +24,7 @@ while [ $# -gt 0 ]; do
 done
 [ $# -gt 0 ] || { echo "usage: $0 [options] -- command..." >&2; exit 2; }
 
-root=$(mktemp -d /tmp/zwirl-desktop.XXXXXX)
-pids=()
-teardown() {
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; done
-  for pid in "${pids[@]}"; do
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -9 "$pid" 2>/dev/null
-  done
-  rm -rf "$root"
-}
-trap teardown EXIT
-trap 'exit 130' INT TERM HUP
-
-export HOME=$root/home
-export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share XDG_CACHE_HOME=$HOME/.cache
-export XDG_RUNTIME_DIR=$root/run
-mkdir -p "$HOME/Desktop" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-printf 'XDG_DESKTOP_DIR="$HOME/Desktop"\n' >"$XDG_CONFIG_HOME/user-dirs.dirs"
+. "$(dirname "$0")/session-common.sh" desktop
 unset WAYLAND_DISPLAY SESSION_MANAGER
 export ZWIRL_TEST_DESKTOP=1 NO_AT_BRIDGE=1
 

@@ -29,27 +29,8 @@ done
 [ $# -gt 0 ] || { echo "usage: $0 [options] -- command..." >&2; exit 2; }
 command -v gnome-shell >/dev/null || { echo "gnome-shell is not installed" >&2; exit 2; }
 
-root=$(mktemp -d /tmp/zwirl-gnome.XXXXXX)
-pids=()
-stop_pid() {
-  kill "$1" 2>/dev/null
-  for _ in $(seq 50); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.1; done
-  kill -9 "$1" 2>/dev/null
-}
-teardown() {
-  [ -s "$root/shell.pid" ] && stop_pid "$(cat "$root/shell.pid")"
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do stop_pid "${pids[i]}"; done
-  rm -rf "$root"
-}
-trap teardown EXIT
-trap 'exit 130' INT TERM HUP
-
-export HOME=$root/home
-export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share XDG_CACHE_HOME=$HOME/.cache
-export XDG_RUNTIME_DIR=$root/run
-mkdir -p "$HOME/Desktop" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-printf 'XDG_DESKTOP_DIR="$HOME/Desktop"\n' >"$XDG_CONFIG_HOME/user-dirs.dirs"
+. "$(dirname "$0")/session-common.sh" gnome
+session_teardown() { if [ -s "$root/shell.pid" ]; then stop_pid "$(cat "$root/shell.pid")"; fi; }
 unset DISPLAY WAYLAND_DISPLAY SESSION_MANAGER QT_QPA_PLATFORM
 export XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=GNOME GSETTINGS_BACKEND=keyfile
 export ZWIRL_TEST_DESKTOP=1 ZWIRL_GNOME_SESSION=1 NO_AT_BRIDGE=1
