@@ -6,14 +6,14 @@ set -eu
 
 if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi
 
-# Running: the libraries the program links, Qt's platform plugins, the session bus, the file
-# manager's metadata store (custom icons) and the opener of folders.
+# Running: the libraries the program links, Qt's platform plugins (Wayland too), the session
+# bus, the file manager's metadata store (custom icons) and the opener of folders.
 RUN_PACKAGES="
   libqt6core6 libqt6gui6 libqt6widgets6 libqt6dbus6 libqt6concurrent6 qt6-qpa-plugins
   libx11-6 libxi6 libxrandr2
   libavformat59 libavcodec59 libswresample4 libavutil57
   libtag1v5 libsndfile1 libportaudio2 libasound2 libasound2-plugins libjack-jackd2-0
-  libglib2.0-0 dbus gvfs gvfs-daemons xdg-utils xdg-user-dirs
+  libglib2.0-0 dbus gvfs gvfs-daemons xdg-utils xdg-user-dirs qt6-wayland
 "
 
 # Building, testing and packaging.

@@ -54,7 +54,8 @@ for f in /usr/bin/zwirl /usr/share/applications/de.tolvarek.zwirl.desktop \
   /usr/share/metainfo/de.tolvarek.zwirl.metainfo.xml /usr/share/man/man1/zwirl.1 \
   /usr/share/icons/hicolor/256x256/apps/de.tolvarek.zwirl.png \
   /usr/share/icons/hicolor/scalable/apps/de.tolvarek.zwirl.svg \
-  /usr/share/dbus-1/services/de.tolvarek.zwirl.service /usr/share/doc/zwirl/LICENSE; do
+  /usr/share/dbus-1/services/de.tolvarek.zwirl.service /usr/share/doc/zwirl/LICENSE \
+  /usr/share/gnome-shell/extensions/zwirl@tolvarek.de/metadata.json; do
   grep -qx "$f" "$work/files" || fail "not installed: $f"
 done
 grep -qx 'Exec=/usr/bin/zwirl' "$root/usr/share/dbus-1/services/de.tolvarek.zwirl.service" ||
