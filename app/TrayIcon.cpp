@@ -52,7 +52,10 @@ TrayIcon::TrayIcon(QObject* parent)
 }
 
 void TrayIcon::setState(const State& state) {
-    m_icon->setIcon(state.tracking ? m_active : m_inactive);
+    // Set only when it changes: the state comes again with every click of a run.
+    if (const QIcon& icon = state.tracking ? m_active : m_inactive;
+        m_icon->icon().cacheKey() != icon.cacheKey())
+        m_icon->setIcon(icon);
     QStringList tip{QApplication::applicationDisplayName()};
     if (state.tracking)
         tip << (state.clicks == 1 ? QStringLiteral("tracking, 1 click")
