@@ -1,6 +1,7 @@
 #include "app/ExportQueue.h"
 
 #include "app/AppLog.h"
+#include "app/RunJournal.h"
 #include "services/DROVHelper.h"
 #include "services/ExportPicture.h"
 #include "services/Notifications.h"
@@ -11,7 +12,6 @@
 #include <QStandardPaths>
 #include <QUrl>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace zwirl {
@@ -105,14 +105,6 @@ bool commit(const QString& part, const QString& path) {
            ::rename(QFile::encodeName(part).constData(), QFile::encodeName(path).constData()) == 0;
 }
 
-void syncFolder(const QString& path) {
-    if (const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY);
-        fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 } // namespace
 
 QString ExportQueue::makeFolder() const {
@@ -172,7 +164,7 @@ bool ExportQueue::save(const RecordedRun& run) {
             QFile::remove(path);
         return false;
     }
-    syncFolder(m_folder);
+    RunJournal::syncFolder(m_folder);
     if (!DROVHelper::setIconForPath(audioPath, icon))
         qCWarning(lcApp) << "error setting icon file...";
     qCInfo(lcApp).noquote() << QStringLiteral("saved %1 (%2, %3)").arg(base, range, count);

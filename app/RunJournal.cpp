@@ -175,15 +175,19 @@ void RunJournal::syncLoop() {
         }
         // Once per journal: its name in the folder survives a power cut too.
         if (created)
-            if (const int folder = ::open(QFile::encodeName(folderPath()).constData(),
-                                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-                folder >= 0) {
-                ::fsync(folder);
-                ::close(folder);
-            }
+            syncFolder(folderPath());
         lock.lock();
         if (stop && m_closing.empty())
             return;
+    }
+}
+
+void RunJournal::syncFolder(const QString& path) {
+    if (const int folder =
+            ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
     }
 }
 
