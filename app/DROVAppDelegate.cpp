@@ -52,8 +52,10 @@ void DROVAppDelegate::applicationDidFinishLaunching() {
                     openRecordingsFolder();
             });
     Notifications::removeAllDelivered();
-    checkLoginItem();
+    // First, so that a huge stored run leaves the settings file before anything else rewrites
+    // it: written whole at each change, it would keep the launch waiting for seconds.
     saveRunsOfEarlierProcesses();
+    checkLoginItem();
     setupStatusItem();
 }
 

@@ -141,18 +141,22 @@ AppInstance::~AppInstance() {
     stop(SIGKILL, 10000);
 }
 
-bool AppInstance::start(const QStringList& extraEnv) {
+bool AppInstance::start(const QStringList& extraEnv, int timeoutMs) {
     QProcessEnvironment env = m_home.environment();
     for (const QString& entry : extraEnv)
         env.insert(entry.section(u'=', 0, 0), entry.section(u'=', 1));
     m_process.setProcessEnvironment(env);
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.start(installedBinary(), {});
-    return m_process.waitForStarted(10000) && waitFor([this] {
-               output();
-               return !isRunning() || callApp("de.tolvarek.zwirl.Control", "IsTracking").type() ==
-                                          QDBusMessage::ReplyMessage;
-           }) &&
+    return m_process.waitForStarted(10000) &&
+           waitFor(
+               [this] {
+                   output();
+                   return !isRunning() ||
+                          callApp("de.tolvarek.zwirl.Control", "IsTracking").type() ==
+                              QDBusMessage::ReplyMessage;
+               },
+               timeoutMs) &&
            isRunning();
 }
 

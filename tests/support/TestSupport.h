@@ -76,7 +76,7 @@ public:
     ~AppInstance();
 
     // Starts the process and waits until it answers on the session bus.
-    bool start(const QStringList& extraEnv = {});
+    bool start(const QStringList& extraEnv = {}, int timeoutMs = 20000);
     // Sends the signal and waits for the process to end; false on timeout.
     bool stop(int signalNumber, int timeoutMs = 60000);
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
@@ -160,7 +160,9 @@ struct Session {
     OpenRecorder opener;
     NotificationMonitor notifications;
     AppInstance app{home};
-    bool start(QStringList env = {}) { return app.start(env << opener.pathEntry()); }
+    bool start(QStringList env = {}, int timeoutMs = 20000) {
+        return app.start(env << opener.pathEntry(), timeoutMs);
+    }
 };
 
 // The files in `folder` that match `pattern`, by name.
