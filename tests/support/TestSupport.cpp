@@ -320,10 +320,11 @@ ColourStripes::ColourStripes(const QStringList& colours, QPoint origin, int stri
     const QString title = QString("stripes-%1").arg(QCoreApplication::applicationPid());
     m_display.start("display", {"-geometry", QString("+%1+%2").arg(origin.x()).arg(origin.y()),
                                 "-title", title, image});
-    // Shown once the window is mapped and painted, its first stripe showing its colour.
-    m_shown = runTool("xdotool", {"search", "--sync", "--onlyvisible", "--name", title}, 10000)
+    // Shown once the window is mapped and painted, its first stripe showing its colour. The
+    // viewer's first start can take long on a loaded machine.
+    m_shown = runTool("xdotool", {"search", "--sync", "--onlyvisible", "--name", title}, 30000)
                       .exitCode == 0 &&
-              waitFor([&] { return screenPixel(centreOf(0)) == QColor(colours.first()); }, 10000);
+              waitFor([&] { return screenPixel(centreOf(0)) == QColor(colours.first()); }, 30000);
 }
 
 ColourStripes::~ColourStripes() {
