@@ -141,7 +141,8 @@ void DROVAppDelegate::controllerStartAction() {
         startTracking();
     };
     QWidget* window = m_controllerWindow ? m_controllerWindow->window() : nullptr;
-    if (!window)
+    // A Wayland client cannot change its window's opacity: the window goes at once there.
+    if (!window || QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
         return finishStart();
     auto* fade = new QPropertyAnimation(window, "windowOpacity", this);
     fade->setDuration(300);
