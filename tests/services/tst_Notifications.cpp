@@ -17,7 +17,6 @@ using namespace testsupport;
 
 namespace {
 
-const char* const kDeliverArgument = "--deliver";
 const char* const kOwnServerArgument = "--own-server";
 
 bool displayedBecomes(int count) {
@@ -123,14 +122,6 @@ private Q_SLOTS:
                  qPrintable(shown));
     }
 
-    // A later process takes down what an earlier one delivered.
-    void anotherProcessesNotificationsAreTakenDown() {
-        QCOMPARE(runTool(QCoreApplication::applicationFilePath(), {kDeliverArgument}).exitCode, 0);
-        QVERIFY(displayedBecomes(1));
-        Notifications::removeAllDelivered();
-        QVERIFY(displayedBecomes(0));
-    }
-
     // The notifying thread never waits for the server (it used to, for up to 2 s): a child
     // process owns the server's name on a bus of its own.
     void notifyingNeverWaitsForTheServer() {
@@ -152,11 +143,6 @@ private Q_SLOTS:
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    if (argc == 2 && std::strcmp(argv[1], kDeliverArgument) == 0) {
-        Notifications::deliver(QStringLiteral("from an earlier process"));
-        // Done once the server has answered and the id is kept.
-        return waitFor([] { return keptIds() == 1; }, 5000) ? 0 : 1;
-    }
     if (argc == 2 && std::strcmp(argv[1], kOwnServerArgument) == 0)
         return notifyOwnServer();
     TestNotifications test;

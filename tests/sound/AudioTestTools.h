@@ -17,10 +17,10 @@ namespace audiotest {
 // file's own rate and channel count unless given.
 std::vector<int16_t> decodeWithFfmpeg(const QString& path, int channels = 0,
                                       const QStringList& inputOptions = {});
-// The first audio stream of ffprobe's report.
 // The number of mono frames GStreamer's MPEG-4 reader and AAC decoder give for `path`, -1 when
 // they fail.
 qint64 framesFromGstreamer(const QString& path);
+// The first audio stream of ffprobe's report.
 QJsonObject audioStream(const QString& path);
 // The attached picture (cover art) stream of a media file; empty when there is none.
 QJsonObject attachedPicture(const QString& path);

@@ -68,10 +68,9 @@ private Q_SLOTS:
         QCOMPARE(whole.rate(), 44100.0);
         whole.stop(); // nothing to stop
         QVERIFY(!whole.isPlaying());
-        // 300 Hz from phase 0: about 0.0427 radians per frame.
+        // 300 Hz from phase 0.
         const std::vector<float> reference = render(whole, 5000);
         const double step = 300.0 * kTwoPi / 44100.0;
-        QVERIFY(std::abs(step - 0.0427) < 1e-4);
         QCOMPARE(reference[0], 0.0f);
         for (std::size_t i = 0; i < 5000; ++i)
             QVERIFY2(std::abs(reference[i] - std::sin(double(i) * step) * 0.25) < 1e-6,

@@ -466,6 +466,48 @@ QString describe(const HeardSound& heard) {
         .arg(heard.count);
 }
 
+QString clickPitchMismatch(const std::vector<int16_t>& pcm, const QList<double>& sums) {
+    if (pcm.size() < std::size_t(sums.size()) * 2205)
+        return QString("%1 frames for %2 clicks").arg(pcm.size()).arg(sums.size());
+    for (qsizetype k = 0; k < sums.size(); ++k) {
+        const double want = 50.0 + 1000.0 * sums[k];
+        const auto first = pcm.begin() + std::ptrdiff_t(k) * 2205 + 200;
+        // A 50 Hz click shows only two periods in its segment.
+        const double got = hear(std::vector<float>(first, first + 1800), 1).pitch;
+        if (std::abs(got - want) > want * 0.05 + 30)
+            return QString("click %1: %2 Hz, want %3").arg(k).arg(got).arg(want);
+    }
+    return {};
+}
+
+QList<QList<double>> samplePattern(int count) {
+    QList<QList<double>> samples;
+    for (int i = 0; i < count; ++i)
+        samples.append({(i % 7) / 7.0, (i % 3) / 3.0, (i % 11) / 11.0});
+    return samples;
+}
+
+QString mismatchHeard(SinkRecorder& recorder, double hz) {
+    constexpr int windowMs = 600;
+    QString heardLast = "nothing";
+    const bool matched = waitFor(
+        [&] {
+            const std::vector<float> samples = recorder.recordFor(windowMs);
+            if (samples.size() <= std::size_t(44100 * windowMs / 1000 / 2)) {
+                heardLast = "the recorder fell behind";
+                return false;
+            }
+            const HeardSound heard = hear(samples);
+            heardLast = describe(heard);
+            if (hz == 0)
+                return heard.peak < 0.001;
+            return std::abs(heard.pitch - hz) < 2.0 && heard.peak > 0.22 && heard.peak < 0.28 &&
+                   std::abs(heard.rms - 0.25 / std::sqrt(2.0)) < 0.02;
+        },
+        10000);
+    return matched ? QString() : heardLast;
+}
+
 } // namespace testsupport
 
 namespace testsupport {

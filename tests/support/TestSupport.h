@@ -213,6 +213,9 @@ QList<XWindow> appWindows();
 // The main window: the mapped top-level window at the window's size.
 std::optional<XWindow> mainWindow();
 
+// `count` stored click samples that go through a few colours.
+QList<QList<double>> samplePattern(int count);
+
 // Records the test desktop's null sink as mono float samples at 44100 Hz while it lives.
 class SinkRecorder {
 public:
@@ -239,6 +242,23 @@ struct HeardSound {
 };
 HeardSound hear(const std::vector<float>& samples, std::size_t minPeriods = 10);
 QString describe(const HeardSound& heard);
+// Empty when each 50 ms click of a decoded export sounds at the pitch of its colour, whose
+// components sum to `sums[k]` (the edges of each segment left out, up to 5 % and 30 Hz off);
+// otherwise the first click that does not.
+QString clickPitchMismatch(const std::vector<int16_t>& pcm, const QList<double>& sums);
+
+// Empty once what reaches the sink, in one stretch of 600 ms, is a sine of `hz` at a quarter of
+// full scale (silence for 0); otherwise, after 10 s of listening, what was heard last. The
+// output's and the recorder's buffers pass on what played before for a while, so the sink is
+// heard until it changes.
+QString mismatchHeard(SinkRecorder& recorder, double hz);
+
+#define VERIFY_HEARS(recorder, hz)                                                                 \
+    do {                                                                                           \
+        const QString mismatch_ = testsupport::mismatchHeard(recorder, hz);                        \
+        QVERIFY2(mismatch_.isEmpty(),                                                              \
+                 qPrintable(QString("want %1 Hz: %2").arg(hz).arg(mismatch_)));                    \
+    } while (false)
 
 // Pointer input as a user makes it on GNOME, through the compositor's remote desktop
 // interface; the remote session lasts while this object (and the bus connection) does.
