@@ -170,11 +170,6 @@ private Q_SLOTS:
         const Samples samples = randomClicks(26);
         QVERIFY(DROVAudioFileHelper::writeSamplesToFile(samples, path));
 
-        const QJsonObject stream = audiotest::audioStream(path);
-        QCOMPARE(stream.value("codec_name").toString(), QString("aac"));
-        QCOMPARE(stream.value("sample_rate").toString(), QString("44100"));
-        QCOMPARE(stream.value("channels").toInt(), 1);
-        QCOMPARE(stream.value("duration_ts").toInt(), int(samples.size()) * 2205);
         // Both decoders cut the encoder's delay and give no padding after the last click.
         QCOMPARE(decodeWithFfmpeg(path).size(), samples.size() * 2205);
         // GStreamer counts in nanoseconds, which a frame at 44100 Hz is not a whole number of: it
