@@ -1,10 +1,9 @@
 // The tone player's render function, called directly (no audio device), and its start on a
 // machine without any audio output (in a child process with its own environment).
 #include "sound/DROVTonePlayer.h"
+#include "support/TestSupport.h"
 
-#include <QDir>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
@@ -137,20 +136,13 @@ private Q_SLOTS:
     }
 
     void startWithoutAudioOutputFails() {
-        // A sound card gives PortAudio a real output that no environment can hide.
-        if (!QDir("/dev/snd").entryList({"controlC*"}, QDir::System).isEmpty())
+        if (!testsupport::NoAudioOutput::possible())
             QSKIP("this machine has a sound card, so it always has an audio output");
-        QTemporaryDir dir;
-        // ALSA's default device is the sound server, as on a desktop, but no server runs.
-        QFile config(dir.filePath("asound.conf"));
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write("pcm.!default { type pulse }\nctl.!default { type pulse }\n");
-        config.close();
+        const testsupport::NoAudioOutput noOutput;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(kChildVariable, "1");
-        env.insert("ALSA_CONFIG_PATH", config.fileName());
-        env.insert("PULSE_SERVER", "unix:" + dir.filePath("no-server"));
-        env.insert("JACK_DEFAULT_SERVER", "zwirl-no-server");
+        for (const QString& entry : noOutput.environment())
+            env.insert(entry.section(u'=', 0, 0), entry.section(u'=', 1));
         QProcess child;
         child.setProcessEnvironment(env);
         child.start(QCoreApplication::applicationFilePath(), {});

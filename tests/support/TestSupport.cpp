@@ -487,6 +487,22 @@ QList<QList<double>> samplePattern(int count) {
     return samples;
 }
 
+NoAudioOutput::NoAudioOutput() {
+    QFile config(m_dir.filePath("asound.conf"));
+    if (config.open(QIODevice::WriteOnly))
+        config.write("pcm.!default { type pulse }\nctl.!default { type pulse }\n");
+}
+
+bool NoAudioOutput::possible() {
+    return QDir("/dev/snd").entryList({"controlC*"}, QDir::System).isEmpty();
+}
+
+QStringList NoAudioOutput::environment() const {
+    return {"PULSE_SERVER=unix:" + m_dir.filePath("no-server"),
+            "ALSA_CONFIG_PATH=" + m_dir.filePath("asound.conf"),
+            "JACK_DEFAULT_SERVER=zwirl-no-server"};
+}
+
 QString mismatchHeard(SinkRecorder& recorder, double hz) {
     constexpr int windowMs = 600;
     QString heardLast = "nothing";

@@ -216,6 +216,20 @@ std::optional<XWindow> mainWindow();
 // `count` stored click samples that go through a few colours.
 QList<QList<double>> samplePattern(int count);
 
+// An environment whose audio reaches nothing: no sound server at the address PulseAudio is
+// told, ALSA's default device is that server (as on a desktop), and no JACK server. A sound card
+// gives PortAudio a real output that no environment can hide: `possible()` is false then.
+class NoAudioOutput {
+public:
+    NoAudioOutput();
+    static bool possible();
+    // Entries of the form NAME=value.
+    QStringList environment() const;
+
+private:
+    QTemporaryDir m_dir;
+};
+
 // Records the test desktop's null sink as mono float samples at 44100 Hz while it lives.
 class SinkRecorder {
 public:
