@@ -6,10 +6,11 @@
 
 #include "ui/DROVMainWindowController.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
-#include <QGuiApplication>
 #include <QImage>
 #include <QScreen>
+#include <QToolTip>
 #include <QtTest>
 
 #include <csignal>
@@ -54,6 +55,17 @@ double difference(const QImage& a, const QImage& b) {
     return sum / (3.0 * a.width() * a.height());
 }
 
+// The key of the drawing that is clearly the nearest to `shot`; empty when none is.
+QString clearlyNearest(const QImage& shot, const QMap<QString, QImage>& drawings) {
+    QList<std::pair<double, QString>> ranked;
+    for (auto it = drawings.cbegin(); it != drawings.cend(); ++it)
+        ranked.append({difference(shot, it.value()), it.key()});
+    std::sort(ranked.begin(), ranked.end());
+    const bool clear =
+        ranked.size() > 1 && ranked[0].first < 4.0 && ranked[0].first * 3.0 < ranked[1].first;
+    return clear ? ranked[0].second : QString();
+}
+
 // How many pixels lie within a small distance of `colour`.
 int pixelsNear(const QImage& image, const QColor& colour) {
     int count = 0;
@@ -78,6 +90,38 @@ bool xdotool(const QStringList& args) {
 bool clickAndPark(QPoint point) {
     return xdotool(
         {"mousemove", QString::number(point.x()), QString::number(point.y()), "click", "1"});
+}
+
+// The tooltip of the tray icon as it shows while the pointer rests on the icon: a mapped
+// override-redirect window of the application, lower than a menu.
+QImage trayTooltipImage(const XWindow& icon) {
+    // Moved onto the icon, not parked: the pointer must rest there.
+    const QPoint centre = icon.rect.center();
+    if (runTool("xdotool",
+                {"mousemove", QString::number(centre.x() + 1), QString::number(centre.y()),
+                 "mousemove", QString::number(centre.x()), QString::number(centre.y())})
+            .exitCode != 0)
+        return {};
+    std::optional<XWindow> tip;
+    waitFor([&] {
+        for (const XWindow& w : appWindows())
+            if (w.topLevel && w.rect.height() < 60 && !w.inTray && w.rect.width() > 20 &&
+                runTool("xwininfo", {"-id", w.id}).out.contains("Override Redirect State: yes"))
+                return bool(tip = w);
+        return false;
+    });
+    return tip ? grabScreen(tip->rect) : QImage();
+}
+
+// How this process's Qt draws `text` as a tooltip.
+QImage tooltipDrawing(const QString& text) {
+    QToolTip::showText(QPoint(0, 0), text);
+    QImage drawn;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget->objectName() == QLatin1String("qtooltip_label") && widget->isVisible())
+            drawn = widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QToolTip::hideText();
+    return drawn;
 }
 
 // Waits until the screen area shows the same picture twice in a row (animations done).
@@ -155,14 +199,7 @@ public:
     }
 
     // The title whose drawing is clearly the nearest to `shot`; empty when none is.
-    QString titleShownIn(const QImage& shot) const {
-        QList<QPair<double, QString>> ranked;
-        for (auto it = m_titles.cbegin(); it != m_titles.cend(); ++it)
-            ranked.append({difference(shot, it.value()), it.key()});
-        std::sort(ranked.begin(), ranked.end());
-        const bool clear = ranked[0].first < 4.0 && ranked[0].first * 3.0 < ranked[1].first;
-        return clear ? ranked[0].second : QString();
-    }
+    QString titleShownIn(const QImage& shot) const { return clearlyNearest(shot, m_titles); }
 
     // The start button's title as `window` on the screen shows it.
     QString startButtonTitle(const XWindow& window) const {
@@ -214,6 +251,17 @@ private Q_SLOTS:
                  "the tray icon did not turn red during the run");
         QCOMPARE(pixelsNear(active, kIdleCircle), 0);
         QVERIFY(difference(idle, active) > 10.0);
+
+        // Its tooltip tells the clicks of the run: drawn as this text, clearly not as another.
+        QVERIFY(clickAt({400, 500}, 3));
+        QVERIFY(waitFor([] { return sampleCount() == 3; }));
+        QMap<QString, QImage> tooltips;
+        for (const QString& text :
+             QStringList{"zwirl: tracking, 3 clicks", "zwirl: tracking, 2 clicks",
+                         "zwirl: tracking, 8 clicks", "zwirl"})
+            tooltips[text] = tooltipDrawing(text);
+        QCOMPARE(clearlyNearest(trayTooltipImage(*icon), tooltips), "zwirl: tracking, 3 clicks");
+        QVERIFY(xdotool({}));
 
         // After the run the idle image comes back, pixel for pixel.
         QCOMPARE(action("stop").type(), QDBusMessage::ReplyMessage);
