@@ -39,16 +39,15 @@ bool RunStore::remove(const RecordedRun& run) {
 
 std::vector<RecordedRun> RunStore::read(bool* whole) const {
     std::vector<RecordedRun> found;
-    const auto samples = m_settings.quitSamples();
-    bool valid = samples ? qsizetype(samples->size()) == m_settings.quitSampleEntries()
-                         : !m_settings.hasQuitRun();
+    bool valid = true;
+    const auto samples = m_settings.quitSamples(&valid);
     if (samples)
         found.push_back({*samples, m_settings.quitStartDate(), m_settings.quitEndDate()});
     for (const QVariant& entry : m_settings.laterRuns()) {
         const QVariantMap map = entry.toMap();
-        const QVariant stored = map.value(QStringLiteral("samples"));
-        const auto later = Settings::validSamples(stored);
-        valid = valid && later && qsizetype(later->size()) == stored.toList().size();
+        bool whole = true;
+        const auto later = Settings::validSamples(map.value(QStringLiteral("samples")), &whole);
+        valid = valid && whole;
         if (later)
             found.push_back({*later, map.value(QStringLiteral("start")).toDateTime(),
                              map.value(QStringLiteral("end")).toDateTime()});

@@ -32,9 +32,14 @@ void Settings::setValue(const QString& key, const QVariant& value) {
         m_settings.setValue(key, value);
 }
 
-std::optional<Samples> Settings::quitSamples() const {
+// The stored list is read once: for a long run it is the slow part of a launch.
+std::optional<Samples> Settings::quitSamples(bool* whole) const {
     const QVariant stored = value(kQuitSamples);
-    return stored.isValid() ? validSamples(stored) : std::nullopt;
+    if (stored.isValid())
+        return validSamples(stored, whole);
+    if (whole)
+        *whole = !hasQuitRun(); // dates without samples
+    return std::nullopt;
 }
 
 bool Settings::hasQuitRun() const {
@@ -79,7 +84,7 @@ bool Settings::sync() {
 
 // Each entry must be a list of at least three numbers; anything else is dropped (counted in
 // one log line), and no valid entry at all means nothing is stored.
-std::optional<Samples> Settings::validSamples(const QVariant& stored) {
+std::optional<Samples> Settings::validSamples(const QVariant& stored, bool* whole) {
     const QVariantList entries = stored.toList();
     Samples valid;
     valid.reserve(std::size_t(entries.size()));
@@ -103,6 +108,8 @@ std::optional<Samples> Settings::validSamples(const QVariant& stored) {
             << dropped << " of " << entries.size() << ", the first at " << firstDropped;
     if (valid.empty())
         qCWarning(lcServices) << "the stored clicks hold no valid sample";
+    if (whole)
+        *whole = dropped == 0 && !valid.empty();
     return valid.empty() ? std::nullopt : std::optional(std::move(valid));
 }
 

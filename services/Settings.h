@@ -19,13 +19,12 @@ public:
     explicit Settings(const QString& fileName = defaultFileName());
 
     // The run kept at quit for the next launch (the quit keys); the samples are absent when
-    // none is valid (invalid entries are dropped with a log line).
-    std::optional<Samples> quitSamples() const;
+    // none is valid (invalid entries are dropped with a log line). `whole`, when given, tells
+    // whether the quit keys hold nothing that is not valid.
+    std::optional<Samples> quitSamples(bool* whole = nullptr) const;
     QDateTime quitStartDate() const { return date(kQuitStart); }
     QDateTime quitEndDate() const { return date(kQuitEnd); }
     bool hasQuitRun() const;
-    // The entries stored under the samples key, valid or not.
-    qsizetype quitSampleEntries() const { return value(kQuitSamples).toList().size(); }
     void setQuitRun(const Samples& samples, const QDateTime& start, const QDateTime& end);
     void removeQuitRun();
     // Runs kept after the one under the quit keys, each a map of "samples", "start", "end".
@@ -41,7 +40,8 @@ public:
     QString fileName() const { return m_settings.fileName(); }
 
     // The samples of a stored list whose entries are each three numbers; absent when none is.
-    static std::optional<Samples> validSamples(const QVariant& stored);
+    // `whole`, when given, tells whether every entry was valid.
+    static std::optional<Samples> validSamples(const QVariant& stored, bool* whole = nullptr);
     static QVariantList toVariant(const Samples& samples);
 
 private:
