@@ -342,22 +342,25 @@ MediaError AudioFileWriter::expectFrames(int64_t frames) {
     return MediaError::None;
 }
 
+// Tags and cover art go into an open MPEG-4 file only.
+MediaError AudioFileWriter::takesMetadata() const {
+    return !m_open    ? MediaError::NotOpen
+           : !m_mpeg4 ? MediaError::UnsupportedFormat
+                      : MediaError::None;
+}
+
 MediaError AudioFileWriter::setTags(const AudioFileTags& tags) {
-    if (!m_open)
-        return MediaError::NotOpen;
-    if (!m_mpeg4)
-        return MediaError::UnsupportedFormat;
-    m_tags = tags;
-    return MediaError::None;
+    const MediaError error = takesMetadata();
+    if (error == MediaError::None)
+        m_tags = tags;
+    return error;
 }
 
 MediaError AudioFileWriter::setCoverArt(const QByteArray& picture) {
-    if (!m_open)
-        return MediaError::NotOpen;
-    if (!m_mpeg4)
-        return MediaError::UnsupportedFormat;
-    m_coverArt = picture;
-    return MediaError::None;
+    const MediaError error = takesMetadata();
+    if (error == MediaError::None)
+        m_coverArt = picture;
+    return error;
 }
 
 MediaError AudioFileWriter::finish() {

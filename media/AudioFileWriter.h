@@ -61,6 +61,7 @@ public:
     MediaError finish();
 
 private:
+    MediaError takesMetadata() const;
     struct SndfileDeleter {
         void operator()(sf_private_tag* file) const;
     };
