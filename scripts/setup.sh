@@ -16,27 +16,26 @@ RUN_PACKAGES="
   libglib2.0-0 dbus gvfs gvfs-daemons xdg-utils xdg-user-dirs qt6-wayland
 "
 
-# Building, testing and packaging.
+# Building, testing and packaging, besides the above.
 BUILD_PACKAGES="
   build-essential cmake pkg-config clang-format clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev-tools libgl-dev libqt6opengl6-dev
-  qt6-qpa-plugins qt6-image-formats-plugins
+  qt6-image-formats-plugins
   libx11-dev libxi-dev libxrandr-dev libxtst-dev x11-apps x11-xserver-utils
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libtag1-dev libsndfile1-dev portaudio19-dev libglib2.0-dev libglib2.0-bin
-  libasound2-dev libjack-jackd2-dev libasound2-plugins
+  libasound2-dev libjack-jackd2-dev
   libbenchmark-dev
   fonts-lato fonts-dejavu-core fontconfig
   librsvg2-bin
   xvfb xauth xdotool x11-utils imagemagick
-  dbus dbus-daemon dbus-bin systemd dunst trayer
+  dbus-daemon dbus-bin systemd dunst trayer
   pulseaudio pulseaudio-utils
   ffmpeg sox libsox-fmt-all atomicparsley sndfile-programs
   gstreamer1.0-tools gstreamer1.0-plugins-good gstreamer1.0-libav
-  gvfs gvfs-daemons xdg-utils xdg-user-dirs
   desktop-file-utils appstream groff-base
   procps psmisc time python3
-  gnome-shell mutter pipewire pipewire-bin wireplumber qt6-wayland
+  gnome-shell mutter pipewire pipewire-bin wireplumber
   dpkg-dev mmdebstrap
 "
 
