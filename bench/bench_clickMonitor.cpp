@@ -11,6 +11,7 @@
 //           latency rounds alternately without and with each click appended to a run journal,
 //           as the application's click handler does.
 // XTest is used here only to inject input, as a user's mouse would.
+#include "Percentile.h"
 #include "app/RunJournal.h"
 #include "capture/ClickSource.h"
 
@@ -38,14 +39,6 @@ using namespace zwirl;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return -1.0;
-    std::sort(values.begin(), values.end());
-    const size_t index = std::min(values.size() - 1, size_t(p / 100.0 * double(values.size())));
-    return values[index];
-}
 
 double cpuSeconds() {
     rusage usage{};
@@ -134,7 +127,8 @@ int latency(int clicks, int perSecond, RunJournal* journal = nullptr) {
         toSample.push_back(std::chrono::duration<double, std::milli>(sampled[i] - sent[i]).count());
     std::printf("%s", journal ? "journal on:  " : "journal off: ");
     std::printf("press sent -> click sample:   median %.3f ms, p99 %.3f ms, max %.3f ms\n",
-                percentile(toSample, 50), percentile(toSample, 99), percentile(toSample, 100));
+                bench::percentile(toSample, 50), bench::percentile(toSample, 99),
+                bench::percentile(toSample, 100));
     std::printf("(sample checksum %.3f)\n", checksum);
     return 0;
 }
@@ -185,7 +179,8 @@ int main(int argc, char** argv) {
                 std::chrono::duration<double, std::milli>(Clock::now() - before).count());
         }
         std::printf("journal append alone: median %.4f ms, p99 %.4f ms, max %.4f ms\n",
-                    percentile(appends, 50), percentile(appends, 99), percentile(appends, 100));
+                    bench::percentile(appends, 50), bench::percentile(appends, 99),
+                    bench::percentile(appends, 100));
         return 0;
     }
     if (mode == QLatin1String("idle"))

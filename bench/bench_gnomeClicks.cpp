@@ -8,6 +8,7 @@
 //   tests/gnome-session.sh --extensions build/install/share/gnome-shell/extensions --
 //     build/bin/bench_gnomeClicks latency [presses] [hold-ms]
 //   ... build/bin/bench_gnomeClicks idle [seconds]
+#include "Percentile.h"
 #include "capture/gnome/GnomeClickSource.h"
 #include "support/TestSupport.h"
 
@@ -29,13 +30,6 @@
 using namespace zwirl;
 
 namespace {
-
-double percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return -1.0;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, size_t(p * double(values.size())))];
-}
 
 // User and system time of a process so far, in seconds.
 double cpuSeconds(uint pid) {
@@ -84,8 +78,8 @@ int latency(GnomeClickSource& source, int presses, int holdMs) {
     }
     source.stop();
     std::printf("presses %d held %d ms: median %.1f ms, p99 %.1f ms, max %.1f ms, lost %d\n",
-                presses, holdMs, percentile(times, 0.5), percentile(times, 0.99),
-                percentile(times, 1.0), lost);
+                presses, holdMs, bench::percentile(times, 50), bench::percentile(times, 99),
+                bench::percentile(times, 100), lost);
     return 0;
 }
 
