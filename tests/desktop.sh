@@ -33,24 +33,16 @@ exec 3>"$root/display"
 Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp -noreset >"$root/xvfb.log" 2>&1 &
 pids+=($!)
 exec 3>&-
-for _ in $(seq 100); do [ -s "$root/display" ] && break; sleep 0.05; done
-[ -s "$root/display" ] || { echo "Xvfb did not start" >&2; cat "$root/xvfb.log" >&2; exit 1; }
+wait_for 5 test -s "$root/display" || { echo "Xvfb did not start" >&2; cat "$root/xvfb.log" >&2; exit 1; }
 export DISPLAY=:$(head -n1 "$root/display")
 
 # A session bus of our own.
 dbus-daemon --session --nofork --nopidfile --print-address=4 4>"$root/bus" >/dev/null 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do [ -s "$root/bus" ] && break; sleep 0.05; done
+wait_for 5 test -s "$root/bus"
 export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$root/bus")
 
-wait_for_bus_name() {
-  for _ in $(seq 100); do
-    busctl --user --no-pager list 2>/dev/null | grep -q "^$1 " && return 0
-    sleep 0.05
-  done
-  echo "$1 did not appear on the bus" >&2
-  return 1
-}
+on_bus() { busctl --user --no-pager list 2>/dev/null | grep -q "^$1 "; }
 
 if [ "$notifications" = 1 ]; then
   # dunst as configured system-wide, except that its context menu (dunstctl context) picks the
@@ -60,18 +52,16 @@ if [ "$notifications" = 1 ]; then
   sed "s|^\( *dmenu *=\).*|\1 $root/choose-button|" /etc/xdg/dunst/dunstrc >"$root/dunstrc"
   dunst -config "$root/dunstrc" >"$root/dunst.log" 2>&1 &
   pids+=($!)
-  wait_for_bus_name org.freedesktop.Notifications || exit 1
+  wait_for 5 on_bus org.freedesktop.Notifications ||
+    { echo "dunst did not appear on the bus" >&2; exit 1; }
 fi
 
 if [ "$tray" = 1 ]; then
   trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
     --transparent false --tint 0x808080 >"$root/trayer.log" 2>&1 &
   pids+=($!)
-  for _ in $(seq 100); do
-    xprop -root _NET_SUPPORTED >/dev/null 2>&1
-    xdotool search --class trayer >/dev/null 2>&1 && break
-    sleep 0.05
-  done
+  tray_up() { xprop -root _NET_SUPPORTED >/dev/null 2>&1; xdotool search --class trayer >/dev/null 2>&1; }
+  wait_for 5 tray_up
 fi
 
 if [ "$audio" = 1 ]; then
@@ -82,7 +72,8 @@ if [ "$audio" = 1 ]; then
     --load="module-null-sink sink_name=zwirl_null rate=44100" \
     --load="module-always-sink" >"$root/pulse.log" 2>&1 &
   pids+=($!)
-  for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+  pulse_up() { pactl info >/dev/null 2>&1; }
+  wait_for 5 pulse_up
   pactl set-default-sink zwirl_null >/dev/null 2>&1
   # A silent stream keeps the null sink running in real time.
   pacat --playback --latency-msec=20 --raw --rate=44100 --channels=1 --format=s16le /dev/zero >/dev/null 2>&1 &

@@ -35,12 +35,6 @@ unset DISPLAY WAYLAND_DISPLAY SESSION_MANAGER QT_QPA_PLATFORM
 export XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=GNOME GSETTINGS_BACKEND=keyfile
 export ZWIRL_TEST_DESKTOP=1 ZWIRL_GNOME_SESSION=1 NO_AT_BRIDGE=1
 
-wait_for() { # seconds condition...
-  local tries=$(($1 * 20))
-  shift
-  for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.05; done
-  return 1
-}
 
 # A system bus that allows everything: without one the shell exits.
 cat >"$root/system.conf" <<EOF

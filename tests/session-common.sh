@@ -9,6 +9,13 @@ stop_pid() {
   for _ in $(seq 50); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.1; done
   kill -9 "$1" 2>/dev/null
 }
+# Runs the command until it succeeds, for up to the given number of seconds; its status.
+wait_for() { # seconds command...
+  local tries=$(($1 * 20))
+  shift
+  for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.05; done
+  return 1
+}
 teardown() {
   if declare -F session_teardown >/dev/null; then session_teardown; fi
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do stop_pid "${pids[i]}"; done
