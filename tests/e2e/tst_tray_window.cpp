@@ -292,9 +292,7 @@ private Q_SLOTS:
         QVERIFY(waitFor([] { return !trayMenu(); }));
 
         // The last item quits, successfully.
-        QVERIFY(waitFor([&] { return bool(icon = trayIcon()); }));
-        QVERIFY(clickAndPark(icon->rect.center()));
-        QVERIFY(waitFor([] { return bool(trayMenu()); }));
+        QVERIFY(openTrayMenu(menu));
         QVERIFY(xdotool({"key", "--delay", "100", "Up", "Return"}));
         QVERIFY2(waitFor([&] { return !s.app.isRunning(); }), "the menu's last item did not quit");
         QCOMPARE(s.app.exitStatus(), QProcess::NormalExit);

@@ -139,12 +139,10 @@ private Q_SLOTS:
         if (!testsupport::NoAudioOutput::possible())
             QSKIP("this machine has a sound card, so it always has an audio output");
         const testsupport::NoAudioOutput noOutput;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(kChildVariable, "1");
-        for (const QString& entry : noOutput.environment())
-            env.insert(entry.section(u'=', 0, 0), entry.section(u'=', 1));
         QProcess child;
-        child.setProcessEnvironment(env);
+        child.setProcessEnvironment(
+            testsupport::withEntries(QProcessEnvironment::systemEnvironment(),
+                                     noOutput.environment() << QString(kChildVariable) + "=1"));
         child.start(QCoreApplication::applicationFilePath(), {});
         QVERIFY(child.waitForFinished(30000));
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);

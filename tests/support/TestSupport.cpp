@@ -141,11 +141,14 @@ AppInstance::~AppInstance() {
     stop(SIGKILL, 10000);
 }
 
-bool AppInstance::start(const QStringList& extraEnv, int timeoutMs) {
-    QProcessEnvironment env = m_home.environment();
-    for (const QString& entry : extraEnv)
+QProcessEnvironment withEntries(QProcessEnvironment env, const QStringList& entries) {
+    for (const QString& entry : entries)
         env.insert(entry.section(u'=', 0, 0), entry.section(u'=', 1));
-    m_process.setProcessEnvironment(env);
+    return env;
+}
+
+bool AppInstance::start(const QStringList& extraEnv, int timeoutMs) {
+    m_process.setProcessEnvironment(withEntries(m_home.environment(), extraEnv));
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.start(installedBinary(), {});
     return m_process.waitForStarted(10000) &&

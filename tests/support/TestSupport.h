@@ -216,6 +216,9 @@ std::optional<XWindow> mainWindow();
 // `count` stored click samples that go through a few colours.
 QList<QList<double>> samplePattern(int count);
 
+// `env` with `entries` of the form NAME=value added or replacing what it had.
+QProcessEnvironment withEntries(QProcessEnvironment env, const QStringList& entries);
+
 // An environment whose audio reaches nothing: no sound server at the address PulseAudio is
 // told, ALSA's default device is that server (as on a desktop), and no JACK server. A sound card
 // gives PortAudio a real output that no environment can hide: `possible()` is false then.
