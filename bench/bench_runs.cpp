@@ -7,9 +7,13 @@
 //                        every 500 toggles, after the first 100 and at the end.
 //  oneclick [count]      one-click runs back to back: file pairs written.
 //  burst [clicks] [rate] clicks at a fixed rate into one run: clicks recorded and saved.
+//  silent [runs]         the time from asking for a run to the run being open, with the
+//                        notification server answering and then stopped (SIGSTOP) so that it
+//                        never answers: each run start notifies.
 // Run inside the test desktop, with ZWIRL_INSTALLED_BINARY=$PWD/build/install/bin/zwirl:
 //   tests/desktop.sh -- build/bin/bench_runs kill 20
 // XTest is used here only to inject input, as a user's mouse would.
+#include "Percentile.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -177,6 +181,43 @@ int burst(int clicks, int perSecond) {
     return 0;
 }
 
+// Milliseconds from asking for each of `runs` runs to the run being open.
+std::vector<double> runStartTimes(int runs) {
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        const auto asked = Clock::now();
+        action("start");
+        if (!waitFor(isTracking))
+            return {};
+        times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - asked).count());
+        action("stop");
+        waitFor([] { return !isTracking(); });
+    }
+    return times;
+}
+
+int silentServer(int runs) {
+    Session s;
+    if (!s.start() || !startRun())
+        return 1;
+    action("stop"); // the first start fades the window out
+    const pid_t server = pid_t(QDBusConnection::sessionBus()
+                                   .interface()
+                                   ->servicePid("org.freedesktop.Notifications")
+                                   .value());
+    const std::vector<double> answering = runStartTimes(runs);
+    ::kill(server, SIGSTOP);
+    const std::vector<double> silent = runStartTimes(runs);
+    ::kill(server, SIGCONT);
+    if (answering.empty() || silent.empty())
+        return 1;
+    for (const auto& [name, times] :
+         {std::pair("answering", answering), {"never answering", silent}})
+        std::printf("%d run starts, server %s: median %.1f ms, max %.1f ms\n", runs, name,
+                    bench::percentile(times, 50), bench::percentile(times, 100));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -192,6 +233,8 @@ int main(int argc, char** argv) {
         return oneClick(n ? n : 200);
     if (mode == "burst")
         return burst(n ? n : 9999, args.value(3, "100").toInt());
-    std::fprintf(stderr, "usage: bench_runs kill|toggles|oneclick|burst [count] [rate]\n");
+    if (mode == "silent")
+        return silentServer(n ? n : 20);
+    std::fprintf(stderr, "usage: bench_runs kill|toggles|oneclick|burst|silent [count] [rate]\n");
     return 2;
 }
