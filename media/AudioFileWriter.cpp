@@ -5,6 +5,7 @@
 #include <QtEndian>
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 extern "C" {
@@ -19,6 +20,33 @@ extern "C" {
 namespace zwirl::media {
 
 namespace {
+
+// FFmpeg 6.1 renamed the profiles (the old names are gone from 8 on), and 7.1 replaced the
+// encoder's list of sample formats with a query; Debian 12 has 5.1.
+#ifdef AV_PROFILE_AAC_LOW
+constexpr int kAacLowProfile = AV_PROFILE_AAC_LOW;
+#else
+constexpr int kAacLowProfile = FF_PROFILE_AAC_LOW;
+#endif
+
+// The encoder's preferred sample format; nothing for a codec that is not an audio encoder.
+std::optional<AVSampleFormat> firstSampleFormat(const AVCodec* codec) {
+    if (!codec)
+        return std::nullopt;
+#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(61, 13, 100)
+    const void* formats = nullptr;
+    int count = 0;
+    if (avcodec_get_supported_config(nullptr, codec, AV_CODEC_CONFIG_SAMPLE_FORMAT, 0, &formats,
+                                     &count) < 0 ||
+        !formats || count < 1)
+        return std::nullopt;
+    return static_cast<const AVSampleFormat*>(formats)[0];
+#else
+    if (!codec->sample_fmts)
+        return std::nullopt;
+    return codec->sample_fmts[0];
+#endif
+}
 
 // Samples per packet for codecs that take any number (linear PCM).
 constexpr int kPcmFrameSize = 4096;
@@ -169,20 +197,21 @@ MediaError AudioFileWriter::openMuxer(const OutputStream& stream) {
     m_frame.reset(av_frame_alloc());
     m_packet.reset(av_packet_alloc());
     m_stream = avformat_new_stream(m_output.get(), nullptr);
-    if (!codec || !codec->sample_fmts)
+    const std::optional<AVSampleFormat> sampleFormat = firstSampleFormat(codec);
+    if (!sampleFormat)
         return MediaError::UnsupportedFormat;
     if (!m_codec || !m_frame || !m_packet || !m_stream)
         return MediaError::NoMemory;
 
     m_codec->sample_rate = stream.sampleRate;
     m_codec->time_base = AVRational{1, stream.sampleRate};
-    m_codec->sample_fmt = codec->sample_fmts[0];
+    m_codec->sample_fmt = *sampleFormat;
     av_channel_layout_default(&m_codec->ch_layout, stream.channels);
     AVDictionary* codecOptions = nullptr;
     AVDictionary* muxerOptions = nullptr;
     if (m_mpeg4) {
         m_codec->bit_rate = kAacBitRatePerChannel * stream.channels;
-        m_codec->profile = FF_PROFILE_AAC_LOW;
+        m_codec->profile = kAacLowProfile;
         m_codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER; // MPEG-4 keeps the setup in the header
         // Coding up to 18 kHz, as AAC-LC commonly does at this rate, spares the encoder the
         // top bands where nobody hears the square waves' harmonics.
