@@ -107,8 +107,11 @@ export class ClickWatcher {
             return GLib.SOURCE_CONTINUE;
         });
         this._eventHandler = global.stage.connect('captured-event', (_stage, event) => {
+            // Only button events have a button: asking any other for one is a critical error.
             const type = event.type();
-            if (event.get_button() === Clutter.BUTTON_PRIMARY) {
+            const isButton = type === Clutter.EventType.BUTTON_PRESS ||
+                type === Clutter.EventType.BUTTON_RELEASE;
+            if (isButton && event.get_button() === Clutter.BUTTON_PRIMARY) {
                 if (type === Clutter.EventType.BUTTON_PRESS && !this._held) {
                     this._held = true;
                     this._report(...event.get_coords().map(Math.round));
