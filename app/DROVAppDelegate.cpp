@@ -193,10 +193,6 @@ void DROVAppDelegate::journalFailed() {
                                .arg(RunJournal::folderPath()));
 }
 
-std::optional<ClickSample> DROVAppDelegate::pixelColorForLocation(QPoint location) {
-    return m_clickSource.colourAt(location);
-}
-
 void DROVAppDelegate::initTonePlayer() {
     m_tone = std::make_unique<DROVTonePlayer>();
     m_tone->start();

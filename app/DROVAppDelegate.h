@@ -41,7 +41,6 @@ public:
     void startTracking();
     // The click handler: one left press in another application, with the colour under it.
     void handleLeftMouseDown(QPoint location, std::optional<ClickSample> colour);
-    std::optional<ClickSample> pixelColorForLocation(QPoint location);
     // Tells the user, once a run, that its clicks are not kept safe on disk.
     void journalFailed();
     void initTonePlayer();

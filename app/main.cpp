@@ -22,7 +22,8 @@ int main(int argc, char** argv) {
         return *commandLine.exitStatus;
 
     // Where clicks are read through XWayland, our windows are X11 ones, so that presses on them
-    // are known; on GNOME the shell tells them apart and the windows are native.
+    // are known; where the compositor reports the clicks, it tells them apart and the windows
+    // are native.
     if (clicksNeedX11Windows() && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
@@ -46,6 +47,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "zwirl: zwirl is not running\n");
         return 1;
     }
+    // This is the session's zwirl now: what a zwirl that died left watching goes.
+    clicks->clearLeftovers();
 
     TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &TerminationSignals::terminationRequested, &delegate,

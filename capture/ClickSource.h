@@ -22,13 +22,14 @@ public:
     virtual bool start() = 0;
     // Ends watching: once it returns, `clicked` is not emitted again until the next start.
     virtual void stop() = 0;
-    // While started, the colour of the screen pixel at a point of the desktop (device pixels,
-    // origin at the top left); nothing for a point on no screen. Safe from any thread.
-    virtual std::optional<ClickSample> colourAt(QPoint globalPosition) = 0;
+    // Once this process is the session's zwirl: removes what an earlier zwirl that ended
+    // without stopping left watching in the desktop.
+    virtual void clearLeftovers() {}
 
 Q_SIGNALS:
-    // On the main thread, once per left press that went to another application, with the
-    // pointer position and the pixel colour read when the press arrived.
+    // On the main thread, once per left press that went to another application, in the order
+    // of the presses, with the pointer position and the pixel colour read when the press
+    // arrived (nothing when it could not be read).
     void clicked(QPoint position, std::optional<zwirl::ClickSample> colour);
     // Something the user should be told about what this desktop lets a run record.
     void notice(const QString& text);
@@ -37,7 +38,7 @@ Q_SIGNALS:
 // The click source for this desktop: the one place a backend is chosen.
 std::unique_ptr<ClickSource> createClickSource(QObject* parent = nullptr);
 // Whether this process's windows must be X11 ones (under XWayland) for clicks to be told from
-// clicks on them: on every Wayland desktop but GNOME, whose shell tells them itself.
+// clicks on them: on a Wayland desktop whose compositor zwirl cannot ask.
 bool clicksNeedX11Windows();
 
 } // namespace zwirl

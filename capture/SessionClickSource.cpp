@@ -1,29 +1,22 @@
 #include "capture/SessionClickSource.h"
 
-#include "capture/gnome/GnomeClickSource.h"
-#include "capture/x11/X11ClickSource.h"
+#include "capture/ClickSourceKinds.h"
 
 namespace zwirl {
-bool SessionClickSource::waylandSession() {
-    return qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland") ||
-           qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
-}
 
-bool SessionClickSource::gnomeDesktop() {
-    return qEnvironmentVariable("XDG_CURRENT_DESKTOP")
-        .split(u':')
-        .contains(QLatin1String("GNOME"), Qt::CaseInsensitive);
-}
+SessionClickSource::SessionClickSource(QObject* parent)
+    : ClickSource(parent), m_backends(clickSourceKinds().size()) {}
 
 SessionClickSource::~SessionClickSource() {
     stop();
 }
 
-template <class Backend>
-ClickSource& SessionClickSource::backend(std::unique_ptr<ClickSource>& slot) {
+ClickSource& SessionClickSource::backend(std::size_t kind) {
+    std::unique_ptr<ClickSource>& slot = m_backends[kind];
     if (!slot) {
-        slot = std::make_unique<Backend>();
+        slot = clickSourceKinds()[kind].create();
         connect(slot.get(), &ClickSource::clicked, this, &ClickSource::clicked);
+        connect(slot.get(), &ClickSource::notice, this, &ClickSource::notice);
     }
     return *slot;
 }
@@ -31,27 +24,24 @@ ClickSource& SessionClickSource::backend(std::unique_ptr<ClickSource>& slot) {
 bool SessionClickSource::start() {
     if (m_active)
         return true;
-    if (waylandSession() && gnomeDesktop()) {
-        ClickSource& gnome = backend<GnomeClickSource>(m_gnome);
-        if (gnome.start()) {
-            m_active = &gnome;
-            return true;
+    const auto kinds = clickSourceKinds();
+    bool compositorFailed = false;
+    for (std::size_t k = 0; k < kinds.size(); ++k) {
+        if (!kinds[k].availableHere())
+            continue;
+        // Opened only now: on GNOME, a connection to the X server would start XWayland.
+        ClickSource& source = backend(k);
+        if (!source.start()) {
+            compositorFailed = compositorFailed || !kinds[k].needsX11Windows;
+            continue;
         }
-        if (!m_toldAboutExtension)
-            Q_EMIT notice(QStringLiteral("To record clicks in every application, enable zwirl's "
-                                         "GNOME Shell extension: gnome-extensions enable %1")
-                              .arg(GnomeClickSource::kExtensionUuid));
-        m_toldAboutExtension = true;
-    } else if (waylandSession()) {
-        Q_EMIT notice(QStringLiteral(
-            "This desktop runs Wayland: only clicks in X11 applications can be recorded."));
+        if (kinds[k].needsX11Windows && waylandSession() && !compositorFailed)
+            Q_EMIT notice(QStringLiteral(
+                "This desktop runs Wayland: only clicks in X11 applications can be recorded."));
+        m_active = &source;
+        return true;
     }
-    // Opened only now: on GNOME, a connection would start XWayland.
-    ClickSource& x11 = backend<X11ClickSource>(m_x11);
-    if (!x11.start())
-        return false;
-    m_active = &x11;
-    return true;
+    return false;
 }
 
 void SessionClickSource::stop() {
@@ -60,8 +50,11 @@ void SessionClickSource::stop() {
     m_active = nullptr;
 }
 
-std::optional<ClickSample> SessionClickSource::colourAt(QPoint globalPosition) {
-    return m_active ? m_active->colourAt(globalPosition) : std::nullopt;
+void SessionClickSource::clearLeftovers() {
+    const auto kinds = clickSourceKinds();
+    for (std::size_t k = 0; k < kinds.size(); ++k)
+        if (!kinds[k].needsX11Windows && kinds[k].availableHere())
+            backend(k).clearLeftovers();
 }
 
 } // namespace zwirl

@@ -2,32 +2,32 @@
 
 #include "capture/ClickSource.h"
 
+#include <vector>
+
 namespace zwirl {
 
-// The click source of this login session, chosen again at each start: X11 in an X11 session;
-// on GNOME under Wayland, zwirl's shell extension when it answers, else (after telling how to
-// enable it, once) what XWayland shows; on other Wayland desktops XWayland, with a notice.
+struct ClickSourceKind;
+
+// The click source of this login session, chosen again at each start: the first kind of
+// clickSourceKinds() that this session offers and that starts. A compositor's source that
+// cannot start says why itself; a Wayland desktop with none gets what XWayland shows, and the
+// user is told so.
 class SessionClickSource : public ClickSource {
     Q_OBJECT
 public:
-    using ClickSource::ClickSource;
+    explicit SessionClickSource(QObject* parent = nullptr);
     ~SessionClickSource() override;
 
     bool start() override;
     void stop() override;
-    std::optional<ClickSample> colourAt(QPoint globalPosition) override;
-
-    static bool waylandSession();
-    static bool gnomeDesktop();
+    void clearLeftovers() override;
 
 private:
-    // Created when first chosen, kept for later runs.
-    template <class Backend> ClickSource& backend(std::unique_ptr<ClickSource>& slot);
+    // Created when first needed, kept for later runs.
+    ClickSource& backend(std::size_t kind);
 
-    std::unique_ptr<ClickSource> m_x11;
-    std::unique_ptr<ClickSource> m_gnome;
+    std::vector<std::unique_ptr<ClickSource>> m_backends;
     ClickSource* m_active = nullptr;
-    bool m_toldAboutExtension = false;
 };
 
 } // namespace zwirl

@@ -2,8 +2,6 @@
 
 #include "capture/ClickSource.h"
 
-#include <QHash>
-
 namespace zwirl {
 
 // A click source driven by the test that owns it: `click` reports a click while started.
@@ -13,21 +11,14 @@ public:
 
     bool start() override { return m_started = true; }
     void stop() override { m_started = false; }
-    // The colour of the last click at that point, if any.
-    std::optional<ClickSample> colourAt(QPoint position) override {
-        return m_colours.value(position);
-    }
-
     // Emits `clicked` when started; ignored otherwise, as a stopped source sees no clicks.
     void click(QPoint position, std::optional<ClickSample> colour) {
-        m_colours.insert(position, colour);
         if (m_started)
             Q_EMIT clicked(position, colour);
     }
 
 private:
     bool m_started = false;
-    QHash<QPoint, std::optional<ClickSample>> m_colours;
 };
 
 } // namespace zwirl

@@ -6,6 +6,8 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 
+#include <utility>
+
 namespace zwirl {
 namespace {
 
@@ -20,14 +22,9 @@ QDBusMessage watcherCall(const QString& method) {
 
 } // namespace
 
-GnomeClickSource::GnomeClickSource(QObject* parent)
-    : ClickSource(parent), m_shellWatcher(kShellName, QDBusConnection::sessionBus(),
-                                          QDBusServiceWatcher::WatchForOwnerChange) {
-    // Saves a look-up per report. A new shell (after a crash or a restart) loads the
-    // extension only after taking the name; the extension then asks for ShellReady.
-    connect(&m_shellWatcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
-            [this](const QString&, const QString&, const QString& owner) { m_shellOwner = owner; });
-}
+// A new shell (after a crash or a restart) loads the extension only after taking the name; the
+// extension then asks for ShellReady.
+GnomeClickSource::GnomeClickSource(QObject* parent) : ClickSource(parent), m_shell(kShellName) {}
 
 GnomeClickSource::~GnomeClickSource() {
     stop();
@@ -37,13 +34,16 @@ bool GnomeClickSource::start() {
     if (m_started)
         return true;
     QDBusConnection bus = QDBusConnection::sessionBus();
-    m_shellOwner = bus.interface()->serviceOwner(kShellName);
     if (!bus.registerObject(kReportPath, this, QDBusConnection::ExportScriptableSlots))
         return false;
     const QDBusMessage reply = bus.call(watcherCall(QStringLiteral("Watch")), QDBus::Block, 5000);
     if (reply.type() == QDBusMessage::ErrorMessage) {
         qCInfo(lcCapture) << "the GNOME Shell extension does not watch:" << reply.errorMessage();
         bus.unregisterObject(kReportPath);
+        if (!std::exchange(m_toldAboutExtension, true))
+            Q_EMIT notice(QStringLiteral("To record clicks in every application, enable zwirl's "
+                                         "GNOME Shell extension: gnome-extensions enable %1")
+                              .arg(kExtensionUuid));
         return false;
     }
     return m_started = true;
@@ -58,18 +58,8 @@ void GnomeClickSource::stop() {
     QDBusConnection::sessionBus().asyncCall(watcherCall(QStringLiteral("Unwatch")));
 }
 
-std::optional<ClickSample> GnomeClickSource::colourAt(QPoint) {
-    return std::nullopt;
-}
-
-// Compared with the owner last announced on the bus; a new owner may speak before the
-// announcement is handled here, so a stranger is looked up once more before it is refused.
 bool GnomeClickSource::fromShell() {
-    const QString sender = message().service();
-    if (!sender.isEmpty() && sender == m_shellOwner)
-        return true;
-    m_shellOwner = connection().interface()->serviceOwner(kShellName);
-    if (!sender.isEmpty() && sender == m_shellOwner)
+    if (m_shell.owns(message().service()))
         return true;
     sendErrorReply(QDBusError::AccessDenied,
                    QStringLiteral("Only GNOME Shell reports clicks to zwirl"));

@@ -2,8 +2,9 @@
 
 #include "capture/ClickSource.h"
 
+#include "capture/BusNameOwner.h"
+
 #include <QDBusContext>
-#include <QDBusServiceWatcher>
 
 namespace zwirl {
 
@@ -20,11 +21,10 @@ public:
     explicit GnomeClickSource(QObject* parent = nullptr);
     ~GnomeClickSource() override;
 
-    // False when the extension does not answer (not installed or not enabled).
+    // False when the extension does not answer (not installed or not enabled); the first time,
+    // the user is told how to enable it.
     bool start() override;
     void stop() override;
-    // The shell gives its pixels only with the presses it reports: nothing here.
-    std::optional<ClickSample> colourAt(QPoint globalPosition) override;
 
 public Q_SLOTS:
     // From the extension: a left press at a point of the screen, with the colour there as
@@ -36,9 +36,9 @@ public Q_SLOTS:
 private:
     bool fromShell();
 
-    QDBusServiceWatcher m_shellWatcher;
-    QString m_shellOwner;
+    BusNameOwner m_shell;
     bool m_started = false;
+    bool m_toldAboutExtension = false;
 };
 
 } // namespace zwirl

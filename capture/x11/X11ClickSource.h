@@ -25,7 +25,9 @@ public:
 
     bool start() override; // on the source's thread, as stop()
     void stop() override;
-    std::optional<ClickSample> colourAt(QPoint globalPosition) override;
+    // The colour of the screen pixel at a point of the desktop (device pixels, origin at the top
+    // left), as a press there reads it; nothing for a point on no screen. Safe from any thread.
+    std::optional<ClickSample> colourAt(QPoint globalPosition);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -1,6 +1,6 @@
 // The click source chosen for the session at each start, in the test desktop (an X server, no
-// GNOME Shell on the bus): what the user is told on each kind of desktop, and that the clicks
-// XWayland would show are recorded.
+// GNOME Shell or KWin on the bus): what the user is told on each kind of desktop, and that the
+// clicks XWayland would show are recorded.
 #include "capture/SessionClickSource.h"
 
 #include "support/TestSupport.h"
@@ -21,8 +21,13 @@ private Q_SLOTS:
         const QString wayland =
             "This desktop runs Wayland: only clicks in X11 applications can be recorded.";
         QTest::newRow("X11") << QByteArray("x11") << QByteArray("GNOME") << QStringList();
-        QTest::newRow("Wayland") << QByteArray("wayland") << QByteArray("KDE")
+        QTest::newRow("Wayland") << QByteArray("wayland") << QByteArray("sway")
                                  << QStringList{wayland, wayland};
+        const QString kwin = "zwirl cannot see your clicks in this Plasma session: KWin runs "
+                             "zwirl's effects only when it draws the desktop with OpenGL. Only "
+                             "clicks in X11 applications are recorded.";
+        QTest::newRow("Plasma without KWin's effects")
+            << QByteArray("wayland") << QByteArray("KDE") << QStringList{kwin, kwin};
         QTest::newRow("GNOME without the extension")
             << QByteArray("wayland") << QByteArray("ubuntu:GNOME")
             << QStringList{"To record clicks in every application, enable zwirl's GNOME Shell "

@@ -1,0 +1,127 @@
+#include "capture/kde/KdeClickSource.h"
+
+#include "capture/CaptureLog.h"
+#include "capture/kde/KWinPixelReader.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+
+#include <utility>
+
+namespace zwirl {
+namespace {
+
+const QString kKWinName = QStringLiteral("org.kde.KWin");
+const QString kReportPath = QStringLiteral("/de/tolvarek/zwirl/Presses");
+// KWin answers at once; a compositor that does not is not waited for long.
+constexpr int kLoadTimeoutMs = 3000;
+
+QDBusMessage effectsCall(const QString& method, const QString& effect) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        kKWinName, QStringLiteral("/Effects"), QStringLiteral("org.kde.kwin.Effects"), method);
+    call << effect;
+    return call;
+}
+
+bool loadEffect(const QString& effect) {
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(
+        effectsCall(QStringLiteral("loadEffect"), effect), QDBus::Block, kLoadTimeoutMs);
+    if (reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool())
+        return true;
+    qCInfo(lcCapture) << "KWin does not load the effect" << effect << reply.errorMessage();
+    return false;
+}
+
+} // namespace
+
+KdeClickSource::KdeClickSource(QObject* parent)
+    : ClickSource(parent), m_kwin(kKWinName), m_reader(new KWinPixelReader) {
+    qRegisterMetaType<std::optional<ClickSample>>();
+    m_reader->moveToThread(&m_readerThread);
+    connect(&m_readerThread, &QThread::finished, m_reader, &QObject::deleteLater);
+    connect(m_reader, &KWinPixelReader::read, this, &KdeClickSource::colourRead);
+    m_readerThread.start();
+}
+
+KdeClickSource::~KdeClickSource() {
+    stop();
+    m_readerThread.quit();
+    m_readerThread.wait();
+}
+
+bool KdeClickSource::start() {
+    if (m_started)
+        return true;
+    m_toldAboutColours = false;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.registerObject(kReportPath, this, QDBusConnection::ExportScriptableSlots))
+        return false;
+    // The relay first: it learns which connection is ours when it loads, before any press.
+    // Effects still loaded from a zwirl that ended without stopping are loaded anew.
+    unloadEffects();
+    if (!loadEffect(kRelayEffect) || !loadEffect(kPressesEffect)) {
+        unloadEffects();
+        bus.unregisterObject(kReportPath);
+        Q_EMIT notice(QStringLiteral(
+            "zwirl cannot see your clicks in this Plasma session: KWin runs zwirl's effects only "
+            "when it draws the desktop with OpenGL. Only clicks in X11 applications are "
+            "recorded."));
+        return false;
+    }
+    return m_started = true;
+}
+
+void KdeClickSource::stop() {
+    if (!std::exchange(m_started, false))
+        return;
+    QDBusConnection::sessionBus().unregisterObject(kReportPath);
+    unloadEffects();
+    m_reading.clear();
+}
+
+void KdeClickSource::clearLeftovers() {
+    unloadEffects();
+}
+
+// Asked without waiting; KWin handles the calls in order, before any later load.
+void KdeClickSource::unloadEffects() {
+    for (const QString& effect : {kPressesEffect, kRelayEffect})
+        QDBusConnection::sessionBus().asyncCall(
+            effectsCall(QStringLiteral("unloadEffect"), effect));
+}
+
+void KdeClickSource::Pressed(double x, double y, bool ownWindow) {
+    if (!m_kwin.owns(message().service())) {
+        sendErrorReply(QDBusError::AccessDenied,
+                       QStringLiteral("Only KWin reports clicks to zwirl"));
+        return;
+    }
+    if (!m_started || ownWindow)
+        return;
+    const QPoint position(qRound(x), qRound(y));
+    m_reading.emplace_back(++m_lastPress, position);
+    QMetaObject::invokeMethod(m_reader, [reader = m_reader, position, press = m_lastPress] {
+        reader->readAt(position, press);
+    });
+}
+
+void KdeClickSource::colourRead(quint64 press, std::optional<ClickSample> colour,
+                                const QString& failure) {
+    // Presses of a run that has ended are read to no purpose.
+    if (m_reading.empty() || m_reading.front().first != press)
+        return;
+    const QPoint position = m_reading.front().second;
+    m_reading.pop_front();
+    if (!colour) {
+        qCWarning(lcCapture) << "no colour from KWin:" << failure;
+        if (!std::exchange(m_toldAboutColours, true))
+            Q_EMIT notice(QStringLiteral(
+                "zwirl cannot read the colours under your clicks in this Plasma session, so they "
+                "are recorded as black. KWin gives them only to an installed zwirl, and only "
+                "when it draws the desktop with OpenGL."));
+    }
+    Q_EMIT clicked(position, colour);
+}
+
+} // namespace zwirl

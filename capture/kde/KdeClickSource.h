@@ -1,0 +1,55 @@
+#pragma once
+
+#include "capture/BusNameOwner.h"
+#include "capture/ClickSource.h"
+
+#include <QDBusContext>
+#include <QThread>
+
+#include <deque>
+
+namespace zwirl {
+
+class KWinPixelReader;
+
+// Clicks on KDE Plasma under Wayland, where only KWin sees them. For a run zwirl loads two KWin
+// effects it installs (data/kwin/): one sees every press of the pointer's buttons, the other
+// calls Pressed on our connection for each left press, with the pointer's position and whether
+// the window there is one of ours. Reports are taken only from KWin's own connection, the owner
+// of org.kde.KWin. The colour under each press is read through KWin's ScreenShot2 interface on a
+// thread of its own; the presses keep their order.
+class KdeClickSource : public ClickSource, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "de.tolvarek.zwirl.Presses")
+public:
+    static inline const QString kPressesEffect = QStringLiteral("zwirl_presses");
+    static inline const QString kRelayEffect = QStringLiteral("zwirl_relay");
+
+    explicit KdeClickSource(QObject* parent = nullptr);
+    ~KdeClickSource() override;
+
+    // False, and the user is told, when KWin does not load the effects (it runs them only
+    // when it composites with OpenGL).
+    bool start() override;
+    void stop() override;
+    void clearLeftovers() override;
+
+public Q_SLOTS:
+    // From KWin: a left press at a point of the desktop.
+    Q_SCRIPTABLE void Pressed(double x, double y, bool ownWindow);
+
+private:
+    void colourRead(quint64 press, std::optional<ClickSample> colour, const QString& failure);
+    void unloadEffects();
+
+    BusNameOwner m_kwin;
+    QThread m_readerThread;
+    KWinPixelReader* m_reader;
+    bool m_started = false;
+    // Presses whose colour is being read, oldest first; a number is never used twice.
+    std::deque<std::pair<quint64, QPoint>> m_reading;
+    quint64 m_lastPress = 0;
+    bool m_toldAboutColours = false;
+};
+
+} // namespace zwirl

@@ -1,0 +1,197 @@
+// The KWin click source against a stand-in KWin on the test bus, which answers as KWin does: it
+// owns org.kde.KWin, loads and unloads effects, reports presses from its own connection and
+// writes 1 × 1 screenshots into the pipe it is given.
+#include "capture/kde/KdeClickSource.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDBusUnixFileDescriptor>
+#include <QImage>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <atomic>
+
+#include <unistd.h>
+
+using namespace zwirl;
+
+namespace {
+
+// KWin's screenshot interface over an image of the screen; refuses while `allowed` is false.
+class ScreenShot2 : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.KWin.ScreenShot2")
+public:
+    QImage screen{1280, 800, QImage::Format_RGB32};
+    bool allowed = true;
+
+public Q_SLOTS:
+    Q_SCRIPTABLE QVariantMap CaptureArea(int x, int y, uint width, uint height, const QVariantMap&,
+                                         const QDBusUnixFileDescriptor& pipe,
+                                         const QDBusMessage& message) {
+        if (!allowed) {
+            message.setDelayedReply(true);
+            QDBusConnection("kwin").send(message.createErrorReply(
+                "org.kde.KWin.ScreenShot2.Error.NoAuthorized", "The process is not authorized"));
+            return {};
+        }
+        const QImage pixel = screen.copy(x, y, int(width), int(height));
+        if (::write(pipe.fileDescriptor(), pixel.constBits(), pixel.sizeInBytes()) < 0)
+            return {};
+        return {{"type", "raw"},
+                {"width", width},
+                {"height", height},
+                {"stride", uint(pixel.bytesPerLine())},
+                {"format", uint(pixel.format())}};
+    }
+};
+
+// Serves on a thread of its own, as zwirl waits for KWin's answers.
+class StandInKWin : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.kwin.Effects")
+public:
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "kwin");
+    ScreenShot2 screenshot;
+    std::atomic<bool> effectsLoad = true;
+
+    StandInKWin() {
+        screenshot.screen.fill(Qt::black);
+        moveToThread(&m_thread);
+        screenshot.moveToThread(&m_thread);
+        m_thread.start();
+        bus.registerObject("/Effects", this, QDBusConnection::ExportScriptableSlots);
+        bus.registerObject("/org/kde/KWin/ScreenShot2", &screenshot,
+                           QDBusConnection::ExportScriptableSlots);
+        bus.registerService("org.kde.KWin");
+    }
+    ~StandInKWin() override {
+        bus.unregisterService("org.kde.KWin");
+        m_thread.quit();
+        m_thread.wait();
+        QDBusConnection::disconnectFromBus("kwin");
+    }
+    // The effect calls so far, in order.
+    QStringList calls() {
+        const QMutexLocker lock(&m_mutex);
+        return m_calls;
+    }
+    // A left press as KWin's relay effect reports it.
+    void press(QPoint point, bool own = false) {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            QDBusConnection::sessionBus().baseService(), "/de/tolvarek/zwirl/Presses",
+            "de.tolvarek.zwirl.Presses", "Pressed");
+        call << double(point.x()) << double(point.y()) << own;
+        bus.asyncCall(call);
+    }
+
+public Q_SLOTS:
+    Q_SCRIPTABLE bool loadEffect(const QString& name) {
+        const QMutexLocker lock(&m_mutex);
+        m_calls << "load " + name;
+        return effectsLoad;
+    }
+    Q_SCRIPTABLE void unloadEffect(const QString& name) {
+        const QMutexLocker lock(&m_mutex);
+        m_calls << "unload " + name;
+    }
+
+private:
+    QThread m_thread;
+    QMutex m_mutex;
+    QStringList m_calls;
+};
+
+} // namespace
+
+class TestKdeClickSource : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void pressesInOtherWindowsArriveInOrderWithTheirColours() {
+        StandInKWin kwin;
+        kwin.screenshot.screen.setPixelColor(10, 20, QColor(0x20, 0x40, 0xfe));
+        kwin.screenshot.screen.setPixelColor(700, 30, QColor(0xfe, 0x80, 0x01));
+        KdeClickSource source;
+        QSignalSpy clicked(&source, &ClickSource::clicked);
+        QSignalSpy told(&source, &ClickSource::notice);
+        QVERIFY(source.start());
+        // Leftovers go first; the relay loads before the presses effect, so that it knows zwirl
+        // when the first press comes.
+        QCOMPARE(kwin.calls(), (QStringList{"unload zwirl_presses", "unload zwirl_relay",
+                                            "load zwirl_relay", "load zwirl_presses"}));
+        kwin.press({700, 30});
+        kwin.press({5, 5}, true);
+        kwin.press({10, 20});
+        kwin.press({700, 30});
+        QTRY_COMPARE(clicked.size(), 3);
+        const QList<QPoint> points{{700, 30}, {10, 20}, {700, 30}};
+        const QList<ClickSample> colours{{0xfe / 255.0, 0x80 / 255.0, 0x01 / 255.0},
+                                         {0x20 / 255.0, 0x40 / 255.0, 0xfe / 255.0},
+                                         {0xfe / 255.0, 0x80 / 255.0, 0x01 / 255.0}};
+        for (int k = 0; k < 3; ++k) {
+            QCOMPARE(clicked[k][0].toPoint(), points[k]);
+            QCOMPARE(clicked[k][1].value<std::optional<ClickSample>>(), colours[k]);
+        }
+        QVERIFY(told.isEmpty());
+        const qsizetype before = kwin.calls().size();
+        source.stop();
+        QTRY_COMPARE(kwin.calls().mid(before),
+                     (QStringList{"unload zwirl_presses", "unload zwirl_relay"}));
+        kwin.press({10, 20});
+        QTest::qWait(200); // nothing to wait for: a press after the stop must stay unreported
+        QCOMPARE(clicked.size(), 3);
+    }
+
+    void onlyKWinReportsPresses() {
+        StandInKWin kwin;
+        KdeClickSource source;
+        QSignalSpy clicked(&source, &ClickSource::clicked);
+        QVERIFY(source.start());
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            QDBusConnection::sessionBus().baseService(), "/de/tolvarek/zwirl/Presses",
+            "de.tolvarek.zwirl.Presses", "Pressed");
+        call << 10.0 << 20.0 << false;
+        QDBusConnection stranger = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "x");
+        const QDBusPendingCall reply = stranger.asyncCall(call);
+        QTRY_VERIFY(reply.isFinished());
+        QCOMPARE(reply.error().name(), "org.freedesktop.DBus.Error.AccessDenied");
+        QDBusConnection::disconnectFromBus("x");
+        QCOMPARE(clicked.size(), 0);
+    }
+
+    void unreadableColoursAreBlackClicksAndTheUserIsToldOncePerRun() {
+        StandInKWin kwin;
+        kwin.screenshot.allowed = false;
+        KdeClickSource source;
+        QSignalSpy clicked(&source, &ClickSource::clicked);
+        QSignalSpy told(&source, &ClickSource::notice);
+        for (int run = 1; run <= 2; ++run) {
+            QVERIFY(source.start());
+            kwin.press({10, 20});
+            kwin.press({30, 40});
+            QTRY_COMPARE(clicked.size(), 2 * run);
+            QVERIFY(!clicked.last()[1].value<std::optional<ClickSample>>());
+            QCOMPARE(told.size(), run);
+            source.stop();
+        }
+        QVERIFY(told.first().first().toString().contains("recorded as black"));
+    }
+
+    void effectsThatDoNotLoadLeaveNothingAndTellTheUser() {
+        StandInKWin kwin;
+        kwin.effectsLoad = false;
+        KdeClickSource source;
+        QSignalSpy told(&source, &ClickSource::notice);
+        QVERIFY(!source.start());
+        QCOMPARE(told.size(), 1);
+        QVERIFY(told.first().first().toString().contains("OpenGL"));
+        QTRY_COMPARE(kwin.calls().mid(kwin.calls().size() - 2),
+                     (QStringList{"unload zwirl_presses", "unload zwirl_relay"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestKdeClickSource)
+#include "tst_KdeClickSource.moc"
