@@ -53,8 +53,8 @@ SceneEffect {
     DBusCall {
         id: pressed
         service: relay.zwirl
-        path: "/de/tolvarek/zwirl/Clicks"
-        dbusInterface: "de.tolvarek.zwirl.Clicks"
+        path: "/de/tolvarek/zwirl/Presses"
+        dbusInterface: "de.tolvarek.zwirl.Presses"
         method: "Pressed"
         onFailed: Qt.callLater(relay.unloadPresses)
     }
