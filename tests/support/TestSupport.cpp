@@ -597,4 +597,29 @@ bool RemotePointer::click(QPoint point, int holdMs) {
     return released;
 }
 
+Halves::Halves(const QString& left, const QString& right) {
+    m_process.start(QCoreApplication::applicationDirPath() + "/zwirl_colour_window", {left, right});
+}
+
+Halves::~Halves() {
+    m_process.kill();
+    m_process.waitForFinished();
+}
+
+bool Halves::becomes(const QByteArray& state, int timeoutMs) {
+    return waitFor(
+        [&] {
+            m_said += m_process.readAllStandardOutput();
+            return m_said.trimmed().split('\n').last() == state;
+        },
+        timeoutMs);
+}
+
+bool sameColour(const QVariant& stored, int red, int green, int blue) {
+    const QVariantList sample = stored.toList();
+    return sample.size() == 3 && qFuzzyCompare(sample[0].toDouble(), red / 255.0) &&
+           qFuzzyCompare(sample[1].toDouble(), green / 255.0) &&
+           qFuzzyCompare(sample[2].toDouble(), blue / 255.0);
+}
+
 } // namespace testsupport

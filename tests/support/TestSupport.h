@@ -277,6 +277,23 @@ QString mismatchHeard(SinkRecorder& recorder, double hz);
                  qPrintable(QString("want %1 Hz: %2").arg(hz).arg(mismatch_)));                    \
     } while (false)
 
+// Another application on a Wayland desktop (zwirl_colour_window beside the test): a full-screen
+// window with a colour on each half.
+class Halves {
+public:
+    Halves(const QString& left, const QString& right);
+    ~Halves();
+    // Waits until the window last said `state`: whether the pointer is on it ("in", "out").
+    bool becomes(const QByteArray& state, int timeoutMs = 20000);
+
+private:
+    QProcess m_process;
+    QByteArray m_said;
+};
+
+// Whether a stored click sample is the colour of these 8-bit components.
+bool sameColour(const QVariant& stored, int red, int green, int blue);
+
 // Pointer input as a user makes it on GNOME, through the compositor's remote desktop
 // interface; the remote session lasts while this object (and the bus connection) does.
 class RemotePointer {
