@@ -8,20 +8,17 @@
 //   tests/gnome-session.sh --extensions build/install/share/gnome-shell/extensions --
 //     build/bin/bench_gnomeClicks latency [presses] [hold-ms]
 //   ... build/bin/bench_gnomeClicks idle [seconds]
+#include "CompositorIdle.h"
 #include "Percentile.h"
 #include "capture/gnome/GnomeClickSource.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QThread>
 #include <QTimer>
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -30,17 +27,6 @@
 using namespace zwirl;
 
 namespace {
-
-// User and system time of a process so far, in seconds.
-double cpuSeconds(uint pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1.0;
-    const QList<QByteArray> fields = stat.readAll().split(')').last().split(' ');
-    // After the name: state is field 3, utime 14 and stime 15 of the whole line.
-    return (fields.value(12).toDouble() + fields.value(13).toDouble()) /
-           double(sysconf(_SC_CLK_TCK));
-}
 
 int latency(GnomeClickSource& source, int presses, int holdMs) {
     testsupport::RemotePointer pointer;
@@ -83,27 +69,6 @@ int latency(GnomeClickSource& source, int presses, int holdMs) {
     return 0;
 }
 
-int idle(GnomeClickSource& source, int seconds) {
-    const uint shell =
-        QDBusConnection::sessionBus().interface()->servicePid(QStringLiteral("org.gnome.Shell"));
-    const auto measure = [&](const char* what) {
-        const double before = cpuSeconds(shell);
-        QThread::sleep(ulong(seconds));
-        const double used = cpuSeconds(shell) - before;
-        std::printf("gnome-shell %s: %.2f s CPU in %d s (%.2f%%)\n", what, used, seconds,
-                    100.0 * used / seconds);
-        return used;
-    };
-    const double quiet = measure("not watching");
-    if (!source.start())
-        return 1;
-    const double watching = measure("watching");
-    source.stop();
-    std::printf("extra CPU while watching: %.2f%% of one core\n",
-                100.0 * (watching - quiet) / seconds);
-    return 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -119,7 +84,8 @@ int main(int argc, char** argv) {
         return latency(source, args.value(2, QStringLiteral("200")).toInt(),
                        args.value(3, QStringLiteral("30")).toInt());
     if (args.value(1) == QLatin1String("idle"))
-        return idle(source, args.value(2, QStringLiteral("60")).toInt());
+        return bench::compositorIdle(source, QStringLiteral("org.gnome.Shell"),
+                                     args.value(2, QStringLiteral("60")).toInt());
     std::fprintf(stderr, "usage: bench_gnomeClicks latency [presses] [hold-ms] | idle [seconds]\n");
     return 2;
 }
