@@ -2,7 +2,7 @@
 # Runs a command inside a private headless GNOME Shell session on Wayland and tears it down
 # afterwards: a system bus and a session bus of its own, PipeWire with WirePlumber (the shell's
 # screen casts need them), and gnome-shell with a virtual monitor in a mount namespace where
-# /run/systemd is empty, so that it does not reach the host's login manager. A temporary HOME
+# /run/systemd is empty (where there is one), so that it does not reach the host's login manager. A temporary HOME
 # keeps the settings (keyfile backend). Every process is started here, remembered by PID and
 # stopped by PID. Runs as root (the mount namespace), as the set-up of this machine does.
 #
@@ -95,7 +95,7 @@ gsettings set org.gnome.desktop.interface enable-animations false
 # it is closed until it has stayed closed for two seconds.
 cat >"$root/start-shell" <<EOF
 #!/bin/bash
-unshare -m sh -c 'mount -t tmpfs tmpfs /run/systemd &&
+unshare -m sh -c '{ [ ! -d /run/systemd ] || mount -t tmpfs tmpfs /run/systemd; } &&
   exec gnome-shell --headless --wayland --no-x11 --virtual-monitor $size' \\
   >>"$root/shell.log" 2>&1 &
 echo \$! >"$root/shell.pid"
