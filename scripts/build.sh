@@ -1,7 +1,9 @@
 #!/bin/sh
-# Configures and builds zwirl in build/ and installs it into build/install.
+# Configures and builds zwirl in build/ (or in $ZWIRL_BUILD_DIR) and installs it into its
+# install/ folder.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
-cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$top/build" -j"$(nproc)"
-cmake --install "$top/build" --prefix "$top/build/install" >/dev/null
+build=${ZWIRL_BUILD_DIR:-$top/build}
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j"$(nproc)"
+cmake --install "$build" --prefix "$build/install" >/dev/null
