@@ -1,9 +1,13 @@
 #!/bin/sh
-# Makes the Debian package of the build in $1, installs it with apt into a clean Debian 12 root,
-# checks what it installed, removes it and checks that none of its files stay. The bare root
-# (and the packages apt downloads for it) are kept in $1/package-test for the next run.
+# Makes the Debian package of the build in $1, installs it with apt into a clean root of the
+# Debian release $2 (when not given, the release of this machine, which the package is made for),
+# checks what it installed, removes it and checks that none of its files stay. The bare root (and
+# the packages apt downloads for it) are kept in $1/package-test for the next run.
 set -eu
 build=$(realpath "$1")
+suite=${2:-}
+if [ -z "$suite" ] && grep -q sid /etc/debian_version; then suite=sid; fi
+if [ -z "$suite" ]; then suite=$(. /etc/os-release && echo "$VERSION_CODENAME"); fi
 cache=$build/package-test
 if [ "$(id -u)" -ne 0 ] || ! command -v mmdebstrap >/dev/null; then
   echo "SKIP: needs root and mmdebstrap"
@@ -23,16 +27,21 @@ deb=$(ls "$work"/deb/zwirl_*.deb)
 echo "package: $(basename "$deb"), depends: $(dpkg-deb -f "$deb" Depends)"
 
 mkdir -p "$cache/archives"
-if [ ! -s "$cache/bookworm.tar" ]; then
-  mmdebstrap --quiet --variant=apt --format=tar --skip=cleanup/apt/lists bookworm \
-    "$cache/bookworm.tar.tmp" \
-    "deb http://deb.debian.org/debian bookworm main" \
-    "deb http://deb.debian.org/debian bookworm-updates main" \
-    "deb http://deb.debian.org/debian-security bookworm-security main"
-  mv "$cache/bookworm.tar.tmp" "$cache/bookworm.tar"
+# A stable release with its updates and security archives; the archive may be a snapshot whose
+# unstable Release file has passed its Valid-Until date.
+if [ ! -s "$cache/$suite.tar" ]; then
+  case "$suite" in
+    sid | unstable) archives="deb http://deb.debian.org/debian $suite main" ;;
+    *) archives="deb http://deb.debian.org/debian $suite main
+deb http://deb.debian.org/debian $suite-updates main
+deb http://deb.debian.org/debian-security $suite-security main" ;;
+  esac
+  echo "$archives" | mmdebstrap --quiet --variant=apt --format=tar --skip=cleanup/apt/lists \
+    --aptopt='Acquire::Check-Valid-Until "false"' "$suite" "$cache/$suite.tar.tmp" -
+  mv "$cache/$suite.tar.tmp" "$cache/$suite.tar"
 fi
 mkdir "$root"
-tar -C "$root" -xf "$cache/bookworm.tar"
+tar -C "$root" -xf "$cache/$suite.tar"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 cp "$deb" "$root/tmp/"
 find "$cache/archives" -name '*.deb' -exec cp {} "$root/var/cache/apt/archives/" \;
