@@ -25,6 +25,13 @@ double cpuSeconds(uint pid) {
 
 } // namespace
 
+bool takeZwirlsName() {
+    if (QDBusConnection::sessionBus().registerService(QStringLiteral("de.tolvarek.zwirl")))
+        return true;
+    std::fprintf(stderr, "cannot take zwirl's name on the session bus\n");
+    return false;
+}
+
 int compositorIdle(zwirl::ClickSource& source, const QString& compositorName, int seconds) {
     const uint pid = QDBusConnection::sessionBus().interface()->servicePid(compositorName);
     const QByteArray name = compositorName.toUtf8();

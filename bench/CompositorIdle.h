@@ -5,6 +5,10 @@
 
 namespace bench {
 
+// Takes zwirl's name on the session bus, to which the compositor parts report; false (and a
+// message) when another process has it.
+bool takeZwirlsName();
+
 // Prints the CPU time of the process owning `compositorName` on the session bus over `seconds`
 // with `source` stopped, then started, and the difference; 1 when the source does not start.
 int compositorIdle(zwirl::ClickSource& source, const QString& compositorName, int seconds);

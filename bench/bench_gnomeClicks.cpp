@@ -74,11 +74,8 @@ int latency(GnomeClickSource& source, int presses, int holdMs) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    // The extension reports to zwirl's name only.
-    if (!QDBusConnection::sessionBus().registerService(QStringLiteral("de.tolvarek.zwirl"))) {
-        std::fprintf(stderr, "cannot take zwirl's name on the session bus\n");
+    if (!bench::takeZwirlsName())
         return 1;
-    }
     GnomeClickSource source;
     if (args.value(1) == QLatin1String("latency"))
         return latency(source, args.value(2, QStringLiteral("200")).toInt(),

@@ -107,11 +107,8 @@ int screenshot(int reads) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    // The relay reports to zwirl's name only.
-    if (!QDBusConnection::sessionBus().registerService(QStringLiteral("de.tolvarek.zwirl"))) {
-        std::fprintf(stderr, "cannot take zwirl's name on the session bus\n");
+    if (!bench::takeZwirlsName())
         return 1;
-    }
     KdeClickSource source;
     if (args.value(1) == QLatin1String("latency"))
         return latency(source, args.value(2), args.value(3, QStringLiteral("200")).toInt());
