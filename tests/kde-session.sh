@@ -10,8 +10,8 @@
 # --data: a share folder (an installed prefix's share) put on XDG_DATA_DIRS before the system's,
 # so that KWin finds the desktop files and effects installed there.
 # A headless KWin composites with QPainter, which runs no scripted effects unless told to.
-# The command sees WAYLAND_DISPLAY, DBUS_SESSION_BUS_ADDRESS, HOME, XDG_*, ZWIRL_TEST_DESKTOP=1
-# and ZWIRL_KDE_SESSION=1. Its exit status is the script's.
+# The command sees WAYLAND_DISPLAY, DBUS_SESSION_BUS_ADDRESS, HOME, XDG_*, ZWIRL_TEST_DESKTOP=1,
+# ZWIRL_KDE_SESSION=1 and ZWIRL_KWIN_LOG (KWin's output so far). Its exit status is the script's.
 set -u
 
 data="" size=1280x800
