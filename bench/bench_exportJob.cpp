@@ -145,7 +145,8 @@ QString noOpOpener(const QTemporaryDir& dir) {
     const QString bin = dir.filePath(QStringLiteral("bin"));
     QDir().mkpath(bin);
     QFile script(bin + QStringLiteral("/xdg-open"));
-    script.open(QIODevice::WriteOnly);
+    if (!script.open(QIODevice::WriteOnly))
+        qFatal("cannot open %s", qPrintable(script.fileName()));
     script.write("#!/bin/sh\nexit 0\n");
     script.close();
     script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -157,7 +158,8 @@ bool measureExportJob(int clicks, const QString& openerDir, Measurement& result)
     for (const char* sub : {"Desktop", ".config", ".local/share", ".cache"})
         QDir(home.path()).mkpath(QString::fromLatin1(sub));
     QFile dirs(home.filePath(QStringLiteral(".config/user-dirs.dirs")));
-    dirs.open(QIODevice::WriteOnly);
+    if (!dirs.open(QIODevice::WriteOnly))
+        qFatal("cannot open %s", qPrintable(dirs.fileName()));
     dirs.write("XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n");
     dirs.close();
 
@@ -239,7 +241,8 @@ int main(int argc, char** argv) {
     const QString raw = dir.filePath(QStringLiteral("signal.s16"));
     const std::vector<int16_t> signal = sixteenBitSignal(randomClicks(clicks));
     QFile rawFile(raw);
-    rawFile.open(QIODevice::WriteOnly);
+    if (!rawFile.open(QIODevice::WriteOnly))
+        qFatal("cannot open %s", qPrintable(rawFile.fileName()));
     rawFile.write(reinterpret_cast<const char*>(signal.data()), qint64(signal.size() * 2));
     rawFile.close();
 

@@ -81,7 +81,8 @@ long residentKb() {
     const uint pid =
         QDBusConnection::sessionBus().interface()->servicePid("de.tolvarek.zwirl").value();
     QFile status(QString("/proc/%1/status").arg(pid));
-    status.open(QIODevice::ReadOnly);
+    if (!status.open(QIODevice::ReadOnly))
+        qFatal("cannot open %s", qPrintable(status.fileName()));
     for (const QByteArray& line : status.readAll().split('\n'))
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').value(0).toLong();

@@ -146,7 +146,8 @@ int main(int argc, char** argv) {
 
     const std::vector<int16_t> signal = sixteenBitSignal(samples);
     QFile rawFile(raw);
-    rawFile.open(QIODevice::WriteOnly);
+    if (!rawFile.open(QIODevice::WriteOnly))
+        qFatal("cannot open %s", qPrintable(rawFile.fileName()));
     rawFile.write(reinterpret_cast<const char*>(signal.data()), qint64(signal.size() * 2));
     rawFile.close();
 

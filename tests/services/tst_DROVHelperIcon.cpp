@@ -54,7 +54,8 @@ class TestDROVHelperIcon : public QObject {
 
     QString newFile(const QString& name) const {
         const QString path = m_files.path() + u'/' + name;
-        QFile(path).open(QIODevice::WriteOnly);
+        if (QFile file(path); !file.open(QIODevice::WriteOnly))
+            qFatal("cannot create %s", qPrintable(path));
         return path;
     }
 

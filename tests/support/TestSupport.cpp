@@ -429,11 +429,10 @@ std::vector<float> SinkRecorder::recordFor(int ms) {
 
 std::vector<float> SinkRecorder::take() {
     m_pending += m_process.readAllStandardOutput();
-    std::vector<float> samples(std::size_t(m_pending.size()) / sizeof(float));
-    // An empty vector's data() may be null, which memcpy must never be given.
-    if (!samples.empty())
-        std::memcpy(samples.data(), m_pending.constData(), samples.size() * sizeof(float));
-    m_pending.remove(0, qsizetype(samples.size() * sizeof(float)));
+    const qsizetype bytes = m_pending.size() / qsizetype(sizeof(float)) * qsizetype(sizeof(float));
+    std::vector<float> samples(std::size_t(bytes) / sizeof(float));
+    std::copy_n(m_pending.constData(), bytes, reinterpret_cast<char*>(samples.data()));
+    m_pending.remove(0, bytes);
     return samples;
 }
 
