@@ -84,10 +84,11 @@ std::optional<ClickSample> KWinPixelReader::capture(QPoint position, QString& fa
     const int width = meta.value(QStringLiteral("width")).toInt();
     const int height = meta.value(QStringLiteral("height")).toInt();
     const qsizetype stride = meta.value(QStringLiteral("stride")).toLongLong();
-    const auto format = QImage::Format(meta.value(QStringLiteral("format")).toInt());
+    // Checked as a number: only a known format may become the enum.
+    const int formatNumber = meta.value(QStringLiteral("format")).toInt();
     if (meta.value(QStringLiteral("type")).toString() != QLatin1String("raw") || width < 1 ||
-        height < 1 || stride < 1 || format <= QImage::Format_Invalid ||
-        format >= QImage::NImageFormats) {
+        height < 1 || stride < 1 || formatNumber <= QImage::Format_Invalid ||
+        formatNumber >= QImage::NImageFormats) {
         failure = QStringLiteral("an image KWin describes as %1").arg(QDebug::toString(meta));
         return std::nullopt;
     }
@@ -98,7 +99,7 @@ std::optional<ClickSample> KWinPixelReader::capture(QPoint position, QString& fa
         return std::nullopt;
     }
     const QImage image(reinterpret_cast<const uchar*>(data.constData()), width, height, stride,
-                       format);
+                       QImage::Format(formatNumber));
     const QRgb pixel = image.pixel(0, 0);
     return ClickSample{qRed(pixel) / 255.0, qGreen(pixel) / 255.0, qBlue(pixel) / 255.0};
 }
