@@ -86,9 +86,10 @@ std::optional<ClickSample> KWinPixelReader::capture(QPoint position, QString& fa
     const qsizetype stride = meta.value(QStringLiteral("stride")).toLongLong();
     // Checked as a number: only a known format may become the enum.
     const int formatNumber = meta.value(QStringLiteral("format")).toInt();
+    // A 1 × 1 area is a pixel or, scaled, a few: nothing larger is read.
     if (meta.value(QStringLiteral("type")).toString() != QLatin1String("raw") || width < 1 ||
-        height < 1 || stride < 1 || formatNumber <= QImage::Format_Invalid ||
-        formatNumber >= QImage::NImageFormats) {
+        height < 1 || width > 16 || height > 16 || stride < 1 || stride > 1024 ||
+        formatNumber <= QImage::Format_Invalid || formatNumber >= QImage::NImageFormats) {
         failure = QStringLiteral("an image KWin describes as %1").arg(QDebug::toString(meta));
         return std::nullopt;
     }
