@@ -153,7 +153,12 @@ private Q_SLOTS:
         action("stop");
         QVERIFY(s.notifications.waitForBody("Could not save your clicks to the desktop...", 60000));
         QVERIFY(waitUntilSaved());
-        QCOMPARE(s.notifications.bodies().filter("could not write its settings file").size(), 1);
+        // Told from the export's thread once the run is kept: its message may come after.
+        const auto toldSettings = [&] {
+            return s.notifications.bodies().filter("could not write its settings file").size();
+        };
+        QVERIFY(waitFor([&] { return toldSettings() > 0; }));
+        QCOMPARE(toldSettings(), 1);
         QCOMPARE(filesIn(s.home.journalFolder()).size(), 1);
         QVERIFY(s.app.stop(SIGTERM));
 
