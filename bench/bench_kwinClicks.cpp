@@ -86,7 +86,7 @@ int screenshot(int reads) {
     QString failure;
     QObject::connect(
         &reader, &KWinPixelReader::read, &reader,
-        [&](quint64, std::optional<ClickSample>, const QString& why) { failure = why; });
+        [&](quint64, QPoint, std::optional<ClickSample>, const QString& why) { failure = why; });
     QElapsedTimer clock;
     for (int i = 0; i < reads; ++i) {
         clock.start();

@@ -14,12 +14,12 @@ template <class Source> std::unique_ptr<ClickSource> make() {
 }
 
 const ClickSourceKind kKinds[] = {
-    {"GNOME Shell", [] { return waylandSession() && currentDesktopIs(QLatin1String("GNOME")); },
-     false, make<GnomeClickSource>},
-    {"KWin", [] { return waylandSession() && currentDesktopIs(QLatin1String("KDE")); }, false,
+    {[] { return waylandSession() && currentDesktopIs(QLatin1String("GNOME")); }, false,
+     make<GnomeClickSource>},
+    {[] { return waylandSession() && currentDesktopIs(QLatin1String("KDE")); }, false,
      make<KdeClickSource>},
     // Any X server: the session's own, or XWayland, which shows only X11 applications' clicks.
-    {"X11", [] { return true; }, true, make<X11ClickSource>},
+    {[] { return true; }, true, make<X11ClickSource>},
 };
 
 } // namespace

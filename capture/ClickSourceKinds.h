@@ -8,7 +8,6 @@ namespace zwirl {
 
 // One way of getting clicks: a desktop is one entry here and one folder beside this file.
 struct ClickSourceKind {
-    const char* name;
     // Whether this login session can use it at all.
     bool (*availableHere)();
     // Whether presses on this process's windows are known only if they are X11 windows.

@@ -55,10 +55,10 @@ QByteArray readImage(int fd, qsizetype size) {
 
 } // namespace
 
-void KWinPixelReader::readAt(QPoint position, quint64 press) {
+void KWinPixelReader::readAt(QPoint position, quint64 run) {
     QString failure;
     const std::optional<ClickSample> colour = capture(position, failure);
-    Q_EMIT read(press, colour, failure);
+    Q_EMIT read(run, position, colour, failure);
 }
 
 std::optional<ClickSample> KWinPixelReader::capture(QPoint position, QString& failure) {

@@ -18,12 +18,13 @@ public:
     using QObject::QObject;
 
 public Q_SLOTS:
-    // Emits `read` for the pixel at a point of the desktop (logical pixels).
-    void readAt(QPoint position, quint64 press);
+    // Emits `read` for the pixel at a point of the desktop (logical pixels); `run` is handed back.
+    void readAt(QPoint position, quint64 run);
 
 Q_SIGNALS:
     // `failure` says why there is no colour, in KWin's words.
-    void read(quint64 press, std::optional<zwirl::ClickSample> colour, const QString& failure);
+    void read(quint64 run, QPoint position, std::optional<zwirl::ClickSample> colour,
+              const QString& failure);
 
 private:
     std::optional<ClickSample> capture(QPoint position, QString& failure);

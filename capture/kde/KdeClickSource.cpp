@@ -13,6 +13,8 @@ namespace zwirl {
 namespace {
 
 const QString kKWinName = QStringLiteral("org.kde.KWin");
+const QString kPressesEffect = QStringLiteral("zwirl_presses");
+const QString kRelayEffect = QStringLiteral("zwirl_relay");
 const QString kReportPath = QStringLiteral("/de/tolvarek/zwirl/Presses");
 // KWin answers at once; a compositor that does not is not waited for long.
 constexpr int kLoadTimeoutMs = 3000;
@@ -77,7 +79,7 @@ void KdeClickSource::stop() {
         return;
     QDBusConnection::sessionBus().unregisterObject(kReportPath);
     unloadEffects();
-    m_reading.clear();
+    ++m_run;
 }
 
 void KdeClickSource::clearLeftovers() {
@@ -99,20 +101,15 @@ void KdeClickSource::Pressed(double x, double y, bool ownWindow) {
     }
     if (!m_started || ownWindow)
         return;
-    const QPoint position(qRound(x), qRound(y));
-    m_reading.emplace_back(++m_lastPress, position);
-    QMetaObject::invokeMethod(m_reader, [reader = m_reader, position, press = m_lastPress] {
-        reader->readAt(position, press);
-    });
+    QMetaObject::invokeMethod(m_reader, [reader = m_reader, position = QPoint(qRound(x), qRound(y)),
+                                         run = m_run] { reader->readAt(position, run); });
 }
 
-void KdeClickSource::colourRead(quint64 press, std::optional<ClickSample> colour,
+void KdeClickSource::colourRead(quint64 run, QPoint position, std::optional<ClickSample> colour,
                                 const QString& failure) {
     // Presses of a run that has ended are read to no purpose.
-    if (m_reading.empty() || m_reading.front().first != press)
+    if (run != m_run)
         return;
-    const QPoint position = m_reading.front().second;
-    m_reading.pop_front();
     if (!colour) {
         qCWarning(lcCapture) << "no colour from KWin:" << failure;
         if (!std::exchange(m_toldAboutColours, true))

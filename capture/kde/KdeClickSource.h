@@ -6,8 +6,6 @@
 #include <QDBusContext>
 #include <QThread>
 
-#include <deque>
-
 namespace zwirl {
 
 class KWinPixelReader;
@@ -22,9 +20,6 @@ class KdeClickSource : public ClickSource, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "de.tolvarek.zwirl.Presses")
 public:
-    static inline const QString kPressesEffect = QStringLiteral("zwirl_presses");
-    static inline const QString kRelayEffect = QStringLiteral("zwirl_relay");
-
     explicit KdeClickSource(QObject* parent = nullptr);
     ~KdeClickSource() override;
 
@@ -39,16 +34,16 @@ public Q_SLOTS:
     Q_SCRIPTABLE void Pressed(double x, double y, bool ownWindow);
 
 private:
-    void colourRead(quint64 press, std::optional<ClickSample> colour, const QString& failure);
+    void colourRead(quint64 run, QPoint position, std::optional<ClickSample> colour,
+                    const QString& failure);
     void unloadEffects();
 
     BusNameOwner m_kwin;
     QThread m_readerThread;
     KWinPixelReader* m_reader;
     bool m_started = false;
-    // Presses whose colour is being read, oldest first; a number is never used twice.
-    std::deque<std::pair<quint64, QPoint>> m_reading;
-    quint64 m_lastPress = 0;
+    // Counts the runs: a colour read for an earlier run is dropped. The reader keeps the order.
+    quint64 m_run = 0;
     bool m_toldAboutColours = false;
 };
 
