@@ -14,5 +14,8 @@ struct CommandLine {
     QString action;
 };
 CommandLine parseCommandLine(int argc, char** argv);
+// Whether a window system can be reached: without one, only a running instance can be asked to
+// do something, over the session bus.
+bool hasDisplay();
 
 } // namespace zwirl

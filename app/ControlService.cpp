@@ -103,11 +103,20 @@ std::optional<int> ControlService::registerOnSessionBus(const QString& action) {
     if (!reply.isValid() || reply.value() == QDBusConnectionInterface::ServiceRegistered)
         return std::nullopt;
     bus.unregisterObject(kPath);
+    return forwardToRunningInstance(action).value_or(1);
+}
+
+std::optional<int> ControlService::forwardToRunningInstance(const QString& action) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface()->isServiceRegistered(kName).value())
+        return std::nullopt;
     QDBusMessage call = QDBusMessage::createMethodCall(
         kName, kPath, QStringLiteral("org.freedesktop.Application"),
         action.isEmpty() ? QStringLiteral("Activate") : QStringLiteral("ActivateAction"));
     call.setArguments(action.isEmpty() ? QVariantList{QVariantMap()}
                                        : QVariantList{action, QVariantList(), QVariantMap()});
+    // Had it quit meanwhile, activation would start a zwirl where it may not have a display.
+    call.setAutoStartService(false);
     const QDBusMessage answer = bus.call(call, QDBus::Block, 5000);
     if (answer.type() == QDBusMessage::ErrorMessage) {
         qCWarning(lcApp).noquote() << "the running zwirl did not answer:" << answer.errorMessage();
@@ -129,8 +138,8 @@ void ControlService::ActivateAction(const QString& name, const QVariantList&, co
     // start is the main window's start button: the window fades out when it is open.
     if (name == QLatin1String("start"))
         m_delegate.controllerStartAction();
-    else if (name == QLatin1String("stop") && m_delegate.isTracking())
-        m_delegate.controllerStopAction();
+    else if (name == QLatin1String("stop"))
+        m_delegate.stopTrackingAndTell();
     else if (name == QLatin1String("toggle-window"))
         m_delegate.showWindow();
     else if (name == QLatin1String("about"))
@@ -139,7 +148,7 @@ void ControlService::ActivateAction(const QString& name, const QVariantList&, co
         m_delegate.toggleLiveTone();
     else if (name == QLatin1String("quit"))
         m_delegate.terminate();
-    else if (name != QLatin1String("stop"))
+    else
         sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("unknown action: %1").arg(name));
 }
 

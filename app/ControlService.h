@@ -22,6 +22,9 @@ public:
     // it, that one is handed `action` (none: it shows its window), and the result is this
     // process's exit status: 0 when the running instance took the request.
     std::optional<int> registerOnSessionBus(const QString& action = {});
+    // Hands `action` (none: show the window) to the instance that serves the name; nothing when
+    // none does. Never starts one through bus activation. The result is the exit status.
+    static std::optional<int> forwardToRunningInstance(const QString& action);
 
 public Q_SLOTS:
     // Shows the main window unless it is open.

@@ -90,13 +90,22 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(home.configFile()));
         QVERIFY(!QFileInfo::exists(home.autostartFolder()));
 
-        // With none running, --stop says so; --start launches zwirl and opens a run.
+        // With none running, --stop says so, with a display or without; --start launches zwirl
+        // and opens a run.
         QCOMPARE(run({"--stop"}, home.environment()).exitCode, 1);
+        const ToolResult notRunning = run({"--stop"}, headless);
+        QCOMPARE(notRunning.exitCode, 1);
+        QCOMPARE(notRunning.err, "zwirl: zwirl is not running\n");
         QProcess app;
         app.setProcessEnvironment(home.environment());
         app.start(installedBinary(), {"--start"});
         QVERIFY(waitFor([] { return isTracking(); }, 15000));
-        // Further actions go to the running instance, and their own processes end at once.
+        // Further actions go to the running instance, and their own processes end at once;
+        // they need only the session bus, as from ssh or a timer.
+        QCOMPARE(run({"--stop"}, headless).exitCode, 0);
+        QVERIFY(waitFor([] { return !isTracking(); }, 5000));
+        QCOMPARE(run({"--start"}, headless).exitCode, 0);
+        QVERIFY(waitFor([] { return isTracking(); }, 5000));
         QCOMPARE(succeeds({"--stop"}), QByteArray());
         QVERIFY(waitFor([] { return !isTracking(); }, 5000));
         QCOMPARE(succeeds({"--start"}), QByteArray());
@@ -160,6 +169,33 @@ private Q_SLOTS:
             QCOMPARE(s.app.exitStatus(), QProcess::NormalExit);
             QVERIFY(!s.home.hasAnyQuitKey());
         }
+    }
+
+    // A logout: the X server, the session bus and zwirl are told to end at once. zwirl ends
+    // without a crash, its open run under the quit keys, whichever goes first.
+    void theEndOfTheSessionKeepsTheOpenRun() {
+        TempHome kept;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("KEPT_CONFIG", kept.configFile());
+        const ToolResult run =
+            runTool(qEnvironmentVariable("ZWIRL_SOURCE_DIR") + "/tests/desktop.sh",
+                    {"--no-tray", "--no-audio", "--", "bash", "-c", R"sh(
+"$ZWIRL_INSTALLED_BINARY" >/dev/null 2>&1 & app=$!
+on() { for _ in $(seq 400); do busctl --user call de.tolvarek.zwirl /de/tolvarek/zwirl de.tolvarek.zwirl.Control "$1" 2>/dev/null | grep -q "$2" && return; sleep 0.05; done; }
+on IsTracking b
+busctl --user call de.tolvarek.zwirl /de/tolvarek/zwirl org.freedesktop.Application ActivateAction 'sava{sv}' start 0 0
+on IsTracking true
+xdotool mousemove 400 400 click --repeat 3 --delay 100 1
+on SampleCount 'u 3'
+kill -TERM $app $ZWIRL_TEST_X_PID $ZWIRL_TEST_BUS_PID; wait $app; echo "exit: $?"
+echo "journals: $(ls "$HOME/.local/state/zwirl" | wc -l)"
+mkdir -p "$(dirname "$KEPT_CONFIG")" && cp "$XDG_CONFIG_HOME/zwirl/zwirl.conf" "$KEPT_CONFIG"
+)sh"},
+                    60000, env);
+        const QString out = QString::fromUtf8(run.out);
+        QVERIFY2(QRegularExpression("exit: [01]\njournals: 0\n").match(out).hasMatch(),
+                 qPrintable(out + QString::fromUtf8(run.err)));
+        QCOMPARE(kept.storedSamples().size(), 3);
     }
 
     void aLaunchTakesDownTheNotificationsOfAnEarlierProcess() {
