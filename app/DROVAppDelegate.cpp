@@ -97,11 +97,15 @@ void DROVAppDelegate::saveRunsOfEarlierProcesses() {
                 if (self)
                     self->showWindow();
             };
+        constexpr auto tell = ExportRequest::Tell::NotifyAndOpenFolder;
         if (i < stored.size())
-            m_exports.enqueue(stored[i], true, true, std::move(done));
+            m_exports.enqueue(
+                {.run = stored[i], .tell = tell, .stored = true, .done = std::move(done)});
         else
-            m_exports.enqueue(journals[i - stored.size()].run, true, false, std::move(done),
-                              journals[i - stored.size()].path);
+            m_exports.enqueue({.run = journals[i - stored.size()].run,
+                               .tell = tell,
+                               .journal = journals[i - stored.size()].path,
+                               .done = std::move(done)});
     }
 }
 
@@ -168,7 +172,8 @@ void DROVAppDelegate::startTracking() {
     m_isTracking = true;
     changedStatusActive(true);
     if (!m_clickSource.start())
-        qCWarning(lcApp) << "this desktop gives no access to clicks; the run records none";
+        DROVHelper::notify(QStringLiteral(
+            "zwirl cannot see your clicks in this session, so this run records none."));
 }
 
 void DROVAppDelegate::handleLeftMouseDown(QPoint, std::optional<ClickSample> colour) {
@@ -240,11 +245,28 @@ void DROVAppDelegate::beforeStopTracking() {
 }
 
 void DROVAppDelegate::stopTrackingAndNotify(bool notify, std::function<void()> block) {
+    stopTracking(notify ? ExportRequest::Tell::NotifyAndOpenFolder : ExportRequest::Tell::Nothing,
+                 std::move(block));
+}
+
+void DROVAppDelegate::stopTrackingAndTell() {
+    if (m_isTracking)
+        stopTracking(ExportRequest::Tell::Notify, {});
+}
+
+void DROVAppDelegate::stopTracking(ExportRequest::Tell tell, std::function<void()> block) {
     beforeStopTracking();
     if (m_tone)
         m_tone->stop();
     // The export takes the run's clicks; a run started meanwhile records into a new recording.
-    m_exports.enqueue(m_run->take(), notify, false, std::move(block), m_journal->close());
+    RecordedRun run = m_run->take();
+    if (run.samples.empty())
+        DROVHelper::notify(
+            QStringLiteral("Stopped tracking: no clicks were recorded, so nothing was saved."));
+    m_exports.enqueue({.run = std::move(run),
+                       .tell = tell,
+                       .journal = m_journal->close(),
+                       .done = std::move(block)});
     changedStatusActive(m_isTracking);
 }
 
@@ -263,7 +285,7 @@ const Samples& DROVAppDelegate::recordedSamples() const {
 void DROVAppDelegate::setupStatusItem() {
     m_statusItem = new TrayIcon(this);
     connect(m_statusItem, &TrayIcon::trackingRequested, this,
-            [this] { m_isTracking ? controllerStopAction() : controllerStartAction(); });
+            [this] { m_isTracking ? stopTrackingAndTell() : controllerStartAction(); });
     connect(m_statusItem, &TrayIcon::openFolderRequested, this,
             &DROVAppDelegate::openRecordingsFolder);
     connect(m_statusItem, &TrayIcon::showWindowRequested, this, &DROVAppDelegate::showWindow);

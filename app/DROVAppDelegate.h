@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ExportQueue.h"
 #include "app/RunStore.h"
 #include "ui/DROVMainControllerDelegate.h"
 
@@ -15,7 +16,6 @@ namespace zwirl {
 class ClickSource;
 class DROVMainWindowController;
 class DROVTonePlayer;
-class ExportQueue;
 class RunJournal;
 class Settings;
 class TrackingRun;
@@ -52,6 +52,9 @@ public:
     void beforeStopTracking();
 
     void stopTrackingAndNotify(bool notify, std::function<void()> block);
+    // A stop from the tray, the command line or the bus, where no window shows it: the saved
+    // files are told in a notification, and the folder stays closed.
+    void stopTrackingAndTell();
     bool isExporting() const;
     // How much of the sound of the export being written is done, 0 to 1.
     double exportProgress() const;
@@ -84,6 +87,7 @@ private:
     // The runs that earlier processes kept: in the store, and in journals of processes that
     // did not end in order.
     void saveRunsOfEarlierProcesses();
+    void stopTracking(ExportRequest::Tell tell, std::function<void()> block);
 
     Settings& m_settings;
     RunStore& m_store;

@@ -33,17 +33,16 @@ QString ExportQueue::outputFolderPath() {
     return desktop + QStringLiteral("/zwirl");
 }
 
-void ExportQueue::enqueue(RecordedRun run, bool notify, bool stored, std::function<void()> done,
-                          QString journal) {
-    if (run.samples.empty()) {
-        if (!journal.isEmpty())
-            QFile::remove(journal);
+void ExportQueue::enqueue(ExportRequest request) {
+    if (request.run.samples.empty()) {
+        if (!request.journal.isEmpty())
+            QFile::remove(request.journal);
         return;
     }
     if (m_pending++ == 0)
         Q_EMIT busyChanged(true);
-    m_pool.start([this, run = std::move(run), notify, stored, done = std::move(done),
-                  journal = std::move(journal)] {
+    m_pool.start([this, request = std::move(request)] {
+        const auto& [run, tell, stored, journal, done] = request;
         if (m_finishing && (stored || !journal.isEmpty()))
             return finished(false, false, {});
         bool saved = false;
@@ -55,7 +54,7 @@ void ExportQueue::enqueue(RecordedRun run, bool notify, bool stored, std::functi
         }
         if (!saved)
             DROVHelper::notify(QStringLiteral("Could not save your clicks to the desktop..."));
-        else if (notify)
+        else if (tell != ExportRequest::Tell::Nothing)
             Notifications::deliver(QStringLiteral("Saved your clicks to the desktop..."),
                                    {{{kOpenFolderAction, QStringLiteral("Open Folder")}},
                                     stored ? kRestoreNotifications : QString()});
@@ -65,13 +64,13 @@ void ExportQueue::enqueue(RecordedRun run, bool notify, bool stored, std::functi
             m_store.remove(run);
         if (kept && !journal.isEmpty())
             QFile::remove(journal);
-        finished(saved, notify, done);
+        finished(saved, tell == ExportRequest::Tell::NotifyAndOpenFolder, done);
     });
 }
 
-void ExportQueue::finished(bool saved, bool notify, std::function<void()> done) {
-    QMetaObject::invokeMethod(this, [this, saved, notify, done] {
-        if (notify && saved)
+void ExportQueue::finished(bool saved, bool openFolder, std::function<void()> done) {
+    QMetaObject::invokeMethod(this, [this, saved, openFolder, done] {
+        if (openFolder && saved)
             QDesktopServices::openUrl(QUrl::fromLocalFile(m_folder));
         if (done)
             done();

@@ -10,6 +10,28 @@
 
 namespace zwirl {
 
+// One run to save, and what comes with its saving.
+struct ExportRequest {
+    // How the user learns that the files are saved; a failure is always told.
+    enum class Tell {
+        Nothing,
+        // The notification with its "Open Folder" button.
+        Notify,
+        // The notification, and the folder opens.
+        NotifyAndOpenFolder,
+    };
+
+    RecordedRun run = {};
+    Tell tell = Tell::Nothing;
+    // The run is in the run store, which it leaves once saved. A run that is not stored and
+    // cannot be saved is kept there for the next launch.
+    bool stored = false;
+    // The journal holding the run, if any: removed once the run is in the files or the store.
+    QString journal = {};
+    // Runs on the main thread after the export.
+    std::function<void()> done = {};
+};
+
 // Saves finished runs into the zwirl folder on the Desktop: the audio file with its icon and
 // the PNG. One export at a time, in order, on a worker thread; what follows an export (opening
 // the folder, the caller's completion) runs on the main thread. File names never collide: an
@@ -31,13 +53,9 @@ public:
     // The output folder; made, with its icon, when nothing is at its place.
     QString makeFolder() const;
 
-    // Saves `run` after the exports asked for before. A `stored` run leaves the run store once
-    // saved; a run that is not stored and cannot be saved is kept there for the next launch.
-    // The `journal` holding the run, if any, is removed once the run is in the files or in
-    // the store. With `notify` the user is told and the folder opens. `done` runs on the main
-    // thread after the export. A run without clicks saves nothing, and `done` does not run.
-    void enqueue(RecordedRun run, bool notify, bool stored, std::function<void()> done = {},
-                 QString journal = {});
+    // Saves the request's run after the exports asked for before. A run without clicks saves
+    // nothing, and its `done` does not run.
+    void enqueue(ExportRequest request);
     bool isBusy() const { return m_pending > 0; }
     // How much of the sound of the export being written is done, 0 to 1; 0 when none is.
     double progress() const { return m_progress; }
@@ -58,7 +76,7 @@ private:
     // From the worker.
     void reportProgress(double done);
     // Back on the main thread once an export has ended.
-    void finished(bool saved, bool notify, std::function<void()> done);
+    void finished(bool saved, bool openFolder, std::function<void()> done);
 
     RunStore& m_store;
     const QString m_folder = outputFolderPath();

@@ -192,8 +192,8 @@ private Q_SLOTS:
     void exportsEndingInTheSameSecondKeepTheirOwnFiles() {
         App app;
         const QDateTime end(QDate(2026, 3, 4), QTime(5, 6, 7));
-        app.exports.enqueue({{{1, 0, 0}}, end.addSecs(-5), end}, false, false);
-        app.exports.enqueue({{{0, 0, 1}, {0, 1, 0}}, end.addSecs(-5), end}, false, false);
+        app.exports.enqueue({.run = {{{1, 0, 0}}, end.addSecs(-5), end}});
+        app.exports.enqueue({.run = {{{0, 0, 1}, {0, 1, 0}}, end.addSecs(-5), end}});
         QVERIFY(app.waitUntilSaved());
         const QString base = folder() + "/zwirl_040326_050607";
         QCOMPARE(filesIn(folder()),

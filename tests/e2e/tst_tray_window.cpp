@@ -452,6 +452,11 @@ private Q_SLOTS:
                  }),
                  qPrintable(filesIn(s.home.outputFolder()).join(u' ')));
         QCOMPARE(sampleCount(), 0u);
+        // The window told of the saving itself: no notification does. Notifications go out in
+        // order, so the next start's would follow a "Saved".
+        action("start");
+        QVERIFY(s.notifications.waitForBody("Started tracking mouse clicks..."));
+        QVERIFY(!s.notifications.bodies().contains("Saved your clicks to the desktop..."));
     }
 
     // A desktop of its own, without a tray host: the window still shows at launch, and the
