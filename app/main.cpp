@@ -1,3 +1,4 @@
+#include "app/AppLog.h"
 #include "app/CommandLine.h"
 #include "app/ControlService.h"
 #include "app/DROVAppDelegate.h"
@@ -11,8 +12,31 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <thread>
 
 using namespace zwirl;
+
+namespace {
+
+// Qt ends the process with exit(1) from inside the event loop when the X server goes away, as at
+// the end of a session. What a quit does is done then, from exit's handlers, and the process
+// ends before the libraries' globals go down under threads that still use them.
+std::function<void()> g_endOfSession;
+std::thread::id g_mainThread;
+
+void endWithSession() {
+    if (std::this_thread::get_id() != g_mainThread)
+        return;
+    if (const std::function<void()> end = std::exchange(g_endOfSession, {})) {
+        end();
+        std::fflush(nullptr);
+        std::_Exit(1);
+    }
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("zwirl"));
@@ -20,11 +44,25 @@ int main(int argc, char** argv) {
     const CommandLine commandLine = parseCommandLine(argc, argv);
     if (commandLine.exitStatus)
         return *commandLine.exitStatus;
+    const QString action = commandLine.action;
+    if (!hasDisplay()) {
+        // From ssh, cron or a timer: a running instance still takes actions.
+        QCoreApplication app(argc, argv);
+        if (const std::optional<int> status = ControlService::forwardToRunningInstance(action))
+            return *status;
+        std::fputs(action.isEmpty() || action == QLatin1String("start")
+                       ? "zwirl: no display to run on (DISPLAY and WAYLAND_DISPLAY unset)\n"
+                       : "zwirl: zwirl is not running\n",
+                   stderr);
+        return 1;
+    }
 
     // Where clicks are read through XWayland, our windows are X11 ones, so that presses on them
     // are known; where the compositor reports the clicks, it tells them apart and the windows
-    // are native.
-    if (clicksNeedX11Windows() && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+    // are native. A Wayland session without XWayland keeps native windows, and a run says
+    // that it cannot see clicks there.
+    if (clicksNeedX11Windows() && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM") &&
+        !qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("de.tolvarek.zwirl"));
@@ -40,7 +78,6 @@ int main(int argc, char** argv) {
 
     ControlService control(delegate);
     // One zwirl per session: the running one shows itself, or does what was asked, instead.
-    const QString action = commandLine.action;
     if (const std::optional<int> status = control.registerOnSessionBus(action))
         return *status;
     if (!action.isEmpty() && action != QLatin1String("start")) {
@@ -59,10 +96,20 @@ int main(int argc, char** argv) {
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
                      &DROVAppDelegate::applicationWillTerminate);
 
+    g_endOfSession = [&delegate, &clicks] {
+        qCInfo(lcApp) << "the display went away; zwirl keeps the open run and ends";
+        delegate.applicationWillTerminate();
+        clicks->stop();
+    };
+    g_mainThread = std::this_thread::get_id();
+    std::atexit(endWithSession);
+
     QTimer::singleShot(0, &delegate, [&delegate, action] {
         delegate.applicationDidFinishLaunching();
         if (action == QLatin1String("start"))
             delegate.controllerStartAction();
     });
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    g_endOfSession = nullptr;
+    return status;
 }

@@ -7,7 +7,8 @@
 #   tests/desktop.sh [--no-tray] [--no-notifications] [--no-audio] [--size WxH] -- command...
 #
 # The command sees DISPLAY, DBUS_SESSION_BUS_ADDRESS, HOME, XDG_* and PULSE_SERVER, and
-# ZWIRL_TEST_DESKTOP=1. Its exit status is the script's.
+# ZWIRL_TEST_DESKTOP=1, and the PIDs of the X server and the bus (ZWIRL_TEST_X_PID,
+# ZWIRL_TEST_BUS_PID) for ending them as a logout does. Its exit status is the script's.
 set -u
 
 tray=1 notifications=1 audio=1 size=1280x800
@@ -32,6 +33,7 @@ export ZWIRL_TEST_DESKTOP=1 NO_AT_BRIDGE=1
 exec 3>"$root/display"
 Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp -noreset >"$root/xvfb.log" 2>&1 &
 pids+=($!)
+export ZWIRL_TEST_X_PID=$!
 exec 3>&-
 wait_for 5 test -s "$root/display" || { echo "Xvfb did not start" >&2; cat "$root/xvfb.log" >&2; exit 1; }
 export DISPLAY=:$(head -n1 "$root/display")
@@ -39,6 +41,7 @@ export DISPLAY=:$(head -n1 "$root/display")
 # A session bus of our own.
 dbus-daemon --session --nofork --nopidfile --print-address=4 4>"$root/bus" >/dev/null 2>&1 &
 pids+=($!)
+export ZWIRL_TEST_BUS_PID=$!
 wait_for 5 test -s "$root/bus"
 export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$root/bus")
 

@@ -32,6 +32,18 @@ int handleXError(Display* display, XErrorEvent* error) {
     return t_ignoreXErrors || !g_replacedHandler ? 0 : g_replacedHandler(display, error);
 }
 
+// The I/O error handler is one per process as well; the toolkit's ends the process, from
+// whichever thread meets the broken connection. For our connection it only lets the call fail:
+// the reader then stops (see the exit handler set with the connection).
+std::atomic<Display*> g_ownDisplay = nullptr;
+XIOErrorHandler g_replacedIOHandler = nullptr;
+
+int handleXIOError(Display* display) {
+    if (display == g_ownDisplay || !g_replacedIOHandler)
+        return 0;
+    return g_replacedIOHandler(display);
+}
+
 struct IgnoredXErrors {
     const bool m_before = t_ignoreXErrors;
     IgnoredXErrors() { t_ignoreXErrors = true; }
@@ -60,11 +72,23 @@ void X11ClickSource::DisplayCloser::operator()(Display* display) const {
 X11ClickSource::X11ClickSource(QObject* parent)
     : ClickSource(parent), m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     static std::once_flag installHandler;
-    std::call_once(installHandler, [] { g_replacedHandler = XSetErrorHandler(&handleXError); });
+    std::call_once(installHandler, [] {
+        g_replacedHandler = XSetErrorHandler(&handleXError);
+        g_replacedIOHandler = XSetIOErrorHandler(&handleXIOError);
+    });
     m_display.reset(XOpenDisplay(nullptr));
-    if (!m_display)
+    if (!m_display) {
         qCWarning(lcCapture) << "Cannot connect to the X server" << qgetenv("DISPLAY")
                              << "- clicks in other applications cannot be recorded";
+        return;
+    }
+    // When the server goes (the session ends), Xlib would end the process from the reader
+    // thread, while the main thread still keeps the run: the reader stops instead.
+    g_ownDisplay = m_display.get();
+    XSetIOErrorExitHandler(
+        m_display.get(),
+        [](Display*, void* self) { static_cast<X11ClickSource*>(self)->m_displayLost = true; },
+        this);
 }
 
 void X11ClickSource::wake() {
@@ -75,12 +99,16 @@ void X11ClickSource::wake() {
 X11ClickSource::~X11ClickSource() {
     stop();
     close(m_wakeFd);
+    // Xlib may still count a reader of the broken connection, and closing it would wait for
+    // that reader for ever.
+    if (m_displayLost)
+        (void)m_display.release();
 }
 
 bool X11ClickSource::start() {
     if (m_reader.joinable())
         return true;
-    if (!m_display)
+    if (!m_display || m_displayLost)
         return false;
     {
         std::lock_guard lock(m_xMutex);
@@ -120,6 +148,8 @@ void X11ClickSource::stop() {
     wake();
     m_reader.join();
     QCoreApplication::instance()->removeEventFilter(this);
+    if (m_displayLost)
+        return;
 
     std::lock_guard lock(m_xMutex);
     IgnoredXErrors ignored;
@@ -133,6 +163,8 @@ void X11ClickSource::stop() {
 std::optional<ClickSample> X11ClickSource::colourAt(QPoint globalPosition) {
     if (!m_display)
         return readColour(globalPosition);
+    if (m_displayLost)
+        return std::nullopt;
     std::lock_guard lock(m_xMutex);
     IgnoredXErrors ignored;
     loadScreens();
@@ -147,10 +179,10 @@ void X11ClickSource::readPresses(quint64 run) {
     t_ignoreXErrors = true;
     Display* display = m_display.get();
     pollfd fds[2] = {{ConnectionNumber(display), POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
-    while (!m_stopping) {
+    while (!m_stopping && !m_displayLost) {
         {
             std::lock_guard lock(m_xMutex);
-            while (!m_stopping && XPending(display) > 0) {
+            while (!m_stopping && !m_displayLost && XPending(display) > 0) {
                 XEvent event;
                 XNextEvent(display, &event);
                 if (event.type == MappingNotify && event.xmapping.request == MappingPointer)

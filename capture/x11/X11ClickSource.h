@@ -56,6 +56,8 @@ private:
 
     std::thread m_reader;
     std::atomic<bool> m_stopping = false;
+    // The connection broke: nothing more comes from it.
+    std::atomic<bool> m_displayLost = false;
     int m_wakeFd = -1;
     // Main thread only: a press read during a run is reported only while that run lasts.
     quint64 m_run = 0;
