@@ -44,7 +44,11 @@ TrayIcon::TrayIcon(QObject* parent)
     m_icon->setContextMenu(m_menu.get());
     connect(m_icon.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger)
+                // An XEmbed tray's right click has Qt open the menu at the pointer, with the
+                // first item under it, where the next right click would pick it unseen: it
+                // moves beside the icon as well.
+                if (reason == QSystemTrayIcon::Trigger ||
+                    (reason == QSystemTrayIcon::Context && m_menu->isVisible()))
                     m_menu->popup(menuPosition(m_icon->geometry(), m_menu.get()));
             });
     setState({});

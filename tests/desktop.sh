@@ -4,17 +4,19 @@
 # PulseAudio with a null sink kept running by a silent stream, and a temporary HOME with
 # XDG folders. Every process is started here, remembered by PID and stopped by PID.
 #
-#   tests/desktop.sh [--no-tray] [--no-notifications] [--no-audio] [--size WxH] -- command...
+#   tests/desktop.sh [--no-tray] [--tray-edge top|bottom] [--no-notifications] [--no-audio]
+#                    [--size WxH] -- command...
 #
 # The command sees DISPLAY, DBUS_SESSION_BUS_ADDRESS, HOME, XDG_* and PULSE_SERVER, and
 # ZWIRL_TEST_DESKTOP=1, and the PIDs of the X server and the bus (ZWIRL_TEST_X_PID,
 # ZWIRL_TEST_BUS_PID) for ending them as a logout does. Its exit status is the script's.
 set -u
 
-tray=1 notifications=1 audio=1 size=1280x800
+tray=1 edge=top notifications=1 audio=1 size=1280x800
 while [ $# -gt 0 ]; do
   case "$1" in
     --no-tray) tray=0 ;;
+    --tray-edge) shift; edge=$1 ;;
     --no-notifications) notifications=0 ;;
     --no-audio) audio=0 ;;
     --size) shift; size=$1 ;;
@@ -60,7 +62,7 @@ if [ "$notifications" = 1 ]; then
 fi
 
 if [ "$tray" = 1 ]; then
-  trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
+  trayer --edge "$edge" --align right --widthtype request --height 24 --SetDockType true \
     --transparent false --tint 0x808080 >"$root/trayer.log" 2>&1 &
   pids+=($!)
   tray_up() { xprop -root _NET_SUPPORTED >/dev/null 2>&1; xdotool search --class trayer >/dev/null 2>&1; }

@@ -459,6 +459,37 @@ private Q_SLOTS:
         QVERIFY(!s.notifications.bodies().contains("Saved your clicks to the desktop..."));
     }
 
+    // A right click opens the menu beside the icon, never under the pointer, so that a second
+    // one on the same spot picks no item unseen. The tray sits at the top here and, in a
+    // desktop of its own, at the bottom.
+    void aSecondRightClickOnTheIconPicksNothing() {
+        if (!qEnvironmentVariableIsSet("ZWIRL_TRAY_EDGE")) {
+            const ToolResult bottom = runTool(
+                qEnvironmentVariable("ZWIRL_SOURCE_DIR") + "/tests/desktop.sh",
+                {"--tray-edge", "bottom", "--no-audio", "--", "env", "ZWIRL_TRAY_EDGE=bottom",
+                 QCoreApplication::applicationFilePath(), "aSecondRightClickOnTheIconPicksNothing"},
+                120000);
+            QVERIFY2(bottom.exitCode == 0, bottom.out.constData());
+        }
+        Session s;
+        QVERIFY(s.start());
+        std::optional<XWindow> icon, menu;
+        QVERIFY(waitFor([&] { return bool(icon = trayIcon()); }));
+        const QString x = QString::number(icon->rect.center().x()),
+                      y = QString::number(icon->rect.center().y());
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(runTool("xdotool", {"mousemove", x, y, "click", "3"}).exitCode, 0);
+            if (i % 2 == 0) {
+                QVERIFY(waitFor([&] { return bool(menu = trayMenu()); }));
+                QVERIFY2(!menu->rect.intersects(icon->rect), "the menu covers the tray icon");
+            } else {
+                QVERIFY(waitFor([] { return !trayMenu(); }));
+            }
+        }
+        QVERIFY(!isTracking());
+        QVERIFY(!s.notifications.bodies().contains("Started tracking mouse clicks..."));
+    }
+
     // A desktop of its own, without a tray host: the window still shows at launch, and the
     // control interface answers.
     void withoutATrayHostTheWindowStillShows() {
