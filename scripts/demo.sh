@@ -1,8 +1,11 @@
 #!/bin/bash
 # The headless demo: runs zwirl in the virtual desktop that tests/desktop.sh made, records
-# about 30 clicks on a window of known colours, stops the run and shows what was written.
+# about 30 clicks on a window of known colours, stops the run and copies the files written into
+# the folder given (the desktop's home goes with the desktop), where it lists them.
+#   demo.sh ZWIRL_BINARY FOLDER
 set -eu
 app=$1
+keep=$2
 work=$(mktemp -d)
 pids=()
 cleanup() {
@@ -12,10 +15,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-control() { busctl --user --no-pager call de.tolvarek.zwirl /de/tolvarek/zwirl "$@"; }
+# Without auto-start: a zwirl installed on the system is not to be started in this one's place.
+control() { busctl --user --no-pager --auto-start=no call de.tolvarek.zwirl /de/tolvarek/zwirl "$@"; }
 
 QT_FORCE_STDERR_LOGGING=1 "$app" >"$work/zwirl.log" 2>&1 &
-pids+=($!)
+app_pid=$!
+pids+=($app_pid)
 for _ in $(seq 100); do control de.tolvarek.zwirl.Control IsTracking >/dev/null 2>&1 && break; sleep 0.1; done
 
 # Six stripes of known colours, 100 pixels wide each, in a window at the top left.
@@ -41,15 +46,20 @@ for _ in $(seq 300); do
 done
 
 folder=$(xdg-user-dir DESKTOP 2>/dev/null || echo "$HOME/Desktop")/zwirl
-echo "Files written:"
-for f in "$folder"/*.m4a "$folder"/*.png; do [ -e "$f" ] && echo "  $f"; done
+control org.freedesktop.Application ActivateAction 'sava{sv}' quit 0 0 || true
+for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+if [ -n "${ZWIRL_DEMO_LOG:-}" ]; then cat "$work/zwirl.log"; fi
+
+mkdir -p "$keep"
+echo "Files written, kept in $keep:"
+for f in "$folder"/*.m4a "$folder"/*.png; do
+  [ -e "$f" ] || continue
+  cp "$f" "$keep/"
+  echo "  $keep/$(basename "$f")"
+done
 for f in "$folder"/*.m4a; do
   [ -e "$f" ] || continue
   ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,sample_rate,channels:format=duration \
     -of compact=p=0:nk=0 "$f" | tr '\n' ' '
   echo
 done
-control org.freedesktop.Application ActivateAction 'sava{sv}' quit 0 0 || true
-sleep 0.5
-if [ -n "${ZWIRL_DEMO_LOG:-}" ]; then cat "$work/zwirl.log"; fi
-if [ -n "${ZWIRL_DEMO_KEEP:-}" ]; then cp "$folder"/* "$ZWIRL_DEMO_KEEP"/; fi

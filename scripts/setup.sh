@@ -1,15 +1,17 @@
 #!/bin/sh
-# Installs every Debian package that building, running and testing zwirl needs; with --run only
-# those that running a built zwirl needs. Works on a minimal Debian 12, 13 or unstable as root, or
-# through sudo otherwise.
+# Installs the Debian packages that zwirl needs, on a minimal Debian 12, 13 or unstable as root,
+# or through sudo otherwise:
+#   setup.sh          everything: building, running, the headless demo, the tests and packaging;
+#   setup.sh --run    building and running zwirl only;
+#   setup.sh --demo   building and running, and the virtual desktop of the headless demo.
 #
 # Library packages are renamed from one release to the next (a new ABI, the 64-bit time
 # transition), so their names are not written here but taken from apt:
 #   dev:prefix   the package named prefix<digit>... that dev depends on: libavformat-dev:libavformat
 #                is libavformat59 on Debian 12 and libavformat61 on 13;
 #   a|b          the first of the two that the release has;
-#   a|           a where the release has it (unstable has been without trayer, which only the
-#                tests of the tray need).
+#   a|           a where the release has it (unstable has been without trayer, the tray of the
+#                test desktop, which only the tests of the tray need).
 # The lists of names are split into words on purpose.
 # shellcheck disable=SC2086,SC2046
 set -eu
@@ -29,28 +31,40 @@ RUN_PACKAGES="
   dbus gvfs gvfs-daemons xdg-utils xdg-user-dirs qt6-wayland
 "
 
-# Building, testing and packaging, besides the above. Debian 13 has the OpenGL module in
-# qt6-base-dev itself. cpack finds the package's dependencies with file; the test sessions mount.
+# Building, besides the above: the compiler, the headers of those libraries, the benchmarks'
+# library (they are built by default), the header font and the SVG renderer of the images.
+# Debian 13 has the OpenGL module in qt6-base-dev itself.
 BUILD_PACKAGES="
-  build-essential cmake pkg-config clang-format clang libclang-rt-dev
-  qt6-base-dev qt6-base-dev-tools qt6-tools-dev-tools libgl-dev libqt6opengl6-dev|qt6-base-dev
-  qt6-image-formats-plugins
-  libx11-dev libxi-dev libxrandr-dev libxtst-dev x11-apps x11-xserver-utils
+  build-essential cmake pkg-config
+  qt6-base-dev qt6-base-dev-tools libgl-dev libqt6opengl6-dev|qt6-base-dev
+  libx11-dev libxi-dev libxrandr-dev libxtst-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
-  libtag-dev|libtag1-dev libsndfile1-dev portaudio19-dev libglib2.0-dev libglib2.0-bin
+  libtag-dev|libtag1-dev libsndfile1-dev portaudio19-dev libglib2.0-dev
   libasound2-dev libjack-jackd2-dev
   libbenchmark-dev
-  fonts-lato fonts-dejavu-core fontconfig
-  librsvg2-bin
-  xvfb xauth xdotool x11-utils imagemagick
+  fonts-lato librsvg2-bin
+"
+
+# The virtual desktop of tests/desktop.sh, in which the headless demo runs: an X server, a
+# session bus, a notification server, a tray, a sound server, and what the demo draws, clicks
+# and reads with.
+DEMO_PACKAGES="
+  xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core fontconfig
   dbus-daemon dbus-bin systemd dunst trayer|
-  pulseaudio pulseaudio-utils
-  ffmpeg sox libsox-fmt-all atomicparsley sndfile-programs
+  pulseaudio pulseaudio-utils ffmpeg procps
+"
+
+# The tests and the package, besides all of the above. cpack finds the package's dependencies
+# with file, and lintian checks the package; the test sessions mount.
+TEST_PACKAGES="
+  clang-format clang libclang-rt-dev qt6-tools-dev-tools qt6-image-formats-plugins
+  x11-apps x11-xserver-utils
+  sox libsox-fmt-all atomicparsley sndfile-programs
   gstreamer1.0-tools gstreamer1.0-plugins-good gstreamer1.0-libav
   desktop-file-utils appstream groff-base
-  procps psmisc time python3 file mount
+  libglib2.0-bin psmisc time python3 file mount
   gnome-shell mutter pipewire pipewire-bin wireplumber
-  dpkg-dev mmdebstrap
+  dpkg-dev mmdebstrap lintian
 "
 
 # The Plasma session of the tests, where the release's KWin is 6 or later (Debian 13 on): KWin
@@ -62,9 +76,10 @@ KWIN_PACKAGES="
 "
 
 case "${1:-}" in
-  --run) PACKAGES=$RUN_PACKAGES kwin=0 ;;
-  "") PACKAGES="$RUN_PACKAGES $BUILD_PACKAGES" kwin=1 ;;
-  *) echo "usage: $0 [--run]" >&2; exit 2 ;;
+  --run) PACKAGES="$RUN_PACKAGES $BUILD_PACKAGES" kwin=0 ;;
+  --demo) PACKAGES="$RUN_PACKAGES $BUILD_PACKAGES $DEMO_PACKAGES" kwin=0 ;;
+  "") PACKAGES="$RUN_PACKAGES $BUILD_PACKAGES $DEMO_PACKAGES $TEST_PACKAGES" kwin=1 ;;
+  *) echo "usage: $0 [--run | --demo]" >&2; exit 2 ;;
 esac
 
 # The installed packages among the arguments, one a line.

@@ -1,18 +1,16 @@
 #!/bin/sh
-# Makes the Debian package of the build in $1, installs it with apt into a clean root of the
-# Debian release $2 (when not given, the release of this machine, which the package is made for),
-# checks what it installed, removes it and checks that none of its files stay. The bare root (and
-# the packages apt downloads for it) are kept in $1/package-test for the next run.
+# Makes the Debian package of the build in $1 and has lintian check it (an error or a warning
+# fails), installs it with apt into a clean root of the Debian release $2 (when not given, the
+# release of this machine, which the package is made for), checks what it installed, removes it
+# and checks that none of its files stay. The bare root (and the packages apt downloads for it)
+# are kept in $1/package-test for the next run.
 set -eu
 build=$(realpath "$1")
 suite=${2:-}
 if [ -z "$suite" ] && grep -q sid /etc/debian_version; then suite=sid; fi
 if [ -z "$suite" ]; then suite=$(. /etc/os-release && echo "$VERSION_CODENAME"); fi
 cache=$build/package-test
-if [ "$(id -u)" -ne 0 ] || ! command -v mmdebstrap >/dev/null; then
-  echo "SKIP: needs root and mmdebstrap"
-  exit 77
-fi
+fail() { echo "FAIL: $*"; exit 1; }
 
 work=$(mktemp -d)
 root=$work/root
@@ -25,6 +23,17 @@ trap cleanup EXIT
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb" >/dev/null
 deb=$(ls "$work"/deb/zwirl_*.deb)
 echo "package: $(basename "$deb"), depends: $(dpkg-deb -f "$deb" Depends)"
+command -v lintian >/dev/null || fail "lintian is not installed (scripts/setup.sh installs it)"
+if ! lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1; then
+  cat "$work/lintian.log"
+  fail "lintian found errors or warnings"
+fi
+echo "lintian: no error, no warning"
+
+if [ "$(id -u)" -ne 0 ] || ! command -v mmdebstrap >/dev/null; then
+  echo "SKIP: installing needs root and mmdebstrap"
+  exit 77
+fi
 
 mkdir -p "$cache/archives"
 # A stable release with its updates and security archives; the archive may be a snapshot whose
@@ -49,7 +58,6 @@ mount -t proc proc "$root/proc"
 mount --bind /dev "$root/dev"
 mount --bind /dev/pts "$root/dev/pts"
 in_root() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive "$@"; }
-fail() { echo "FAIL: $*"; exit 1; }
 
 # apt-get keeps what it downloads: the next run finds it in the cache.
 in_root apt-get install -y -q ./tmp/"$(basename "$deb")" >"$work/apt.log" 2>&1 ||
@@ -60,17 +68,22 @@ version=$(in_root zwirl --version) || fail "zwirl --version"
 [ "$version" = "zwirl $(dpkg-deb -f "$deb" Version)" ] || fail "version: $version"
 in_root dpkg -L zwirl | while read -r f; do if [ -f "$root$f" ]; then echo "$f"; fi; done >"$work/files"
 for f in /usr/bin/zwirl /usr/share/applications/de.tolvarek.zwirl.desktop \
-  /usr/share/metainfo/de.tolvarek.zwirl.metainfo.xml /usr/share/man/man1/zwirl.1 \
+  /usr/share/metainfo/de.tolvarek.zwirl.metainfo.xml /usr/share/man/man1/zwirl.1.gz \
   /usr/share/icons/hicolor/256x256/apps/de.tolvarek.zwirl.png \
   /usr/share/icons/hicolor/scalable/apps/de.tolvarek.zwirl.svg \
-  /usr/share/dbus-1/services/de.tolvarek.zwirl.service /usr/share/doc/zwirl/LICENSE \
+  /usr/share/dbus-1/services/de.tolvarek.zwirl.service /usr/share/doc/zwirl/copyright \
+  /usr/share/doc/zwirl/changelog.gz \
   /usr/share/gnome-shell/extensions/zwirl@tolvarek.de/metadata.json; do
   grep -qx "$f" "$work/files" || fail "not installed: $f"
 done
 grep -qx 'Exec=/usr/bin/zwirl' "$root/usr/share/dbus-1/services/de.tolvarek.zwirl.service" ||
   fail "the D-Bus service does not start /usr/bin/zwirl"
-grep -qx 'StartupWMClass=zwirl' "$root/usr/share/applications/de.tolvarek.zwirl.desktop" ||
-  fail "the launcher has no StartupWMClass"
+launcher=$root/usr/share/applications/de.tolvarek.zwirl.desktop
+grep -qx 'StartupWMClass=zwirl' "$launcher" || fail "the launcher has no StartupWMClass"
+desktop-file-validate "$launcher" || fail "the launcher is not valid"
+for exec in 'Exec=/usr/bin/zwirl --start' 'Exec=/usr/bin/zwirl --stop'; do
+  grep -qx "$exec" "$launcher" || fail "the launcher has no action with $exec"
+done
 
 in_root apt-get remove -y -q zwirl >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt remove"; }
 left=$(while read -r f; do if [ -e "$root$f" ]; then echo "$f"; fi; done <"$work/files")
