@@ -1,24 +1,31 @@
 #include "capture/BusNameOwner.h"
 
 #include <QDBusConnectionInterface>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 
 namespace zwirl {
 
 BusNameOwner::BusNameOwner(const QString& name, QObject* parent)
-    : QObject(parent), m_name(name),
+    : QObject(parent),
       m_watcher(name, QDBusConnection::sessionBus(), QDBusServiceWatcher::WatchForOwnerChange) {
     connect(&m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
             [this](const QString&, const QString&, const QString& owner) { m_owner = owner; });
-    m_owner = QDBusConnection::sessionBus().interface()->serviceOwner(m_name);
+    // Sent after the watcher's match rule, so that no change falls between the two.
+    auto* lookUp = new QDBusPendingCallWatcher(
+        QDBusConnection::sessionBus().interface()->asyncCall(QStringLiteral("GetNameOwner"), name),
+        this);
+    connect(lookUp, &QDBusPendingCallWatcher::finished, this,
+            [this](QDBusPendingCallWatcher* call) {
+                const QDBusPendingReply<QString> owner = *call;
+                if (owner.isValid() && m_owner.isEmpty())
+                    m_owner = owner.value();
+                call->deleteLater();
+            });
 }
 
-bool BusNameOwner::owns(const QString& sender) {
-    if (sender.isEmpty())
-        return false;
-    if (sender == m_owner)
-        return true;
-    m_owner = QDBusConnection::sessionBus().interface()->serviceOwner(m_name);
-    return sender == m_owner;
+bool BusNameOwner::owns(const QString& sender) const {
+    return !sender.isEmpty() && sender == m_owner;
 }
 
 } // namespace zwirl

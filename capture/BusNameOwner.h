@@ -5,18 +5,19 @@
 namespace zwirl {
 
 // Which connection owns a well-known name on the session bus (a compositor's), so that calls
-// can be taken from it alone. Follows the bus's announcements, which saves a look-up per call.
+// can be taken from it alone, without waiting on the bus for any call: the owner is looked up
+// once, without waiting, and then follows the bus's announcements.
 class BusNameOwner : public QObject {
     Q_OBJECT
 public:
     explicit BusNameOwner(const QString& name, QObject* parent = nullptr);
 
-    // Whether `sender` (a unique connection name) owns the name now. A new owner may speak
-    // before its announcement is handled here, so a stranger is looked up once more.
-    bool owns(const QString& sender);
+    // Whether `sender` (a unique connection name) owns the name now. Before the look-up has
+    // answered nobody does; the compositors report only when asked to, after it was sent, and
+    // the bus answers it first.
+    bool owns(const QString& sender) const;
 
 private:
-    QString m_name;
     QDBusServiceWatcher m_watcher;
     QString m_owner;
 };

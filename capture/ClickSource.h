@@ -18,7 +18,9 @@ class ClickSource : public QObject {
 public:
     using QObject::QObject;
 
-    // Begins watching; false when this desktop gives no access to the user's clicks.
+    // Begins watching; false when this desktop gives no access to the user's clicks. A source
+    // that must ask another process first does so without waiting, and emits `failed` should
+    // the answer be no.
     virtual bool start() = 0;
     // Ends watching: once it returns, `clicked` is not emitted again until the next start.
     virtual void stop() = 0;
@@ -33,6 +35,8 @@ Q_SIGNALS:
     void clicked(QPoint position, std::optional<zwirl::ClickSample> colour);
     // Something the user should be told about what this desktop lets a run record.
     void notice(const QString& text);
+    // A start that returned true could not be completed after all; the source is stopped.
+    void failed();
 };
 
 // The click source for this desktop: the one place a backend is chosen.

@@ -17,16 +17,23 @@ ClickSource& SessionClickSource::backend(std::size_t kind) {
         slot = clickSourceKinds()[kind].create();
         connect(slot.get(), &ClickSource::clicked, this, &ClickSource::clicked);
         connect(slot.get(), &ClickSource::notice, this, &ClickSource::notice);
+        // A compositor that turns a run down after all: the next kind takes the run over.
+        connect(slot.get(), &ClickSource::failed, this, [this, kind] {
+            if (m_active == m_backends[kind].get() && !startFrom(kind + 1, true))
+                Q_EMIT failed();
+        });
     }
     return *slot;
 }
 
 bool SessionClickSource::start() {
-    if (m_active)
-        return true;
+    return m_active || startFrom(0, false);
+}
+
+bool SessionClickSource::startFrom(std::size_t first, bool compositorFailed) {
+    m_active = nullptr;
     const auto kinds = clickSourceKinds();
-    bool compositorFailed = false;
-    for (std::size_t k = 0; k < kinds.size(); ++k) {
+    for (std::size_t k = first; k < kinds.size(); ++k) {
         if (!kinds[k].availableHere())
             continue;
         // Opened only now: on GNOME, a connection to the X server would start XWayland.

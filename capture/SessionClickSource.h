@@ -25,6 +25,8 @@ public:
 private:
     // Created when first needed, kept for later runs.
     ClickSource& backend(std::size_t kind);
+    // Starts the first kind from `first` on that this session offers and that starts.
+    bool startFrom(std::size_t first, bool compositorFailed);
 
     std::vector<std::unique_ptr<ClickSource>> m_backends;
     ClickSource* m_active = nullptr;

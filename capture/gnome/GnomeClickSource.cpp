@@ -5,6 +5,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 
 #include <utility>
 
@@ -36,16 +37,25 @@ bool GnomeClickSource::start() {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.registerObject(kReportPath, this, QDBusConnection::ExportScriptableSlots))
         return false;
-    const QDBusMessage reply = bus.call(watcherCall(QStringLiteral("Watch")), QDBus::Block, 5000);
-    if (reply.type() == QDBusMessage::ErrorMessage) {
-        qCInfo(lcCapture) << "the GNOME Shell extension does not watch:" << reply.errorMessage();
-        bus.unregisterObject(kReportPath);
-        if (!std::exchange(m_toldAboutExtension, true))
-            Q_EMIT notice(QStringLiteral("To record clicks in every application, enable zwirl's "
-                                         "GNOME Shell extension: gnome-extensions enable %1")
-                              .arg(kExtensionUuid));
-        return false;
-    }
+    // Not waited for: a shell that does not answer must not hold the run's start up.
+    auto* watch =
+        new QDBusPendingCallWatcher(bus.asyncCall(watcherCall(QStringLiteral("Watch"))), this);
+    connect(watch, &QDBusPendingCallWatcher::finished, this,
+            [this, run = ++m_run](QDBusPendingCallWatcher* call) {
+                call->deleteLater();
+                if (!call->isError() || run != m_run || !m_started)
+                    return;
+                qCInfo(lcCapture) << "the GNOME Shell extension does not watch:"
+                                  << call->error().message();
+                stop();
+                if (!std::exchange(m_toldAboutExtension, true))
+                    Q_EMIT notice(
+                        QStringLiteral(
+                            "To record clicks in every application, enable zwirl's GNOME Shell "
+                            "extension: gnome-extensions enable %1")
+                            .arg(kExtensionUuid));
+                Q_EMIT failed();
+            });
     return m_started = true;
 }
 

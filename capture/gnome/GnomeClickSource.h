@@ -21,8 +21,8 @@ public:
     explicit GnomeClickSource(QObject* parent = nullptr);
     ~GnomeClickSource() override;
 
-    // False when the extension does not answer (not installed or not enabled); the first time,
-    // the user is told how to enable it.
+    // Asks the extension to watch; should it not (not installed or not enabled), `failed`
+    // follows, and the first time the user is told how to enable it.
     bool start() override;
     void stop() override;
 
@@ -38,6 +38,8 @@ private:
 
     BusNameOwner m_shell;
     bool m_started = false;
+    // Counts the starts: the answer to an earlier run's Watch is not this run's.
+    quint64 m_run = 0;
     bool m_toldAboutExtension = false;
 };
 

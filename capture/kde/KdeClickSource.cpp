@@ -5,7 +5,8 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDBusPendingCall>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 
 #include <utility>
 
@@ -16,23 +17,12 @@ const QString kKWinName = QStringLiteral("org.kde.KWin");
 const QString kPressesEffect = QStringLiteral("zwirl_presses");
 const QString kRelayEffect = QStringLiteral("zwirl_relay");
 const QString kReportPath = QStringLiteral("/de/tolvarek/zwirl/Presses");
-// KWin answers at once; a compositor that does not is not waited for long.
-constexpr int kLoadTimeoutMs = 3000;
 
 QDBusMessage effectsCall(const QString& method, const QString& effect) {
     QDBusMessage call = QDBusMessage::createMethodCall(
         kKWinName, QStringLiteral("/Effects"), QStringLiteral("org.kde.kwin.Effects"), method);
     call << effect;
     return call;
-}
-
-bool loadEffect(const QString& effect) {
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(
-        effectsCall(QStringLiteral("loadEffect"), effect), QDBus::Block, kLoadTimeoutMs);
-    if (reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool())
-        return true;
-    qCInfo(lcCapture) << "KWin does not load the effect" << effect << reply.errorMessage();
-    return false;
 }
 
 } // namespace
@@ -59,19 +49,40 @@ bool KdeClickSource::start() {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.registerObject(kReportPath, this, QDBusConnection::ExportScriptableSlots))
         return false;
-    // The relay first: it learns which connection is ours when it loads, before any press.
     // Effects still loaded from a zwirl that ended without stopping are loaded anew.
     unloadEffects();
-    if (!loadEffect(kRelayEffect) || !loadEffect(kPressesEffect)) {
-        unloadEffects();
-        bus.unregisterObject(kReportPath);
-        Q_EMIT notice(QStringLiteral(
-            "zwirl cannot see your clicks in this Plasma session: KWin runs zwirl's effects only "
-            "when it draws the desktop with OpenGL. Only clicks in X11 applications are "
-            "recorded."));
-        return false;
-    }
-    return m_started = true;
+    m_started = true;
+    // The relay first: it learns which connection is ours when it loads, before any press.
+    loadEffects({kRelayEffect, kPressesEffect}, m_run);
+    return true;
+}
+
+// One after the other, without waiting: KWin answers at once, but a compositor that does not
+// must not hold the run's start up.
+void KdeClickSource::loadEffects(QStringList effects, quint64 run) {
+    if (effects.isEmpty())
+        return;
+    const QString effect = effects.takeFirst();
+    auto* load = new QDBusPendingCallWatcher(
+        QDBusConnection::sessionBus().asyncCall(effectsCall(QStringLiteral("loadEffect"), effect)),
+        this);
+    connect(load, &QDBusPendingCallWatcher::finished, this,
+            [this, effect, effects, run](QDBusPendingCallWatcher* call) {
+                call->deleteLater();
+                if (run != m_run || !m_started)
+                    return;
+                const QDBusPendingReply<bool> loaded = *call;
+                if (loaded.isValid() && loaded.value())
+                    return loadEffects(effects, run);
+                qCInfo(lcCapture) << "KWin does not load the effect" << effect
+                                  << loaded.error().message();
+                stop();
+                Q_EMIT notice(QStringLiteral(
+                    "zwirl cannot see your clicks in this Plasma session: KWin runs zwirl's "
+                    "effects only when it draws the desktop with OpenGL. Only clicks in X11 "
+                    "applications are recorded."));
+                Q_EMIT failed();
+            });
 }
 
 void KdeClickSource::stop() {

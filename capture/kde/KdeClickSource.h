@@ -23,8 +23,8 @@ public:
     explicit KdeClickSource(QObject* parent = nullptr);
     ~KdeClickSource() override;
 
-    // False, and the user is told, when KWin does not load the effects (it runs them only
-    // when it composites with OpenGL).
+    // Asks KWin to load the effects; should it not (it runs them only when it composites with
+    // OpenGL), the user is told, and `failed` follows.
     bool start() override;
     void stop() override;
     void clearLeftovers() override;
@@ -36,6 +36,7 @@ public Q_SLOTS:
 private:
     void colourRead(quint64 run, QPoint position, std::optional<ClickSample> colour,
                     const QString& failure);
+    void loadEffects(QStringList effects, quint64 run);
     void unloadEffects();
 
     BusNameOwner m_kwin;

@@ -1,7 +1,7 @@
 // The KWin click source against a stand-in KWin on the test bus, which answers as KWin does: it
 // owns org.kde.KWin, loads and unloads effects, reports presses from its own connection and
-// writes 1 × 1 screenshots into the pipe it is given. Strangers' reports and effects that do not
-// load are tested against the real KWin (tst_plasma) and in the session's choice of a source.
+// writes 1 × 1 screenshots into the pipe it is given. Strangers' reports are tested against the
+// real KWin (tst_plasma).
 #include "capture/kde/KdeClickSource.h"
 
 #include <QDBusConnection>
@@ -54,6 +54,8 @@ class StandInKWin : public QObject {
 public:
     QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "kwin");
     ScreenShot2 screenshot;
+    // Held, the answers to loads wait for release(); `loads` is what they say.
+    std::atomic<bool> hold = false, loads = true;
 
     StandInKWin() {
         screenshot.screen.fill(Qt::black);
@@ -86,10 +88,21 @@ public:
     }
 
 public Q_SLOTS:
-    Q_SCRIPTABLE bool loadEffect(const QString& name) {
+    Q_SCRIPTABLE bool loadEffect(const QString& name, const QDBusMessage& message) {
         const QMutexLocker lock(&m_mutex);
         m_calls << "load " + name;
-        return true;
+        if (hold) {
+            message.setDelayedReply(true);
+            m_held << message;
+        }
+        return loads;
+    }
+    void release() {
+        QMetaObject::invokeMethod(this, [this] {
+            const QMutexLocker lock(&m_mutex);
+            for (const QDBusMessage& held : std::exchange(m_held, {}))
+                bus.send(held.createReply(bool(loads)));
+        });
     }
     Q_SCRIPTABLE void unloadEffect(const QString& name) {
         const QMutexLocker lock(&m_mutex);
@@ -100,6 +113,7 @@ private:
     QThread m_thread;
     QMutex m_mutex;
     QStringList m_calls;
+    QList<QDBusMessage> m_held;
 };
 
 } // namespace
@@ -117,8 +131,8 @@ private Q_SLOTS:
         QVERIFY(source.start());
         // Leftovers go first; the relay loads before the presses effect, so that it knows zwirl
         // when the first press comes.
-        QCOMPARE(kwin.calls(), (QStringList{"unload zwirl_presses", "unload zwirl_relay",
-                                            "load zwirl_relay", "load zwirl_presses"}));
+        QTRY_COMPARE(kwin.calls(), (QStringList{"unload zwirl_presses", "unload zwirl_relay",
+                                                "load zwirl_relay", "load zwirl_presses"}));
         kwin.press({700, 30});
         kwin.press({5, 5}, true);
         kwin.press({10, 20});
@@ -140,6 +154,24 @@ private Q_SLOTS:
         kwin.press({10, 20});
         QTest::qWait(200); // nothing to wait for: a press after the stop must stay unreported
         QCOMPARE(clicked.size(), 3);
+    }
+
+    // The start does not wait for KWin; a refusal that comes later says why and hands over.
+    void aKWinThatAnswersLateOrRefusesHoldsNoStartUp() {
+        StandInKWin kwin;
+        kwin.hold = true;
+        kwin.loads = false;
+        KdeClickSource source;
+        QSignalSpy failed(&source, &ClickSource::failed);
+        QSignalSpy told(&source, &ClickSource::notice);
+        QVERIFY(source.start());
+        QTRY_COMPARE(kwin.calls().value(2), "load zwirl_relay");
+        QVERIFY(failed.isEmpty() && told.isEmpty());
+        kwin.release();
+        QTRY_COMPARE(failed.size(), 1);
+        QVERIFY(told.value(0).value(0).toString().contains("OpenGL"));
+        QTRY_COMPARE(kwin.calls().mid(3),
+                     (QStringList{"unload zwirl_presses", "unload zwirl_relay"}));
     }
 
     void unreadableColoursAreBlackClicksAndTheUserIsToldOncePerRun() {

@@ -44,9 +44,12 @@ private Q_SLOTS:
         QSignalSpy clicked(&source, &ClickSource::clicked);
         for (int run = 0; run < 2; ++run) {
             QVERIFY(source.start());
-            QVERIFY(clickAt({300, 300}));
-            QTRY_COMPARE(clicked.size(), run + 1);
+            // A compositor turns a run down only after the start: clicks are recorded once
+            // XWayland's source has taken over.
+            QVERIFY(waitFor([&] { return !clicked.isEmpty() || !clickAt({300, 300}); }));
+            QVERIFY(!clicked.isEmpty());
             source.stop();
+            clicked.clear();
         }
         QStringList said;
         for (const QList<QVariant>& notice : told)
