@@ -146,6 +146,8 @@ void ControlService::ActivateAction(const QString& name, const QVariantList&, co
         m_delegate.showAbout();
     else if (name == QLatin1String("live-tone"))
         m_delegate.toggleLiveTone();
+    else if (name == DROVAppDelegate::kSetUpClicksAction)
+        m_delegate.setUpClicks();
     else if (name == QLatin1String("quit"))
         m_delegate.terminate();
     else

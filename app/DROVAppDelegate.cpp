@@ -33,6 +33,11 @@ DROVAppDelegate::DROVAppDelegate(Settings& settings, RunStore& store, ExportQueu
       m_journal(std::make_unique<RunJournal>()) {
     connect(&m_clickSource, &ClickSource::clicked, this, &DROVAppDelegate::handleLeftMouseDown);
     connect(&m_clickSource, &ClickSource::notice, this, &DROVHelper::notify);
+    connect(&m_clickSource, &ClickSource::failed, this, &DROVAppDelegate::clicksUnseen);
+    connect(&m_clickSource, &ClickSource::setUpOffered, this,
+            [](const QString& text, const QString& button) {
+                Notifications::deliver(text, {{{kSetUpClicksAction, button}}, {}});
+            });
     connect(m_run, &TrackingRun::reminderDue, this, &DROVAppDelegate::reminderNotification);
     const auto showStatus = [this] { changedStatusActive(m_isTracking); };
     connect(&m_exports, &ExportQueue::busyChanged, this, showStatus);
@@ -50,6 +55,8 @@ void DROVAppDelegate::applicationDidFinishLaunching() {
                 Notifications::remove(id);
                 if (action == ExportQueue::kOpenFolderAction)
                     openRecordingsFolder();
+                else if (action == kSetUpClicksAction)
+                    setUpClicks();
             });
     Notifications::removeAllDelivered();
     // First, so that a huge stored run leaves the settings file before anything else rewrites
@@ -172,8 +179,7 @@ void DROVAppDelegate::startTracking() {
     m_isTracking = true;
     changedStatusActive(true);
     if (!m_clickSource.start())
-        DROVHelper::notify(QStringLiteral(
-            "zwirl cannot see your clicks in this session, so this run records none."));
+        clicksUnseen();
 }
 
 void DROVAppDelegate::handleLeftMouseDown(QPoint, std::optional<ClickSample> colour) {
@@ -189,6 +195,16 @@ void DROVAppDelegate::handleLeftMouseDown(QPoint, std::optional<ClickSample> col
         reachedMaxClicks();
     else
         changedStatusActive(m_isTracking);
+}
+
+void DROVAppDelegate::clicksUnseen() {
+    if (m_isTracking)
+        DROVHelper::notify(QStringLiteral(
+            "zwirl cannot see your clicks in this session, so this run records none."));
+}
+
+void DROVAppDelegate::setUpClicks() {
+    m_clickSource.setUp();
 }
 
 void DROVAppDelegate::journalFailed() {

@@ -41,6 +41,10 @@ public:
     void startTracking();
     // The click handler: one left press in another application, with the colour under it.
     void handleLeftMouseDown(QPoint location, std::optional<ClickSample> colour);
+    // What the desktop needs so that runs record every click, when the user was offered it:
+    // the button of that notification, and the control interface's set-up-clicks action.
+    static inline const QString kSetUpClicksAction = QStringLiteral("set-up-clicks");
+    void setUpClicks();
     // Tells the user, once a run, that its clicks are not kept safe on disk.
     void journalFailed();
     void initTonePlayer();
@@ -88,6 +92,8 @@ private:
     // did not end in order.
     void saveRunsOfEarlierProcesses();
     void stopTracking(ExportRequest::Tell tell, std::function<void()> block);
+    // No source of clicks works in this session: the open run records none.
+    void clicksUnseen();
 
     Settings& m_settings;
     RunStore& m_store;

@@ -27,6 +27,8 @@ public:
     // Once this process is the session's zwirl: removes what an earlier zwirl that ended
     // without stopping left watching in the desktop.
     virtual void clearLeftovers() {}
+    // Does what `setUpOffered` offered, with the user's consent.
+    virtual void setUp() {}
 
 Q_SIGNALS:
     // On the main thread, once per left press that went to another application, in the order
@@ -35,8 +37,13 @@ Q_SIGNALS:
     void clicked(QPoint position, std::optional<zwirl::ClickSample> colour);
     // Something the user should be told about what this desktop lets a run record.
     void notice(const QString& text);
+    // Something the user can do with one button, `action`, so that runs record every click;
+    // setUp() does it.
+    void setUpOffered(const QString& text, const QString& action);
     // A start that returned true could not be completed after all; the source is stopped.
     void failed();
+    // A source that could not start before can now: an open run moves to it.
+    void becameAvailable();
 };
 
 // The click source for this desktop: the one place a backend is chosen.

@@ -17,9 +17,23 @@ ClickSource& SessionClickSource::backend(std::size_t kind) {
         slot = clickSourceKinds()[kind].create();
         connect(slot.get(), &ClickSource::clicked, this, &ClickSource::clicked);
         connect(slot.get(), &ClickSource::notice, this, &ClickSource::notice);
+        ClickSource* source = slot.get();
+        connect(source, &ClickSource::setUpOffered, this, [this, source](auto&&... offer) {
+            m_offering = source;
+            Q_EMIT setUpOffered(offer...);
+        });
         // A compositor that turns a run down after all: the next kind takes the run over.
-        connect(slot.get(), &ClickSource::failed, this, [this, kind] {
-            if (m_active == m_backends[kind].get() && !startFrom(kind + 1, true))
+        connect(source, &ClickSource::failed, this, [this, source, kind] {
+            if (m_active == source && !startFrom(kind + 1, true))
+                Q_EMIT failed();
+        });
+        // And one that can now, once set up, takes it back from a later kind.
+        connect(source, &ClickSource::becameAvailable, this, [this, source, kind] {
+            if (!m_running || m_active == source)
+                return;
+            if (m_active)
+                m_active->stop();
+            if (!startFrom(kind, false))
                 Q_EMIT failed();
         });
     }
@@ -27,6 +41,7 @@ ClickSource& SessionClickSource::backend(std::size_t kind) {
 }
 
 bool SessionClickSource::start() {
+    m_running = true;
     return m_active || startFrom(0, false);
 }
 
@@ -52,9 +67,15 @@ bool SessionClickSource::startFrom(std::size_t first, bool compositorFailed) {
 }
 
 void SessionClickSource::stop() {
+    m_running = false;
     if (m_active)
         m_active->stop();
     m_active = nullptr;
+}
+
+void SessionClickSource::setUp() {
+    if (m_offering)
+        m_offering->setUp();
 }
 
 void SessionClickSource::clearLeftovers() {

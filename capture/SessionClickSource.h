@@ -21,6 +21,7 @@ public:
     bool start() override;
     void stop() override;
     void clearLeftovers() override;
+    void setUp() override;
 
 private:
     // Created when first needed, kept for later runs.
@@ -30,6 +31,10 @@ private:
 
     std::vector<std::unique_ptr<ClickSource>> m_backends;
     ClickSource* m_active = nullptr;
+    // Between start and stop, even while no source records.
+    bool m_running = false;
+    // The source whose set-up the user was last offered.
+    ClickSource* m_offering = nullptr;
 };
 
 } // namespace zwirl

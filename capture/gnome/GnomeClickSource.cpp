@@ -6,6 +6,8 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QStandardPaths>
 
 #include <utility>
 
@@ -19,6 +21,15 @@ const QString kReportPath = QStringLiteral("/de/tolvarek/zwirl/Clicks");
 
 QDBusMessage watcherCall(const QString& method) {
     return QDBusMessage::createMethodCall(kShellName, kWatcherPath, kWatcherInterface, method);
+}
+
+// The shell's own interface for its extensions, about ours.
+QDBusMessage extensionsCall(const QString& method) {
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(kShellName, QStringLiteral("/org/gnome/Shell"),
+                                       QStringLiteral("org.gnome.Shell.Extensions"), method);
+    call << GnomeClickSource::kExtensionUuid;
+    return call;
 }
 
 } // namespace
@@ -48,15 +59,71 @@ bool GnomeClickSource::start() {
                 qCInfo(lcCapture) << "the GNOME Shell extension does not watch:"
                                   << call->error().message();
                 stop();
-                if (!std::exchange(m_toldAboutExtension, true))
-                    Q_EMIT notice(
-                        QStringLiteral(
-                            "To record clicks in every application, enable zwirl's GNOME Shell "
-                            "extension: gnome-extensions enable %1")
-                            .arg(kExtensionUuid));
+                explainExtension();
                 Q_EMIT failed();
             });
     return m_started = true;
+}
+
+// What the shell says of the extension decides what the user is told, at each run until it
+// watches: what to do, and a button where one call does it.
+void GnomeClickSource::explainExtension() {
+    auto* info = new QDBusPendingCallWatcher(
+        QDBusConnection::sessionBus().asyncCall(extensionsCall(QStringLiteral("GetExtensionInfo"))),
+        this);
+    connect(info, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
+        call->deleteLater();
+        const QDBusPendingReply<QVariantMap> reply = *call;
+        const QVariantMap extension = reply.isValid() ? reply.value() : QVariantMap();
+        const QString x11Only = QStringLiteral(", so only clicks in X11 applications are recorded");
+        // GNOME Shell's states of an extension.
+        enum : int { Inactive = 2, Error = 3, OutOfDate = 4, Initialized = 6 };
+        const int state = extension.value(QStringLiteral("state"), -1).toInt();
+        if (state == Inactive || state == Initialized)
+            return Q_EMIT setUpOffered(
+                QStringLiteral("zwirl's GNOME Shell extension is turned off") + x11Only + u'.',
+                QStringLiteral("Turn On"));
+        QString text;
+        if (state == Error)
+            text = QStringLiteral("GNOME Shell could not start zwirl's extension (%1)")
+                       .arg(extension.value(QStringLiteral("error")).toString()) +
+                   x11Only + u'.';
+        else if (state == OutOfDate)
+            text = QStringLiteral("zwirl's GNOME Shell extension does not support this version of "
+                                  "GNOME Shell") +
+                   x11Only + u'.';
+        else if (!extension.isEmpty())
+            text = QStringLiteral("zwirl's GNOME Shell extension did not answer") + x11Only + u'.';
+        else if (!QStandardPaths::locate(
+                      QStandardPaths::GenericDataLocation,
+                      QStringLiteral("gnome-shell/extensions/%1/metadata.json").arg(kExtensionUuid))
+                      .isEmpty())
+            text = QStringLiteral("GNOME Shell finds zwirl's extension only after you log out and "
+                                  "in once; until then only clicks in X11 applications are "
+                                  "recorded.");
+        else
+            text = QStringLiteral("zwirl's GNOME Shell extension is not installed") + x11Only +
+                   QStringLiteral(". Installing zwirl again puts it in place.");
+        Q_EMIT notice(text);
+    });
+}
+
+void GnomeClickSource::setUp() {
+    auto* enable = new QDBusPendingCallWatcher(
+        QDBusConnection::sessionBus().asyncCall(extensionsCall(QStringLiteral("EnableExtension"))),
+        this);
+    connect(enable, &QDBusPendingCallWatcher::finished, this,
+            [this](QDBusPendingCallWatcher* call) {
+                call->deleteLater();
+                const QDBusPendingReply<bool> enabled = *call;
+                if (enabled.isValid() && enabled.value())
+                    return Q_EMIT becameAvailable();
+                qCInfo(lcCapture) << "GNOME Shell did not enable the extension:"
+                                  << enabled.error().message();
+                Q_EMIT notice(
+                    QStringLiteral("GNOME Shell did not turn zwirl's extension on. Log out and "
+                                   "in once, then try again."));
+            });
 }
 
 void GnomeClickSource::stop() {

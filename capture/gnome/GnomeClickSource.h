@@ -21,10 +21,12 @@ public:
     explicit GnomeClickSource(QObject* parent = nullptr);
     ~GnomeClickSource() override;
 
-    // Asks the extension to watch; should it not (not installed or not enabled), `failed`
-    // follows, and the first time the user is told how to enable it.
+    // Asks the extension to watch; should it not (not installed, not enabled, not loaded by
+    // this shell yet), the user is told what to do, and `failed` follows.
     bool start() override;
     void stop() override;
+    // Enables the extension; `becameAvailable` follows when the shell did.
+    void setUp() override;
 
 public Q_SLOTS:
     // From the extension: a left press at a point of the screen, with the colour there as
@@ -35,12 +37,12 @@ public Q_SLOTS:
 
 private:
     bool fromShell();
+    void explainExtension();
 
     BusNameOwner m_shell;
     bool m_started = false;
     // Counts the starts: the answer to an earlier run's Watch is not this run's.
     quint64 m_run = 0;
-    bool m_toldAboutExtension = false;
 };
 
 } // namespace zwirl

@@ -122,16 +122,24 @@ private Q_SLOTS:
         QVERIFY(waitFor([] { return shellWatching() == false; }));
     }
 
-    void withoutTheExtensionTheUserIsToldHowToEnableIt() {
+    // Turned off, the extension is offered with a button at each run start; turned on that way,
+    // it takes the open run over.
+    void aTurnedOffExtensionIsOfferedAndTakesTheRunOver() {
         QVERIFY(extensionEnabled(false));
         QVERIFY(waitFor([] { return !shellWatching(); }));
         Session s;
         QVERIFY(s.start({"QT_QPA_PLATFORM=offscreen"}));
-        QVERIFY(startRun());
-        const QString hint = "To record clicks in every application, enable zwirl's GNOME Shell "
-                             "extension: gnome-extensions enable " +
-                             kUuid;
-        QVERIFY(s.notifications.waitForBody(hint));
+        const QString offer = "zwirl's GNOME Shell extension is turned off, so only clicks in X11 "
+                              "applications are recorded.";
+        for (int run = 1; run <= 2; ++run) {
+            QVERIFY(startRun());
+            QVERIFY(waitFor([&] { return s.notifications.bodies().count(offer) == run; }));
+            QVERIFY(s.notifications.notifications().last().actions.contains("set-up-clicks"));
+            if (run == 1)
+                QCOMPARE(action("stop").type(), QDBusMessage::ReplyMessage);
+        }
+        QCOMPARE(action("set-up-clicks").type(), QDBusMessage::ReplyMessage);
+        QVERIFY(waitFor([] { return shellWatching() == true; }));
         QVERIFY(isTracking());
     }
 
