@@ -6,6 +6,7 @@
 #include "ui/DROVMainWindowView.h"
 #include "ui/DROVPointingHandButton.h"
 
+#include <QAccessible>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QtTest>
@@ -115,6 +116,22 @@ private Q_SLOTS:
         QCOMPARE(recorder.urls,
                  QList<QUrl>{QUrl(QString::fromLatin1(DROVMainWindowController::kMakerWebsite))});
         QVERIFY(recorder.urls.first().isValid());
+    }
+
+    // Read out by a screen reader, every button says what it does; one that shows no text says
+    // it in its tooltip as well.
+    void everyButtonHasANameForAssistiveTools() {
+        DROVMainWindowController controller;
+        const auto buttons = controller.window()->findChildren<QAbstractButton*>();
+        QCOMPARE(buttons.size(), 6);
+        for (QAbstractButton* button : buttons) {
+            QAccessibleInterface* node = QAccessible::queryAccessibleInterface(button);
+            QVERIFY(node && node->role() == QAccessible::Button);
+            const QString name = node->text(QAccessible::Name);
+            QVERIFY2(!name.isEmpty() && name == name.trimmed(), qPrintable(button->objectName()));
+            QVERIFY2(!button->text().isEmpty() || !button->toolTip().isEmpty(),
+                     qPrintable(button->objectName()));
+        }
     }
 
     // The title shows the state at load and after a start request; a press acts on the live
