@@ -214,6 +214,28 @@ private Q_SLOTS:
         QVERIFY(window->isVisible());
     }
 
+    // Return presses the button with the focus, which follows the pages; the main button when
+    // no button has it.
+    void returnPressesTheFocusedButton() {
+        auto controller = shownController();
+        QWindow* window = controller->window()->windowHandle();
+        window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(window, Qt::Key_Tab);
+        QTest::keyClick(window, Qt::Key_Return);
+        QCOMPARE(controller->currentPage(), controller->howToView());
+        waitForPageSwap(*controller);
+        QTest::keyClick(window, Qt::Key_Enter);
+        QCOMPARE(controller->currentPage(), controller->menuView());
+        waitForPageSwap(*controller);
+        QVERIFY(m_delegate.calls.isEmpty());
+        QTest::keyClick(window, Qt::Key_Return);
+        QCOMPARE(m_delegate.calls, QStringList{QStringLiteral("start")});
+        controller->buttonStart()->clearFocus();
+        QTest::keyClick(window, Qt::Key_Return);
+        QTRY_COMPARE(m_delegate.calls.size(), 2);
+    }
+
     void theHowToPagePushesInFromTheRightAndTheMenuComesBackFromTheLeft() {
         auto controller = shownController();
         QWidget* menu = controller->menuView();
