@@ -58,6 +58,8 @@ void DROVMainWindowController::windowDidLoad(const Ui::DROVMainWindowController&
     // title-bar buttons: the window's own controls close it.
     m_window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                              Qt::WindowStaysOnTopHint);
+    // Shown, it leaves the focus with the application the user works in.
+    m_window->setAttribute(Qt::WA_ShowWithoutActivating);
     m_window->installEventFilter(this);
     form.holderView->installEventFilter(this);
     // The menu page fills the holder; the how-to page waits hidden until it is pushed in.
