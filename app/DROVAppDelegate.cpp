@@ -92,7 +92,7 @@ void DROVAppDelegate::saveRunsOfEarlierProcesses() {
         if (i + 1 == count)
             done = [self = QPointer(this)] {
                 if (self)
-                    self->showWindow();
+                    self->showMainWindow();
             };
         constexpr auto tell = ExportRequest::Tell::NotifyAndOpenFolder;
         if (i < stored.size())
@@ -276,6 +276,10 @@ void DROVAppDelegate::changedStatusActive(bool active) {
 
 void DROVAppDelegate::showWindow() {
     m_windows->toggleMainWindow();
+}
+
+void DROVAppDelegate::showMainWindow() {
+    m_windows->showMainWindow();
 }
 
 void DROVAppDelegate::controllerCloseAction() {

@@ -68,6 +68,8 @@ public:
     // The toggle of the tray menu and the command line: opens the main window when it is
     // closed, closes it when it is open.
     void showWindow();
+    // Opens the main window when it is closed; an open one stays.
+    void showMainWindow();
     void controllerCloseAction() override;
     void showAbout();
     // The menu's quit: the application quits normally.

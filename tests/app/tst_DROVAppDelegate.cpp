@@ -270,6 +270,23 @@ private Q_SLOTS:
         about->close();
     }
 
+    // The launch's saving of an earlier run ends with the window open, also when the user
+    // opened it meanwhile.
+    void theRestoreShowsTheWindowAndLeavesAnOpenOne() {
+        for (const bool openedMeanwhile : {false, true}) {
+            App app;
+            const QDateTime end(QDate(2026, 2, 3), QTime(4, 5, 6));
+            app.store.add({{{1, 0, 0}}, end.addSecs(-5), end});
+            app.delegate.applicationDidFinishLaunching();
+            QVERIFY(app.delegate.isExporting() && !app.delegate.mainWindowController());
+            if (openedMeanwhile)
+                app.delegate.showWindow();
+            QVERIFY(app.waitUntilSaved());
+            QVERIFY2(app.delegate.mainWindowController(), openedMeanwhile ? "opened" : "closed");
+            QVERIFY(app.delegate.mainWindowController()->window()->isVisible());
+        }
+    }
+
     // One About box, asked for twice: the version, the licence, the web site and the versions
     // of the libraries zwirl runs with, in text that can be selected and copied.
     void aboutIsOneBoxWithVersionsToCopy() {
