@@ -128,8 +128,8 @@ private Q_SLOTS:
             QAccessibleInterface* node = QAccessible::queryAccessibleInterface(button);
             QVERIFY(node && node->role() == QAccessible::Button);
             const QString name = node->text(QAccessible::Name);
-            QVERIFY2(!name.isEmpty() && name == name.trimmed(), qPrintable(button->objectName()));
-            QVERIFY2(!button->text().isEmpty() || !button->toolTip().isEmpty(),
+            QVERIFY2(!name.isEmpty() && name == name.trimmed() &&
+                         (!button->text().isEmpty() || !button->toolTip().isEmpty()),
                      qPrintable(button->objectName()));
         }
     }
@@ -228,7 +228,6 @@ private Q_SLOTS:
         QTest::keyClick(window, Qt::Key_Enter);
         QCOMPARE(controller->currentPage(), controller->menuView());
         waitForPageSwap(*controller);
-        QVERIFY(m_delegate.calls.isEmpty());
         QTest::keyClick(window, Qt::Key_Return);
         QCOMPARE(m_delegate.calls, QStringList{QStringLiteral("start")});
         controller->buttonStart()->clearFocus();
