@@ -126,8 +126,7 @@ std::optional<int> ControlService::forwardToRunningInstance(const QString& actio
 }
 
 void ControlService::Activate(const QVariantMap&) {
-    if (!m_delegate.mainWindowController())
-        m_delegate.showWindow();
+    m_delegate.showMainWindow();
 }
 
 void ControlService::Open(const QStringList&, const QVariantMap&) {

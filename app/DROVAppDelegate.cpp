@@ -13,14 +13,11 @@
 #include "services/TVKLoginItem.h"
 #include "sound/DROVAudioFileHelper.h"
 #include "sound/DROVTonePlayer.h"
-#include "ui/DROVMainWindowController.h"
+#include "ui/AppWindows.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFile>
-#include <QMessageBox>
-#include <QPropertyAnimation>
-#include <QScreen>
 #include <QSet>
 #include <QUrl>
 
@@ -30,7 +27,7 @@ DROVAppDelegate::DROVAppDelegate(Settings& settings, RunStore& store, ExportQueu
                                  ClickSource& clicks, QObject* parent)
     : QObject(parent), m_settings(settings), m_store(store), m_exports(exports),
       m_clickSource(clicks), m_run(new TrackingRun(this)),
-      m_journal(std::make_unique<RunJournal>()) {
+      m_journal(std::make_unique<RunJournal>()), m_windows(new AppWindows(*this, this)) {
     connect(&m_clickSource, &ClickSource::clicked, this, &DROVAppDelegate::handleLeftMouseDown);
     connect(&m_clickSource, &ClickSource::notice, this, &DROVHelper::notify);
     connect(&m_clickSource, &ClickSource::failed, this, &DROVAppDelegate::clicksUnseen);
@@ -102,7 +99,7 @@ void DROVAppDelegate::saveRunsOfEarlierProcesses() {
         if (i + 1 == count)
             done = [self = QPointer(this)] {
                 if (self)
-                    self->showWindow();
+                    self->showMainWindow();
             };
         constexpr auto tell = ExportRequest::Tell::NotifyAndOpenFolder;
         if (i < stored.size())
@@ -136,34 +133,10 @@ void DROVAppDelegate::controllerStartAction() {
     if (m_isStarting || m_isTracking)
         return;
     m_isStarting = true;
-    auto finishStart = [this] {
-        if (m_controllerWindow)
-            m_controllerWindow->close();
-        m_controllerWindow.reset();
-        // The tray icon's window belongs to the panel, which does not take an icon back once
-        // its window was unmapped.
-        for (QWidget* window : QApplication::topLevelWidgets())
-            if (window->isVisible() &&
-                window->objectName() != QLatin1String("QSystemTrayIconSys")) {
-                m_hiddenWindows.append(window);
-                window->hide();
-            }
+    m_windows->fadeOutForStart([this] {
         m_isStarting = false;
         startTracking();
-    };
-    QWidget* window = m_controllerWindow ? m_controllerWindow->window() : nullptr;
-    // A Wayland client cannot change its window's opacity: the window goes at once there.
-    if (!window || QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
-        return finishStart();
-    auto* fade = new QPropertyAnimation(window, "windowOpacity", this);
-    fade->setDuration(300);
-    // The ease-in timing: a cubic Bézier through (0.42, 0) and (1, 1).
-    QEasingCurve easeIn(QEasingCurve::BezierSpline);
-    easeIn.addCubicBezierSegment({0.42, 0.0}, {1.0, 1.0}, {1.0, 1.0});
-    fade->setEasingCurve(easeIn);
-    fade->setEndValue(0.0);
-    connect(fade, &QPropertyAnimation::finished, this, finishStart);
-    fade->start(QAbstractAnimation::DeleteWhenStopped);
+    });
 }
 
 void DROVAppDelegate::controllerStopAction() {
@@ -242,15 +215,10 @@ void DROVAppDelegate::reminderNotification() {
 // The alert opens without a loop of its own: the click handler that got here returns at once.
 void DROVAppDelegate::reachedMaxClicks() {
     stopTrackingAndNotify(true, {});
-    const QString name = QApplication::applicationDisplayName();
-    auto* alert = new QMessageBox(QMessageBox::NoIcon, name, name, QMessageBox::Ok);
-    alert->setAttribute(Qt::WA_DeleteOnClose);
-    alert->setInformativeText(
+    m_windows->openAlert(
         QStringLiteral("You've reached %1 clicks - that's a lot of data and we will stop counting "
                        "now! listen to your clicks (located on the desktop).")
             .arg(TrackingRun::kClickLimit));
-    alert->setWindowFlag(Qt::WindowStaysOnTopHint);
-    alert->open();
 }
 
 void DROVAppDelegate::beforeStopTracking() {
@@ -323,66 +291,23 @@ void DROVAppDelegate::changedStatusActive(bool active) {
 }
 
 void DROVAppDelegate::showWindow() {
-    if (m_controllerWindow) {
-        m_controllerWindow->close();
-        m_controllerWindow.reset();
-        return;
-    }
-    m_controllerWindow = std::make_unique<DROVMainWindowController>();
-    m_controllerWindow->setDelegate(this);
-    QWidget* window = m_controllerWindow->window();
-    // Title without its buttons; the window stays above others and does not take the focus
-    // away from the application the user works in.
-    window->setWindowFlags(
-        (window->windowFlags() & ~(Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint |
-                                   Qt::WindowMaximizeButtonHint)) |
-        Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    window->setAttribute(Qt::WA_ShowWithoutActivating);
-    // Centred on the screen that holds it, its position included, so that a second screen is
-    // centred too.
-    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
-    const QRect area = screen ? screen->geometry() : QRect();
-    window->move(area.center() - QRect(QPoint(), window->frameGeometry().size()).center());
-    window->show();
-    window->raise();
+    m_windows->toggleMainWindow();
+}
+
+void DROVAppDelegate::showMainWindow() {
+    m_windows->showMainWindow();
 }
 
 void DROVAppDelegate::controllerCloseAction() {
-    m_controllerWindow->close();
-    // The request comes from the controller itself: let it go once its action has returned.
-    m_controllerWindow.release()->deleteLater();
+    m_windows->closeMainWindow();
+}
+
+DROVMainWindowController* DROVAppDelegate::mainWindowController() const {
+    return m_windows->mainWindowController();
 }
 
 void DROVAppDelegate::showAbout() {
-    for (const auto& window : std::exchange(m_hiddenWindows, {}))
-        if (window)
-            window->show();
-    if (!m_about) {
-        // Not modal: the application (and its control interface) keeps answering meanwhile.
-        QString versions = QStringLiteral("Qt %1").arg(QString::fromLatin1(qVersion()));
-        for (const auto& [library, version] : media::libraryVersions())
-            versions += QStringLiteral("<br>%1 %2").arg(library, version.toHtmlEscaped());
-        const QString site = QString::fromLatin1(DROVMainWindowController::kMakerWebsite);
-        auto* about = new QMessageBox(
-            QMessageBox::NoIcon, QStringLiteral("About zwirl"),
-            QStringLiteral("<p><b>zwirl</b> %1</p><p>Turns your mouse clicks into a sound and a "
-                           "picture, saved in the zwirl folder on your desktop.</p><p>© Tolvarek"
-                           "<br>Licence: GPL-3.0-or-later<br><a href=\"%2\">%2</a></p><p><small>"
-                           "Made with %3</small></p>")
-                .arg(QApplication::applicationVersion(), site, versions),
-            QMessageBox::Ok);
-        about->setAttribute(Qt::WA_DeleteOnClose);
-        // A message box blocks the other windows and the tray menu unless told otherwise.
-        about->setModal(false);
-        about->setIconPixmap(QApplication::windowIcon().pixmap(96, 96));
-        // Everything can be selected and copied, as for a report of a fault; the link opens.
-        about->setTextInteractionFlags(Qt::TextBrowserInteraction);
-        about->setWindowFlag(Qt::WindowStaysOnTopHint);
-        m_about = about;
-    }
-    m_about->show();
-    m_about->raise();
-    m_about->activateWindow();
+    m_windows->showAbout(media::libraryVersions());
 }
 
 void DROVAppDelegate::terminate() {

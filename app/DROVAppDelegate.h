@@ -13,6 +13,7 @@
 
 namespace zwirl {
 
+class AppWindows;
 class ClickSource;
 class DROVMainWindowController;
 class DROVTonePlayer;
@@ -22,8 +23,8 @@ class TrackingRun;
 class TrayIcon;
 
 // The application's controller: launch and quit, tracking runs and their clicks, the export of
-// a finished run, the tray icon and the main window. It decides what happens and when; the
-// run, the export queue, the run store and the tray icon do the work.
+// a finished run, the tray icon and the windows. It decides what happens and when; the run,
+// the export queue, the run store, the tray icon and the windows do the work.
 class DROVAppDelegate : public QObject, public DROVMainControllerDelegate {
     Q_OBJECT
 public:
@@ -68,7 +69,11 @@ public:
 
     void setupStatusItem();
     void changedStatusActive(bool active);
+    // The toggle of the tray menu and the command line: opens the main window when it is
+    // closed, closes it when it is open.
     void showWindow();
+    // Opens the main window when it is closed; an open one stays.
+    void showMainWindow();
     void controllerCloseAction() override;
     void showAbout();
     // The menu's quit: the application quits normally.
@@ -80,7 +85,8 @@ public:
     void setStartAtLogin(bool start);
     // The output folder in the file manager; made first when it is missing.
     void openRecordingsFolder();
-    DROVMainWindowController* mainWindowController() const { return m_controllerWindow.get(); }
+    // Null while the main window is closed.
+    DROVMainWindowController* mainWindowController() const;
 
 Q_SIGNALS:
     // Whether a run is open, its clicks, an export or its progress, or a setting of the tray
@@ -104,14 +110,10 @@ private:
     bool m_journalFailed = false;
     std::unique_ptr<DROVTonePlayer> m_tone;
     TrayIcon* m_statusItem = nullptr;
-    std::unique_ptr<DROVMainWindowController> m_controllerWindow;
+    AppWindows* m_windows;
     bool m_isTracking = false;
     // A start is under way while the main window fades out; further starts are ignored.
     bool m_isStarting = false;
-    // The windows a start took off the screen; the About box brings them back.
-    QList<QPointer<QWidget>> m_hiddenWindows;
-    // While it is open, asking for the About box again raises it.
-    QPointer<QWidget> m_about;
 };
 
 } // namespace zwirl

@@ -55,6 +55,17 @@ TrayIcon::TrayIcon(QObject* parent)
     m_icon->show();
 }
 
+// Both sizes, whatever the scale at launch: the icon is drawn at the scale of the screen that
+// holds the panel, which may be another one. The icon picks the image for the scale and centres
+// it in the slot the panel gives.
+QIcon TrayIcon::image(const char* name) {
+    QIcon icon;
+    for (const char* size : {"", "@2x"})
+        icon.addPixmap(QPixmap(
+            QStringLiteral(":/images/%1%2.png").arg(QLatin1String(name), QLatin1String(size))));
+    return icon;
+}
+
 void TrayIcon::setState(const State& state) {
     // Set only when it changes: the state comes again with every click of a run.
     if (const QIcon& icon = state.tracking ? m_active : m_inactive;

@@ -47,8 +47,10 @@ private:
     QAction* m_liveTone;
     QAction* m_startAtLogin;
     // Made once: each new icon would add its own pixmaps to the pixmap cache at every change.
-    const QIcon m_active{QStringLiteral(":/images/DROVStatus_active.png")};
-    const QIcon m_inactive{QStringLiteral(":/images/DROVStatus_inactive.png")};
+    const QIcon m_active = image("DROVStatus_active");
+    const QIcon m_inactive = image("DROVStatus_inactive");
+
+    static QIcon image(const char* name);
 };
 
 } // namespace zwirl

@@ -5,6 +5,7 @@
 
 #include <QDesktopServices>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QParallelAnimationGroup>
 #include <QPropertyAnimation>
 #include <QShortcut>
@@ -46,12 +47,8 @@ void DROVMainWindowController::windowDidLoad(const Ui::DROVMainWindowController&
           {form.buttonClose, &C::closeWindow},
           {form.buttonWebsite, &C::tvkWebsite}})
         connect(button, &QAbstractButton::clicked, this, action);
-    // Return presses the main button while the menu page shows; Escape closes the window.
-    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter})
-        connect(new QShortcut(key, m_window.get()), &QShortcut::activated, this, [this] {
-            if (m_currentPage == m_menuView && m_buttonStart)
-                m_buttonStart->animateClick();
-        });
+    // Return presses the button that has the focus (see the event filter); Escape closes the
+    // window.
     connect(new QShortcut(Qt::Key_Escape, m_window.get()), &QShortcut::activated, this,
             &C::closeWindow);
 
@@ -61,6 +58,8 @@ void DROVMainWindowController::windowDidLoad(const Ui::DROVMainWindowController&
     // title-bar buttons: the window's own controls close it.
     m_window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                              Qt::WindowStaysOnTopHint);
+    // Shown, it leaves the focus with the application the user works in.
+    m_window->setAttribute(Qt::WA_ShowWithoutActivating);
     m_window->installEventFilter(this);
     form.holderView->installEventFilter(this);
     // The menu page fills the holder; the how-to page waits hidden until it is pushed in.
@@ -68,6 +67,7 @@ void DROVMainWindowController::windowDidLoad(const Ui::DROVMainWindowController&
     form.menuView->setGeometry(form.holderView->rect());
     form.menuView->show();
     m_currentPage = form.menuView;
+    form.buttonStart->setFocus();
 }
 
 void DROVMainWindowController::close() {
@@ -142,6 +142,16 @@ bool DROVMainWindowController::eventFilter(QObject* watched, QEvent* event) {
                                   Qt::QueuedConnection);
         return true;
     }
+    // Return or Enter that no button took (none has the focus) presses the main button, as a
+    // dialog's default button, while the menu page shows.
+    if (watched == m_window.get() && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && m_currentPage == m_menuView &&
+            m_buttonStart) {
+            m_buttonStart->animateClick();
+            return true;
+        }
+    }
     if (watched == m_holderView && event->type() == QEvent::Resize && m_currentPage) {
         finishPageSwap();
         m_currentPage->setGeometry(m_holderView->rect());
@@ -158,6 +168,10 @@ void DROVMainWindowController::replacePage(QWidget* leaving, QWidget* entering) 
     entering->show();
     entering->raise();
     m_currentPage = entering;
+    // The keyboard moves with the page: its first button takes the focus now, before the page
+    // that leaves hides and hands the focus to whatever button comes next.
+    if (auto* first = entering->findChild<QAbstractButton*>())
+        first->setFocus();
     QParallelAnimationGroup* swap = m_fromRight ? slideAnimationFromRight(leaving, entering)
                                                 : slideAnimationFromLeft(leaving, entering);
     connect(swap, &QAbstractAnimation::finished, this,

@@ -14,6 +14,9 @@ DROVPointingHandButton::DROVPointingHandButton(QWidget* parent) : QPushButton(pa
 void DROVPointingHandButton::setup() {
     // Moves without a pressed button reach mouseMoveEvent, which renews the cursor.
     setMouseTracking(true);
+    // Return and Enter press the button that has the focus, as Space does; outside a dialog a
+    // push button leaves them to its window otherwise.
+    setAutoDefault(true);
 }
 
 // Qt delivers enter and leave over the button's current geometry, also while it is disabled,

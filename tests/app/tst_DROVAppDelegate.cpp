@@ -38,6 +38,14 @@ struct App {
     }
 };
 
+QList<QMessageBox*> shownMessageBoxes() {
+    QList<QMessageBox*> boxes;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(window); box && box->isVisible())
+            boxes << box;
+    return boxes;
+}
+
 } // namespace
 
 // Stands in for the file manager: records where and on which thread a folder was opened.
@@ -242,16 +250,50 @@ private Q_SLOTS:
         QCOMPARE(filesIn(folder(), "*.m4a").size(), 1); // the later run's
     }
 
+    // A start takes zwirl's own windows off the screen and no other (the tray icon's belongs
+    // to the panel); the About box brings them back.
+    void aStartHidesOnlyZwirlsWindows() {
+        App app;
+        QWidget other;
+        other.show();
+        app.delegate.showAbout();
+        QCOMPARE(shownMessageBoxes().size(), 1);
+        QPointer<QWidget> about = shownMessageBoxes()[0];
+        app.delegate.showWindow();
+        app.delegate.controllerStartAction();
+        QVERIFY(waitFor([&] { return app.delegate.isTracking(); }));
+        QVERIFY(!about->isVisible() && !app.delegate.mainWindowController());
+        QVERIFY(other.isVisible());
+        app.delegate.showAbout();
+        QVERIFY(about->isVisible());
+        app.delegate.controllerStopAction();
+        about->close();
+    }
+
+    // The launch's saving of an earlier run ends with the window open, also when the user
+    // opened it meanwhile.
+    void theRestoreShowsTheWindowAndLeavesAnOpenOne() {
+        for (const bool openedMeanwhile : {false, true}) {
+            App app;
+            app.store.add(
+                {{{1, 0, 0}}, QDateTime::currentDateTime(), QDateTime::currentDateTime()});
+            app.delegate.applicationDidFinishLaunching();
+            QVERIFY(app.delegate.isExporting() && !app.delegate.mainWindowController());
+            if (openedMeanwhile)
+                app.delegate.showWindow();
+            QVERIFY(app.waitUntilSaved());
+            DROVMainWindowController* shown = app.delegate.mainWindowController();
+            QVERIFY2(shown && shown->window()->isVisible(), openedMeanwhile ? "opened" : "closed");
+        }
+    }
+
     // One About box, asked for twice: the version, the licence, the web site and the versions
     // of the libraries zwirl runs with, in text that can be selected and copied.
     void aboutIsOneBoxWithVersionsToCopy() {
         App app;
         app.delegate.showAbout();
         app.delegate.showAbout();
-        QList<QMessageBox*> boxes;
-        for (QWidget* window : QApplication::topLevelWidgets())
-            if (auto* box = qobject_cast<QMessageBox*>(window); box && box->isVisible())
-                boxes << box;
+        const QList<QMessageBox*> boxes = shownMessageBoxes();
         QCOMPARE(boxes.size(), 1);
         const QString text = boxes[0]->text();
         for (const QString& part : {QString("GPL-3.0-or-later"), QString("https://tolvarek.de"),

@@ -329,18 +329,23 @@ private Q_SLOTS:
         QVERIFY(!isTracking() && QFileInfo::exists(loginEntry));
     }
 
-    // Return presses the main button, Escape closes the window; asked for again and again, the
-    // About box stays one window.
+    // Return presses the button that has the focus, the main button at first; Escape closes the
+    // window; asked for again and again, the About box stays one window.
     void keysActInTheWindowAndAboutStaysOne() {
         Session s;
         QVERIFY(s.start());
         std::optional<XWindow> window;
+        const QString site = zwirl::DROVMainWindowController::kMakerWebsite;
         QVERIFY(waitFor([&] { return bool(window = mainWindow()); }));
         QVERIFY(xdotool({"windowfocus", "--sync", window->id, "key", "Return"}));
         QVERIFY2(waitFor(isTracking), "Return began no run");
         QVERIFY(!mainWindow());
         action("toggle-window");
         QVERIFY(waitFor([&] { return bool(window = mainWindow()); }));
+        // Two tabs on, the web site's button: Return opens the site and leaves the run alone.
+        QVERIFY(xdotool({"windowfocus", "--sync", window->id, "key", "Tab", "Tab", "Return"}));
+        QVERIFY(waitFor([&] { return s.opener.opened().contains(site); }));
+        QVERIFY(isTracking());
         QVERIFY(xdotool({"windowfocus", "--sync", window->id, "key", "Escape"}));
         QVERIFY2(waitFor([] { return !mainWindow(); }), "Escape did not close the window");
         QVERIFY(isTracking());

@@ -6,6 +6,7 @@
 #include "ui/DROVMainWindowView.h"
 #include "ui/DROVPointingHandButton.h"
 
+#include <QAccessible>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QtTest>
@@ -117,6 +118,22 @@ private Q_SLOTS:
         QVERIFY(recorder.urls.first().isValid());
     }
 
+    // Read out by a screen reader, every button says what it does; one that shows no text says
+    // it in its tooltip as well.
+    void everyButtonHasANameForAssistiveTools() {
+        DROVMainWindowController controller;
+        const auto buttons = controller.window()->findChildren<QAbstractButton*>();
+        QCOMPARE(buttons.size(), 6);
+        for (QAbstractButton* button : buttons) {
+            QAccessibleInterface* node = QAccessible::queryAccessibleInterface(button);
+            QVERIFY(node && node->role() == QAccessible::Button);
+            const QString name = node->text(QAccessible::Name);
+            QVERIFY2(!name.isEmpty() && name == name.trimmed() &&
+                         (!button->text().isEmpty() || !button->toolTip().isEmpty()),
+                     qPrintable(button->objectName()));
+        }
+    }
+
     // The title shows the state at load and after a start request; a press acts on the live
     // state, not on the title.
     void aPressWithoutRunAsksToStartAndReadsTheTitleAgain() {
@@ -195,6 +212,27 @@ private Q_SLOTS:
         controller->setDelegate(nullptr);
         button(*controller, "buttonClose")->click();
         QVERIFY(window->isVisible());
+    }
+
+    // Return presses the button with the focus, which follows the pages; the main button when
+    // no button has it.
+    void returnPressesTheFocusedButton() {
+        auto controller = shownController();
+        QWindow* window = controller->window()->windowHandle();
+        window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(window, Qt::Key_Tab);
+        QTest::keyClick(window, Qt::Key_Return);
+        QCOMPARE(controller->currentPage(), controller->howToView());
+        waitForPageSwap(*controller);
+        QTest::keyClick(window, Qt::Key_Enter);
+        QCOMPARE(controller->currentPage(), controller->menuView());
+        waitForPageSwap(*controller);
+        QTest::keyClick(window, Qt::Key_Return);
+        QCOMPARE(m_delegate.calls, QStringList{QStringLiteral("start")});
+        controller->buttonStart()->clearFocus();
+        QTest::keyClick(window, Qt::Key_Return);
+        QTRY_COMPARE(m_delegate.calls.size(), 2);
     }
 
     void theHowToPagePushesInFromTheRightAndTheMenuComesBackFromTheLeft() {
