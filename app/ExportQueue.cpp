@@ -6,6 +6,7 @@
 #include "services/ExportPicture.h"
 #include "services/Notifications.h"
 #include "sound/DROVAudioFileHelper.h"
+#include "sound/ExportCheck.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -152,12 +153,17 @@ bool ExportQueue::save(const RecordedRun& run) {
     const QString range =
         QStringLiteral("%1 - %2").arg(start.toString(format), end.toString(format));
     const QString count = QStringLiteral("%1 zwirl").arg(qlonglong(run.samples.size()));
+    // The sound is read back before it gets its name: a file that does not hold the clicks is
+    // no saved run.
+    QString wrongSound;
     if (!DROVAudioFileHelper::writeSamplesToFile(run.samples, partName(audioPath), icon, end,
                                                  [this](double done) { reportProgress(done); }) ||
+        !(wrongSound = ExportCheck::mismatch(run.samples, partName(audioPath))).isEmpty() ||
         !png.open(QIODevice::WriteOnly) ||
         !ExportPicture::draw(picture, range, count).save(&png, "PNG") || !png.flush() ||
         !commit(partName(audioPath), audioPath) || !commit(png.fileName(), pngPath)) {
-        qCWarning(lcApp) << "could not write" << base << png.errorString();
+        qCWarning(lcApp).noquote()
+            << "could not write" << base << (wrongSound.isEmpty() ? png.errorString() : wrongSound);
         // Only this export's own files: the names are this export's alone.
         for (const QString& path : {audioPath, partName(audioPath), pngPath, png.fileName()})
             QFile::remove(path);

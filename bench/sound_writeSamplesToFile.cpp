@@ -7,6 +7,7 @@
 //   sound_writeSamplesToFile [repetitions=5] [clicks=9999]
 #include "RecordingSignal.h"
 #include "sound/DROVAudioFileHelper.h"
+#include "sound/ExportCheck.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -151,11 +152,15 @@ int main(int argc, char** argv) {
     rawFile.write(reinterpret_cast<const char*>(signal.data()), qint64(signal.size() * 2));
     rawFile.close();
 
-    std::vector<double> ourTimes, theirTimes;
+    std::vector<double> ourTimes, theirTimes, checkTimes;
     for (int r = 0; r < repetitions; ++r) {
         auto start = Clock::now();
         DROVAudioFileHelper::writeSamplesToFile(samples, ours);
         ourTimes.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+        start = Clock::now();
+        if (const QString wrong = ExportCheck::mismatch(samples, ours); !wrong.isEmpty())
+            std::printf("the read-back check fails: %s\n", qPrintable(wrong));
+        checkTimes.push_back(std::chrono::duration<double>(Clock::now() - start).count());
         start = Clock::now();
         if (!run("ffmpeg", {"-v", "error", "-nostdin", "-y", "-f", "s16le", "-ar", "44100", "-ac",
                             "1", "-i", raw, "-c:a", "aac", theirs})) {
@@ -168,6 +173,9 @@ int main(int argc, char** argv) {
     }
     const double ourMedian = median(ourTimes), theirMedian = median(theirTimes);
     std::printf("\n%d clicks, %zu frames, %d repetitions\n", clicks, signal.size(), repetitions);
+    std::printf("median time of the export's read-back check: %.3f s, %.1f %% of the writing "
+                "(target < 10 %%)\n",
+                median(checkTimes), 100.0 * median(checkTimes) / ourMedian);
     std::printf("median time: writeSamplesToFile %.3f s, ffmpeg command line %.3f s, ratio %.2f "
                 "(target <= 0.60)\n",
                 ourMedian, theirMedian, ourMedian / theirMedian);

@@ -4,6 +4,7 @@
 #include "sound/AudioTestTools.h"
 #include "sound/ClickToneRenderer.h"
 #include "sound/DROVAudioFileHelper.h"
+#include "sound/ExportCheck.h"
 #include "support/TestSupport.h"
 
 #include <QTemporaryDir>
@@ -222,6 +223,23 @@ private Q_SLOTS:
         QVERIFY(brightness(511, 0) > 3 * 245);
         QVERIFY(brightness(0, 0) > 3 * 245);
         QVERIFY(brightness(0, 511) < 3 * 160); // the one painted pixel, blurred by JPEG
+    }
+
+    // The read-back check passes the file written for its clicks (random colours, past the
+    // point where single precision loses frames) and no other list of clicks.
+    void theReadBackCheckKnowsTheClicksOfAFile() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("clicks.m4a");
+        Samples samples = randomClicks(7700);
+        samples.insert(samples.begin(), {kBlack, kWhite, kRed});
+        QVERIFY(DROVAudioFileHelper::writeSamplesToFile(samples, path));
+        QCOMPARE(ExportCheck::mismatch(samples, path), QString());
+        Samples swapped = samples;
+        std::swap(swapped[0], swapped[1]);
+        QVERIFY(ExportCheck::mismatch(swapped, path).contains("click 1 crosses zero"));
+        QVERIFY(ExportCheck::mismatch(Samples(samples.begin(), samples.end() - 1), path)
+                    .contains("frames instead of"));
+        QVERIFY(!ExportCheck::mismatch(samples, dir.filePath("none.m4a")).isEmpty());
     }
 };
 

@@ -1,0 +1,66 @@
+#include "sound/ExportCheck.h"
+
+#include "sound/ClickToneRenderer.h"
+#include "sound/DROVAudioFileHelper.h"
+#include "sound/EAFRead.h"
+
+#include <QUrl>
+
+#include <cmath>
+#include <vector>
+
+namespace zwirl {
+
+namespace {
+
+constexpr int64_t kFramesPerClick = 2205;
+// Clicks read at a time.
+constexpr int64_t kClicksPerBlock = 64;
+
+// A sine of f Hz crosses zero 2f times a second: f / 10 times in a click. Where the phase runs
+// on from the click before, or starts again, a crossing comes or goes at each end; the encoder
+// adds a few more around the edges.
+bool pitchHolds(int crossings, float pitch) {
+    const double expected = double(pitch) / 10.0;
+    return std::abs(double(crossings) - expected) <= 3.0 + expected * 0.05;
+}
+
+} // namespace
+
+QString ExportCheck::mismatch(const Samples& samples, const QString& path) {
+    EAFRead reader;
+    if (const OSStatus status = reader.openFileForRead(QUrl::fromLocalFile(path), 44100.0, 1);
+        status != noErr)
+        return QStringLiteral("it does not open (%1)").arg(status);
+    const int64_t expected = ClickToneRenderer::frameCountForClicks(samples.size());
+    if (const int64_t frames = reader.fileNumFrames(); frames != expected)
+        return QStringLiteral("it holds %1 frames instead of %2").arg(frames).arg(expected);
+    std::vector<float> block(size_t(kFramesPerClick * kClicksPerBlock));
+    float* channels[] = {block.data()};
+    float last = 0.0f;
+    for (size_t first = 0; first < samples.size(); first += kClicksPerBlock) {
+        const int64_t want = std::min<int64_t>(kFramesPerClick * kClicksPerBlock,
+                                               expected - int64_t(first) * kFramesPerClick);
+        if (reader.readFloatsConsecutive(want, channels) != want)
+            return QStringLiteral("it ends early, at click %1").arg(first + 1);
+        for (int64_t k = 0; k * kFramesPerClick < want; ++k) {
+            int crossings = 0;
+            const int64_t end = std::min(want, (k + 1) * kFramesPerClick);
+            for (int64_t i = k * kFramesPerClick; i < end; ++i) {
+                crossings += (block[size_t(i)] < 0.0f) != (last < 0.0f);
+                last = block[size_t(i)];
+            }
+            const ClickSample& sample = samples[first + size_t(k)];
+            const float pitch = DROVAudioFileHelper::newFreq((float(sample[0]) + float(sample[1])) +
+                                                             float(sample[2]));
+            if (end - k * kFramesPerClick == kFramesPerClick && !pitchHolds(crossings, pitch))
+                return QStringLiteral("click %1 crosses zero %2 times at %3 Hz")
+                    .arg(first + size_t(k) + 1)
+                    .arg(crossings)
+                    .arg(double(pitch));
+        }
+    }
+    return {};
+}
+
+} // namespace zwirl

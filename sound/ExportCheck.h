@@ -1,0 +1,20 @@
+#pragma once
+
+#include "core/ClickSample.h"
+
+#include <QString>
+
+namespace zwirl {
+
+// Reads a written recording back as a player would, before it is given its name: the length
+// must be the clicks' frames, and each click's 50 ms must sound at the click's pitch, counted
+// in zero crossings. A file that fails is no recording of these clicks.
+class ExportCheck {
+public:
+    ExportCheck() = delete;
+
+    // Empty when `path` holds `samples`; otherwise what is wrong, for the log.
+    static QString mismatch(const Samples& samples, const QString& path);
+};
+
+} // namespace zwirl
