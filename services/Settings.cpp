@@ -82,8 +82,8 @@ bool Settings::sync() {
     return false;
 }
 
-// Each entry must be a list of at least three numbers; anything else is dropped (counted in
-// one log line), and no valid entry at all means nothing is stored.
+// Each entry must be a list of at least three numbers from 0 to 1; anything else is dropped
+// (counted in one log line), and no valid entry at all means nothing is stored.
 std::optional<Samples> Settings::validSamples(const QVariant& stored, bool* whole) {
     const QVariantList entries = stored.toList();
     Samples valid;
@@ -95,7 +95,7 @@ std::optional<Samples> Settings::validSamples(const QVariant& stored, bool* whol
         bool ok = components.size() >= 3;
         for (int c = 0; ok && c < 3; ++c)
             sample[c] = components[c].toDouble(&ok);
-        if (ok)
+        if (ok && isValidSample(sample))
             valid.push_back(sample);
         else if (dropped++ == 0)
             firstDropped = i;
@@ -103,9 +103,8 @@ std::optional<Samples> Settings::validSamples(const QVariant& stored, bool* whol
     // One line, however many there are: an entry's text is not repeated, it may be huge.
     if (dropped > 0)
         qCWarning(lcServices).nospace()
-            << "dropping stored click samples that are not three "
-               "numbers: "
-            << dropped << " of " << entries.size() << ", the first at " << firstDropped;
+            << "dropping stored click samples that are not three numbers from 0 to 1: " << dropped
+            << " of " << entries.size() << ", the first at " << firstDropped;
     if (valid.empty())
         qCWarning(lcServices) << "the stored clicks hold no valid sample";
     if (whole)
