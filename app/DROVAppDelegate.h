@@ -84,6 +84,8 @@ private:
     // The runs that earlier processes kept: in the store, and in journals of processes that
     // did not end in order.
     void saveRunsOfEarlierProcesses();
+    // One notification of the journals that could not be read, and of those read in part.
+    void tellSetAside(int unreadable, int damaged);
 
     Settings& m_settings;
     RunStore& m_store;
@@ -92,6 +94,8 @@ private:
     TrackingRun* m_run;
     std::unique_ptr<RunJournal> m_journal;
     bool m_journalFailed = false;
+    std::size_t m_invalidColours = 0; // reported in this run
+
     std::unique_ptr<DROVTonePlayer> m_tone;
     TrayIcon* m_statusItem = nullptr;
     std::unique_ptr<DROVMainWindowController> m_controllerWindow;

@@ -83,6 +83,10 @@ private Q_SLOTS:
             "red",                             // not a list
             QVariantList{0.1, "green", 0.3},   // not a number
             QVariantList{1.0, 0.0, 0.0, 99.0}, // extra values are ignored
+            QVariantList{qQNaN(), 0.5, 0.5},   // not numbers from 0 to 1
+            QVariantList{0.5, "-inf", 0.5},
+            QVariantList{0.5, 0.5, 1e300},
+            QVariantList{-0.1, 0.5, 0.5},
         };
         QCOMPARE(Settings::validSamples(stored).value_or(Samples()),
                  (Samples{{0.5, 0.25, 1.0}, {0.1, 0.2, 0.3}, {1.0, 0.0, 0.0}}));
@@ -222,6 +226,19 @@ private Q_SLOTS:
         QCOMPARE(kept.size(), std::size_t(1));
         QCOMPARE(kept[0].samples, Samples(3, ClickSample{0.5, 0.5, 0.5}));
         QCOMPARE(filesIn(folder(), "zwirl_020126_100500.*").size(), 2);
+    }
+
+    // A reported colour that is not three numbers from 0 to 1 is a click without a colour.
+    void invalidColoursAreClicksWithoutColour() {
+        App app;
+        app.delegate.startTracking();
+        app.clicks.click({}, ClickSample{qQNaN(), 0.5, 0.5});
+        app.clicks.click({}, ClickSample{0.5, 2.0, -qInf()});
+        app.click(1, {0.5, 0.5, 0.5});
+        QCOMPARE(app.delegate.recordedSamples(), (Samples{{0, 0, 0}, {0, 0, 0}, {0.5, 0.5, 0.5}}));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("dropped the colours of 2 clicks"));
+        app.delegate.controllerStopAction();
+        QVERIFY(app.waitUntilSaved());
     }
 
     // A logout that stores the run and is then cancelled leaves its clicks to the store alone.
