@@ -3,6 +3,7 @@
 // exports run.
 #include "app/DROVAppDelegate.h"
 #include "app/ExportQueue.h"
+#include "app/RunJournal.h"
 #include "app/RunStore.h"
 #include "capture/fake/FakeClickSource.h"
 #include "media/LibraryVersions.h"
@@ -239,6 +240,38 @@ private Q_SLOTS:
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("dropped the colours of 2 clicks"));
         app.delegate.controllerStopAction();
         QVERIFY(app.waitUntilSaved());
+    }
+
+    // Of two journals whose files were being named when their process ended, the one whose
+    // audio file is there is not saved again; the other is.
+    void aRunWhoseFilesWereNamedIsNotSavedAgain() {
+        const QDateTime end(QDate(2026, 2, 3), QTime(4, 5, 6));
+        for (const RecordedRun& run : {RecordedRun{{{1, 0, 0}}, end.addSecs(-5), end},
+                                       RecordedRun{{{0, 1, 0}}, end.addSecs(5), end.addSecs(10)}})
+            QVERIFY(RunJournal::markSaved(RunJournal::keep(run, 10).at(0).path, 1, run.end));
+        QDir().mkpath(folder());
+        QVERIFY(QFile(folder() + "/zwirl_030226_040506.m4a").open(QIODevice::WriteOnly));
+        App app;
+        app.delegate.applicationDidFinishLaunching();
+        QVERIFY(app.waitUntilSaved());
+        QCOMPARE(filesIn(folder()),
+                 (QStringList{"zwirl_030226_040506.m4a", "zwirl_030226_040516.m4a",
+                              "zwirl_030226_040516.png"}));
+        QVERIFY(filesIn(RunJournal::folderPath()).isEmpty());
+    }
+
+    // A journal longer than a file takes is split, at once, into journals of a file each.
+    void aLongJournalIsSavedAsFilesOfAtMostTheClickLimit() {
+        const QDateTime end(QDate(2026, 2, 3), QTime(4, 5, 6));
+        const Samples many(10000, ClickSample{0.5, 0.25, 1.0});
+        QVERIFY(!RunJournal::keep({many, end.addSecs(-60), end}, many.size()).empty());
+        App app;
+        app.delegate.applicationDidFinishLaunching();
+        QList<qint64> records;
+        for (const QString& name : filesIn(RunJournal::folderPath()))
+            records << (QFileInfo(RunJournal::folderPath() + u'/' + name).size() - 32) / 32;
+        QCOMPARE(records, (QList<qint64>{9999, 1}));
+        app.delegate.applicationWillTerminate();
     }
 
     // A logout that stores the run and is then cancelled leaves its clicks to the store alone.
