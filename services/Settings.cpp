@@ -76,7 +76,15 @@ std::optional<bool> Settings::startAtLogin() const {
 bool Settings::sync() {
     QMutexLocker lock(&m_mutex);
     m_settings.sync();
-    if (m_settings.status() == QSettings::NoError)
+    QSettings::Status status = m_settings.status();
+    // A file that had a line Qt could not read is reported so for good, even once it has been
+    // written anew without that line: a fresh read tells whether it was.
+    if (status == QSettings::FormatError) {
+        const QSettings fresh(m_settings.fileName(), QSettings::IniFormat);
+        fresh.contains(kStartup);
+        status = fresh.status();
+    }
+    if (status == QSettings::NoError)
         return true;
     qCWarning(lcServices) << "could not write the settings to" << m_settings.fileName();
     return false;

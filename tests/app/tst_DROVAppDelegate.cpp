@@ -126,6 +126,14 @@ private Q_SLOTS:
         QVERIFY(store.remove(second));
         QVERIFY(!settings.hasQuitRun());
 
+        // A line Qt cannot read keeps no write from being told as done.
+        QFile file(Settings::defaultFileName());
+        QVERIFY(file.open(QIODevice::Append) && file.write("[broken\n") && file.flush());
+        Settings reread;
+        RunStore rereadStore(reread);
+        QVERIFY(rereadStore.add(first));
+        QVERIFY(rereadStore.remove(first));
+
         // However many entries are dropped, the log has one line for them.
         QTest::failOnWarning(QRegularExpression("."));
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^dropping .*: 1000000 of 1000000"));
