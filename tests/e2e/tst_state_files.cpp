@@ -21,6 +21,7 @@ const QDateTime kStart(QDate(2026, 5, 6), QTime(7, 8, 9));
 const double kNaN = std::nan(""), kInf = HUGE_VAL;
 const QString kUnreadable = "could not read 1 run(s)";
 const QString kDamaged = "could read only part of 1 run(s)";
+const QRegularExpression kSaved("^Saved .*to the desktop");
 
 // Three valid clicks beside whatever a case puts in the folder.
 QString validJournal(const TempHome& home) {
@@ -146,6 +147,10 @@ private Q_SLOTS:
         QVERIFY(launch(s));
         QCOMPARE(savedCounts(s.app), saved);
         QCOMPARE(filesIn(s.home.outputFolder(), "*.m4a").size(), saved.size());
+        // However many runs it saved, the launch told of them once and opened the folder once.
+        QVERIFY(waitFor([&] { return !s.notifications.bodies().filter(kSaved).isEmpty(); }));
+        QCOMPARE(s.notifications.bodies().filter(kSaved).size(), 1);
+        QCOMPARE(s.opener.opened().size(), 1);
         if (!told.isEmpty())
             QVERIFY(waitFor([&] { return s.notifications.bodies().filter(told).size() == 1; }));
         else
@@ -154,6 +159,7 @@ private Q_SLOTS:
         QVERIFY(launch(s));
         QCOMPARE(savedCounts(s.app), saved);
         QCOMPARE(filesIn(s.home.outputFolder(), "*.m4a").size(), saved.size());
+        QCOMPARE(s.opener.opened().size(), 1);
         QCOMPARE(s.notifications.bodies().filter(kUnreadable).size(), int(told == kUnreadable));
         QCOMPARE(s.notifications.bodies().filter(kDamaged).size(), int(told == kDamaged));
         if (QFile victim(s.home.path() + "/victim"); victim.open(QIODevice::ReadOnly))
