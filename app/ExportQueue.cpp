@@ -118,8 +118,11 @@ void ExportQueue::run(const Job& job) {
         qCWarning(lcApp) << "the export failed:" << failure.what();
     }
     const bool opens = tell(saved);
-    if (!saved && !mark.isEmpty())
-        journal.isEmpty() ? QFile::remove(mark) : RunJournal::markSaved(journal, 0);
+    // Not named after all: the note goes.
+    if (!saved && !journal.isEmpty() && !mark.isEmpty())
+        RunJournal::markSaved(journal, 0);
+    else if (!saved && !mark.isEmpty())
+        QFile::remove(mark);
     // A run that is not saved waits in the store for the next launch.
     const bool kept = saved || stored || m_store.add(run);
     // A stored run is forgotten once saved; where the settings cannot be written, the mark
