@@ -45,11 +45,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // The readers' warnings are expected here, and writing them would be most of the time.
     QLoggingCategory::setFilterRules(QStringLiteral("*.warning=false"));
     state = new QTemporaryDir(QStringLiteral("/dev/shm/zwirl-fuzz-XXXXXX"));
+    std::atexit([] { delete state; });
     qputenv("XDG_STATE_HOME", state->path().toUtf8());
     QDir().mkpath(RunJournal::folderPath());
     if (const QString seeds = qEnvironmentVariable("ZWIRL_FUZZ_SEEDS"); !seeds.isEmpty()) {
         writeSeeds(seeds);
-        delete state;
         std::exit(0);
     }
     return 0;

@@ -71,9 +71,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     new QGuiApplication(argc, argv);
     home = new QTemporaryDir(QStringLiteral("/dev/shm/zwirl-fuzz-XXXXXX"));
+    std::atexit([] { delete home; });
     if (const QString seeds = qEnvironmentVariable("ZWIRL_FUZZ_SEEDS"); !seeds.isEmpty()) {
         writeSeeds(seeds);
-        delete home;
         std::exit(0);
     }
     return 0;
