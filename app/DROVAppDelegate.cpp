@@ -64,53 +64,114 @@ void DROVAppDelegate::applicationDidFinishLaunching() {
 }
 
 void DROVAppDelegate::saveRunsOfEarlierProcesses() {
-    // A stored run longer than a file takes moves into journals of one file each: each file
-    // saved then removes its own journal instead of writing the whole store again.
+    // A run longer than a file takes moves into journals of one file each: each file saved then
+    // removes its own journal instead of writing the whole store again.
     constexpr std::size_t limit = TrackingRun::kClickLimit;
-    for (const RecordedRun& run : m_store.runs())
-        if (run.samples.size() > limit && RunJournal::keep(run, limit))
-            m_store.remove(run);
-    int setAside = 0;
-    std::vector<RunJournal::Found> journals = RunJournal::leftBehind(setAside);
-    if (setAside > 0)
-        DROVHelper::notify(
-            QStringLiteral("zwirl could not read %1 run(s) of an earlier session and set them "
-                           "aside in %2.")
-                .arg(setAside)
-                .arg(RunJournal::folderPath()));
-    const std::vector<RecordedRun> stored = m_store.runs();
-    // A journal whose run is stored as well was left by a quit that stored it.
+    RunJournal::Scan scan = RunJournal::leftBehind();
+    const int damaged = int(std::count_if(scan.found.begin(), scan.found.end(),
+                                          [](const auto& found) { return found.damaged; }));
+    // Journals of runs whose files an earlier process named: they only wait to leave the
+    // folder. One without clicks stands for a stored run the settings could not forget.
+    QSet<qint64> savedStarts;
+    QList<std::pair<qint64, QString>> marks;
+    std::vector<RunJournal::Found> journals;
+    for (RunJournal::Found& found : scan.found) {
+        const qint64 start = found.run.start.toMSecsSinceEpoch();
+        if (found.savedAs && m_exports.isSaved(found.run, *found.savedAs)) {
+            savedStarts.insert(start);
+            if (found.run.samples.empty())
+                marks.append({start, found.path});
+            else
+                RunJournal::retire(found.path, found.damaged);
+        } else if (found.run.samples.empty()) {
+            QFile::remove(found.path); // its files were not named after all
+        } else {
+            journals.push_back(std::move(found));
+        }
+    }
+    QSet<qint64> journalStarts;
+    for (const RunJournal::Found& found : journals)
+        journalStarts.insert(found.run.start.toMSecsSinceEpoch());
+    std::vector<RecordedRun> stored;
+    QSet<qint64> unforgotten; // saved, and still in the settings
+    for (const RecordedRun& run : m_store.runs()) {
+        const qint64 start = run.start.toMSecsSinceEpoch();
+        // Saved, or moved into journals, by a launch whose settings could not forget it.
+        if (savedStarts.contains(start) ||
+            (run.samples.size() > limit && journalStarts.contains(start))) {
+            if (!m_store.remove(run))
+                unforgotten.insert(start);
+            continue;
+        }
+        if (run.samples.size() > limit)
+            if (std::vector<RunJournal::Found> parts = RunJournal::keep(run, limit);
+                !parts.empty()) {
+                m_store.remove(run);
+                std::move(parts.begin(), parts.end(), std::back_inserter(journals));
+                continue;
+            }
+        stored.push_back(run);
+    }
     QSet<qint64> storedStarts;
     for (const RecordedRun& run : stored)
         storedStarts.insert(run.start.toMSecsSinceEpoch());
+    for (const auto& [start, mark] : std::as_const(marks))
+        if (!unforgotten.contains(start))
+            QFile::remove(mark);
+    // A journal whose run is stored as well was left by a quit that stored it.
     std::erase_if(journals, [&](const RunJournal::Found& found) {
         return storedStarts.contains(found.run.start.toMSecsSinceEpoch()) &&
                QFile::remove(found.path);
     });
-    const std::size_t count = stored.size() + journals.size();
-    if (count == 0)
-        return showWindow();
+    // A journal longer than a file takes is split as a stored run is.
+    std::vector<RunJournal::Found> split;
+    for (RunJournal::Found& found : journals) {
+        std::vector<RunJournal::Found> parts;
+        if (found.run.samples.size() > limit)
+            parts = RunJournal::keep(found.run, limit);
+        if (!parts.empty() && RunJournal::retire(found.path, found.damaged)) {
+            std::move(parts.begin(), parts.end(), std::back_inserter(split));
+        } else {
+            for (const RunJournal::Found& part : parts)
+                QFile::remove(part.path);
+            split.push_back(std::move(found));
+        }
+    }
+    std::sort(split.begin(), split.end(), [](const auto& a, const auto& b) {
+        return std::pair(a.run.start, a.path) < std::pair(b.run.start, b.path);
+    });
+    tellSetAside(scan.setAside, damaged);
+    if (stored.empty() && split.empty())
+        return showMainWindow();
     Notifications::deliver(QStringLiteral("Saving zwirl from last session..."),
                            {{}, ExportQueue::kRestoreNotifications});
     // Saved with their own dates; each leaves the store (or its journal goes) once its files
     // are written, and the window shows after the last.
-    for (std::size_t i = 0; i < count; ++i) {
-        std::function<void()> done;
-        if (i + 1 == count)
-            done = [self = QPointer(this)] {
-                if (self)
-                    self->showMainWindow();
-            };
-        constexpr auto tell = ExportRequest::Tell::NotifyAndOpenFolder;
-        if (i < stored.size())
-            m_exports.enqueue(
-                {.run = stored[i], .tell = tell, .stored = true, .done = std::move(done)});
-        else
-            m_exports.enqueue({.run = journals[i - stored.size()].run,
-                               .tell = tell,
-                               .journal = journals[i - stored.size()].path,
-                               .done = std::move(done)});
-    }
+    std::vector<ExportQueue::Restored> runs;
+    for (RecordedRun& run : stored)
+        runs.push_back({std::move(run), true, {}, false});
+    for (RunJournal::Found& found : split)
+        runs.push_back({std::move(found.run), false, found.path, found.damaged});
+    m_exports.restore(std::move(runs), [self = QPointer(this)] {
+        if (self)
+            self->showMainWindow();
+    });
+}
+
+void DROVAppDelegate::tellSetAside(int unreadable, int damaged) {
+    QStringList told;
+    if (unreadable > 0)
+        told << QStringLiteral("zwirl could not read %1 run(s) of an earlier session and set them "
+                               "aside in %2.")
+                    .arg(unreadable)
+                    .arg(RunJournal::folderPath());
+    if (damaged > 0)
+        told << QStringLiteral("zwirl could read only part of %1 run(s) of an earlier session: it "
+                               "saves what it could read and sets the files aside in %2.")
+                    .arg(damaged)
+                    .arg(RunJournal::folderPath());
+    if (!told.isEmpty())
+        DROVHelper::notify(told.join(u' '));
 }
 
 void DROVAppDelegate::applicationWillTerminate() {
@@ -158,6 +219,11 @@ void DROVAppDelegate::startTracking() {
 void DROVAppDelegate::handleLeftMouseDown(QPoint, std::optional<ClickSample> colour) {
     if (!m_isTracking)
         return;
+    // A colour that is not three numbers from 0 to 1 is no colour read.
+    if (colour && !isValidSample(*colour)) {
+        ++m_invalidColours;
+        colour.reset();
+    }
     const ClickSample sample = colour.value_or(ClickSample{0.0, 0.0, 0.0});
     if (m_tone)
         m_tone->newFreq(DROVAudioFileHelper::newFreq(float(sample[0] + sample[1] + sample[2])));
@@ -223,6 +289,10 @@ void DROVAppDelegate::reachedMaxClicks() {
 
 void DROVAppDelegate::beforeStopTracking() {
     m_clickSource.stop();
+    // One line a run, however many there were.
+    if (const std::size_t invalid = std::exchange(m_invalidColours, 0); invalid > 0)
+        qCWarning(lcApp) << "dropped the colours of" << invalid
+                         << "clicks that were not three numbers from 0 to 1";
     m_run->end();
     m_isTracking = false;
     changedStatusActive(false);

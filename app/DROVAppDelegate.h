@@ -100,6 +100,8 @@ private:
     void stopTracking(ExportRequest::Tell tell, std::function<void()> block);
     // No source of clicks works in this session: the open run records none.
     void clicksUnseen();
+    // One notification of the journals that could not be read, and of those read in part.
+    void tellSetAside(int unreadable, int damaged);
 
     Settings& m_settings;
     RunStore& m_store;
@@ -108,6 +110,8 @@ private:
     TrackingRun* m_run;
     std::unique_ptr<RunJournal> m_journal;
     bool m_journalFailed = false;
+    std::size_t m_invalidColours = 0; // reported in this run
+
     std::unique_ptr<DROVTonePlayer> m_tone;
     TrayIcon* m_statusItem = nullptr;
     AppWindows* m_windows;

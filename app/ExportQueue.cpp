@@ -34,44 +34,117 @@ QString ExportQueue::outputFolderPath() {
     return desktop + QStringLiteral("/zwirl");
 }
 
+// What a restore tells once its last run is written. Its jobs run one after another on the
+// worker.
+struct ExportQueue::Batch {
+    std::size_t left = 0;
+    std::size_t saved = 0;
+    std::size_t failed = 0;
+};
+
 void ExportQueue::enqueue(ExportRequest request) {
-    if (request.run.samples.empty()) {
-        if (!request.journal.isEmpty())
-            QFile::remove(request.journal);
+    add({{std::move(request.run), request.stored, std::move(request.journal), false},
+         request.tell,
+         std::move(request.done),
+         {}});
+}
+
+void ExportQueue::restore(std::vector<Restored> runs, std::function<void()> done) {
+    auto batch = std::make_shared<Batch>();
+    std::erase_if(runs, [](const Restored& restored) {
+        if (restored.run.samples.empty() && !restored.journal.isEmpty())
+            RunJournal::retire(restored.journal, restored.damaged);
+        return restored.run.samples.empty();
+    });
+    batch->left = runs.size();
+    if (runs.empty() && done)
+        done();
+    for (std::size_t i = 0; i < runs.size(); ++i)
+        add({std::move(runs[i]), ExportRequest::Tell::NotifyAndOpenFolder,
+             i + 1 == runs.size() ? std::move(done) : nullptr, batch});
+}
+
+void ExportQueue::add(Job job) {
+    if (job.source.run.samples.empty()) {
+        if (!job.source.journal.isEmpty())
+            QFile::remove(job.source.journal);
         return;
     }
     if (m_pending++ == 0)
         Q_EMIT busyChanged(true);
-    m_pool.start([this, request = std::move(request)] {
-        const auto& [run, tell, stored, journal, done] = request;
-        if (m_finishing && (stored || !journal.isEmpty()))
-            return finished(false, false, {});
-        bool saved = false;
-        // Nothing thrown while saving may end the process: the run is kept as if it failed.
-        try {
-            saved = save(run);
-        } catch (const std::exception& failure) {
-            qCWarning(lcApp) << "the export failed:" << failure.what();
-        }
-        if (!saved)
-            DROVHelper::notify(QStringLiteral("Could not save your clicks to the desktop..."));
-        else if (tell != ExportRequest::Tell::Nothing)
-            Notifications::deliver(QStringLiteral("Saved your clicks to the desktop..."),
-                                   {{{kOpenFolderAction, QStringLiteral("Open Folder")}},
-                                    stored ? kRestoreNotifications : QString()});
-        // A run that is not saved waits in the store for the next launch.
-        const bool kept = saved || stored || m_store.add(run);
-        if (saved && stored)
-            m_store.remove(run);
-        if (kept && !journal.isEmpty())
-            QFile::remove(journal);
-        finished(saved, tell == ExportRequest::Tell::NotifyAndOpenFolder, done);
-    });
+    m_pool.start([this, job = std::move(job)] { run(job); });
 }
 
-void ExportQueue::finished(bool saved, bool openFolder, std::function<void()> done) {
-    QMetaObject::invokeMethod(this, [this, saved, openFolder, done] {
-        if (openFolder && saved)
+void ExportQueue::run(const Job& job) {
+    const auto& [run, stored, journal, damaged] = job.source;
+    // The user hears of a restore once, after its last run.
+    const auto tell = [&](bool saved) {
+        Batch* const batch = job.batch.get();
+        if (batch) {
+            ++(saved ? batch->saved : batch->failed);
+            if (--batch->left > 0)
+                return false;
+        }
+        const std::size_t failed = batch ? batch->failed : !saved;
+        const std::size_t done = batch ? batch->saved : saved;
+        if (failed > 0)
+            DROVHelper::notify(QStringLiteral("Could not save your clicks to the desktop..."));
+        if (done > 0 && job.tell != ExportRequest::Tell::Nothing)
+            Notifications::deliver(
+                done == 1 ? QStringLiteral("Saved your clicks to the desktop...")
+                          : QStringLiteral("Saved %1 runs of your clicks to the desktop...")
+                                .arg(qulonglong(done)),
+                {{{kOpenFolderAction, QStringLiteral("Open Folder")}},
+                 batch ? kRestoreNotifications : QString()});
+        return done > 0 && job.tell == ExportRequest::Tell::NotifyAndOpenFolder;
+    };
+    // Left where it is for the next launch, which tells of it.
+    if (m_finishing && (stored || !journal.isEmpty())) {
+        if (job.batch)
+            --job.batch->left;
+        return finished(false, {});
+    }
+    // Before the files get their names, what holds the run notes that it is being saved, so
+    // that a process ended before the run leaves the journal or the store does not save it
+    // again; for a stored run, a journal without clicks does.
+    QString mark;
+    const auto naming = [&](int suffix) {
+        if (!journal.isEmpty())
+            mark = RunJournal::markSaved(journal, suffix, run.end) ? journal : QString();
+        else if (stored)
+            mark = RunJournal::writeSavedMark(run.start, run.end, suffix);
+    };
+    bool saved = false;
+    // Nothing thrown while saving may end the process: the run is kept as if it failed.
+    try {
+        saved = save(run, naming);
+    } catch (const std::exception& failure) {
+        qCWarning(lcApp) << "the export failed:" << failure.what();
+    }
+    const bool opens = tell(saved);
+    // Not named after all: the note goes.
+    if (!saved && !journal.isEmpty() && !mark.isEmpty())
+        RunJournal::markSaved(journal, 0);
+    else if (!saved && !mark.isEmpty())
+        QFile::remove(mark);
+    // A run that is not saved waits in the store for the next launch.
+    const bool kept = saved || stored || m_store.add(run);
+    // A stored run is forgotten once saved; where the settings cannot be written, the mark
+    // stays, and the next launch knows the run is saved.
+    if (saved && stored && m_store.remove(run) && !mark.isEmpty())
+        QFile::remove(mark);
+    if (kept && !journal.isEmpty() && !RunJournal::retire(journal, damaged) && saved &&
+        !std::exchange(m_toldRetireFailure, true))
+        DROVHelper::notify(QStringLiteral("zwirl saved your clicks but cannot remove the file "
+                                          "that kept them from %1: until zwirl can write "
+                                          "there, it keeps the file, marked as saved.")
+                               .arg(RunJournal::folderPath()));
+    finished(opens, job.done);
+}
+
+void ExportQueue::finished(bool open, std::function<void()> done) {
+    QMetaObject::invokeMethod(this, [this, open, done] {
+        if (open)
             QDesktopServices::openUrl(QUrl::fromLocalFile(m_folder));
         if (done)
             done();
@@ -122,20 +195,29 @@ void ExportQueue::reportProgress(double done) {
     });
 }
 
-bool ExportQueue::save(const RecordedRun& run) {
+QString ExportQueue::basePath(const RecordedRun& run, int suffix) const {
+    const QString stem = QStringLiteral("%1/zwirl_%2")
+                             .arg(m_folder, run.end.toString(QStringLiteral("ddMMyy_HHmmss")));
+    return suffix > 1 ? QStringLiteral("%1_%2").arg(stem).arg(suffix) : stem;
+}
+
+bool ExportQueue::isSaved(const RecordedRun& run, int suffix) const {
+    return run.end.isValid() && QFileInfo::exists(basePath(run, suffix) + QStringLiteral(".m4a"));
+}
+
+bool ExportQueue::save(const RecordedRun& run, const std::function<void(int)>& naming) {
     reportProgress(0.0);
     makeFolder();
     const QDateTime end = run.end.isValid() ? run.end : QDateTime::currentDateTime();
     const QDateTime start = run.start.isValid() ? run.start : end;
     // The first name, with a suffix from _2 on, that neither file uses yet. The exports run one
     // after another, so the name stays free until this export has written it.
-    const QString stem =
-        QStringLiteral("%1/zwirl_%2").arg(m_folder, end.toString(QStringLiteral("ddMMyy_HHmmss")));
-    QString base = stem;
-    for (int n = 2; QFileInfo::exists(base + QStringLiteral(".m4a")) ||
-                    QFileInfo::exists(base + QStringLiteral(".png"));
-         ++n)
-        base = QStringLiteral("%1_%2").arg(stem).arg(n);
+    const RecordedRun dated{{}, start, end};
+    int suffix = 1;
+    QString base = basePath(dated, suffix);
+    while (QFileInfo::exists(base + QStringLiteral(".m4a")) ||
+           QFileInfo::exists(base + QStringLiteral(".png")))
+        base = basePath(dated, ++suffix);
     const QString audioPath = base + QStringLiteral(".m4a");
     const QString pngPath = base + QStringLiteral(".png");
     // What an export that ended with its process left behind.
@@ -156,12 +238,19 @@ bool ExportQueue::save(const RecordedRun& run) {
     // The sound is read back before it gets its name: a file that does not hold the clicks is
     // no saved run.
     QString wrongSound;
-    if (!DROVAudioFileHelper::writeSamplesToFile(run.samples, partName(audioPath), icon, end,
-                                                 [this](double done) { reportProgress(done); }) ||
-        !(wrongSound = ExportCheck::mismatch(run.samples, partName(audioPath))).isEmpty() ||
-        !png.open(QIODevice::WriteOnly) ||
-        !ExportPicture::draw(picture, range, count).save(&png, "PNG") || !png.flush() ||
-        !commit(partName(audioPath), audioPath) || !commit(png.fileName(), pngPath)) {
+    const auto written = [&] {
+        return DROVAudioFileHelper::writeSamplesToFile(
+                   run.samples, partName(audioPath), icon, end,
+                   [this](double done) { reportProgress(done); }) &&
+               (wrongSound = ExportCheck::mismatch(run.samples, partName(audioPath))).isEmpty() &&
+               png.open(QIODevice::WriteOnly) &&
+               ExportPicture::draw(picture, range, count).save(&png, "PNG") && png.flush();
+    };
+    const auto named = [&] {
+        naming(suffix);
+        return commit(partName(audioPath), audioPath) && commit(png.fileName(), pngPath);
+    };
+    if (!written() || !named()) {
         qCWarning(lcApp).noquote()
             << "could not write" << base << (wrongSound.isEmpty() ? png.errorString() : wrongSound);
         // Only this export's own files: the names are this export's alone.

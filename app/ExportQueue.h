@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
 namespace zwirl {
 
@@ -56,6 +57,20 @@ public:
     // Saves the request's run after the exports asked for before. A run without clicks saves
     // nothing, and its `done` does not run.
     void enqueue(ExportRequest request);
+    // A run of an earlier process: stored, or in the journal at `journal` (a `damaged` one is
+    // set aside instead of removed once the run is saved).
+    struct Restored {
+        RecordedRun run;
+        bool stored = false;
+        QString journal;
+        bool damaged = false;
+    };
+    // Saves `runs` after the exports asked for before, as enqueue() does, and tells the user
+    // once when the last is written: one notification, the folder opened once. `done` runs on
+    // the main thread then.
+    void restore(std::vector<Restored> runs, std::function<void()> done);
+    // Whether the files of `run` were given their names with the suffix `suffix` (1: none).
+    bool isSaved(const RecordedRun& run, int suffix) const;
     bool isBusy() const { return m_pending > 0; }
     // How much of the sound of the export being written is done, 0 to 1; 0 when none is.
     double progress() const { return m_progress; }
@@ -70,13 +85,26 @@ Q_SIGNALS:
     void progressChanged();
 
 private:
+    struct Batch;
+    struct Job {
+        Restored source;
+        ExportRequest::Tell tell = ExportRequest::Tell::Nothing;
+        std::function<void()> done;
+        std::shared_ptr<Batch> batch; // the restore it is part of, shared by its jobs
+    };
+    void add(Job job);
+    // On the worker.
+    void run(const Job& job);
     // Runs on the worker; false when the files could not be written. Each file is written
-    // under a hidden temporary name, synced, and renamed to its name only when complete.
-    bool save(const RecordedRun& run);
+    // under a hidden temporary name, synced, and renamed to its name only when complete;
+    // `naming` is told the suffix of the names (1: none) just before.
+    bool save(const RecordedRun& run, const std::function<void(int)>& naming);
+    // The files' path without its extension.
+    QString basePath(const RecordedRun& run, int suffix) const;
     // From the worker.
     void reportProgress(double done);
-    // Back on the main thread once an export has ended.
-    void finished(bool saved, bool openFolder, std::function<void()> done);
+    // Back on the main thread once an export has ended; `open` opens the folder.
+    void finished(bool open, std::function<void()> done);
 
     RunStore& m_store;
     const QString m_folder = outputFolderPath();
@@ -84,7 +112,8 @@ private:
     int m_pending = 0;
     double m_progress = 0.0;
     std::atomic<bool> m_finishing = false;
-    bool m_partsCleared = false; // on the worker
+    bool m_partsCleared = false;      // on the worker
+    bool m_toldRetireFailure = false; // on the worker
 };
 
 } // namespace zwirl

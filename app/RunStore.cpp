@@ -33,8 +33,7 @@ bool RunStore::remove(const RecordedRun& run) {
     if (found == kept.end())
         return false;
     kept.erase(found);
-    write(kept);
-    return true;
+    return write(kept);
 }
 
 std::vector<RecordedRun> RunStore::read(bool* whole) const {

@@ -32,7 +32,8 @@ public:
     std::vector<RecordedRun> runs();
     // Keeps a run after those already kept; false when the settings could not be written.
     bool add(const RecordedRun& run);
-    // Forgets the first kept run equal to `run`; false when none is.
+    // Forgets the first kept run equal to `run`; false when none is, or when the settings could
+    // not be written (the run is then forgotten by this process only).
     bool remove(const RecordedRun& run);
 
 private:

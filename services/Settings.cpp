@@ -76,14 +76,22 @@ std::optional<bool> Settings::startAtLogin() const {
 bool Settings::sync() {
     QMutexLocker lock(&m_mutex);
     m_settings.sync();
-    if (m_settings.status() == QSettings::NoError)
+    QSettings::Status status = m_settings.status();
+    // A file that had a line Qt could not read is reported so for good, even once it has been
+    // written anew without that line: a fresh read tells whether it was.
+    if (status == QSettings::FormatError) {
+        const QSettings fresh(m_settings.fileName(), QSettings::IniFormat);
+        fresh.contains(kStartup);
+        status = fresh.status();
+    }
+    if (status == QSettings::NoError)
         return true;
     qCWarning(lcServices) << "could not write the settings to" << m_settings.fileName();
     return false;
 }
 
-// Each entry must be a list of at least three numbers; anything else is dropped (counted in
-// one log line), and no valid entry at all means nothing is stored.
+// Each entry must be a list of at least three numbers from 0 to 1; anything else is dropped
+// (counted in one log line), and no valid entry at all means nothing is stored.
 std::optional<Samples> Settings::validSamples(const QVariant& stored, bool* whole) {
     const QVariantList entries = stored.toList();
     Samples valid;
@@ -95,7 +103,7 @@ std::optional<Samples> Settings::validSamples(const QVariant& stored, bool* whol
         bool ok = components.size() >= 3;
         for (int c = 0; ok && c < 3; ++c)
             sample[c] = components[c].toDouble(&ok);
-        if (ok)
+        if (ok && isValidSample(sample))
             valid.push_back(sample);
         else if (dropped++ == 0)
             firstDropped = i;
@@ -103,9 +111,8 @@ std::optional<Samples> Settings::validSamples(const QVariant& stored, bool* whol
     // One line, however many there are: an entry's text is not repeated, it may be huge.
     if (dropped > 0)
         qCWarning(lcServices).nospace()
-            << "dropping stored click samples that are not three "
-               "numbers: "
-            << dropped << " of " << entries.size() << ", the first at " << firstDropped;
+            << "dropping stored click samples that are not three numbers from 0 to 1: " << dropped
+            << " of " << entries.size() << ", the first at " << firstDropped;
     if (valid.empty())
         qCWarning(lcServices) << "the stored clicks hold no valid sample";
     if (whole)

@@ -39,8 +39,8 @@ public:
     bool sync();
     QString fileName() const { return m_settings.fileName(); }
 
-    // The samples of a stored list whose entries are each three numbers; absent when none is.
-    // `whole`, when given, tells whether every entry was valid.
+    // The samples of a stored list whose entries are each three numbers from 0 to 1; absent when
+    // none is. `whole`, when given, tells whether every entry was valid.
     static std::optional<Samples> validSamples(const QVariant& stored, bool* whole = nullptr);
     static QVariantList toVariant(const Samples& samples);
 

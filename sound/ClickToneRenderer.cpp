@@ -15,6 +15,13 @@ constexpr double kPi = 3.141592653589793;
 constexpr float kPhaseReset = 10000.0f;
 constexpr double kAmplitude = 35000.0;
 
+// The tone's value truncated to a whole number, as the samples have always been; silence for a
+// value that is not a number (the phase of a pitch that was not one), which no conversion to
+// an integer is defined for.
+float wholeSample(double value) {
+    return std::isfinite(value) ? float(int32_t(std::clamp(value, -kAmplitude, kAmplitude))) : 0.0f;
+}
+
 } // namespace
 
 ClickToneRenderer::ClickToneRenderer(const Samples& samples)
@@ -39,9 +46,11 @@ int64_t ClickToneRenderer::render(float* out, int64_t count) {
                 ++m_nextClick;
         }
         m_phase += m_increment;
-        if (m_phase > kPhaseReset)
+        // A phase that is not a number, or infinite, starts again from zero too (valid colours
+        // only ever make it grow).
+        if (!(std::abs(m_phase) <= kPhaseReset))
             m_phase = 0.0f;
-        out[m_frame - first] = float(int32_t(std::sin(double(m_phase)) * kAmplitude));
+        out[m_frame - first] = wholeSample(std::sin(double(m_phase)) * kAmplitude);
     }
     return end - first;
 }

@@ -3,6 +3,7 @@
 // exports run.
 #include "app/DROVAppDelegate.h"
 #include "app/ExportQueue.h"
+#include "app/RunJournal.h"
 #include "app/RunStore.h"
 #include "capture/fake/FakeClickSource.h"
 #include "media/LibraryVersions.h"
@@ -91,6 +92,10 @@ private Q_SLOTS:
             "red",                             // not a list
             QVariantList{0.1, "green", 0.3},   // not a number
             QVariantList{1.0, 0.0, 0.0, 99.0}, // extra values are ignored
+            QVariantList{qQNaN(), 0.5, 0.5},   // not numbers from 0 to 1
+            QVariantList{0.5, "-inf", 0.5},
+            QVariantList{0.5, 0.5, 1e300},
+            QVariantList{-0.1, 0.5, 0.5},
         };
         QCOMPARE(Settings::validSamples(stored).value_or(Samples()),
                  (Samples{{0.5, 0.25, 1.0}, {0.1, 0.2, 0.3}, {1.0, 0.0, 0.0}}));
@@ -128,6 +133,14 @@ private Q_SLOTS:
         QCOMPARE(*settings.quitSamples(), second.samples); // now under the quit keys
         QVERIFY(store.remove(second));
         QVERIFY(!settings.hasQuitRun());
+
+        // A line Qt cannot read keeps no write from being told as done.
+        QFile file(Settings::defaultFileName());
+        QVERIFY(file.open(QIODevice::Append) && file.write("[broken\n") && file.flush());
+        Settings reread;
+        RunStore rereadStore(reread);
+        QVERIFY(rereadStore.add(first));
+        QVERIFY(rereadStore.remove(first));
 
         // However many entries are dropped, the log has one line for them.
         QTest::failOnWarning(QRegularExpression("."));
@@ -230,6 +243,51 @@ private Q_SLOTS:
         QCOMPARE(kept.size(), std::size_t(1));
         QCOMPARE(kept[0].samples, Samples(3, ClickSample{0.5, 0.5, 0.5}));
         QCOMPARE(filesIn(folder(), "zwirl_020126_100500.*").size(), 2);
+    }
+
+    // A reported colour that is not three numbers from 0 to 1 is a click without a colour.
+    void invalidColoursAreClicksWithoutColour() {
+        App app;
+        app.delegate.startTracking();
+        app.clicks.click({}, ClickSample{qQNaN(), 0.5, 0.5});
+        app.clicks.click({}, ClickSample{0.5, 2.0, -qInf()});
+        app.click(1, {0.5, 0.5, 0.5});
+        QCOMPARE(app.delegate.recordedSamples(), (Samples{{0, 0, 0}, {0, 0, 0}, {0.5, 0.5, 0.5}}));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("dropped the colours of 2 clicks"));
+        app.delegate.controllerStopAction();
+        QVERIFY(app.waitUntilSaved());
+    }
+
+    // Of two journals whose files were being named when their process ended, the one whose
+    // audio file is there is not saved again; the other is.
+    void aRunWhoseFilesWereNamedIsNotSavedAgain() {
+        const QDateTime end(QDate(2026, 2, 3), QTime(4, 5, 6));
+        for (const RecordedRun& run : {RecordedRun{{{1, 0, 0}}, end.addSecs(-5), end},
+                                       RecordedRun{{{0, 1, 0}}, end.addSecs(5), end.addSecs(10)}})
+            QVERIFY(RunJournal::markSaved(RunJournal::keep(run, 10).at(0).path, 1, run.end));
+        QDir().mkpath(folder());
+        QVERIFY(QFile(folder() + "/zwirl_030226_040506.m4a").open(QIODevice::WriteOnly));
+        App app;
+        app.delegate.applicationDidFinishLaunching();
+        QVERIFY(app.waitUntilSaved());
+        QCOMPARE(filesIn(folder()),
+                 (QStringList{"zwirl_030226_040506.m4a", "zwirl_030226_040516.m4a",
+                              "zwirl_030226_040516.png"}));
+        QVERIFY(filesIn(RunJournal::folderPath()).isEmpty());
+    }
+
+    // A journal longer than a file takes is split, at once, into journals of a file each.
+    void aLongJournalIsSavedAsFilesOfAtMostTheClickLimit() {
+        const QDateTime end(QDate(2026, 2, 3), QTime(4, 5, 6));
+        const Samples many(10000, ClickSample{0.5, 0.25, 1.0});
+        QVERIFY(!RunJournal::keep({many, end.addSecs(-60), end}, many.size()).empty());
+        App app;
+        app.delegate.applicationDidFinishLaunching();
+        QList<qint64> records;
+        for (const QString& name : filesIn(RunJournal::folderPath()))
+            records << (QFileInfo(RunJournal::folderPath() + u'/' + name).size() - 32) / 32;
+        QCOMPARE(records, (QList<qint64>{9999, 1}));
+        app.delegate.applicationWillTerminate();
     }
 
     // A logout that stores the run and is then cancelled leaves its clicks to the store alone.

@@ -138,6 +138,21 @@ private Q_SLOTS:
         QVERIFY(sliced == whole);
     }
 
+    // No conversion of the renderer is undefined (the sanitized build stops at one): a click
+    // whose colour is not a number is silent, and the next sounds as if it came first.
+    void clicksThatAreNotNumbersRenderSilence() {
+        const double nan = std::nan(""), inf = HUGE_VAL;
+        const Samples valid{{0.5, 0.25, 1.0}};
+        for (const ClickSample& bad : {ClickSample{nan, 0, 0}, ClickSample{-inf, 0, 0},
+                                       ClickSample{inf, inf, 0}, ClickSample{-1e300, 0, 0}}) {
+            const std::vector<float> signal = render({bad, valid[0]});
+            const std::vector<float> after(signal.begin() + 2205, signal.end());
+            QVERIFY(after == render(valid));
+            QVERIFY(std::all_of(signal.begin(), signal.end(),
+                                [](float v) { return std::abs(v) <= 35000.0f; }));
+        }
+    }
+
     void exportsTheSameAudioAsAWholeBufferWithTheGivenArtwork() {
         QTemporaryDir dir;
         const Samples samples = randomClicks(300);

@@ -150,7 +150,10 @@ QProcessEnvironment withEntries(QProcessEnvironment env, const QStringList& entr
 bool AppInstance::start(const QStringList& extraEnv, int timeoutMs) {
     m_process.setProcessEnvironment(withEntries(m_home.environment(), extraEnv));
     m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.start(installedBinary(), {});
+    if (m_launcher.isEmpty())
+        m_process.start(installedBinary(), {});
+    else
+        m_process.start(m_launcher.first(), m_launcher.mid(1) << installedBinary());
     return m_process.waitForStarted(10000) &&
            waitFor(
                [this] {

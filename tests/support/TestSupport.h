@@ -77,6 +77,8 @@ public:
 
     // Starts the process and waits until it answers on the session bus.
     bool start(const QStringList& extraEnv = {}, int timeoutMs = 20000);
+    // A program and its arguments that later starts run the binary through (e.g. setpriv).
+    void setLauncher(const QStringList& launcher) { m_launcher = launcher; }
     // Sends the signal and waits for the process to end; false on timeout.
     bool stop(int signalNumber, int timeoutMs = 60000);
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
@@ -87,6 +89,7 @@ public:
 
 private:
     const TempHome& m_home;
+    QStringList m_launcher;
     QProcess m_process;
     QByteArray m_output;
 };
