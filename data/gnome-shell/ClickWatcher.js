@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zwirl's view into the shell: while zwirl asks for it, every left press anywhere on the screen
 // is reported to zwirl with its position, the colour under it and whether it hit one of zwirl's
 // own windows. Only the shell sees other clients' input and pixels on Wayland.
@@ -150,7 +151,7 @@ export class ClickWatcher {
             try {
                 const [, c] = screenshot.pick_color_finish(result);
                 colour = [c.red / 255, c.green / 255, c.blue / 255];
-            } catch (e) {
+            } catch {
                 // Reported without a colour: the press still counts.
             }
             this._callZwirl('Pressed', new GLib.Variant('(iibad)', [x, y, own, colour]));
@@ -178,7 +179,7 @@ export class ClickWatcher {
             Gio.DBusCallFlags.NO_AUTO_START, -1, null, (bus, result) => {
                 try {
                     bus.call_finish(result);
-                } catch (e) {
+                } catch {
                     // zwirl is gone or has no run open; the name watch ends the watching.
                 }
             });

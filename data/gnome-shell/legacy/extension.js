@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The extension for GNOME Shell 43 and 44 (imports).
 /* exported init */
 const {Clutter, Gio, GLib, Meta, Shell} = imports.gi;
@@ -15,6 +16,11 @@ class ZwirlExtension {
     }
 }
 
+/**
+ * Called once by GNOME Shell 43 and 44 when it loads the extension.
+ *
+ * @returns {ZwirlExtension} what the shell enables and disables
+ */
 function init() {
     return new ZwirlExtension();
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The extension for GNOME Shell 45 and later (ES modules).
 import Clutter from 'gi://Clutter';
 import Gio from 'gi://Gio';
