@@ -34,10 +34,15 @@ export class ClickWatcher {
         this._nameWatch = 0;
         this._held = false;
         this._watcherPid = 0;
+        // Numbers the Watch calls; an Unwatch or a disabling takes a number too, so that a
+        // Watch answered by the bus after either, or after a later Watch, starts nothing.
+        this._watchCall = 0;
     }
 
     enable() {
         const {Gio} = this._lib;
+        if (this._exported)
+            return;
         this._exported = Gio.DBusExportedObject.wrapJSObject(WATCHER_XML, this);
         this._exported.export(Gio.DBus.session, WATCHER_PATH);
         // A zwirl with a run open waits for this to ask again (after a restart of the shell or
@@ -46,8 +51,9 @@ export class ClickWatcher {
     }
 
     disable() {
+        this._watchCall++;
         this._stop();
-        this._exported.unexport();
+        this._exported?.unexport();
         this._exported = null;
     }
 
@@ -60,6 +66,7 @@ export class ClickWatcher {
     WatchAsync(_params, invocation) {
         const {Gio, GLib} = this._lib;
         const sender = invocation.get_sender();
+        const call = ++this._watchCall;
         const ask = (method, argument, replyType) => new Promise((resolve, reject) => {
             Gio.DBus.session.call('org.freedesktop.DBus', '/org/freedesktop/DBus',
                 'org.freedesktop.DBus', method, new GLib.Variant('(s)', [argument]),
@@ -77,8 +84,12 @@ export class ClickWatcher {
                 throw new Error('not zwirl');
             return ask('GetConnectionUnixProcessID', sender, '(u)');
         }).then(pid => {
-            this._watcherPid = pid;
-            this._start(sender);
+            // Disabled meanwhile (the screen locked), the extension asks zwirl to watch again
+            // once it is enabled; unwatched or asked again meanwhile, the later call decides.
+            if (this._exported && call === this._watchCall) {
+                this._watcherPid = pid;
+                this._start(sender);
+            }
             invocation.return_value(null);
         }).catch(() => {
             invocation.return_dbus_error('org.freedesktop.DBus.Error.AccessDenied',
@@ -87,6 +98,7 @@ export class ClickWatcher {
     }
 
     Unwatch() {
+        this._watchCall++;
         this._stop();
     }
 

@@ -6,12 +6,12 @@ const Me = imports.misc.extensionUtils.getCurrentExtension();
 
 class ZwirlExtension {
     enable() {
-        this._watcher = new Me.imports.ClickWatcher.ClickWatcher({Clutter, Gio, GLib, Meta, Shell});
+        this._watcher ??= new Me.imports.ClickWatcher.ClickWatcher({Clutter, Gio, GLib, Meta, Shell});
         this._watcher.enable();
     }
 
     disable() {
-        this._watcher.disable();
+        this._watcher?.disable();
         this._watcher = null;
     }
 }

@@ -11,12 +11,12 @@ import {ClickWatcher} from './ClickWatcher.js';
 
 export default class ZwirlExtension extends Extension {
     enable() {
-        this._watcher = new ClickWatcher({Clutter, Gio, GLib, Meta, Shell});
+        this._watcher ??= new ClickWatcher({Clutter, Gio, GLib, Meta, Shell});
         this._watcher.enable();
     }
 
     disable() {
-        this._watcher.disable();
+        this._watcher?.disable();
         this._watcher = null;
     }
 }
