@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs the Debian packages that zwirl needs, on a minimal Debian 12, 13 or unstable as root,
 # or through sudo otherwise:
-#   setup.sh          everything: building, running, the headless demo, the tests and packaging;
+#   setup.sh          everything: building, running, the headless demo, the tests and packaging,
+#                     and the ESLint of the GNOME Shell extension's lint, from the npm registry;
 #   setup.sh --run    building and running zwirl only;
 #   setup.sh --demo   building and running, and the virtual desktop of the headless demo.
 #
@@ -55,9 +56,10 @@ DEMO_PACKAGES="
 "
 
 # The tests and the package, besides all of the above. cpack finds the package's dependencies
-# with file, and lintian checks the package; the test sessions mount.
+# with file, and lintian checks the package; the test sessions mount; Node.js and npm run and
+# install ESLint.
 TEST_PACKAGES="
-  clang-format clang libclang-rt-dev qt6-tools-dev-tools qt6-image-formats-plugins
+  clang-format clang libclang-rt-dev qt6-tools-dev-tools qt6-image-formats-plugins nodejs npm
   x11-apps x11-xserver-utils
   sox libsox-fmt-all atomicparsley sndfile-programs
   gstreamer1.0-tools gstreamer1.0-plugins-good gstreamer1.0-libav
@@ -76,15 +78,20 @@ KWIN_PACKAGES="
 "
 
 case "${1:-}" in
-  --run) PACKAGES="$RUN_PACKAGES $BUILD_PACKAGES" kwin=0 ;;
-  --demo) PACKAGES="$RUN_PACKAGES $BUILD_PACKAGES $DEMO_PACKAGES" kwin=0 ;;
-  "") PACKAGES="$RUN_PACKAGES $BUILD_PACKAGES $DEMO_PACKAGES $TEST_PACKAGES" kwin=1 ;;
+  --run) PACKAGES="$RUN_PACKAGES $BUILD_PACKAGES" kwin=0 lint=0 ;;
+  --demo) PACKAGES="$RUN_PACKAGES $BUILD_PACKAGES $DEMO_PACKAGES" kwin=0 lint=0 ;;
+  "") PACKAGES="$RUN_PACKAGES $BUILD_PACKAGES $DEMO_PACKAGES $TEST_PACKAGES" kwin=1 lint=1 ;;
   *) echo "usage: $0 [--run | --demo]" >&2; exit 2 ;;
 esac
 
-# The installed packages among the arguments, one a line.
+# The installed packages among the arguments, one a line. A name that an installed package
+# provides counts as installed: a Node.js from elsewhere that brings its own npm conflicts with
+# Debian's npm.
 installed() {
-  dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' "$@" 2>/dev/null | awk '$1 == "ii" { print $2 }'
+  { printf '%s\n' "$@"; echo --; dpkg-query -W -f='${db:Status-Abbrev} ${Package}, ${Provides}\n'; } |
+    awk '$0 == "--" { listed = 1; next } !listed { wanted[$1]; next }
+         $1 == "ii" { $1 = ""; gsub(/\([^)]*\)/, ""); gsub(/,/, " ")
+                      for (i = 1; i <= NF; i++) if ($i in wanted && !($i in seen)) { seen[$i]; print $i } }'
 }
 # The packages among the arguments that the archive has, one a line.
 available() {
@@ -149,10 +156,29 @@ resolve() {
   fi
 }
 
-if wanted=$(resolve installed 2>/dev/null) && [ -z "$(not_installed $wanted)" ]; then exit 0; fi
-$SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -q
-wanted=$(resolve archive)
-missing=$(not_installed $wanted)
-if [ -n "$missing" ]; then
-  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
+if ! { wanted=$(resolve installed 2>/dev/null) && [ -z "$(not_installed $wanted)" ]; }; then
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -q
+  wanted=$(resolve archive)
+  missing=$(not_installed $wanted)
+  if [ -n "$missing" ]; then
+    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
+  fi
+fi
+
+# ESLint at the versions that data/gnome-shell/package-lock.json pins, installed once per lock
+# file into a folder named by its hash, where the tests' build finds it (tests/CMakeLists.txt)
+# and the lint runs without the network. Not where this script was copied alone (the release
+# roots of tests/release-root.sh).
+top=$(cd "$(dirname "$0")/.." && pwd)
+lock=$top/data/gnome-shell/package-lock.json
+if [ "$lint" = 0 ] || [ ! -e "$lock" ]; then exit 0; fi
+eslint=${ZWIRL_ESLINT_CACHE:-/var/cache/zwirl/eslint}/$(sha256sum <"$lock" | cut -c1-16)
+if [ ! -e "$eslint/node_modules/eslint/bin/eslint.js" ]; then
+  # Installed beside the folder and moved there when complete.
+  $SUDO rm -rf "$eslint.new"
+  $SUDO mkdir -p "$eslint.new"
+  $SUDO cp "$top/data/gnome-shell/package.json" "$lock" "$eslint.new/"
+  (cd "$eslint.new" && $SUDO npm ci --ignore-scripts --no-audit --no-fund --loglevel=error)
+  $SUDO rm -rf "$eslint"
+  $SUDO mv "$eslint.new" "$eslint"
 fi

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zwirl's view into the shell: while zwirl asks for it, every left press anywhere on the screen
 // is reported to zwirl with its position, the colour under it and whether it hit one of zwirl's
 // own windows. Only the shell sees other clients' input and pixels on Wayland.
@@ -33,10 +34,15 @@ export class ClickWatcher {
         this._nameWatch = 0;
         this._held = false;
         this._watcherPid = 0;
+        // Numbers the Watch calls; an Unwatch or a disabling takes a number too, so that a
+        // Watch answered by the bus after either, or after a later Watch, starts nothing.
+        this._watchCall = 0;
     }
 
     enable() {
         const {Gio} = this._lib;
+        if (this._exported)
+            return;
         this._exported = Gio.DBusExportedObject.wrapJSObject(WATCHER_XML, this);
         this._exported.export(Gio.DBus.session, WATCHER_PATH);
         // A zwirl with a run open waits for this to ask again (after a restart of the shell or
@@ -45,8 +51,9 @@ export class ClickWatcher {
     }
 
     disable() {
+        this._watchCall++;
         this._stop();
-        this._exported.unexport();
+        this._exported?.unexport();
         this._exported = null;
     }
 
@@ -59,6 +66,7 @@ export class ClickWatcher {
     WatchAsync(_params, invocation) {
         const {Gio, GLib} = this._lib;
         const sender = invocation.get_sender();
+        const call = ++this._watchCall;
         const ask = (method, argument, replyType) => new Promise((resolve, reject) => {
             Gio.DBus.session.call('org.freedesktop.DBus', '/org/freedesktop/DBus',
                 'org.freedesktop.DBus', method, new GLib.Variant('(s)', [argument]),
@@ -76,8 +84,12 @@ export class ClickWatcher {
                 throw new Error('not zwirl');
             return ask('GetConnectionUnixProcessID', sender, '(u)');
         }).then(pid => {
-            this._watcherPid = pid;
-            this._start(sender);
+            // Disabled meanwhile (the screen locked), the extension asks zwirl to watch again
+            // once it is enabled; unwatched or asked again meanwhile, the later call decides.
+            if (this._exported && call === this._watchCall) {
+                this._watcherPid = pid;
+                this._start(sender);
+            }
             invocation.return_value(null);
         }).catch(() => {
             invocation.return_dbus_error('org.freedesktop.DBus.Error.AccessDenied',
@@ -86,6 +98,7 @@ export class ClickWatcher {
     }
 
     Unwatch() {
+        this._watchCall++;
         this._stop();
     }
 
@@ -150,7 +163,7 @@ export class ClickWatcher {
             try {
                 const [, c] = screenshot.pick_color_finish(result);
                 colour = [c.red / 255, c.green / 255, c.blue / 255];
-            } catch (e) {
+            } catch {
                 // Reported without a colour: the press still counts.
             }
             this._callZwirl('Pressed', new GLib.Variant('(iibad)', [x, y, own, colour]));
@@ -178,7 +191,7 @@ export class ClickWatcher {
             Gio.DBusCallFlags.NO_AUTO_START, -1, null, (bus, result) => {
                 try {
                     bus.call_finish(result);
-                } catch (e) {
+                } catch {
                     // zwirl is gone or has no run open; the name watch ends the watching.
                 }
             });

@@ -3,9 +3,12 @@
 #include "support/TestSupport.h"
 
 #include <QDBusConnection>
+#include <QDBusPendingCall>
 #include <QDBusVariant>
+#include <QScopeGuard>
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
 
 using namespace testsupport;
@@ -25,8 +28,17 @@ std::optional<bool> shellWatching() {
     return qvariant_cast<QDBusVariant>(reply.arguments().value(0)).variant().toBool();
 }
 
+// The shell's own call that turns the extension on or off; the shell answers once it has.
+QDBusMessage extensionCall(bool enabled) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        "org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Extensions",
+        enabled ? "EnableExtension" : "DisableExtension");
+    return call << kUuid;
+}
+
 bool extensionEnabled(bool enabled) {
-    return runTool("gnome-extensions", {enabled ? "enable" : "disable", kUuid}).exitCode == 0;
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(extensionCall(enabled));
+    return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
 }
 
 // The major version of the running GNOME Shell.
@@ -141,6 +153,43 @@ private Q_SLOTS:
         QCOMPARE(action("set-up-clicks").type(), QDBusMessage::ReplyMessage);
         QVERIFY(waitFor([] { return shellWatching() == true; }));
         QVERIFY(isTracking());
+    }
+
+    // The screen lock disables the extension, at times while it checks who asks it to watch
+    // (here the test asks, in zwirl's name): that check starts nothing; enabled and asked again,
+    // the extension reports each click once.
+    void aWatchCutShortByTheScreenLockLeavesOneWatcher() {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        QVERIFY(bus.registerService("de.tolvarek.zwirl"));
+        const auto watcher = [](const char* method) {
+            return QDBusMessage::createMethodCall("org.gnome.Shell", "/de/tolvarek/zwirl/Shell",
+                                                  "de.tolvarek.zwirl.Shell", method);
+        };
+        const auto release = qScopeGuard([&] {
+            bus.call(watcher("Unwatch"));
+            bus.unregisterService("de.tolvarek.zwirl");
+        });
+        BusMonitor reports({"de.tolvarek.zwirl"});
+        // Sent together, the disabling is handled before the bus answers the check.
+        QDBusPendingCall watch = bus.asyncCall(watcher("Watch"));
+        QDBusPendingCall disable = bus.asyncCall(extensionCall(false));
+        watch.waitForFinished();
+        disable.waitForFinished();
+        QVERIFY(extensionEnabled(true));
+        QCOMPARE(bus.call(watcher("Watch")).type(), QDBusMessage::ReplyMessage);
+        RemotePointer pointer;
+        QVERIFY(pointer.isReady());
+        QVERIFY(pointer.click({100, 400}));
+        QVERIFY(pointer.click({1180, 400}));
+        const auto reportsAt = [&reports](int x) {
+            const QList<QJsonObject>& seen = reports.messages();
+            return int(std::count_if(seen.cbegin(), seen.cend(), [x](const QJsonObject& m) {
+                return m["member"].toString() == "Pressed" && m["payload"]["data"][0].toInt() == x;
+            }));
+        };
+        // One sender's calls arrive in order: with the second click's, all of the first's.
+        QVERIFY(waitFor([&] { return reportsAt(1180) > 0; }));
+        QCOMPARE(reportsAt(100), 1);
     }
 
     // A Wayland client ends with its compositor: zwirl's windows are drawn offscreen here, what

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The extension for GNOME Shell 45 and later (ES modules).
 import Clutter from 'gi://Clutter';
 import Gio from 'gi://Gio';
@@ -10,12 +11,12 @@ import {ClickWatcher} from './ClickWatcher.js';
 
 export default class ZwirlExtension extends Extension {
     enable() {
-        this._watcher = new ClickWatcher({Clutter, Gio, GLib, Meta, Shell});
+        this._watcher ??= new ClickWatcher({Clutter, Gio, GLib, Meta, Shell});
         this._watcher.enable();
     }
 
     disable() {
-        this._watcher.disable();
+        this._watcher?.disable();
         this._watcher = null;
     }
 }

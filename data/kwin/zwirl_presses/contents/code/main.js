@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // KWin's effects see every change of the pointer's buttons, whichever window gets the press,
 // but have no bus access: each left press is handed to zwirl's relay effect, which reads the
 // pointer and calls zwirl. zwirl loads this effect for a run and unloads it when the run ends.

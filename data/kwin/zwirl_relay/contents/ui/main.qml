@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reports each left press that zwirl's presses effect hands over (as a reconfiguration of this
 // effect) to the zwirl that loaded it: where the pointer is and whether the window there is one
 // of zwirl's own. Nothing is drawn; the scene stays KWin's.
