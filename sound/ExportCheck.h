@@ -7,8 +7,9 @@
 namespace zwirl {
 
 // Reads a written recording back as a player would, before it is given its name: the length
-// must be the clicks' frames, and each click's 50 ms must sound at the click's pitch, counted
-// in zero crossings. A file that fails is no recording of these clicks.
+// must be the clicks' frames, and the clicks of one block of 64 in four (and of the last) must
+// each sound for 50 ms at their pitch, counted in zero crossings. A file that fails is no
+// recording of these clicks.
 class ExportCheck {
 public:
     ExportCheck() = delete;
