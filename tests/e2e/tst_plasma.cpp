@@ -113,6 +113,16 @@ private Q_SLOTS:
         QCOMPARE(sampleCount(), 0u);
     }
 
+    // A Wayland desktop that zwirl cannot ask, without XWayland (this session has no DISPLAY):
+    // zwirl comes up with Wayland windows, and a run says that it sees no clicks.
+    void aWaylandDesktopWithoutXWaylandStartsAndSaysItSeesNoClicks() {
+        Session s;
+        QVERIFY(s.start({"XDG_CURRENT_DESKTOP=sway"}));
+        QVERIFY(startRun());
+        QVERIFY(s.notifications.waitForBody(
+            "zwirl cannot see your clicks in this session, so this run records none."));
+    }
+
     void theEffectsRunOnlyWhileARunIsOpen() {
         Session s;
         QVERIFY(s.start({"QT_QPA_PLATFORM=offscreen"}));
