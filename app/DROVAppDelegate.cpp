@@ -31,9 +31,16 @@ DROVAppDelegate::DROVAppDelegate(Settings& settings, RunStore& store, ExportQueu
     connect(&m_clickSource, &ClickSource::clicked, this, &DROVAppDelegate::handleLeftMouseDown);
     connect(&m_clickSource, &ClickSource::notice, this, &DROVHelper::notify);
     connect(&m_clickSource, &ClickSource::failed, this, &DROVAppDelegate::clicksUnseen);
+    // Told at each run start until nothing is needed, and shown in the main window.
     connect(&m_clickSource, &ClickSource::setUpOffered, this,
-            [](const QString& text, const QString& button) {
-                Notifications::deliver(text, {{{kSetUpClicksAction, button}}, {}});
+            [this](const QString& text, const QString& button) {
+                m_windows->setSetUpNotice(text, button);
+                if (!m_isTracking || text.isEmpty())
+                    return;
+                Notifications::Options options;
+                if (!button.isEmpty())
+                    options.buttons = {{kSetUpClicksAction, button}};
+                Notifications::deliver(text, options);
             });
     connect(m_run, &TrackingRun::reminderDue, this, &DROVAppDelegate::reminderNotification);
     const auto showStatus = [this] { changedStatusActive(m_isTracking); };
@@ -61,6 +68,8 @@ void DROVAppDelegate::applicationDidFinishLaunching() {
     saveRunsOfEarlierProcesses();
     checkLoginItem();
     setupStatusItem();
+    // GNOME has no tray: the main window tells what the desktop needs before any run.
+    m_clickSource.checkSetUp();
 }
 
 void DROVAppDelegate::saveRunsOfEarlierProcesses() {

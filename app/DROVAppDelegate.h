@@ -75,6 +75,7 @@ public:
     // Opens the main window when it is closed; an open one stays.
     void showMainWindow();
     void controllerCloseAction() override;
+    void controllerSetUpAction() override { setUpClicks(); }
     void showAbout();
     // The menu's quit: the application quits normally.
     void terminate();

@@ -29,6 +29,8 @@ public:
     virtual void clearLeftovers() {}
     // Does what `setUpOffered` offered, with the user's consent.
     virtual void setUp() {}
+    // Asks, outside any run, whether the desktop needs setting up: `setUpOffered` answers.
+    virtual void checkSetUp() {}
 
 Q_SIGNALS:
     // On the main thread, once per left press that went to another application, in the order
@@ -37,8 +39,9 @@ Q_SIGNALS:
     void clicked(QPoint position, std::optional<zwirl::ClickSample> colour);
     // Something the user should be told about what this desktop lets a run record.
     void notice(const QString& text);
-    // Something the user can do with one button, `action`, so that runs record every click;
-    // setUp() does it.
+    // What the desktop needs so that runs record every click, for the user to read, and the
+    // one button, `action`, that setUp() answers (none when empty: the user must act); an
+    // empty text once nothing is needed.
     void setUpOffered(const QString& text, const QString& action);
     // A start that returned true could not be completed after all; the source is stopped.
     void failed();

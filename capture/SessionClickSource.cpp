@@ -78,6 +78,13 @@ void SessionClickSource::setUp() {
         m_offering->setUp();
 }
 
+void SessionClickSource::checkSetUp() {
+    const auto kinds = clickSourceKinds();
+    for (std::size_t k = 0; k < kinds.size(); ++k)
+        if (!kinds[k].needsX11Windows && kinds[k].availableHere())
+            backend(k).checkSetUp();
+}
+
 void SessionClickSource::clearLeftovers() {
     const auto kinds = clickSourceKinds();
     for (std::size_t k = 0; k < kinds.size(); ++k)

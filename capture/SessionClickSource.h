@@ -22,6 +22,7 @@ public:
     void stop() override;
     void clearLeftovers() override;
     void setUp() override;
+    void checkSetUp() override;
 
 private:
     // Created when first needed, kept for later runs.

@@ -16,12 +16,19 @@ DROVMainWindowController* AppWindows::mainWindowController() const {
     return m_main;
 }
 
+void AppWindows::setSetUpNotice(const QString& text, const QString& action) {
+    m_setUp = {text, action};
+    if (m_main)
+        m_main->showSetUp(text, action);
+}
+
 void AppWindows::showMainWindow() {
     if (m_main)
         return;
     m_main = new DROVMainWindowController(this);
     m_main->setDelegate(&m_delegate);
     QWidget* window = m_main->window();
+    m_main->showSetUp(m_setUp.first, m_setUp.second);
     // Centred on the screen that holds it, its position included, so that a second screen is
     // centred too.
     const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();

@@ -26,6 +26,8 @@ public:
 
     // The controller of the open main window; null while the window is closed.
     DROVMainWindowController* mainWindowController() const;
+    // The set-up notice the main window shows, now and whenever it opens.
+    void setSetUpNotice(const QString& text, const QString& action);
     // Opens the main window, centred on its screen; an open one stays as it is.
     void showMainWindow();
     // Opens the main window when it is closed, closes it when it is open.
@@ -51,6 +53,7 @@ private:
     DROVMainControllerDelegate& m_delegate;
     QPointer<DROVMainWindowController> m_main;
     QPointer<QWidget> m_about;
+    std::pair<QString, QString> m_setUp;
     // The About box and the alerts, while they exist.
     QList<QPointer<QWidget>> m_windows;
     // Those a start took off the screen.

@@ -10,6 +10,8 @@ public:
     virtual void controllerStartAction() = 0;
     virtual void controllerStopAction() = 0;
     virtual void controllerCloseAction() = 0;
+    // The button of the set-up notice: what the desktop needs so that runs record every click.
+    virtual void controllerSetUpAction() {}
     virtual bool isTracking() const = 0;
 };
 

@@ -6,6 +6,7 @@
 #include <QDesktopServices>
 #include <QEvent>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QParallelAnimationGroup>
 #include <QPropertyAnimation>
 #include <QShortcut>
@@ -35,6 +36,36 @@ QWidget* DROVMainWindowController::window() {
         windowDidLoad(form);
     }
     return m_window.get();
+}
+
+void DROVMainWindowController::showSetUp(const QString& text, const QString& action) {
+    if (!m_menuView)
+        window();
+    auto* tagline = m_menuView->findChild<QLabel*>(QStringLiteral("labelTagline"));
+    auto* notice = static_cast<QLabel*>(m_setUpNotice.data());
+    if (!notice) {
+        // In the tagline's place, which it takes while the desktop needs something.
+        notice = new QLabel(m_menuView);
+        notice->setGeometry(24, 104, 252, 84);
+        notice->setWordWrap(true);
+        notice->setAlignment(Qt::AlignCenter);
+        notice->setStyleSheet(QStringLiteral("font-size: 12px;"));
+        notice->setTextFormat(Qt::RichText);
+        connect(notice, &QLabel::linkActivated, this, [this] {
+            if (m_delegate)
+                m_delegate->controllerSetUpAction();
+        });
+        m_setUpNotice = notice;
+    }
+    QString html = text.toHtmlEscaped();
+    if (!action.isEmpty())
+        html += QStringLiteral(" <a href=\"set-up\" style=\"color: white; font-weight: bold;\">"
+                               "%1</a>")
+                    .arg(action.toHtmlEscaped());
+    notice->setText(html);
+    notice->setVisible(!text.isEmpty());
+    if (tagline)
+        tagline->setVisible(text.isEmpty());
 }
 
 void DROVMainWindowController::windowDidLoad(const Ui::DROVMainWindowController& form) {

@@ -50,6 +50,11 @@ public:
     QAbstractAnimation* pageSwapAnimation() const { return m_pageSwap; }
 
     void checkButtonTitle();
+    // On the menu page, above the start button: what the desktop needs so that runs record every
+    // click, with `action` as a link that asks the delegate for it (none when empty). An empty
+    // text takes the notice away.
+    void showSetUp(const QString& text, const QString& action);
+    QWidget* setUpNotice() const { return m_setUpNotice; }
     bool delegateIsTracking() const;
 
     // The form's actions.
@@ -77,6 +82,7 @@ private:
     };
 
     DROVMainControllerDelegate* m_delegate = nullptr;
+    QPointer<QWidget> m_setUpNotice;
     std::unique_ptr<QWidget, DeleteLater> m_window;
     QPointer<QWidget> m_view, m_holderView, m_menuView, m_howToView;
     QPointer<QAbstractButton> m_buttonStart;

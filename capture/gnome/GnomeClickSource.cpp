@@ -54,12 +54,14 @@ bool GnomeClickSource::start() {
     connect(watch, &QDBusPendingCallWatcher::finished, this,
             [this, run = ++m_run](QDBusPendingCallWatcher* call) {
                 call->deleteLater();
-                if (!call->isError() || run != m_run || !m_started)
+                if (run != m_run || !m_started)
                     return;
+                if (!call->isError())
+                    return Q_EMIT setUpOffered({}, {});
                 qCInfo(lcCapture) << "the GNOME Shell extension does not watch:"
                                   << call->error().message();
                 stop();
-                explainExtension();
+                explainExtension(true);
                 Q_EMIT failed();
             });
     return m_started = true;
@@ -67,45 +69,54 @@ bool GnomeClickSource::start() {
 
 // What the shell says of the extension decides what the user is told, at each run until it
 // watches: what to do, and a button where one call does it.
-void GnomeClickSource::explainExtension() {
+void GnomeClickSource::explainExtension(bool watchFailed) {
     auto* info = new QDBusPendingCallWatcher(
         QDBusConnection::sessionBus().asyncCall(extensionsCall(QStringLiteral("GetExtensionInfo"))),
         this);
-    connect(info, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
-        call->deleteLater();
-        const QDBusPendingReply<QVariantMap> reply = *call;
-        const QVariantMap extension = reply.isValid() ? reply.value() : QVariantMap();
-        const QString x11Only = QStringLiteral(", so only clicks in X11 applications are recorded");
-        // GNOME Shell's states of an extension.
-        enum : int { Inactive = 2, Error = 3, OutOfDate = 4, Initialized = 6 };
-        const int state = extension.value(QStringLiteral("state"), -1).toInt();
-        if (state == Inactive || state == Initialized)
-            return Q_EMIT setUpOffered(
-                QStringLiteral("zwirl's GNOME Shell extension is turned off") + x11Only + u'.',
-                QStringLiteral("Turn On"));
-        QString text;
-        if (state == Error)
-            text = QStringLiteral("GNOME Shell could not start zwirl's extension (%1)")
-                       .arg(extension.value(QStringLiteral("error")).toString()) +
-                   x11Only + u'.';
-        else if (state == OutOfDate)
-            text = QStringLiteral("zwirl's GNOME Shell extension does not support this version of "
-                                  "GNOME Shell") +
-                   x11Only + u'.';
-        else if (!extension.isEmpty())
-            text = QStringLiteral("zwirl's GNOME Shell extension did not answer") + x11Only + u'.';
-        else if (!QStandardPaths::locate(
-                      QStandardPaths::GenericDataLocation,
-                      QStringLiteral("gnome-shell/extensions/%1/metadata.json").arg(kExtensionUuid))
-                      .isEmpty())
-            text = QStringLiteral("GNOME Shell finds zwirl's extension only after you log out and "
-                                  "in once; until then only clicks in X11 applications are "
-                                  "recorded.");
-        else
-            text = QStringLiteral("zwirl's GNOME Shell extension is not installed") + x11Only +
-                   QStringLiteral(". Installing zwirl again puts it in place.");
-        Q_EMIT notice(text);
-    });
+    connect(
+        info, &QDBusPendingCallWatcher::finished, this,
+        [this, watchFailed](QDBusPendingCallWatcher* call) {
+            call->deleteLater();
+            const QDBusPendingReply<QVariantMap> reply = *call;
+            const QVariantMap extension = reply.isValid() ? reply.value() : QVariantMap();
+            const QString x11Only =
+                QStringLiteral(", so only clicks in X11 applications are recorded");
+            // GNOME Shell's states of an extension.
+            enum : int { Active = 1, Inactive = 2, Error = 3, OutOfDate = 4, Initialized = 6 };
+            const int state = extension.value(QStringLiteral("state"), -1).toInt();
+            if (state == Inactive || state == Initialized)
+                return Q_EMIT setUpOffered(
+                    QStringLiteral("zwirl's GNOME Shell extension is turned off") + x11Only + u'.',
+                    QStringLiteral("Turn On"));
+            QString text;
+            if (state == Active && !watchFailed)
+                text = QString();
+            else if (state == Error)
+                text = QStringLiteral("GNOME Shell could not start zwirl's extension (%1)")
+                           .arg(extension.value(QStringLiteral("error")).toString()) +
+                       x11Only + u'.';
+            else if (state == OutOfDate)
+                text =
+                    QStringLiteral("zwirl's GNOME Shell extension does not support this version of "
+                                   "GNOME Shell") +
+                    x11Only + u'.';
+            else if (!extension.isEmpty())
+                text =
+                    QStringLiteral("zwirl's GNOME Shell extension did not answer") + x11Only + u'.';
+            else if (!QStandardPaths::locate(
+                          QStandardPaths::GenericDataLocation,
+                          QStringLiteral("gnome-shell/extensions/%1/metadata.json")
+                              .arg(kExtensionUuid))
+                          .isEmpty())
+                text =
+                    QStringLiteral("GNOME Shell finds zwirl's extension only after you log out and "
+                                   "in once; until then only clicks in X11 applications are "
+                                   "recorded.");
+            else
+                text = QStringLiteral("zwirl's GNOME Shell extension is not installed") + x11Only +
+                       QStringLiteral(". Installing zwirl again puts it in place.");
+            Q_EMIT setUpOffered(text, {});
+        });
 }
 
 void GnomeClickSource::setUp() {

@@ -27,6 +27,7 @@ public:
     void stop() override;
     // Enables the extension; `becameAvailable` follows when the shell did.
     void setUp() override;
+    void checkSetUp() override { explainExtension(false); }
 
 public Q_SLOTS:
     // From the extension: a left press at a point of the screen, with the colour there as
@@ -37,7 +38,8 @@ public Q_SLOTS:
 
 private:
     bool fromShell();
-    void explainExtension();
+    // What the shell says of the extension, after a run's Watch failed or outside a run.
+    void explainExtension(bool watchFailed);
 
     BusNameOwner m_shell;
     bool m_started = false;

@@ -42,6 +42,7 @@ private Q_SLOTS:
         qputenv("XDG_CURRENT_DESKTOP", desktop);
         SessionClickSource source;
         QSignalSpy told(&source, &ClickSource::notice);
+        QSignalSpy offered(&source, &ClickSource::setUpOffered);
         QSignalSpy clicked(&source, &ClickSource::clicked);
         for (int run = 0; run < 2; ++run) {
             QVERIFY(source.start());
@@ -53,8 +54,9 @@ private Q_SLOTS:
             clicked.clear();
         }
         QStringList said;
-        for (const QList<QVariant>& notice : told)
-            said << notice.first().toString();
+        for (const QSignalSpy* spy : {&told, &offered})
+            for (const QList<QVariant>& notice : *spy)
+                said << notice.first().toString();
         QCOMPARE(said, notices);
     }
 };

@@ -27,6 +27,7 @@ public:
     void controllerStartAction() override { record(QStringLiteral("start"), onStart); }
     void controllerStopAction() override { record(QStringLiteral("stop"), onStop); }
     void controllerCloseAction() override { record(QStringLiteral("close"), onClose); }
+    void controllerSetUpAction() override { record(QStringLiteral("set-up"), {}); }
     bool isTracking() const override { return ++queries, tracking; }
 
 private:
@@ -212,6 +213,23 @@ private Q_SLOTS:
         controller->setDelegate(nullptr);
         button(*controller, "buttonClose")->click();
         QVERIFY(window->isVisible());
+    }
+
+    // The set-up notice takes the tagline's place, its link asks the delegate, and an empty
+    // text takes it away.
+    void theSetUpNoticeShowsItsTextAndAsksForTheSetUp() {
+        auto controller = shownController();
+        controller->showSetUp("The extension is <off>.", "Turn On");
+        auto* notice = qobject_cast<QLabel*>(controller->setUpNotice());
+        QVERIFY(notice && notice->isVisible());
+        QVERIFY(notice->text().startsWith("The extension is &lt;off&gt;. <a href=\"set-up\""));
+        QVERIFY(notice->text().endsWith(">Turn On</a>"));
+        QVERIFY(!notice->geometry().intersects(controller->buttonStart()->geometry()));
+        Q_EMIT notice->linkActivated("set-up");
+        QCOMPARE(m_delegate.calls, QStringList{"set-up"});
+        controller->showSetUp({}, {});
+        QVERIFY(!notice->isVisible());
+        QVERIFY(controller->menuView()->findChild<QWidget*>("labelTagline")->isVisible());
     }
 
     // Return presses the button with the focus, which follows the pages; the main button when
