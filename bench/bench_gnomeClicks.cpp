@@ -5,9 +5,13 @@
 //           main thread with its colour; presses never reported.
 //  idle     gnome-shell's CPU time over a given time with the source watching and no clicks,
 //           against the same time with nothing watching.
+//  flood    reports from a connection that is not the shell's, sent all at once while a run is
+//           open: the time until every one is refused, and the longest the main thread went
+//           without serving its timers meanwhile.
 //   tests/gnome-session.sh --extensions build/install/share/gnome-shell/extensions --
 //     build/bin/bench_gnomeClicks latency [presses] [hold-ms]
 //   ... build/bin/bench_gnomeClicks idle [seconds]
+//   ... build/bin/bench_gnomeClicks flood [reports]
 #include "CompositorIdle.h"
 #include "Percentile.h"
 #include "capture/gnome/GnomeClickSource.h"
@@ -15,6 +19,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusPendingCall>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QThread>
@@ -69,6 +74,35 @@ int latency(GnomeClickSource& source, int presses, int holdMs) {
     return 0;
 }
 
+int flood(GnomeClickSource& source, int reports) {
+    if (!source.start())
+        return 1;
+    QDBusConnection stranger =
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("stranger"));
+    QDBusMessage report = QDBusMessage::createMethodCall(
+        QDBusConnection::sessionBus().baseService(), QStringLiteral("/de/tolvarek/zwirl/Clicks"),
+        QStringLiteral("de.tolvarek.zwirl.Clicks"), QStringLiteral("Pressed"));
+    report << 10 << 10 << false << QVariant::fromValue(QList<double>{1, 0, 0});
+    QElapsedTimer sinceTick, total;
+    qint64 longestGap = 0;
+    QTimer tick;
+    tick.setInterval(1);
+    QObject::connect(&tick, &QTimer::timeout,
+                     [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
+    total.start();
+    sinceTick.start();
+    tick.start();
+    for (int i = 0; i < reports; ++i)
+        stranger.asyncCall(report);
+    // Served in order: the last report is answered once all before it were refused.
+    const QDBusMessage last = stranger.call(report, QDBus::BlockWithGui, 120000);
+    std::printf("%d reports from a stranger, all refused in %lld ms (the last: %s); longest the "
+                "main thread went without its 1 ms timer: %lld ms\n",
+                reports + 1, total.elapsed(), qPrintable(last.errorName()), longestGap);
+    source.stop();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -83,6 +117,9 @@ int main(int argc, char** argv) {
     if (args.value(1) == QLatin1String("idle"))
         return bench::compositorIdle(source, QStringLiteral("org.gnome.Shell"),
                                      args.value(2, QStringLiteral("60")).toInt());
-    std::fprintf(stderr, "usage: bench_gnomeClicks latency [presses] [hold-ms] | idle [seconds]\n");
+    if (args.value(1) == QLatin1String("flood"))
+        return flood(source, args.value(2, QStringLiteral("20000")).toInt());
+    std::fprintf(stderr, "usage: bench_gnomeClicks latency [presses] [hold-ms] | idle [seconds] "
+                         "| flood [reports]\n");
     return 2;
 }
