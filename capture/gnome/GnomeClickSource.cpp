@@ -36,18 +36,22 @@ QDBusMessage extensionsCall(const QString& method) {
 
 // A new shell (after a crash or a restart) loads the extension only after taking the name; the
 // extension then asks for ShellReady.
-GnomeClickSource::GnomeClickSource(QObject* parent) : ClickSource(parent), m_shell(kShellName) {}
+// Served from the start, runs or not: the extension calls ShellReady whenever it is enabled.
+GnomeClickSource::GnomeClickSource(QObject* parent) : ClickSource(parent), m_shell(kShellName) {
+    if (!QDBusConnection::sessionBus().registerObject(kReportPath, this,
+                                                      QDBusConnection::ExportScriptableSlots))
+        qCWarning(lcCapture) << "cannot take reports of clicks at" << kReportPath;
+}
 
 GnomeClickSource::~GnomeClickSource() {
     stop();
+    QDBusConnection::sessionBus().unregisterObject(kReportPath);
 }
 
 bool GnomeClickSource::start() {
     if (m_started)
         return true;
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.registerObject(kReportPath, this, QDBusConnection::ExportScriptableSlots))
-        return false;
     // Not waited for: a shell that does not answer must not hold the run's start up.
     auto* watch =
         new QDBusPendingCallWatcher(bus.asyncCall(watcherCall(QStringLiteral("Watch"))), this);
@@ -127,8 +131,10 @@ void GnomeClickSource::setUp() {
             [this](QDBusPendingCallWatcher* call) {
                 call->deleteLater();
                 const QDBusPendingReply<bool> enabled = *call;
+                // The extension, once enabled, says so itself (ShellReady); some shells
+                // enable it only after answering.
                 if (enabled.isValid() && enabled.value())
-                    return Q_EMIT becameAvailable();
+                    return Q_EMIT setUpOffered({}, {});
                 qCInfo(lcCapture) << "GNOME Shell did not enable the extension:"
                                   << enabled.error().message();
                 Q_EMIT notice(
@@ -141,7 +147,6 @@ void GnomeClickSource::stop() {
     if (!m_started)
         return;
     m_started = false;
-    QDBusConnection::sessionBus().unregisterObject(kReportPath);
     // Asked without waiting: the shell ends its watching whatever we do next.
     QDBusConnection::sessionBus().asyncCall(watcherCall(QStringLiteral("Unwatch")));
 }
@@ -164,8 +169,12 @@ void GnomeClickSource::Pressed(int x, int y, bool ownWindow, const QList<double>
 }
 
 void GnomeClickSource::ShellReady() {
-    if (fromShell() && m_started)
+    if (!fromShell())
+        return;
+    if (m_started)
         QDBusConnection::sessionBus().asyncCall(watcherCall(QStringLiteral("Watch")));
+    else
+        Q_EMIT becameAvailable();
 }
 
 } // namespace zwirl

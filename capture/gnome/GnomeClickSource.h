@@ -25,7 +25,7 @@ public:
     // this shell yet), the user is told what to do, and `failed` follows.
     bool start() override;
     void stop() override;
-    // Enables the extension; `becameAvailable` follows when the shell did.
+    // Enables the extension; `becameAvailable` follows when the extension says it is ready.
     void setUp() override;
     void checkSetUp() override { explainExtension(false); }
 
@@ -33,7 +33,8 @@ public Q_SLOTS:
     // From the extension: a left press at a point of the screen, with the colour there as
     // red, green and blue from 0 to 1 (empty when the shell could not read it).
     Q_SCRIPTABLE void Pressed(int x, int y, bool ownWindow, const QList<double>& colour);
-    // From the extension, once it is (again) enabled: a run still open asks it to watch.
+    // From the extension, once it is (again) enabled: a run still open asks it to watch, and
+    // one that could not use it before moves to it.
     Q_SCRIPTABLE void ShellReady();
 
 private:
