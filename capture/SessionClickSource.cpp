@@ -79,17 +79,18 @@ void SessionClickSource::setUp() {
 }
 
 void SessionClickSource::checkSetUp() {
-    const auto kinds = clickSourceKinds();
-    for (std::size_t k = 0; k < kinds.size(); ++k)
-        if (!kinds[k].needsX11Windows && kinds[k].availableHere())
-            backend(k).checkSetUp();
+    forEachCompositorSource(&ClickSource::checkSetUp);
 }
 
 void SessionClickSource::clearLeftovers() {
+    forEachCompositorSource(&ClickSource::clearLeftovers);
+}
+
+void SessionClickSource::forEachCompositorSource(void (ClickSource::*call)()) {
     const auto kinds = clickSourceKinds();
     for (std::size_t k = 0; k < kinds.size(); ++k)
         if (!kinds[k].needsX11Windows && kinds[k].availableHere())
-            backend(k).clearLeftovers();
+            (backend(k).*call)();
 }
 
 } // namespace zwirl

@@ -25,6 +25,8 @@ public:
     void checkSetUp() override;
 
 private:
+    // The sources of this session's compositor (none on X11), created when first needed.
+    void forEachCompositorSource(void (ClickSource::*call)());
     // Created when first needed, kept for later runs.
     ClickSource& backend(std::size_t kind);
     // Starts the first kind from `first` on that this session offers and that starts.

@@ -42,7 +42,7 @@ void DROVMainWindowController::showSetUp(const QString& text, const QString& act
     if (!m_menuView)
         window();
     auto* tagline = m_menuView->findChild<QLabel*>(QStringLiteral("labelTagline"));
-    auto* notice = static_cast<QLabel*>(m_setUpNotice.data());
+    QLabel* notice = m_setUpNotice;
     if (!notice) {
         // In the tagline's place, which it takes while the desktop needs something.
         notice = new QLabel(m_menuView);

@@ -4,6 +4,7 @@
 
 #include <QAbstractAnimation>
 #include <QAbstractButton>
+#include <QLabel>
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
@@ -54,7 +55,7 @@ public:
     // click, with `action` as a link that asks the delegate for it (none when empty). An empty
     // text takes the notice away.
     void showSetUp(const QString& text, const QString& action);
-    QWidget* setUpNotice() const { return m_setUpNotice; }
+    QLabel* setUpNotice() const { return m_setUpNotice; }
     bool delegateIsTracking() const;
 
     // The form's actions.
@@ -82,7 +83,7 @@ private:
     };
 
     DROVMainControllerDelegate* m_delegate = nullptr;
-    QPointer<QWidget> m_setUpNotice;
+    QPointer<QLabel> m_setUpNotice;
     std::unique_ptr<QWidget, DeleteLater> m_window;
     QPointer<QWidget> m_view, m_holderView, m_menuView, m_howToView;
     QPointer<QAbstractButton> m_buttonStart;

@@ -220,7 +220,7 @@ private Q_SLOTS:
     void theSetUpNoticeShowsItsTextAndAsksForTheSetUp() {
         auto controller = shownController();
         controller->showSetUp("The extension is <off>.", "Turn On");
-        auto* notice = qobject_cast<QLabel*>(controller->setUpNotice());
+        QLabel* notice = controller->setUpNotice();
         QVERIFY(notice && notice->isVisible());
         QVERIFY(notice->text().startsWith("The extension is &lt;off&gt;. <a href=\"set-up\""));
         QVERIFY(notice->text().endsWith(">Turn On</a>"));
