@@ -36,9 +36,12 @@ QDBusMessage extensionCall(bool enabled) {
     return call << kUuid;
 }
 
+// GNOME Shell 51 answers before the extension has run its enable(): turned on, it counts once its
+// object answers.
 bool extensionEnabled(bool enabled) {
     const QDBusMessage reply = QDBusConnection::sessionBus().call(extensionCall(enabled));
-    return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
+    return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool() &&
+           (!enabled || waitFor([] { return shellWatching().has_value(); }));
 }
 
 // The major version of the running GNOME Shell.
