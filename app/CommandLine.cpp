@@ -41,6 +41,9 @@ CommandLine parseCommandLine(int argc, char** argv) {
         {QStringLiteral("stop"), QStringLiteral("Stop the run and save it.")},
         {QStringLiteral("toggle-window"), QStringLiteral("Show or hide the main window.")},
         {QStringLiteral("live-tone"), QStringLiteral("Play or silence the live tone.")},
+        {QStringLiteral("debug"),
+         QStringLiteral("Open the debug window, which shows the colour of the last click (launches "
+                        "zwirl first).")},
         {QStringLiteral("quit"), QStringLiteral("Quit zwirl (an open run is kept).")}};
     parser.addOptions(actions);
     // Qt's own options, which the application object takes before anything else sees them.

@@ -8,7 +8,8 @@ namespace zwirl {
 
 // The command line, read before any window system is touched: --help, --version and mistakes
 // are answered at once (`exitStatus`); an action (--start, --stop, --toggle-window, --live-tone,
-// --quit) is for the running instance, or, for --start, for this one once it has launched.
+// --debug, --quit) is for the running instance, or, for --start and --debug, for this one once
+// it has launched.
 struct CommandLine {
     std::optional<int> exitStatus;
     QString action;

@@ -141,6 +141,8 @@ void ControlService::ActivateAction(const QString& name, const QVariantList&, co
         m_delegate.stopTrackingAndTell();
     else if (name == QLatin1String("toggle-window"))
         m_delegate.showWindow();
+    else if (name == QLatin1String("debug"))
+        m_delegate.showDebugWindow();
     else if (name == QLatin1String("about"))
         m_delegate.showAbout();
     else if (name == QLatin1String("live-tone"))

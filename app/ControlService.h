@@ -30,7 +30,7 @@ public Q_SLOTS:
     // Shows the main window unless it is open.
     Q_SCRIPTABLE void Activate(const QVariantMap& platformData);
     Q_SCRIPTABLE void Open(const QStringList& uris, const QVariantMap& platformData);
-    // start, stop, toggle-window, about, live-tone, set-up-clicks, quit.
+    // start, stop, toggle-window, about, debug, live-tone, set-up-clicks, quit.
     Q_SCRIPTABLE void ActivateAction(const QString& name, const QVariantList& parameter,
                                      const QVariantMap& platformData);
 

@@ -3,6 +3,7 @@
 #include "app/AppLog.h"
 #include "app/ExportQueue.h"
 #include "app/RunJournal.h"
+#include "app/RunRecovery.h"
 #include "app/TrackingRun.h"
 #include "app/TrayIcon.h"
 #include "capture/ClickSource.h"
@@ -73,114 +74,14 @@ void DROVAppDelegate::applicationDidFinishLaunching() {
 }
 
 void DROVAppDelegate::saveRunsOfEarlierProcesses() {
-    // A run longer than a file takes moves into journals of one file each: each file saved then
-    // removes its own journal instead of writing the whole store again.
-    constexpr std::size_t limit = TrackingRun::kClickLimit;
-    RunJournal::Scan scan = RunJournal::leftBehind();
-    const int damaged = int(std::count_if(scan.found.begin(), scan.found.end(),
-                                          [](const auto& found) { return found.damaged; }));
-    // Journals of runs whose files an earlier process named: they only wait to leave the
-    // folder. One without clicks stands for a stored run the settings could not forget.
-    QSet<qint64> savedStarts;
-    QList<std::pair<qint64, QString>> marks;
-    std::vector<RunJournal::Found> journals;
-    for (RunJournal::Found& found : scan.found) {
-        const qint64 start = found.run.start.toMSecsSinceEpoch();
-        if (found.savedAs && m_exports.isSaved(found.run, *found.savedAs)) {
-            savedStarts.insert(start);
-            if (found.run.samples.empty())
-                marks.append({start, found.path});
-            else
-                RunJournal::retire(found.path, found.damaged);
-        } else if (found.run.samples.empty()) {
-            QFile::remove(found.path); // its files were not named after all
-        } else {
-            journals.push_back(std::move(found));
-        }
-    }
-    QSet<qint64> journalStarts;
-    for (const RunJournal::Found& found : journals)
-        journalStarts.insert(found.run.start.toMSecsSinceEpoch());
-    std::vector<RecordedRun> stored;
-    QSet<qint64> unforgotten; // saved, and still in the settings
-    for (const RecordedRun& run : m_store.runs()) {
-        const qint64 start = run.start.toMSecsSinceEpoch();
-        // Saved, or moved into journals, by a launch whose settings could not forget it.
-        if (savedStarts.contains(start) ||
-            (run.samples.size() > limit && journalStarts.contains(start))) {
-            if (!m_store.remove(run))
-                unforgotten.insert(start);
-            continue;
-        }
-        if (run.samples.size() > limit)
-            if (std::vector<RunJournal::Found> parts = RunJournal::keep(run, limit);
-                !parts.empty()) {
-                m_store.remove(run);
-                std::move(parts.begin(), parts.end(), std::back_inserter(journals));
-                continue;
-            }
-        stored.push_back(run);
-    }
-    QSet<qint64> storedStarts;
-    for (const RecordedRun& run : stored)
-        storedStarts.insert(run.start.toMSecsSinceEpoch());
-    for (const auto& [start, mark] : std::as_const(marks))
-        if (!unforgotten.contains(start))
-            QFile::remove(mark);
-    // A journal whose run is stored as well was left by a quit that stored it.
-    std::erase_if(journals, [&](const RunJournal::Found& found) {
-        return storedStarts.contains(found.run.start.toMSecsSinceEpoch()) &&
-               QFile::remove(found.path);
-    });
-    // A journal longer than a file takes is split as a stored run is.
-    std::vector<RunJournal::Found> split;
-    for (RunJournal::Found& found : journals) {
-        std::vector<RunJournal::Found> parts;
-        if (found.run.samples.size() > limit)
-            parts = RunJournal::keep(found.run, limit);
-        if (!parts.empty() && RunJournal::retire(found.path, found.damaged)) {
-            std::move(parts.begin(), parts.end(), std::back_inserter(split));
-        } else {
-            for (const RunJournal::Found& part : parts)
-                QFile::remove(part.path);
-            split.push_back(std::move(found));
-        }
-    }
-    std::sort(split.begin(), split.end(), [](const auto& a, const auto& b) {
-        return std::pair(a.run.start, a.path) < std::pair(b.run.start, b.path);
-    });
-    tellSetAside(scan.setAside, damaged);
-    if (stored.empty() && split.empty())
-        return showMainWindow();
-    Notifications::deliver(QStringLiteral("Saving zwirl from last session..."),
-                           {{}, ExportQueue::kRestoreNotifications});
-    // Saved with their own dates; each leaves the store (or its journal goes) once its files
-    // are written, and the window shows after the last.
-    std::vector<ExportQueue::Restored> runs;
-    for (RecordedRun& run : stored)
-        runs.push_back({std::move(run), true, {}, false});
-    for (RunJournal::Found& found : split)
-        runs.push_back({std::move(found.run), false, found.path, found.damaged});
-    m_exports.restore(std::move(runs), [self = QPointer(this)] {
-        if (self)
-            self->showMainWindow();
-    });
-}
-
-void DROVAppDelegate::tellSetAside(int unreadable, int damaged) {
-    QStringList told;
-    if (unreadable > 0)
-        told << QStringLiteral("zwirl could not read %1 run(s) of an earlier session and set them "
-                               "aside in %2.")
-                    .arg(unreadable)
-                    .arg(RunJournal::folderPath());
-    if (damaged > 0)
-        told << QStringLiteral("zwirl could read only part of %1 run(s) of an earlier session: it "
-                               "saves what it could read and sets the files aside in %2.")
-                    .arg(damaged)
-                    .arg(RunJournal::folderPath());
-    if (!told.isEmpty())
-        DROVHelper::notify(told.join(u' '));
+    // The window shows once the last is saved, at once when there is none.
+    const bool saving =
+        RunRecovery::saveRunsOfEarlierProcesses(m_store, m_exports, [self = QPointer(this)] {
+            if (self)
+                self->showMainWindow();
+        });
+    if (!saving)
+        showMainWindow();
 }
 
 void DROVAppDelegate::applicationWillTerminate() {
@@ -236,6 +137,8 @@ void DROVAppDelegate::handleLeftMouseDown(QPoint, std::optional<ClickSample> col
     const ClickSample sample = colour.value_or(ClickSample{0.0, 0.0, 0.0});
     if (m_tone)
         m_tone->newFreq(DROVAudioFileHelper::newFreq(float(sample[0] + sample[1] + sample[2])));
+    m_windows->showLastClick(
+        QColor::fromRgbF(float(sample[0]), float(sample[1]), float(sample[2])));
     if (!m_journal->append(sample))
         journalFailed();
     // At the limit the run ends here, so no later click is recorded.
@@ -356,6 +259,9 @@ void DROVAppDelegate::setupStatusItem() {
     connect(m_statusItem, &TrayIcon::startAtLoginRequested, this,
             &DROVAppDelegate::setStartAtLogin);
     connect(m_statusItem, &TrayIcon::aboutRequested, this, &DROVAppDelegate::showAbout);
+    connect(m_statusItem, &TrayIcon::debugWindowRequested, this, &DROVAppDelegate::showDebugWindow);
+    if (m_debugging)
+        m_statusItem->showDebugItem();
     connect(m_statusItem, &TrayIcon::quitRequested, this, &DROVAppDelegate::terminate);
     changedStatusActive(m_isTracking);
 }
@@ -387,6 +293,13 @@ DROVMainWindowController* DROVAppDelegate::mainWindowController() const {
 
 void DROVAppDelegate::showAbout() {
     m_windows->showAbout(media::libraryVersions());
+}
+
+void DROVAppDelegate::showDebugWindow() {
+    m_debugging = true;
+    if (m_statusItem)
+        m_statusItem->showDebugItem();
+    m_windows->showDebugWindow();
 }
 
 void DROVAppDelegate::terminate() {

@@ -77,6 +77,8 @@ public:
     void controllerCloseAction() override;
     void controllerSetUpAction() override { setUpClicks(); }
     void showAbout();
+    // zwirl --debug: the debug window, showing the colour of the last click, and its tray item.
+    void showDebugWindow();
     // The menu's quit: the application quits normally.
     void terminate();
     void checkLoginItem();
@@ -101,8 +103,6 @@ private:
     void stopTracking(ExportRequest::Tell tell, std::function<void()> block);
     // No source of clicks works in this session: the open run records none.
     void clicksUnseen();
-    // One notification of the journals that could not be read, and of those read in part.
-    void tellSetAside(int unreadable, int damaged);
 
     Settings& m_settings;
     RunStore& m_store;
@@ -119,6 +119,7 @@ private:
     bool m_isTracking = false;
     // A start is under way while the main window fades out; further starts are ignored.
     bool m_isStarting = false;
+    bool m_debugging = false;
 };
 
 } // namespace zwirl

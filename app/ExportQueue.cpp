@@ -43,15 +43,12 @@ struct ExportQueue::Batch {
 };
 
 void ExportQueue::enqueue(ExportRequest request) {
-    add({{std::move(request.run), request.stored, std::move(request.journal), false},
-         request.tell,
-         std::move(request.done),
-         {}});
+    add({std::move(request), {}});
 }
 
-void ExportQueue::restore(std::vector<Restored> runs, std::function<void()> done) {
+void ExportQueue::restore(std::vector<ExportRequest> runs, std::function<void()> done) {
     auto batch = std::make_shared<Batch>();
-    std::erase_if(runs, [](const Restored& restored) {
+    std::erase_if(runs, [](const ExportRequest& restored) {
         if (restored.run.samples.empty() && !restored.journal.isEmpty())
             RunJournal::retire(restored.journal, restored.damaged);
         return restored.run.samples.empty();
@@ -59,15 +56,17 @@ void ExportQueue::restore(std::vector<Restored> runs, std::function<void()> done
     batch->left = runs.size();
     if (runs.empty() && done)
         done();
-    for (std::size_t i = 0; i < runs.size(); ++i)
-        add({std::move(runs[i]), ExportRequest::Tell::NotifyAndOpenFolder,
-             i + 1 == runs.size() ? std::move(done) : nullptr, batch});
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        runs[i].tell = ExportRequest::Tell::NotifyAndOpenFolder;
+        runs[i].done = i + 1 == runs.size() ? std::move(done) : nullptr;
+        add({std::move(runs[i]), batch});
+    }
 }
 
 void ExportQueue::add(Job job) {
-    if (job.source.run.samples.empty()) {
-        if (!job.source.journal.isEmpty())
-            QFile::remove(job.source.journal);
+    if (job.request.run.samples.empty()) {
+        if (!job.request.journal.isEmpty())
+            QFile::remove(job.request.journal);
         return;
     }
     if (m_pending++ == 0)
@@ -76,7 +75,7 @@ void ExportQueue::add(Job job) {
 }
 
 void ExportQueue::run(const Job& job) {
-    const auto& [run, stored, journal, damaged] = job.source;
+    const auto& [run, tellHow, stored, journal, damaged, done] = job.request;
     // The user hears of a restore once, after its last run.
     const auto tell = [&](bool saved) {
         Batch* const batch = job.batch.get();
@@ -86,17 +85,17 @@ void ExportQueue::run(const Job& job) {
                 return false;
         }
         const std::size_t failed = batch ? batch->failed : !saved;
-        const std::size_t done = batch ? batch->saved : saved;
+        const std::size_t savedRuns = batch ? batch->saved : saved;
         if (failed > 0)
             DROVHelper::notify(QStringLiteral("Could not save your clicks to the desktop..."));
-        if (done > 0 && job.tell != ExportRequest::Tell::Nothing)
+        if (savedRuns > 0 && tellHow != ExportRequest::Tell::Nothing)
             Notifications::deliver(
-                done == 1 ? QStringLiteral("Saved your clicks to the desktop...")
-                          : QStringLiteral("Saved %1 runs of your clicks to the desktop...")
-                                .arg(qulonglong(done)),
+                savedRuns == 1 ? QStringLiteral("Saved your clicks to the desktop...")
+                               : QStringLiteral("Saved %1 runs of your clicks to the desktop...")
+                                     .arg(qulonglong(savedRuns)),
                 {{{kOpenFolderAction, QStringLiteral("Open Folder")}},
                  batch ? kRestoreNotifications : QString()});
-        return done > 0 && job.tell == ExportRequest::Tell::NotifyAndOpenFolder;
+        return savedRuns > 0 && tellHow == ExportRequest::Tell::NotifyAndOpenFolder;
     };
     // Left where it is for the next launch, which tells of it.
     if (m_finishing && (stored || !journal.isEmpty())) {
@@ -139,7 +138,7 @@ void ExportQueue::run(const Job& job) {
                                           "that kept them from %1: until zwirl can write "
                                           "there, it keeps the file, marked as saved.")
                                .arg(RunJournal::folderPath()));
-    finished(opens, job.done);
+    finished(opens, done);
 }
 
 void ExportQueue::finished(bool open, std::function<void()> done) {

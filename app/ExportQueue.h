@@ -29,6 +29,8 @@ struct ExportRequest {
     bool stored = false;
     // The journal holding the run, if any: removed once the run is in the files or the store.
     QString journal = {};
+    // Records of the journal could not be read: it is set aside instead of removed.
+    bool damaged = false;
     // Runs on the main thread after the export.
     std::function<void()> done = {};
 };
@@ -57,18 +59,10 @@ public:
     // Saves the request's run after the exports asked for before. A run without clicks saves
     // nothing, and its `done` does not run.
     void enqueue(ExportRequest request);
-    // A run of an earlier process: stored, or in the journal at `journal` (a `damaged` one is
-    // set aside instead of removed once the run is saved).
-    struct Restored {
-        RecordedRun run;
-        bool stored = false;
-        QString journal;
-        bool damaged = false;
-    };
-    // Saves `runs` after the exports asked for before, as enqueue() does, and tells the user
-    // once when the last is written: one notification, the folder opened once. `done` runs on
-    // the main thread then.
-    void restore(std::vector<Restored> runs, std::function<void()> done);
+    // Saves the runs of earlier processes after the exports asked for before, as enqueue()
+    // does, and tells the user once when the last is written: one notification, the folder
+    // opened once. `done` runs on the main thread then; the runs' own are not used.
+    void restore(std::vector<ExportRequest> runs, std::function<void()> done);
     // Whether the files of `run` were given their names with the suffix `suffix` (1: none).
     bool isSaved(const RecordedRun& run, int suffix) const;
     bool isBusy() const { return m_pending > 0; }
@@ -87,9 +81,7 @@ Q_SIGNALS:
 private:
     struct Batch;
     struct Job {
-        Restored source;
-        ExportRequest::Tell tell = ExportRequest::Tell::Nothing;
-        std::function<void()> done;
+        ExportRequest request;
         std::shared_ptr<Batch> batch; // the restore it is part of, shared by its jobs
     };
     void add(Job job);

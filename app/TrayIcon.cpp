@@ -39,6 +39,8 @@ TrayIcon::TrayIcon(QObject* parent)
     for (QAction* setting : {m_liveTone, m_startAtLogin})
         setting->setCheckable(true);
     m_menu->addSeparator();
+    m_debug = add("Debug Window", &TrayIcon::debugWindowRequested);
+    m_debug->setVisible(false);
     add("About zwirl", &TrayIcon::aboutRequested);
     add("Quit zwirl", &TrayIcon::quitRequested);
     m_icon->setContextMenu(m_menu.get());
@@ -83,6 +85,10 @@ void TrayIcon::setState(const State& state) {
                                        : QStringLiteral("Start Tracking"));
     m_liveTone->setChecked(state.liveTone);
     m_startAtLogin->setChecked(state.startAtLogin);
+}
+
+void TrayIcon::showDebugItem() {
+    m_debug->setVisible(true);
 }
 
 } // namespace zwirl

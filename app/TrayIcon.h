@@ -28,6 +28,8 @@ public:
 
     explicit TrayIcon(QObject* parent = nullptr);
     void setState(const State& state);
+    // The debug window's item, hidden until zwirl --debug asks for it.
+    void showDebugItem();
 
 Q_SIGNALS:
     // Start a run when none is open, stop the open one otherwise.
@@ -36,6 +38,7 @@ Q_SIGNALS:
     void showWindowRequested();
     void liveToneRequested();
     void startAtLoginRequested(bool start);
+    void debugWindowRequested();
     void aboutRequested();
     void quitRequested();
 
@@ -46,6 +49,7 @@ private:
     QAction* m_tracking;
     QAction* m_liveTone;
     QAction* m_startAtLogin;
+    QAction* m_debug;
     // Made once: each new icon would add its own pixmaps to the pixmap cache at every change.
     const QIcon m_active = image("DROVStatus_active");
     const QIcon m_inactive = image("DROVStatus_inactive");

@@ -36,6 +36,16 @@ void endWithSession() {
     }
 }
 
+// What a zwirl launched for it does once it runs; any other action needs a running zwirl.
+bool launchesFor(const QString& action) {
+    return action.isEmpty() || action == QLatin1String("start") || action == QLatin1String("debug");
+}
+
+int notRunning() {
+    std::fputs("zwirl: zwirl is not running\n", stderr);
+    return 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -50,10 +60,9 @@ int main(int argc, char** argv) {
         QCoreApplication app(argc, argv);
         if (const std::optional<int> status = ControlService::forwardToRunningInstance(action))
             return *status;
-        std::fputs(action.isEmpty() || action == QLatin1String("start")
-                       ? "zwirl: no display to run on (DISPLAY and WAYLAND_DISPLAY unset)\n"
-                       : "zwirl: zwirl is not running\n",
-                   stderr);
+        if (!launchesFor(action))
+            return notRunning();
+        std::fputs("zwirl: no display to run on (DISPLAY and WAYLAND_DISPLAY unset)\n", stderr);
         return 1;
     }
 
@@ -80,10 +89,8 @@ int main(int argc, char** argv) {
     // One zwirl per session: the running one shows itself, or does what was asked, instead.
     if (const std::optional<int> status = control.registerOnSessionBus(action))
         return *status;
-    if (!action.isEmpty() && action != QLatin1String("start")) {
-        std::fprintf(stderr, "zwirl: zwirl is not running\n");
-        return 1;
-    }
+    if (!launchesFor(action))
+        return notRunning();
     // This is the session's zwirl now: what a zwirl that died left watching goes.
     clicks->clearLeftovers();
 
@@ -108,6 +115,8 @@ int main(int argc, char** argv) {
         delegate.applicationDidFinishLaunching();
         if (action == QLatin1String("start"))
             delegate.controllerStartAction();
+        else if (action == QLatin1String("debug"))
+            delegate.showDebugWindow();
     });
     const int status = QApplication::exec();
     g_endOfSession = nullptr;

@@ -1,5 +1,6 @@
 #include "ui/AppWindows.h"
 
+#include "ui/DROVDebugWindowController.h"
 #include "ui/DROVMainWindowController.h"
 
 #include <QApplication>
@@ -116,6 +117,22 @@ void AppWindows::showAbout(const QList<std::pair<QString, QString>>& libraries) 
     m_about->show();
     m_about->raise();
     m_about->activateWindow();
+}
+
+void AppWindows::showDebugWindow() {
+    if (!m_debug) {
+        m_debug = new DROVDebugWindowController(this);
+        m_debug->showColor(m_lastClick);
+    }
+    QWidget* window = m_debug->window();
+    window->show();
+    window->raise();
+}
+
+void AppWindows::showLastClick(const QColor& colour) {
+    m_lastClick = colour;
+    if (m_debug)
+        m_debug->showColor(colour);
 }
 
 void AppWindows::openAlert(const QString& message) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -11,6 +12,7 @@
 
 namespace zwirl {
 
+class DROVDebugWindowController;
 class DROVMainControllerDelegate;
 class DROVMainWindowController;
 
@@ -42,6 +44,12 @@ public:
     // One About box, brought to the front when asked for again; it brings back the windows a
     // start took off the screen. `libraries` are the names and versions zwirl runs with.
     void showAbout(const QList<std::pair<QString, QString>>& libraries);
+    // Opens the debug window, made the first time; it stays through runs, as it shows their
+    // clicks.
+    void showDebugWindow();
+    // The colour of the last recorded click, for the debug window now and whenever it opens.
+    void showLastClick(const QColor& colour);
+
     // A message under the application's name, above the other windows. It opens without a
     // loop of its own, so that the caller returns at once.
     void openAlert(const QString& message);
@@ -53,6 +61,8 @@ private:
     DROVMainControllerDelegate& m_delegate;
     QPointer<DROVMainWindowController> m_main;
     QPointer<QWidget> m_about;
+    DROVDebugWindowController* m_debug = nullptr;
+    QColor m_lastClick;
     std::pair<QString, QString> m_setUp;
     // The About box and the alerts, while they exist.
     QList<QPointer<QWidget>> m_windows;

@@ -14,6 +14,7 @@ public:
 
     // Keeps the colour (an invalid QColor clears it) and repaints the whole view.
     void setColor(const QColor& color);
+    const QColor& color() const { return m_col; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -19,4 +19,11 @@ QWidget* DROVDebugWindowController::window() {
     return m_window.get();
 }
 
+void DROVDebugWindowController::showColor(const QColor& colour) {
+    window();
+    m_clrView->setColor(colour);
+    m_clrLabel->setText(colour.isValid() ? QStringLiteral("Last click: %1").arg(colour.name())
+                                         : QStringLiteral("No click recorded yet."));
+}
+
 } // namespace zwirl

@@ -14,7 +14,8 @@ class DROVDebugWindowController;
 
 namespace zwirl {
 
-// A small window showing one colour in a swatch and a text label; nothing opens it.
+// A small window showing one colour in a swatch and a text label: zwirl --debug opens it to show
+// the colour of the last recorded click.
 class DROVDebugWindowController : public QObject {
     Q_OBJECT
 public:
@@ -27,6 +28,10 @@ public:
     // The outlets: empty until the window has been built.
     DROVColorView* clrView() const { return m_clrView; }
     QLabel* clrLabel() const { return m_clrLabel; }
+
+    // The swatch in `colour`, named in the label as #rrggbb; an invalid colour says that none
+    // was recorded yet.
+    void showColor(const QColor& colour);
 
 private:
     std::unique_ptr<QWidget> m_window;

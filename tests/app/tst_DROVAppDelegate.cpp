@@ -8,6 +8,7 @@
 #include "capture/fake/FakeClickSource.h"
 #include "media/LibraryVersions.h"
 #include "services/Settings.h"
+#include "ui/DROVColorView.h"
 #include "ui/DROVMainWindowController.h"
 
 #include "support/TestSupport.h"
@@ -256,6 +257,30 @@ private Q_SLOTS:
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("dropped the colours of 2 clicks"));
         app.delegate.controllerStopAction();
         QVERIFY(app.waitUntilSaved());
+    }
+
+    // The debug window shows each click's colour as it is recorded, a click without one as
+    // black, and the colour of a click made before it opened.
+    void theDebugWindowShowsTheLastClick() {
+        App app;
+        app.delegate.startTracking();
+        app.click(1, {0.25, 0.5, 1.0});
+        app.delegate.showDebugWindow();
+        QWidget* window = nullptr;
+        for (QWidget* shown : QApplication::topLevelWidgets())
+            if (shown->isVisible() && shown->windowTitle() == "zwirl Debug")
+                window = shown;
+        QVERIFY(window);
+        const auto shows = [window](const QString& name) {
+            return window->findChild<DROVColorView*>()->color().name() == name &&
+                   window->findChild<QLabel*>()->text() == "Last click: " + name;
+        };
+        QVERIFY(shows("#4080ff"));
+        app.clicks.click({}, std::nullopt);
+        QVERIFY(shows("#000000"));
+        app.delegate.controllerStopAction();
+        QVERIFY(app.waitUntilSaved());
+        window->close();
     }
 
     // Of two journals whose files were being named when their process ended, the one whose

@@ -110,6 +110,12 @@ private Q_SLOTS:
         QVERIFY(waitFor([] { return !isTracking(); }, 5000));
         QCOMPARE(succeeds({"--start"}), QByteArray());
         QVERIFY(waitFor([] { return isTracking(); }, 5000));
+        QCOMPARE(succeeds({"--debug"}), QByteArray());
+        QVERIFY(waitFor([] {
+            const QList<XWindow> shown = appWindows();
+            return std::any_of(shown.begin(), shown.end(),
+                               [](const XWindow& w) { return w.name == "zwirl Debug"; });
+        }));
         QCOMPARE(succeeds({"--quit"}), QByteArray());
         QVERIFY(app.waitForFinished(30000));
         QCOMPARE(app.exitCode(), 0);
