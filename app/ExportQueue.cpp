@@ -1,6 +1,7 @@
 #include "app/ExportQueue.h"
 
 #include "app/AppLog.h"
+#include "app/DurableFiles.h"
 #include "app/RunJournal.h"
 #include "services/DROVHelper.h"
 #include "services/ExportPicture.h"
@@ -12,8 +13,6 @@
 #include <QDir>
 #include <QStandardPaths>
 #include <QUrl>
-
-#include <unistd.h>
 
 namespace zwirl {
 
@@ -170,13 +169,6 @@ QString partName(const QString& path) {
     return QStringLiteral("%1/.%2.part").arg(file.path(), file.fileName());
 }
 
-// Syncs a complete file and gives it its name.
-bool commit(const QString& part, const QString& path) {
-    QFile file(part);
-    return file.open(QIODevice::ReadWrite) && ::fsync(file.handle()) == 0 &&
-           ::rename(QFile::encodeName(part).constData(), QFile::encodeName(path).constData()) == 0;
-}
-
 } // namespace
 
 QString ExportQueue::makeFolder() const {
@@ -247,7 +239,8 @@ bool ExportQueue::save(const RecordedRun& run, const std::function<void(int)>& n
     };
     const auto named = [&] {
         naming(suffix);
-        return commit(partName(audioPath), audioPath) && commit(png.fileName(), pngPath);
+        return durable::commit(partName(audioPath), audioPath) &&
+               durable::commit(png.fileName(), pngPath);
     };
     if (!written() || !named()) {
         qCWarning(lcApp).noquote()
@@ -257,7 +250,7 @@ bool ExportQueue::save(const RecordedRun& run, const std::function<void(int)>& n
             QFile::remove(path);
         return false;
     }
-    RunJournal::syncFolder(m_folder);
+    durable::syncFolder(m_folder);
     if (!DROVHelper::setIconForPath(audioPath, icon))
         qCWarning(lcApp) << "error setting icon file...";
     qCInfo(lcApp).noquote() << QStringLiteral("saved %1 (%2, %3)").arg(base, range, count);

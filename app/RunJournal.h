@@ -26,8 +26,6 @@ public:
 
     // $XDG_STATE_HOME/zwirl, ~/.local/state/zwirl without it.
     static QString folderPath();
-    // Makes the names in the folder at `path` durable (after a file is made or renamed there).
-    static void syncFolder(const QString& path);
 
     RunJournal();
     // Makes what was appended durable.

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <sys/types.h>
+
+// Files that survive a crash or a power cut: written whole, synced, and named only when complete.
+namespace zwirl::durable {
+
+// Makes the names in the folder at `path` durable (after a file is made or renamed there).
+void syncFolder(const QString& path);
+// Syncs the complete file at `part` and gives it the name `path`.
+bool commit(const QString& part, const QString& path);
+// A file created for writing, never through a link or over a file that is there; -1 (with
+// errno) when it cannot be.
+int createNew(const QString& path);
+// The whole block at `offset`, retried after an interruption.
+bool writeAt(int fd, const void* data, size_t size, off_t offset);
+// The whole block at `offset`, retried after an interruption; false at the file's end.
+bool readAt(int fd, void* data, size_t size, off_t offset);
+// Gives a file of the folder `folder` (a descriptor, or AT_FDCWD) a name that no other file has;
+// false when it has not got it.
+bool renameFree(int folder, const QByteArray& from, const QByteArray& to);
+
+} // namespace zwirl::durable
