@@ -7,6 +7,10 @@
 //                        every 500 toggles, after the first 100 and at the end.
 //  oneclick [count]      one-click runs back to back: file pairs written.
 //  burst [clicks] [rate] clicks at a fixed rate into one run: clicks recorded and saved.
+//  export [runs] [rate]  full runs of 9999 clicks at a fixed rate: the time from the last click to
+//                        both files in place (the run ends by itself there, with its alert and
+//                        the folder opening), against the ffmpeg command-line tool encoding a
+//                        signal as long with its default settings.
 //  silent [runs]         the time from asking for a run to the run being open, with the
 //                        notification server answering and then stopped (SIGSTOP) so that it
 //                        never answers: each run start notifies.
@@ -24,8 +28,11 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
+#include <QTemporaryDir>
+
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <thread>
@@ -39,12 +46,12 @@ using Clock = std::chrono::steady_clock;
 // Left clicks on the bare desktop at `perSecond` until `count` are sent or `stop` is set.
 class Clicker {
 public:
-    Clicker(int count, int perSecond) {
-        m_thread = std::thread([this, count, perSecond] {
+    Clicker(int count, int perSecond, QPoint at = {400, 500}) {
+        m_thread = std::thread([this, count, perSecond, at] {
             Display* display = XOpenDisplay(nullptr);
             if (!display)
                 return;
-            XTestFakeMotionEvent(display, -1, 400, 500, 0);
+            XTestFakeMotionEvent(display, -1, at.x(), at.y(), 0);
             const auto interval = std::chrono::microseconds(1'000'000 / perSecond);
             auto next = Clock::now();
             for (int i = 0; i < count && !m_stop; ++i) {
@@ -52,19 +59,27 @@ public:
                 XTestFakeButtonEvent(display, 1, True, 0);
                 XTestFakeButtonEvent(display, 1, False, 0);
                 XSync(display, False);
+                m_last = Clock::now();
                 ++m_sent;
             }
             XCloseDisplay(display);
         });
     }
-    ~Clicker() { m_thread.join(); }
+    ~Clicker() { join(); }
+    void join() {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
     void stop() { m_stop = true; }
     int sent() const { return m_sent; }
+    // When the last click was sent; read once the clicker is gone.
+    Clock::time_point last() const { return m_last; }
     bool finished(int count) const { return m_sent == count; }
 
 private:
     std::atomic<int> m_sent = 0;
     std::atomic<bool> m_stop = false;
+    Clock::time_point m_last;
     std::thread m_thread;
 };
 
@@ -182,6 +197,65 @@ int burst(int clicks, int perSecond) {
     return 0;
 }
 
+// Seconds the ffmpeg command-line tool takes to encode `frames` of a 16-bit tone to AAC.
+double ffmpegSeconds(const QTemporaryDir& dir, qint64 frames) {
+    QFile raw(dir.filePath("tone.raw"));
+    if (!raw.exists()) {
+        QByteArray pcm(frames * 2, Qt::Uninitialized);
+        auto* out = reinterpret_cast<qint16*>(pcm.data());
+        for (qint64 i = 0; i < frames; ++i)
+            out[i] = qint16(12000 * std::sin(2 * M_PI * (200 + i / 2205 % 3000) * i / 44100.0));
+        if (!raw.open(QIODevice::WriteOnly) || raw.write(pcm) != pcm.size())
+            return -1;
+        raw.close();
+    }
+    const auto begun = Clock::now();
+    const ToolResult result =
+        runTool("ffmpeg", {"-v", "error", "-nostdin", "-y", "-f", "s16le", "-ar", "44100", "-ac",
+                           "1", "-i", raw.fileName(), "-c:a", "aac", dir.filePath("tone.m4a")});
+    return result.exitCode == 0 ? std::chrono::duration<double>(Clock::now() - begun).count() : -1;
+}
+
+int exportWait(int runs, int perSecond) {
+    constexpr int kClicks = 9999;
+    Session s;
+    QTemporaryDir scratch;
+    if (!s.start())
+        return 1;
+    const QString folder = s.home.outputFolder();
+    std::vector<double> waits, tool;
+    for (int r = 0; r < runs; ++r) {
+        const qsizetype before = filesIn(folder, "*.m4a").size();
+        if (!startRun())
+            return 1;
+        // Away from the middle, where the alert of the run before stays open.
+        Clicker clicker(kClicks, perSecond, {60, 700});
+        clicker.join();
+        const bool placed = waitFor(
+            [&] {
+                return filesIn(folder, "*.m4a").size() > before &&
+                       filesIn(folder, "*.png").size() > before;
+            },
+            120000);
+        const double waited = std::chrono::duration<double>(Clock::now() - clicker.last()).count();
+        if (!placed) {
+            std::fprintf(stderr, "run %d: no files; %u clicks in the open run\n", r + 1,
+                         sampleCount());
+            return 1;
+        }
+        waits.push_back(waited);
+        tool.push_back(ffmpegSeconds(scratch, qint64(kClicks) * 2205));
+        std::printf("run %d: last click to both files %.3f s | ffmpeg command line %.3f s\n", r + 1,
+                    waited, tool.back());
+        std::fflush(stdout);
+    }
+    const double wait = bench::percentile(waits, 50), ffmpeg = bench::percentile(tool, 50);
+    std::printf("%d runs of %d clicks at %d/s, medians: last click to both files %.3f s, ffmpeg "
+                "%.3f s, ratio %.2f (target <= 0.60)\n",
+                runs, kClicks, perSecond, wait, ffmpeg, wait / ffmpeg);
+    return 0;
+}
+
 // Milliseconds from asking for each of `runs` runs to the run being open.
 std::vector<double> runStartTimes(int runs) {
     std::vector<double> times;
@@ -234,8 +308,11 @@ int main(int argc, char** argv) {
         return oneClick(n ? n : 200);
     if (mode == "burst")
         return burst(n ? n : 9999, args.value(3, "100").toInt());
+    if (mode == "export")
+        return exportWait(n ? n : 3, args.value(3, "500").toInt());
     if (mode == "silent")
         return silentServer(n ? n : 20);
-    std::fprintf(stderr, "usage: bench_runs kill|toggles|oneclick|burst|silent [count] [rate]\n");
+    std::fprintf(stderr,
+                 "usage: bench_runs kill|toggles|oneclick|burst|export|silent [count] [rate]\n");
     return 2;
 }
