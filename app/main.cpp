@@ -75,7 +75,6 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("de.tolvarek.zwirl"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/zwirl.png")));
     // Closing the main window leaves zwirl running in the tray.
     QApplication::setQuitOnLastWindowClosed(false);
 
@@ -91,6 +90,10 @@ int main(int argc, char** argv) {
         return *status;
     if (!launchesFor(action))
         return notRunning();
+    // Only now: the first image read loads Qt's image format plugins, which a launch that
+    // hands its action to the running zwirl never needs, and which would delay the answer on
+    // the bus.
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/zwirl.png")));
     // This is the session's zwirl now: what a zwirl that died left watching goes.
     clicks->clearLeftovers();
 
