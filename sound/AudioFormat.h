@@ -4,6 +4,7 @@
 
 #include "media/MediaError.h"
 
+#include <QString>
 #include <cstdint>
 #include <iterator>
 
@@ -49,6 +50,14 @@ constexpr uint32_t kAudioFormatFlagIsSignedInteger = 4;
 constexpr uint32_t kAudioFormatFlagIsPacked = 8;
 constexpr uint32_t kAudioFormatFlagIsNonInterleaved = 32;
 constexpr uint32_t kMPEG4Object_AAC_LC = 2;
+
+// The text tags of an '.m4a'; empty ones are left out.
+struct AudioFileTags {
+    QString title;
+    QString artist;
+    QString date; // ISO 8601
+    QString comment;
+};
 
 // The form of audio data.
 struct AudioStreamBasicDescription {

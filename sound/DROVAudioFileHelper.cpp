@@ -33,7 +33,7 @@ QByteArray jpegOf(const QImage& picture) {
 }
 
 // Dates in the tags do not depend on the user's locale: ISO 8601, local time.
-media::AudioFileTags tagsFor(const Samples& samples, const QDateTime& end) {
+AudioFileTags tagsFor(const Samples& samples, const QDateTime& end) {
     const QDateTime withOffset = end.toOffsetFromUtc(end.offsetFromUtc());
     const qlonglong count = qlonglong(samples.size());
     return {QStringLiteral("zwirl ") + end.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
@@ -67,8 +67,7 @@ bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QStri
         writer.openFileForWrite(QUrl::fromLocalFile(filePath), 44100.0, 1, 16, kAudioFileM4AType);
     // The next slice renders on a thread of its own while the writer encodes this one.
     ClickToneRenderer renderer(samples);
-    if (media::AudioFileWriter* file = writer.audioFileId())
-        file->expectFrames(renderer.totalFrames());
+    writer.expectFrames(renderer.totalFrames());
     std::vector<float> slice(kSliceFrames), next(kSliceFrames);
     const auto renderNext = [&] {
         return std::async(std::launch::async,
@@ -90,15 +89,13 @@ bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QStri
     const QByteArray jpeg = jpegOf(artwork);
     if (!jpeg.isEmpty()) {
         qCInfo(lcSound) << "set data";
-        media::AudioFileWriter* file = writer.audioFileId();
-        const OSStatus set = file ? statusFor(file->setCoverArt(jpeg)) : kAudioFileNotOpenError;
+        const OSStatus set = writer.setCoverArt(jpeg);
         if (set == noErr)
             qCInfo(lcSound, "audioErr: %d", int(set));
         else
             qCWarning(lcSound, "audioErr: %d", int(set));
     }
-    if (media::AudioFileWriter* file = writer.audioFileId())
-        file->setTags(tagsFor(samples, end.isValid() ? end : QDateTime::currentDateTime()));
+    writer.setTags(tagsFor(samples, end.isValid() ? end : QDateTime::currentDateTime()));
     const OSStatus closed = writer.closeFile();
     return status == noErr && closed == noErr;
 }

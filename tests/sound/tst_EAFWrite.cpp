@@ -187,13 +187,15 @@ private Q_SLOTS:
         QCOMPARE(art.value("codec_name").toString(), QString("mjpeg"));
         QCOMPARE(decodeWithFfmpeg(covered), decodeWithFfmpeg(plain));
 
-        // Artwork belongs to MPEG-4 files only.
+        // Artwork and tags belong to open MPEG-4 files only.
         EAFWrite wave;
+        QCOMPARE(wave.setCoverArt(jpeg), kAudioFileNotOpenError);
+        QCOMPARE(wave.expectFrames(10), kAudioFileNotOpenError);
         QCOMPARE(wave.openFileForWrite(QUrl::fromLocalFile(dir.filePath("a.wav")), 44100, 1, 16,
                                        kAudioFileWAVEType),
                  noErr);
-        QCOMPARE(statusFor(wave.audioFileId()->setCoverArt(jpeg)),
-                 kAudioFileUnsupportedDataFormatError);
+        QCOMPARE(wave.setCoverArt(jpeg), kAudioFileUnsupportedDataFormatError);
+        QCOMPARE(wave.setTags({"title", {}, {}, {}}), kAudioFileUnsupportedDataFormatError);
     }
 };
 
