@@ -158,6 +158,16 @@ private Q_SLOTS:
         QVERIFY2(10 * std::log10(signal / noise) > 20, "the tone did not survive encoding");
     }
 
+    // Beside the status, the log gets the library's own words for a failure.
+    void logsTheLibrarysTextOfAFailure() {
+        QTemporaryDir dir;
+        EAFWrite writer;
+        QTest::ignoreMessage(QtWarningMsg, "avio_open: No such file or directory");
+        QCOMPARE(writer.openFileForWrite(QUrl::fromLocalFile(dir.filePath("none/x.m4a")), 44100, 1,
+                                         16, kAudioFileM4AType),
+                 kAudioFileFileNotFoundError);
+    }
+
     void mpeg4LengthIsExactAndArtworkIsEmbedded() {
         QTemporaryDir dir;
         const QString plain = dir.filePath("plain.m4a"), covered = dir.filePath("covered.m4a");
