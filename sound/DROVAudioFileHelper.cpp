@@ -1,6 +1,7 @@
 #include "sound/DROVAudioFileHelper.h"
 
 #include "services/DROVHelper.h"
+#include "sound/AudioFormat.h"
 #include "sound/ClickToneRenderer.h"
 #include "sound/EAFWrite.h"
 #include "sound/SoundLog.h"
@@ -44,10 +45,7 @@ AudioFileTags tagsFor(const Samples& samples, const QDateTime& end) {
 } // namespace
 
 float DROVAudioFileHelper::newFreq(float s) {
-    // Two single-precision multiplications, each rounded, as the live tone has always had it.
-    volatile float hundredfold = s * 100.0f;
-    volatile float thousandfold = hundredfold * 10.0f;
-    return thousandfold + 50.0f;
+    return clickPitch(s);
 }
 
 bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QString& filePath) {
@@ -63,8 +61,8 @@ bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QStri
     }
     EAFWrite writer;
     // Failures of the open and the writes are printed by the writer itself.
-    OSStatus status =
-        writer.openFileForWrite(QUrl::fromLocalFile(filePath), 44100.0, 1, 16, kAudioFileM4AType);
+    OSStatus status = writer.openFileForWrite(QUrl::fromLocalFile(filePath), kSampleRate, 1, 16,
+                                              kAudioFileM4AType);
     // The next slice renders on a thread of its own while the writer encodes this one.
     ClickToneRenderer renderer(samples);
     writer.expectFrames(renderer.totalFrames());
