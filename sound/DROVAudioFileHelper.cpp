@@ -2,15 +2,14 @@
 
 #include "services/DROVHelper.h"
 #include "sound/AudioFormat.h"
-#include "sound/ClickToneRenderer.h"
+#include "sound/ClickToneWorker.h"
 #include "sound/EAFWrite.h"
 #include "sound/SoundLog.h"
 
 #include <QBuffer>
 #include <QPainter>
 #include <QUrl>
-#include <future>
-#include <vector>
+#include <span>
 
 namespace zwirl {
 
@@ -63,25 +62,18 @@ bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QStri
     // Failures of the open and the writes are printed by the writer itself.
     OSStatus status = writer.openFileForWrite(QUrl::fromLocalFile(filePath), kSampleRate, 1, 16,
                                               kAudioFileM4AType);
-    // The next slice renders on a thread of its own while the writer encodes this one.
-    ClickToneRenderer renderer(samples);
-    writer.expectFrames(renderer.totalFrames());
-    std::vector<float> slice(kSliceFrames), next(kSliceFrames);
-    const auto renderNext = [&] {
-        return std::async(std::launch::async,
-                          [&] { return renderer.render(next.data(), kSliceFrames); });
-    };
+    // The next slice renders on the worker's thread while the writer encodes this one.
+    ClickToneWorker tone(samples, kSliceFrames);
+    writer.expectFrames(tone.totalFrames());
     int64_t written = 0;
-    for (auto rendered = renderNext(); status == noErr;) {
-        const int64_t frames = rendered.get();
-        if (frames == 0)
+    while (status == noErr) {
+        const std::span<float> slice = tone.next();
+        if (slice.empty())
             break;
-        slice.swap(next);
-        rendered = renderNext();
         float* channels[] = {slice.data()};
-        status = writer.writeFloats(frames, channels);
+        status = writer.writeFloats(int64_t(slice.size()), channels);
         if (progress && status == noErr)
-            progress(double(written += frames) / double(renderer.totalFrames()));
+            progress(double(written += int64_t(slice.size())) / double(tone.totalFrames()));
     }
 
     const QByteArray jpeg = jpegOf(artwork);
