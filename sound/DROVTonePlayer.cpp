@@ -46,7 +46,7 @@ DROVTonePlayer::~DROVTonePlayer() {
 
 void DROVTonePlayer::newFreq(float freq) {
     m_frequency.store(freq, std::memory_order_relaxed);
-    qCWarning(lcSound, "frequency: %f", double(freq));
+    qCDebug(lcSound, "frequency: %f", double(freq));
 }
 
 void DROVTonePlayer::start() {
