@@ -1,19 +1,19 @@
 #include "media/AudioFileReader.h"
 
+#include "media/InputFile.h"
+#include "media/MediaLog.h"
+#include "media/Resampler.h"
+
 #include <QFile>
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <numeric>
-#include <sys/stat.h>
 #include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
-#include <libswresample/swresample.h>
 }
 
 namespace zwirl::media {
@@ -36,40 +36,8 @@ constexpr int64_t kConvertChunk = 1 << 16;
 // Positions in file frames stay within this, whatever time stamps a damaged file carries, so that
 // no sum or product of them overflows.
 constexpr int64_t kFar = int64_t(1) << 40;
-// Demuxers that open further files or network streams named inside the file (playlists, session
-// descriptions, image sequences): the reader reads only the file it is given.
-constexpr const char* kOtherFileDemuxers[] = {"concat", "hls", "dash",   "imf",      "sdp",
-                                              "rtsp",   "rtp", "image2", "avisynth", "vapoursynth"};
-
-// Every demuxer but those, as FFmpeg's comma-separated list.
-const char* allowedDemuxers() {
-    static const QByteArray names = [] {
-        QByteArray list;
-        void* state = nullptr;
-        while (const AVInputFormat* format = av_demuxer_iterate(&state)) {
-            if (std::ranges::any_of(kOtherFileDemuxers, [&](const char* name) {
-                    return std::strcmp(name, format->name) == 0;
-                }))
-                continue;
-            list += (list.isEmpty() ? "" : ",") + QByteArray(format->name);
-        }
-        return list;
-    }();
-    return names.constData();
-}
-
 int64_t clampFar(int64_t frame) {
     return std::clamp(frame, -kFar, kFar);
-}
-
-// Only a regular file is read: a FIFO or a device may block the open or never end, and a
-// directory has nothing to read.
-MediaError checkRegularFile(const QString& path, int64_t* size) {
-    struct stat info {};
-    if (stat(QFile::encodeName(path).constData(), &info) != 0)
-        return errorFromAv(AVERROR(errno));
-    *size = info.st_size;
-    return S_ISREG(info.st_mode) ? MediaError::None : MediaError::InvalidFile;
 }
 
 } // namespace
@@ -77,32 +45,27 @@ MediaError checkRegularFile(const QString& path, int64_t* size) {
 MediaError AudioFileReader::open(const QString& path) {
     quietenFFmpegLog();
     int64_t size = 0;
-    if (const MediaError error = checkRegularFile(path, &size); error != MediaError::None)
+    if (const MediaError error = openInputFile(path, m_input, size); error != MediaError::None)
         return error;
     // One pass reads no more packets than the file has bytes, whatever a damaged demuxer does.
     m_packetBudget = size + 4096;
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    av_dict_set(&options, "format_whitelist", allowedDemuxers(), 0);
-    AVFormatContext* input = nullptr;
-    // "file:" keeps a colon in the name from selecting another protocol.
-    const QByteArray url = "file:" + QFile::encodeName(path);
-    int error = avformat_open_input(&input, url.constData(), nullptr, &options);
-    av_dict_free(&options);
-    if (error < 0)
-        return error == AVERROR(EINVAL) ? MediaError::InvalidFile : errorFromAv(error);
-    m_input.reset(input);
+    int error = 0;
     error = avformat_find_stream_info(m_input.get(), nullptr);
     if (error < 0)
-        return errorFromAv(error);
+        return errorFromAv(error, "avformat_find_stream_info");
     const AVCodec* decoder = nullptr;
     m_streamIndex = av_find_best_stream(m_input.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
-    if (m_streamIndex < 0 || !decoder)
+    if (m_streamIndex < 0 || !decoder) {
+        qCWarning(lcMedia) << path << "holds no audio stream that FFmpeg decodes";
         return MediaError::InvalidFile;
+    }
     const AVStream* stream = m_input->streams[m_streamIndex];
     m_fileRate = stream->codecpar->sample_rate;
-    if (m_fileRate <= 0 || m_fileRate > kMaxRate || stream->codecpar->ch_layout.nb_channels <= 0)
+    if (m_fileRate <= 0 || m_fileRate > kMaxRate || stream->codecpar->ch_layout.nb_channels <= 0) {
+        qCWarning(lcMedia) << path << "claims a rate of" << m_fileRate << "Hz and"
+                           << stream->codecpar->ch_layout.nb_channels << "channels";
         return MediaError::InvalidFile;
+    }
     m_codec.reset(avcodec_alloc_context3(decoder));
     m_frame.reset(av_frame_alloc());
     m_packet.reset(av_packet_alloc());
@@ -110,13 +73,13 @@ MediaError AudioFileReader::open(const QString& path) {
         return MediaError::NoMemory;
     error = avcodec_parameters_to_context(m_codec.get(), stream->codecpar);
     if (error < 0)
-        return errorFromAv(error);
+        return errorFromAv(error, "avcodec_parameters_to_context");
     // The decoder drops the priming and the padding that the side data and the codec's delay
     // give, and moves the time stamps of what it keeps to match.
     m_codec->pkt_timebase = stream->time_base;
     error = avcodec_open2(m_codec.get(), decoder, nullptr);
     if (error < 0)
-        return errorFromAv(error);
+        return errorFromAv(error, "avcodec_open2");
     m_preroll = std::max<int64_t>(kPreroll, stream->codecpar->seek_preroll);
     return scanStream();
 }
@@ -208,7 +171,7 @@ MediaError AudioFileReader::restartAt(int64_t fileFrame) {
             : av_rescale_q(fileFrame + m_origin, AVRational{1, m_fileRate}, stream->time_base);
     const int error = av_seek_frame(m_input.get(), m_streamIndex, timestamp, AVSEEK_FLAG_BACKWARD);
     if (error < 0)
-        return errorFromAv(error);
+        return errorFromAv(error, "av_seek_frame");
     avcodec_flush_buffers(m_codec.get());
     m_converter.reset();
     av_audio_fifo_reset(m_fifo.get());
@@ -256,7 +219,8 @@ MediaError AudioFileReader::feedDecoder(int64_t* pts) {
         *pts = m_packet->pts;
     error = avcodec_send_packet(m_codec.get(), m_packet.get());
     av_packet_unref(m_packet.get());
-    return error < 0 && error != AVERROR_INVALIDDATA ? errorFromAv(error) : MediaError::None;
+    return error < 0 && error != AVERROR_INVALIDDATA ? errorFromAv(error, "avcodec_send_packet")
+                                                     : MediaError::None;
 }
 
 // One bounded step: converts the next piece of the decoded frame, takes the next frame from the
@@ -270,9 +234,9 @@ MediaError AudioFileReader::decodeMore() {
         return feedDecoder(nullptr);
     if (error == AVERROR_EOF || error == AVERROR(EAGAIN)) {
         m_decoderDone = true;
-        return m_converter ? resample(nullptr, 0) : MediaError::None;
+        return m_converter.isMade() ? resample(nullptr, 0) : MediaError::None;
     }
-    return error < 0 ? errorFromAv(error) : takeFrame();
+    return error < 0 ? errorFromAv(error, "avcodec_receive_frame") : takeFrame();
 }
 
 int64_t AudioFileReader::frameIndex(const AVFrame* frame) const {
@@ -295,48 +259,25 @@ MediaError AudioFileReader::takeFrame() {
     const int64_t end = std::min(index + frame->nb_samples, m_length);
     if (begin >= end)
         return MediaError::None; // pre-roll or what lies beyond the stream's end
-    const AVChannelLayout& layout = frame->ch_layout;
-    const InputForm form{frame->format, frame->sample_rate, layout.nb_channels, int(layout.order),
-                         layout.order == AV_CHANNEL_ORDER_NATIVE ? layout.u.mask : 0};
+    const Resampler::InputForm form = Resampler::formOf(frame);
     if (form.rate < 1 || form.rate > kMaxRate || form.rate > kMaxDownsampling * m_outputRate ||
         form.channels < 1 || form.channels > 64 ||
-        av_get_bytes_per_sample(AVSampleFormat(form.format)) <= 0)
+        av_get_bytes_per_sample(AVSampleFormat(form.format)) <= 0) {
+        qCWarning(lcMedia, "decoded audio of %d Hz, %d channels, sample format %d is refused",
+                  form.rate, form.channels, form.format);
         return MediaError::InvalidFile;
-    if (!m_converter || !(form == m_converterInput)) {
-        if (m_converter)
+    }
+    if (!m_converter.takes(form)) {
+        if (m_converter.isMade())
             if (const MediaError error = resample(nullptr, 0); error != MediaError::None)
                 return error;
-        if (const MediaError error = makeConverter(form); error != MediaError::None)
+        if (const MediaError error = m_converter.make(frame, m_outputRate, m_outputChannels);
+            error != MediaError::None)
             return error;
     }
     m_pendingFrom = begin - index;
     m_pendingTo = end - index;
     return convertPending();
-}
-
-// A converter is kept only once it is set up: a failed one is never used again.
-MediaError AudioFileReader::makeConverter(const InputForm& form) {
-    m_converter.reset();
-    AVChannelLayout outLayout{}, inLayout{};
-    av_channel_layout_default(&outLayout, m_outputChannels);
-    if (form.order == AV_CHANNEL_ORDER_UNSPEC)
-        av_channel_layout_default(&inLayout, form.channels);
-    else
-        av_channel_layout_copy(&inLayout, &m_frame->ch_layout);
-    SwrContext* made = nullptr;
-    int error =
-        swr_alloc_set_opts2(&made, &outLayout, AV_SAMPLE_FMT_S16, int(std::lround(m_outputRate)),
-                            &inLayout, AVSampleFormat(form.format), form.rate, 0, nullptr);
-    FFmpegPtr<SwrContext> converter(made);
-    av_channel_layout_uninit(&inLayout);
-    av_channel_layout_uninit(&outLayout);
-    if (error >= 0)
-        error = swr_init(converter.get());
-    if (error < 0)
-        return errorFromAv(error);
-    m_converter = std::move(converter);
-    m_converterInput = form;
-    return MediaError::None;
 }
 
 // Resamples the next piece of the pending frame: no more input at once than makes about
@@ -362,13 +303,10 @@ MediaError AudioFileReader::convertPending() {
 // end.
 MediaError AudioFileReader::resample(const uint8_t** input, int count) {
     while (true) {
-        const int capacity = std::max(swr_get_out_samples(m_converter.get(), count), 1024);
-        if (m_converted.size() < size_t(capacity) * size_t(m_outputChannels))
-            m_converted.resize(size_t(capacity) * size_t(m_outputChannels));
-        auto* out = reinterpret_cast<uint8_t*>(m_converted.data());
-        const int produced = swr_convert(m_converter.get(), &out, capacity, input, count);
-        if (produced < 0)
-            return errorFromAv(produced);
+        int produced = 0;
+        if (const MediaError error = m_converter.convert(input, count, produced);
+            error != MediaError::None)
+            return error;
         if (const MediaError kept = keepConverted(produced); kept != MediaError::None)
             return kept;
         if (input || produced == 0)
@@ -384,9 +322,9 @@ MediaError AudioFileReader::keepConverted(int produced) {
     m_outputIndex += produced;
     if (first >= last)
         return MediaError::None;
-    void* data[] = {m_converted.data() + skip * m_outputChannels};
+    void* data[] = {m_converter.output() + skip * m_outputChannels};
     const int written = av_audio_fifo_write(m_fifo.get(), data, int(last - first));
-    return written < 0 ? errorFromAv(written) : MediaError::None;
+    return written < 0 ? errorFromAv(written, "av_audio_fifo_write") : MediaError::None;
 }
 
 } // namespace zwirl::media

@@ -2,6 +2,7 @@
 
 #include "media/FFmpegPtr.h"
 #include "media/MediaError.h"
+#include "media/Resampler.h"
 
 #include <QString>
 #include <cstdint>
@@ -35,19 +36,11 @@ public:
     MediaError seek(int64_t frame);
 
 private:
-    // The form of decoded audio that a converter is made for.
-    struct InputForm {
-        int format = -1, rate = 0, channels = 0, order = 0;
-        uint64_t mask = 0;
-        bool operator==(const InputForm&) const = default;
-    };
-
     MediaError scanStream();
     MediaError restartAt(int64_t fileFrame);
     MediaError feedDecoder(int64_t* pts);
     MediaError decodeMore();
     MediaError takeFrame();
-    MediaError makeConverter(const InputForm& form);
     MediaError convertPending();
     MediaError resample(const uint8_t** input, int count);
     MediaError keepConverted(int produced);
@@ -55,8 +48,7 @@ private:
 
     FFmpegPtr<AVFormatContext> m_input;
     FFmpegPtr<AVCodecContext> m_codec;
-    FFmpegPtr<SwrContext> m_converter;
-    InputForm m_converterInput; // what m_converter takes
+    Resampler m_converter;
     FFmpegPtr<AVAudioFifo> m_fifo;
     FFmpegPtr<AVFrame> m_frame;
     FFmpegPtr<AVPacket> m_packet;
@@ -69,8 +61,7 @@ private:
     int64_t m_packetBudget = 0;   // packets one pass through the file reads at most
     double m_outputRate = 0;
     int m_outputChannels = 0;
-    int64_t m_resampleQuantum = 1;    // file frames that make a whole number of output frames
-    std::vector<int16_t> m_converted; // the converter's output, interleaved
+    int64_t m_resampleQuantum = 1; // file frames that make a whole number of output frames
     // Decoding state.
     int64_t m_nextIndex = 0;      // file frame of the next decoded sample without a time stamp
     int64_t m_keepFrom = 0;       // decoded file frames before this one only settle the codec

@@ -1,8 +1,9 @@
 #include "media/AudioFileWriter.h"
 
+#include "media/MediaLog.h"
+#include "media/Mpeg4Metadata.h"
+
 #include <QFile>
-#include <QFileInfo>
-#include <QtEndian>
 #include <algorithm>
 #include <cstring>
 #include <optional>
@@ -14,8 +15,6 @@ extern "C" {
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 }
-#include <sndfile.h>
-#include <taglib/mp4file.h>
 
 namespace zwirl::media {
 
@@ -65,94 +64,7 @@ AVCodecID codecFor(const OutputStream& stream) {
                                                     : AV_CODEC_ID_NONE;
 }
 
-// Embeds the tags and a JPEG or PNG picture as the cover art ("covr") into the finished MPEG-4
-// file at `path`.
-MediaError embedMetadata(const QString& path, const AudioFileTags& tags,
-                         const QByteArray& picture) {
-    const bool jpeg = picture.startsWith("\xFF\xD8\xFF");
-    if (!picture.isEmpty() && !jpeg && !picture.startsWith("\x89PNG"))
-        return MediaError::UnsupportedFormat;
-    TagLib::MP4::File file(QFile::encodeName(path).constData(), false);
-    if (!file.isValid() || !file.tag())
-        return MediaError::InvalidFile;
-    TagLib::MP4::Tag* tag = file.tag();
-    const std::pair<const char*, const QString&> texts[] = {{"\251nam", tags.title},
-                                                            {"\251ART", tags.artist},
-                                                            {"\251day", tags.date},
-                                                            {"\251cmt", tags.comment}};
-    for (const auto& [key, text] : texts)
-        if (!text.isEmpty())
-            tag->setItem(
-                key, TagLib::StringList(TagLib::String(text.toStdString(), TagLib::String::UTF8)));
-    if (!picture.isEmpty()) {
-        const TagLib::MP4::CoverArt cover(
-            jpeg ? TagLib::MP4::CoverArt::JPEG : TagLib::MP4::CoverArt::PNG,
-            TagLib::ByteVector(picture.constData(), static_cast<unsigned>(picture.size())));
-        tag->setItem("covr", TagLib::MP4::Item(TagLib::MP4::CoverArtList().append(cover)));
-    }
-    return file.save() ? MediaError::None : MediaError::IOError;
-}
-
-// GStreamer's MPEG-4 reader drops each packet that starts, counted from the start of the media
-// rather than from where the edit list begins, at or after the movie's length. The encoder's
-// delay puts the start of the packet that ends the sound `extra` - 1 frames after the sound's
-// length, so every such player would cut the last packet of sound. The movie header (in frames:
-// its time scale is the sample rate) is lengthened by `extra`; the track's own length and its
-// edit list, which say exactly where the sound begins and ends, stay as they are.
-MediaError lengthenMovie(const QString& path, int64_t extra) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite))
-        return MediaError::IOError;
-    // The offset of the first box of `type` between `from` and `end`, or -1.
-    const auto find = [&file](qint64 from, qint64 end,
-                              const char* type) -> std::pair<qint64, qint64> {
-        for (qint64 at = from; at + 8 <= end;) {
-            if (!file.seek(at))
-                break;
-            const QByteArray head = file.read(16);
-            if (head.size() < 8)
-                break;
-            qint64 size = qFromBigEndian<quint32>(head.constData());
-            if (size == 1 && head.size() == 16)
-                size = qint64(qFromBigEndian<quint64>(head.constData() + 8));
-            else if (size == 0)
-                size = end - at;
-            if (head.mid(4, 4) == type)
-                return {at, size};
-            if (size < 8)
-                break;
-            at += size;
-        }
-        return {-1, 0};
-    };
-    const auto [moov, moovSize] = find(0, file.size(), "moov");
-    const auto [mvhd, mvhdSize] =
-        moov < 0 ? std::pair<qint64, qint64>{-1, 0} : find(moov + 8, moov + moovSize, "mvhd");
-    if (mvhd < 0 || !file.seek(mvhd + 8))
-        return MediaError::InvalidFile;
-    const QByteArray box = file.read(std::min<qint64>(mvhdSize - 8, 40));
-    // Version 0 keeps the length in 32 bits after three 32-bit fields, version 1 in 64 after
-    // two 64-bit and one 32-bit field.
-    const bool wide = !box.isEmpty() && box[0] == 1;
-    const qint64 at = wide ? 24 : 16;
-    if (box.size() < at + (wide ? 8 : 4))
-        return MediaError::InvalidFile;
-    QByteArray length(wide ? 8 : 4, Qt::Uninitialized);
-    if (wide)
-        qToBigEndian(qFromBigEndian<quint64>(box.constData() + at) + quint64(extra), length.data());
-    else
-        qToBigEndian(quint32(qFromBigEndian<quint32>(box.constData() + at) + quint32(extra)),
-                     length.data());
-    return file.seek(mvhd + 8 + at) && file.write(length) == length.size() && file.flush()
-               ? MediaError::None
-               : MediaError::IOError;
-}
-
 } // namespace
-
-void AudioFileWriter::SndfileDeleter::operator()(sf_private_tag* file) const {
-    sf_close(file);
-}
 
 AudioFileWriter::AudioFileWriter() = default;
 
@@ -164,8 +76,12 @@ MediaError AudioFileWriter::open(const QString& path, const OutputStream& stream
     finish();
     quietenFFmpegLog();
     if (!stream.container || stream.channels < 1 || stream.sampleRate < 1 ||
-        stream.sampleRate > 1000000 || codecFor(stream) == AV_CODEC_ID_NONE)
+        stream.sampleRate > 1000000 || codecFor(stream) == AV_CODEC_ID_NONE) {
+        qCWarning(lcMedia, "no %s file is written of %d channels, %d Hz, %d bits a sample",
+                  stream.container ? stream.container : "null", stream.channels, stream.sampleRate,
+                  stream.bitsPerSample);
         return MediaError::UnsupportedFormat;
+    }
     m_path = path;
     m_channels = stream.channels;
     m_mpeg4 = stream.codec == AudioCodec::Aac;
@@ -174,12 +90,14 @@ MediaError AudioFileWriter::open(const QString& path, const OutputStream& stream
     m_coverArt.clear();
     m_tags = {};
     const MediaError error =
-        std::strcmp(stream.container, "sd2") == 0 ? openSoundDesigner(stream) : openMuxer(stream);
+        std::strcmp(stream.container, "sd2") == 0
+            ? m_sd2.open(path, stream.sampleRate, stream.channels, stream.bitsPerSample)
+            : openMuxer(stream);
     m_open = error == MediaError::None;
     if (!m_open) {
         m_codec.reset();
         m_output.reset();
-        m_sd2.reset();
+        m_sd2.close();
     }
     return error;
 }
@@ -190,7 +108,7 @@ MediaError AudioFileWriter::openMuxer(const OutputStream& stream) {
     int error =
         avformat_alloc_output_context2(&context, nullptr, stream.container, localPath.constData());
     if (error < 0)
-        return errorFromAv(error);
+        return errorFromAv(error, "avformat_alloc_output_context2");
     m_output.reset(context);
     const AVCodec* codec = avcodec_find_encoder(codecFor(stream));
     m_codec.reset(codec ? avcodec_alloc_context3(codec) : nullptr);
@@ -198,17 +116,20 @@ MediaError AudioFileWriter::openMuxer(const OutputStream& stream) {
     m_packet.reset(av_packet_alloc());
     m_stream = avformat_new_stream(m_output.get(), nullptr);
     const std::optional<AVSampleFormat> sampleFormat = firstSampleFormat(codec);
-    if (!sampleFormat)
+    if (!sampleFormat) {
+        qCWarning(lcMedia) << "FFmpeg has no encoder for" << stream.container << "audio";
         return MediaError::UnsupportedFormat;
-    if (!m_codec || !m_frame || !m_packet || !m_stream)
+    }
+    if (!m_codec || !m_frame || !m_packet || !m_stream) {
+        qCWarning(lcMedia) << "no memory for an encoder";
         return MediaError::NoMemory;
+    }
 
     m_codec->sample_rate = stream.sampleRate;
     m_codec->time_base = AVRational{1, stream.sampleRate};
     m_codec->sample_fmt = *sampleFormat;
     av_channel_layout_default(&m_codec->ch_layout, stream.channels);
     AVDictionary* codecOptions = nullptr;
-    AVDictionary* muxerOptions = nullptr;
     if (m_mpeg4) {
         m_codec->bit_rate = kAacBitRatePerChannel * stream.channels;
         m_codec->profile = kAacLowProfile;
@@ -221,24 +142,30 @@ MediaError AudioFileWriter::openMuxer(const OutputStream& stream) {
         // decode after a seek gives the samples a decode from the start gives.
         av_dict_set(&codecOptions, "aac_pns", "0", 0);
         av_dict_set(&codecOptions, "aac_tns", "0", 0); // costs time, buys nothing on tones
+    }
+    error = avcodec_open2(m_codec.get(), codec, &codecOptions);
+    av_dict_free(&codecOptions);
+    if (error < 0)
+        return errorFromAv(error, "avcodec_open2");
+    error = avcodec_parameters_from_context(m_stream->codecpar, m_codec.get());
+    if (error < 0)
+        return errorFromAv(error, "avcodec_parameters_from_context");
+    m_stream->time_base = AVRational{1, stream.sampleRate};
+    error = avio_open(&m_output->pb, localPath.constData(), AVIO_FLAG_WRITE);
+    if (error < 0)
+        return errorFromAv(error, "avio_open");
+    AVDictionary* muxerOptions = nullptr;
+    if (m_mpeg4) {
         // The movie's clock at the sample rate keeps the length exact to the frame; the
         // muxer's default clock counts milliseconds.
         av_dict_set_int(&muxerOptions, "movie_timescale", stream.sampleRate, 0);
         // The index before the audio: a player can start before it has read the whole file.
         av_dict_set(&muxerOptions, "movflags", "+faststart", 0);
     }
-    error = avcodec_open2(m_codec.get(), codec, &codecOptions);
-    av_dict_free(&codecOptions);
-    if (error >= 0)
-        error = avcodec_parameters_from_context(m_stream->codecpar, m_codec.get());
-    m_stream->time_base = AVRational{1, stream.sampleRate};
-    if (error >= 0)
-        error = avio_open(&m_output->pb, localPath.constData(), AVIO_FLAG_WRITE);
-    if (error >= 0)
-        error = avformat_write_header(m_output.get(), &muxerOptions);
+    error = avformat_write_header(m_output.get(), &muxerOptions);
     av_dict_free(&muxerOptions);
     if (error < 0)
-        return errorFromAv(error);
+        return errorFromAv(error, "avformat_write_header");
 
     const bool anySize = codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE;
     m_frameSize = m_codec->frame_size > 0 && !anySize ? m_codec->frame_size : kPcmFrameSize;
@@ -248,25 +175,9 @@ MediaError AudioFileWriter::openMuxer(const OutputStream& stream) {
         swr_alloc_set_opts2(&converter, &m_codec->ch_layout, m_codec->sample_fmt, stream.sampleRate,
                             &m_codec->ch_layout, AV_SAMPLE_FMT_S16P, stream.sampleRate, 0, nullptr);
     m_converter.reset(converter);
-    if (error >= 0)
-        error = swr_init(converter);
-    return errorFromAv(error);
-}
-
-MediaError AudioFileWriter::openSoundDesigner(const OutputStream& stream) {
-    SF_INFO info{};
-    info.samplerate = stream.sampleRate;
-    info.channels = stream.channels;
-    const int subtypes[] = {SF_FORMAT_PCM_S8, SF_FORMAT_PCM_16, SF_FORMAT_PCM_24, SF_FORMAT_PCM_32};
-    info.format = SF_FORMAT_SD2 | subtypes[stream.bitsPerSample / 8 - 1];
-    if (!QFileInfo(QFileInfo(m_path).absolutePath()).isDir())
-        return MediaError::FileNotFound;
-    QFile::remove(m_path); // libsndfile does not replace a Sound Designer II file
-    m_sd2.reset(sf_open(QFile::encodeName(m_path).constData(), SFM_WRITE, &info));
-    if (!m_sd2)
-        return sf_error(nullptr) == SF_ERR_UNRECOGNISED_FORMAT ? MediaError::UnsupportedFormat
-                                                               : MediaError::IOError;
-    return MediaError::None;
+    if (error < 0)
+        return errorFromAv(error, "swr_alloc_set_opts2");
+    return errorFromAv(swr_init(converter), "swr_init");
 }
 
 MediaError AudioFileWriter::write(const int16_t* const* channels, int64_t frames) {
@@ -274,15 +185,8 @@ MediaError AudioFileWriter::write(const int16_t* const* channels, int64_t frames
         return MediaError::NotOpen;
     if (!channels || frames < 0)
         return MediaError::BadArgument;
-    if (m_sd2) {
-        std::vector<int16_t> interleaved(size_t(frames * m_channels));
-        for (int64_t j = 0; j < frames; ++j)
-            for (int c = 0; c < m_channels; ++c)
-                interleaved[size_t(j * m_channels + c)] = channels[c][j];
-        return sf_writef_short(m_sd2.get(), interleaved.data(), frames) == frames
-                   ? MediaError::None
-                   : MediaError::IOError;
-    }
+    if (m_sd2.isOpen())
+        return m_sd2.write(channels, frames);
     std::vector<const uint8_t*> input(size_t(m_channels), nullptr);
     for (int64_t first = 0; first < frames; first += kPcmFrameSize) {
         const int count = int(std::min<int64_t>(kPcmFrameSize, frames - first));
@@ -290,7 +194,7 @@ MediaError AudioFileWriter::write(const int16_t* const* channels, int64_t frames
             input[size_t(c)] = reinterpret_cast<const uint8_t*>(channels[c] + first);
         const int error = swr_convert(m_converter.get(), nullptr, 0, input.data(), count);
         if (error < 0)
-            return errorFromAv(error);
+            return errorFromAv(error, "swr_convert");
         if (const MediaError encoded = encodeBuffered(false); encoded != MediaError::None)
             return encoded;
     }
@@ -309,12 +213,12 @@ MediaError AudioFileWriter::encodeBuffered(bool flush) {
         m_frame->format = m_codec->sample_fmt;
         m_frame->sample_rate = m_codec->sample_rate;
         av_channel_layout_copy(&m_frame->ch_layout, &m_codec->ch_layout);
-        if (av_frame_get_buffer(m_frame.get(), 0) < 0)
-            return MediaError::NoMemory;
+        if (const int error = av_frame_get_buffer(m_frame.get(), 0); error < 0)
+            return errorFromAv(error, "av_frame_get_buffer");
         const int got =
             swr_convert(m_converter.get(), m_frame->extended_data, m_frameSize, nullptr, 0);
         if (got <= 0)
-            return errorFromAv(got);
+            return errorFromAv(got, "swr_convert");
         const bool smallLast = m_codec->codec->capabilities &
                                (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
         if (got < m_frameSize) {
@@ -335,18 +239,21 @@ MediaError AudioFileWriter::sendFrame(bool last) {
         m_nextPts += m_frame->nb_samples;
     }
     int error = avcodec_send_frame(m_codec.get(), last ? nullptr : m_frame.get());
-    while (error >= 0) {
+    if (error < 0)
+        return errorFromAv(error, "avcodec_send_frame");
+    while (true) {
         error = avcodec_receive_packet(m_codec.get(), m_packet.get());
         if (error == AVERROR(EAGAIN) || error == AVERROR_EOF)
             return MediaError::None;
         if (error < 0)
-            break;
+            return errorFromAv(error, "avcodec_receive_packet");
         m_packet->stream_index = m_stream->index;
         av_packet_rescale_ts(m_packet.get(), m_codec->time_base, m_stream->time_base);
         error = av_write_frame(m_output.get(), m_packet.get());
         av_packet_unref(m_packet.get());
+        if (error < 0)
+            return errorFromAv(error, "av_write_frame");
     }
-    return errorFromAv(error);
 }
 
 MediaError AudioFileWriter::expectFrames(int64_t frames) {
@@ -365,7 +272,7 @@ MediaError AudioFileWriter::expectFrames(int64_t frames) {
                                       reinterpret_cast<const uint8_t*>(silence.data()));
     const int error = swr_convert(m_converter.get(), nullptr, 0, input.data(), lead);
     if (error < 0)
-        return errorFromAv(error);
+        return errorFromAv(error, "swr_convert");
     m_nextPts = -lead;
     m_lead = lead;
     return MediaError::None;
@@ -397,17 +304,17 @@ MediaError AudioFileWriter::finish() {
         return MediaError::None;
     m_open = false;
     MediaError error = MediaError::None;
-    if (m_sd2) {
-        m_sd2.reset();
+    if (m_sd2.isOpen()) {
+        m_sd2.close();
         return error;
     }
     error = encodeBuffered(true);
     if (const MediaError flushed = sendFrame(true); error == MediaError::None)
         error = flushed;
     if (const int trailer = av_write_trailer(m_output.get()); error == MediaError::None)
-        error = errorFromAv(trailer);
+        error = errorFromAv(trailer, "av_write_trailer");
     if (const int closed = avio_closep(&m_output->pb); error == MediaError::None)
-        error = errorFromAv(closed);
+        error = errorFromAv(closed, "avio_closep");
     // The encoder's delay is one packet: the last packet starts where the whole packets of the
     // lead and the sound end.
     const int64_t lastPacketStart =
@@ -415,9 +322,7 @@ MediaError AudioFileWriter::finish() {
     m_output.reset();
     m_codec.reset();
     m_converter.reset();
-    const AudioFileTags& t = m_tags;
-    const bool tagged = !(t.title + t.artist + t.date + t.comment).isEmpty();
-    if (error == MediaError::None && (tagged || !m_coverArt.isEmpty()))
+    if (error == MediaError::None && (!m_tags.isEmpty() || !m_coverArt.isEmpty()))
         error = embedMetadata(m_path, m_tags, m_coverArt);
     if (error == MediaError::None && m_mpeg4)
         error = lengthenMovie(m_path, lastPacketStart - m_nextPts + 1);

@@ -2,14 +2,14 @@
 
 #include "media/FFmpegPtr.h"
 #include "media/MediaError.h"
+#include "media/Mpeg4Metadata.h"
+#include "media/SoundDesignerFile.h"
 
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
-#include <memory>
 
 struct AVStream;
-struct sf_private_tag;
 
 namespace zwirl::media {
 
@@ -25,14 +25,6 @@ struct OutputStream {
     int channels = 0;
     int bitsPerSample = 16; // linear PCM: 8, 16, 24 or 32
     bool bigEndian = false; // linear PCM; 8-bit little-endian PCM is unsigned, as WAVE has it
-};
-
-// The text tags of an MPEG-4 file; empty ones are left out.
-struct AudioFileTags {
-    QString title;
-    QString artist;
-    QString date; // ISO 8601
-    QString comment;
 };
 
 // Encodes 16-bit samples into one audio stream and writes it into a new file. MPEG-4 audio is
@@ -62,11 +54,7 @@ public:
 
 private:
     MediaError takesMetadata() const;
-    struct SndfileDeleter {
-        void operator()(sf_private_tag* file) const;
-    };
     MediaError openMuxer(const OutputStream& stream);
-    MediaError openSoundDesigner(const OutputStream& stream);
     MediaError encodeBuffered(bool flush);
     MediaError sendFrame(bool last);
 
@@ -83,7 +71,7 @@ private:
     int m_frameSize = 0;
     int64_t m_nextPts = 0;
     int m_lead = 0; // frames of silence in front of the sound, cut by the edit list
-    std::unique_ptr<sf_private_tag, SndfileDeleter> m_sd2;
+    SoundDesignerFile m_sd2;
     QByteArray m_coverArt;
     AudioFileTags m_tags;
 };

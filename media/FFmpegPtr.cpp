@@ -1,5 +1,7 @@
 #include "media/FFmpegPtr.h"
 
+#include "media/MediaLog.h"
+
 #include <cerrno>
 #include <mutex>
 #include <utility>
@@ -36,7 +38,7 @@ void FFmpegDeleter::operator()(AVAudioFifo* fifo) const {
     av_audio_fifo_free(fifo);
 }
 
-MediaError errorFromAv(int avError) {
+MediaError errorFromAv(int avError, const char* call) {
     using enum MediaError;
     static const std::pair<int, MediaError> kErrors[] = {
         {AVERROR(ENOENT), FileNotFound},
@@ -58,6 +60,9 @@ MediaError errorFromAv(int avError) {
         {AVERROR_PATCHWELCOME, UnsupportedFormat}};
     if (avError >= 0)
         return MediaError::None;
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(avError, text, sizeof text);
+    qCWarning(lcMedia, "%s: %s", call, text);
     for (const auto& [code, error] : kErrors)
         if (code == avError)
             return error;

@@ -27,8 +27,9 @@ struct FFmpegDeleter {
 
 template <typename Handle> using FFmpegPtr = std::unique_ptr<Handle, FFmpegDeleter>;
 
-// The kind of an FFmpeg error (a negative AVERROR value); None for 0 and above.
-MediaError errorFromAv(int avError);
+// The kind of an FFmpeg error (a negative AVERROR value); None for 0 and above. A failure is
+// logged with the call that returned it and FFmpeg's own text for it.
+MediaError errorFromAv(int avError, const char* call);
 // Keeps FFmpeg's notes (encoder statistics, probing) off standard error; its errors still show.
 void quietenFFmpegLog();
 

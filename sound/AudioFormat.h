@@ -1,15 +1,38 @@
 #pragma once
 // The plain types of the audio file writer and reader: statuses, four-character codes and the
-// stream description.
+// stream description; and the form of zwirl's own sound: its rate and each click's length and
+// pitch.
 
+#include "core/ClickSample.h"
 #include "media/MediaError.h"
 
+#include <QString>
 #include <cstdint>
 #include <iterator>
 
 namespace zwirl {
 
 using OSStatus = int32_t;
+
+// The rate of the live tone and of the written recordings.
+constexpr double kSampleRate = 44100.0;
+// Frames of sound per click: 50 ms.
+constexpr int64_t kFramesPerClick = 2205;
+
+// The pitch in Hz for s, the sum of a click's red, green and blue: ((s x 100) x 10) + 50, two
+// single-precision multiplications each rounded on its own (not one by 1000), as the pitch has
+// always been. 50 Hz for black, 1050 for pure red, green or blue, 3050 for white.
+inline float clickPitch(float s) {
+    // volatile keeps the compiler from fusing or widening the steps.
+    volatile float hundredfold = s * 100.0f;
+    volatile float thousandfold = hundredfold * 10.0f;
+    return thousandfold + 50.0f;
+}
+// The pitch of a click in a recording: its components read in single precision and added as
+// (r + g) + b.
+inline float clickPitch(const ClickSample& sample) {
+    return clickPitch((float(sample[0]) + float(sample[1])) + float(sample[2]));
+}
 
 // The four bytes of a code, most significant first: fourCharCode("m4af") == 0x6D346166.
 constexpr uint32_t fourCharCode(const char (&code)[5]) {
@@ -49,6 +72,14 @@ constexpr uint32_t kAudioFormatFlagIsSignedInteger = 4;
 constexpr uint32_t kAudioFormatFlagIsPacked = 8;
 constexpr uint32_t kAudioFormatFlagIsNonInterleaved = 32;
 constexpr uint32_t kMPEG4Object_AAC_LC = 2;
+
+// The text tags of an '.m4a'; empty ones are left out.
+struct AudioFileTags {
+    QString title;
+    QString artist;
+    QString date; // ISO 8601
+    QString comment;
+};
 
 // The form of audio data.
 struct AudioStreamBasicDescription {

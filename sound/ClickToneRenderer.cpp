@@ -1,6 +1,6 @@
 #include "sound/ClickToneRenderer.h"
 
-#include "sound/DROVAudioFileHelper.h"
+#include "sound/AudioFormat.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,8 +9,8 @@ namespace zwirl {
 
 namespace {
 
-constexpr float kFramesPerClick = 2205.0f;
-constexpr double kSampleRate = 44100.0;
+// The click length as the boundaries have always been computed: in single precision.
+constexpr float kClickFrames = float(kFramesPerClick);
 constexpr double kPi = 3.141592653589793;
 constexpr float kPhaseReset = 10000.0f;
 constexpr double kAmplitude = 35000.0;
@@ -28,7 +28,7 @@ ClickToneRenderer::ClickToneRenderer(const Samples& samples)
     : m_samples(samples), m_total(frameCountForClicks(samples.size())) {}
 
 int64_t ClickToneRenderer::frameCountForClicks(std::size_t count) {
-    return int64_t(float(count) * kFramesPerClick);
+    return int64_t(float(count) * kClickFrames);
 }
 
 int64_t ClickToneRenderer::render(float* out, int64_t count) {
@@ -36,10 +36,8 @@ int64_t ClickToneRenderer::render(float* out, int64_t count) {
     const int64_t last = int64_t(m_samples.size()) - 1;
     const int64_t first = m_frame;
     for (; m_frame < end; ++m_frame) {
-        if (float(m_frame) == float(m_nextClick) * kFramesPerClick) {
-            const ClickSample& sample = m_samples[size_t(m_nextClick)];
-            const float sum = (float(sample[0]) + float(sample[1])) + float(sample[2]);
-            const float pitch = DROVAudioFileHelper::newFreq(sum);
+        if (float(m_frame) == float(m_nextClick) * kClickFrames) {
+            const float pitch = clickPitch(m_samples[size_t(m_nextClick)]);
             // The step is the same for every frame of the click.
             m_increment = float(double(pitch + pitch) * kPi / kSampleRate);
             if (m_nextClick < last)

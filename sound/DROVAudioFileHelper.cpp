@@ -1,15 +1,15 @@
 #include "sound/DROVAudioFileHelper.h"
 
 #include "services/DROVHelper.h"
-#include "sound/ClickToneRenderer.h"
+#include "sound/AudioFormat.h"
+#include "sound/ClickToneWorker.h"
 #include "sound/EAFWrite.h"
 #include "sound/SoundLog.h"
 
 #include <QBuffer>
 #include <QPainter>
 #include <QUrl>
-#include <future>
-#include <vector>
+#include <span>
 
 namespace zwirl {
 
@@ -33,7 +33,7 @@ QByteArray jpegOf(const QImage& picture) {
 }
 
 // Dates in the tags do not depend on the user's locale: ISO 8601, local time.
-media::AudioFileTags tagsFor(const Samples& samples, const QDateTime& end) {
+AudioFileTags tagsFor(const Samples& samples, const QDateTime& end) {
     const QDateTime withOffset = end.toOffsetFromUtc(end.offsetFromUtc());
     const qlonglong count = qlonglong(samples.size());
     return {QStringLiteral("zwirl ") + end.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
@@ -44,10 +44,7 @@ media::AudioFileTags tagsFor(const Samples& samples, const QDateTime& end) {
 } // namespace
 
 float DROVAudioFileHelper::newFreq(float s) {
-    // Two single-precision multiplications, each rounded, as the live tone has always had it.
-    volatile float hundredfold = s * 100.0f;
-    volatile float thousandfold = hundredfold * 10.0f;
-    return thousandfold + 50.0f;
+    return clickPitch(s);
 }
 
 bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QString& filePath) {
@@ -63,42 +60,32 @@ bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QStri
     }
     EAFWrite writer;
     // Failures of the open and the writes are printed by the writer itself.
-    OSStatus status =
-        writer.openFileForWrite(QUrl::fromLocalFile(filePath), 44100.0, 1, 16, kAudioFileM4AType);
-    // The next slice renders on a thread of its own while the writer encodes this one.
-    ClickToneRenderer renderer(samples);
-    if (media::AudioFileWriter* file = writer.audioFileId())
-        file->expectFrames(renderer.totalFrames());
-    std::vector<float> slice(kSliceFrames), next(kSliceFrames);
-    const auto renderNext = [&] {
-        return std::async(std::launch::async,
-                          [&] { return renderer.render(next.data(), kSliceFrames); });
-    };
+    OSStatus status = writer.openFileForWrite(QUrl::fromLocalFile(filePath), kSampleRate, 1, 16,
+                                              kAudioFileM4AType);
+    // The next slice renders on the worker's thread while the writer encodes this one.
+    ClickToneWorker tone(samples, kSliceFrames);
+    writer.expectFrames(tone.totalFrames());
     int64_t written = 0;
-    for (auto rendered = renderNext(); status == noErr;) {
-        const int64_t frames = rendered.get();
-        if (frames == 0)
+    while (status == noErr) {
+        const std::span<float> slice = tone.next();
+        if (slice.empty())
             break;
-        slice.swap(next);
-        rendered = renderNext();
         float* channels[] = {slice.data()};
-        status = writer.writeFloats(frames, channels);
+        status = writer.writeFloats(int64_t(slice.size()), channels);
         if (progress && status == noErr)
-            progress(double(written += frames) / double(renderer.totalFrames()));
+            progress(double(written += int64_t(slice.size())) / double(tone.totalFrames()));
     }
 
     const QByteArray jpeg = jpegOf(artwork);
     if (!jpeg.isEmpty()) {
         qCInfo(lcSound) << "set data";
-        media::AudioFileWriter* file = writer.audioFileId();
-        const OSStatus set = file ? statusFor(file->setCoverArt(jpeg)) : kAudioFileNotOpenError;
+        const OSStatus set = writer.setCoverArt(jpeg);
         if (set == noErr)
             qCInfo(lcSound, "audioErr: %d", int(set));
         else
             qCWarning(lcSound, "audioErr: %d", int(set));
     }
-    if (media::AudioFileWriter* file = writer.audioFileId())
-        file->setTags(tagsFor(samples, end.isValid() ? end : QDateTime::currentDateTime()));
+    writer.setTags(tagsFor(samples, end.isValid() ? end : QDateTime::currentDateTime()));
     const OSStatus closed = writer.closeFile();
     return status == noErr && closed == noErr;
 }

@@ -1,6 +1,7 @@
 #include "sound/DROVTonePlayer.h"
 
 #include "media/AudioOutput.h"
+#include "sound/AudioFormat.h"
 #include "sound/SoundLog.h"
 
 #include <QString>
@@ -15,7 +16,6 @@ namespace {
 constexpr double kTwoPi = 6.283185307179586;
 constexpr double kAmplitude = 0.25;
 constexpr double kDefaultFrequency = 300.0;
-constexpr double kSampleRate = 44100.0;
 
 static_assert(std::atomic<double>::is_always_lock_free, "the render thread must never wait");
 
@@ -46,7 +46,7 @@ DROVTonePlayer::~DROVTonePlayer() {
 
 void DROVTonePlayer::newFreq(float freq) {
     m_frequency.store(freq, std::memory_order_relaxed);
-    qCWarning(lcSound, "frequency: %f", double(freq));
+    qCDebug(lcSound, "frequency: %f", double(freq));
 }
 
 void DROVTonePlayer::start() {

@@ -126,6 +126,19 @@ OSStatus EAFWrite::closeFile() {
     return status;
 }
 
+OSStatus EAFWrite::expectFrames(int64_t numFrames) {
+    return mAfid ? statusFor(mAfid->expectFrames(numFrames)) : kAudioFileNotOpenError;
+}
+
+OSStatus EAFWrite::setCoverArt(const QByteArray& picture) {
+    return mAfid ? statusFor(mAfid->setCoverArt(picture)) : kAudioFileNotOpenError;
+}
+
+OSStatus EAFWrite::setTags(const AudioFileTags& tags) {
+    return mAfid ? statusFor(mAfid->setTags({tags.title, tags.artist, tags.date, tags.comment}))
+                 : kAudioFileNotOpenError;
+}
+
 template <typename Sample, typename Convert>
 OSStatus EAFWrite::writeFrames(int64_t numFrames, Sample** arrays, Convert convert) {
     if (!arrays || numFrames <= 0)

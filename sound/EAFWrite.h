@@ -3,6 +3,7 @@
 #include "media/AudioFileWriter.h"
 #include "sound/AudioFormat.h"
 
+#include <QByteArray>
 #include <QUrl>
 #include <cstdint>
 #include <memory>
@@ -35,7 +36,16 @@ public:
     // As writeShorts from floats in -1.0 ... 1.0: values above 0.999 become 0.999 and values
     // below -1.0 become -1.0, in the caller's arrays too, before the 16-bit conversion.
     OSStatus writeFloats(int64_t numFrames, float** arrays);
-    // The file, for setting its cover art before the close; null when it is not open.
+    // The number of frames the writes will bring, told after the open and before the first
+    // write: an '.m4a' then ends its last AAC packet with the sound, so that a player that cuts
+    // only the encoder's delay still gives the exact length.
+    OSStatus expectFrames(int64_t numFrames);
+    // A JPEG or PNG picture embedded as the file's cover art when it is closed; '.m4a' only
+    // (kAudioFileUnsupportedDataFormatError for the other types).
+    OSStatus setCoverArt(const QByteArray& picture);
+    // Text tags embedded when the file is closed; '.m4a' only, as setCoverArt.
+    OSStatus setTags(const AudioFileTags& tags);
+    // The file itself; null when it is not open.
     media::AudioFileWriter* audioFileId() const { return mAfid.get(); }
 
     const AudioStreamBasicDescription& streamFormat() const { return mStreamFormat; }

@@ -1,7 +1,7 @@
 #include "sound/ExportCheck.h"
 
+#include "sound/AudioFormat.h"
 #include "sound/ClickToneRenderer.h"
-#include "sound/DROVAudioFileHelper.h"
 #include "sound/EAFRead.h"
 
 #include <QUrl>
@@ -13,7 +13,6 @@ namespace zwirl {
 
 namespace {
 
-constexpr int64_t kFramesPerClick = 2205;
 // Clicks read at a time.
 constexpr int64_t kClicksPerBlock = 64;
 // Blocks read: one in so many, and the last.
@@ -31,7 +30,7 @@ bool pitchHolds(int crossings, float pitch) {
 
 QString ExportCheck::mismatch(const Samples& samples, const QString& path) {
     EAFRead reader;
-    if (const OSStatus status = reader.openFileForRead(QUrl::fromLocalFile(path), 44100.0, 1);
+    if (const OSStatus status = reader.openFileForRead(QUrl::fromLocalFile(path), kSampleRate, 1);
         status != noErr)
         return QStringLiteral("it does not open (%1)").arg(status);
     const int64_t expected = ClickToneRenderer::frameCountForClicks(samples.size());
@@ -64,9 +63,7 @@ QString ExportCheck::mismatch(const Samples& samples, const QString& path) {
                 crossings += (block[size_t(i)] < 0.0f) != (last < 0.0f);
                 last = block[size_t(i)];
             }
-            const ClickSample& sample = samples[first + size_t(k)];
-            const float pitch = DROVAudioFileHelper::newFreq((float(sample[0]) + float(sample[1])) +
-                                                             float(sample[2]));
+            const float pitch = clickPitch(samples[first + size_t(k)]);
             if (end - k * kFramesPerClick == kFramesPerClick && !pitchHolds(crossings, pitch))
                 return QStringLiteral("click %1 crosses zero %2 times at %3 Hz")
                     .arg(first + size_t(k) + 1)

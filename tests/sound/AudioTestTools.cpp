@@ -80,11 +80,11 @@ zwirl::OSStatus writeMono(const QString& path, uint32_t type, std::vector<float>
         writer.openFileForWrite(QUrl::fromLocalFile(path), 44100.0, 1, 16, type);
     float* channels[] = {samples.data()};
     if (status == zwirl::noErr)
-        status = zwirl::statusFor(writer.audioFileId()->expectFrames(int64_t(samples.size())));
+        status = writer.expectFrames(int64_t(samples.size()));
     if (status == zwirl::noErr)
         status = writer.writeFloats(int64_t(samples.size()), channels);
     if (status == zwirl::noErr && !artwork.isEmpty())
-        status = zwirl::statusFor(writer.audioFileId()->setCoverArt(artwork));
+        status = writer.setCoverArt(artwork);
     return status;
 }
 

@@ -158,6 +158,16 @@ private Q_SLOTS:
         QVERIFY2(10 * std::log10(signal / noise) > 20, "the tone did not survive encoding");
     }
 
+    // Beside the status, the log gets the library's own words for a failure.
+    void logsTheLibrarysTextOfAFailure() {
+        QTemporaryDir dir;
+        EAFWrite writer;
+        QTest::ignoreMessage(QtWarningMsg, "avio_open: No such file or directory");
+        QCOMPARE(writer.openFileForWrite(QUrl::fromLocalFile(dir.filePath("none/x.m4a")), 44100, 1,
+                                         16, kAudioFileM4AType),
+                 kAudioFileFileNotFoundError);
+    }
+
     void mpeg4LengthIsExactAndArtworkIsEmbedded() {
         QTemporaryDir dir;
         const QString plain = dir.filePath("plain.m4a"), covered = dir.filePath("covered.m4a");
@@ -187,13 +197,15 @@ private Q_SLOTS:
         QCOMPARE(art.value("codec_name").toString(), QString("mjpeg"));
         QCOMPARE(decodeWithFfmpeg(covered), decodeWithFfmpeg(plain));
 
-        // Artwork belongs to MPEG-4 files only.
+        // Artwork and tags belong to open MPEG-4 files only.
         EAFWrite wave;
+        QCOMPARE(wave.setCoverArt(jpeg), kAudioFileNotOpenError);
+        QCOMPARE(wave.expectFrames(10), kAudioFileNotOpenError);
         QCOMPARE(wave.openFileForWrite(QUrl::fromLocalFile(dir.filePath("a.wav")), 44100, 1, 16,
                                        kAudioFileWAVEType),
                  noErr);
-        QCOMPARE(statusFor(wave.audioFileId()->setCoverArt(jpeg)),
-                 kAudioFileUnsupportedDataFormatError);
+        QCOMPARE(wave.setCoverArt(jpeg), kAudioFileUnsupportedDataFormatError);
+        QCOMPARE(wave.setTags({"title", {}, {}, {}}), kAudioFileUnsupportedDataFormatError);
     }
 };
 

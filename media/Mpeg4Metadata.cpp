@@ -1,0 +1,109 @@
+#include "media/Mpeg4Metadata.h"
+
+#include "media/MediaLog.h"
+
+#include <QFile>
+#include <QtEndian>
+#include <algorithm>
+#include <utility>
+
+#include <taglib/mp4file.h>
+
+namespace zwirl::media {
+
+MediaError embedMetadata(const QString& path, const AudioFileTags& tags,
+                         const QByteArray& picture) {
+    const bool jpeg = picture.startsWith("\xFF\xD8\xFF");
+    if (!picture.isEmpty() && !jpeg && !picture.startsWith("\x89PNG")) {
+        qCWarning(lcMedia) << "cover art that is neither JPEG nor PNG is not embedded";
+        return MediaError::UnsupportedFormat;
+    }
+    TagLib::MP4::File file(QFile::encodeName(path).constData(), false);
+    if (!file.isValid() || !file.tag()) {
+        qCWarning(lcMedia) << "TagLib does not read" << path << "as an MPEG-4 file";
+        return MediaError::InvalidFile;
+    }
+    TagLib::MP4::Tag* tag = file.tag();
+    const std::pair<const char*, const QString&> texts[] = {{"\251nam", tags.title},
+                                                            {"\251ART", tags.artist},
+                                                            {"\251day", tags.date},
+                                                            {"\251cmt", tags.comment}};
+    for (const auto& [key, text] : texts)
+        if (!text.isEmpty())
+            tag->setItem(
+                key, TagLib::StringList(TagLib::String(text.toStdString(), TagLib::String::UTF8)));
+    if (!picture.isEmpty()) {
+        const TagLib::MP4::CoverArt cover(
+            jpeg ? TagLib::MP4::CoverArt::JPEG : TagLib::MP4::CoverArt::PNG,
+            TagLib::ByteVector(picture.constData(), static_cast<unsigned>(picture.size())));
+        tag->setItem("covr", TagLib::MP4::Item(TagLib::MP4::CoverArtList().append(cover)));
+    }
+    if (file.save())
+        return MediaError::None;
+    qCWarning(lcMedia) << "TagLib could not save the tags and cover art of" << path;
+    return MediaError::IOError;
+}
+
+// GStreamer's MPEG-4 reader drops each packet that starts, counted from the start of the media
+// rather than from where the edit list begins, at or after the movie's length. The encoder's
+// delay puts the start of the packet that ends the sound `extra` - 1 frames after the sound's
+// length, so every such player would cut the last packet of sound. The movie header (in frames:
+// its time scale is the sample rate) is lengthened by `extra`; the track's own length and its
+// edit list, which say exactly where the sound begins and ends, stay as they are.
+MediaError lengthenMovie(const QString& path, int64_t extra) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite)) {
+        qCWarning(lcMedia) << "cannot reopen" << path << "to set its length:" << file.errorString();
+        return MediaError::IOError;
+    }
+    // The offset of the first box of `type` between `from` and `end`, or -1.
+    const auto find = [&file](qint64 from, qint64 end,
+                              const char* type) -> std::pair<qint64, qint64> {
+        for (qint64 at = from; at + 8 <= end;) {
+            if (!file.seek(at))
+                break;
+            const QByteArray head = file.read(16);
+            if (head.size() < 8)
+                break;
+            qint64 size = qFromBigEndian<quint32>(head.constData());
+            if (size == 1 && head.size() == 16)
+                size = qint64(qFromBigEndian<quint64>(head.constData() + 8));
+            else if (size == 0)
+                size = end - at;
+            if (head.mid(4, 4) == type)
+                return {at, size};
+            if (size < 8)
+                break;
+            at += size;
+        }
+        return {-1, 0};
+    };
+    const auto [moov, moovSize] = find(0, file.size(), "moov");
+    const auto [mvhd, mvhdSize] =
+        moov < 0 ? std::pair<qint64, qint64>{-1, 0} : find(moov + 8, moov + moovSize, "mvhd");
+    if (mvhd < 0 || !file.seek(mvhd + 8)) {
+        qCWarning(lcMedia) << path << "has no movie header";
+        return MediaError::InvalidFile;
+    }
+    const QByteArray box = file.read(std::min<qint64>(mvhdSize - 8, 40));
+    // Version 0 keeps the length in 32 bits after three 32-bit fields, version 1 in 64 after
+    // two 64-bit and one 32-bit field.
+    const bool wide = !box.isEmpty() && box[0] == 1;
+    const qint64 at = wide ? 24 : 16;
+    if (box.size() < at + (wide ? 8 : 4)) {
+        qCWarning(lcMedia) << path << "has a movie header too short for its length";
+        return MediaError::InvalidFile;
+    }
+    QByteArray length(wide ? 8 : 4, Qt::Uninitialized);
+    if (wide)
+        qToBigEndian(qFromBigEndian<quint64>(box.constData() + at) + quint64(extra), length.data());
+    else
+        qToBigEndian(quint32(qFromBigEndian<quint32>(box.constData() + at) + quint32(extra)),
+                     length.data());
+    if (file.seek(mvhd + 8 + at) && file.write(length) == length.size() && file.flush())
+        return MediaError::None;
+    qCWarning(lcMedia) << "cannot write the length of" << path << ":" << file.errorString();
+    return MediaError::IOError;
+}
+
+} // namespace zwirl::media

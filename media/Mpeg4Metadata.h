@@ -1,0 +1,30 @@
+#pragma once
+
+#include "media/MediaError.h"
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+
+namespace zwirl::media {
+
+// The text tags of an MPEG-4 file; empty ones are left out.
+struct AudioFileTags {
+    QString title;
+    QString artist;
+    QString date; // ISO 8601
+    QString comment;
+
+    bool isEmpty() const {
+        return title.isEmpty() && artist.isEmpty() && date.isEmpty() && comment.isEmpty();
+    }
+};
+
+// Embeds the tags and a JPEG or PNG picture as the cover art ("covr") into the finished MPEG-4
+// file at `path`.
+MediaError embedMetadata(const QString& path, const AudioFileTags& tags, const QByteArray& picture);
+// Lengthens the movie header of the finished MPEG-4 file at `path` by `extra` frames of its
+// time scale; the track's own length and its edit list stay as they are.
+MediaError lengthenMovie(const QString& path, int64_t extra);
+
+} // namespace zwirl::media
