@@ -19,6 +19,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QSet>
 #include <QUrl>
 
@@ -297,6 +298,7 @@ void DROVAppDelegate::showAbout() {
 
 void DROVAppDelegate::showDebugWindow() {
     m_debugging = true;
+    QLoggingCategory::setFilterRules(QStringLiteral("zwirl.*.debug=true"));
     if (m_statusItem)
         m_statusItem->showDebugItem();
     m_windows->showDebugWindow();

@@ -77,7 +77,8 @@ public:
     void controllerCloseAction() override;
     void controllerSetUpAction() override { setUpClicks(); }
     void showAbout();
-    // zwirl --debug: the debug window, showing the colour of the last click, and its tray item.
+    // zwirl --debug: the debug window, showing the colour of the last click, its tray item, and
+    // zwirl's debug lines in the log.
     void showDebugWindow();
     // The menu's quit: the application quits normally.
     void terminate();

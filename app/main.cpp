@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QLoggingCategory>
 #include <QTimer>
 
 #include <cstdio>
@@ -51,6 +52,9 @@ int notRunning() {
 int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("zwirl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZWIRL_VERSION));
+    // zwirl's own debug lines (a pitch at each click) only for zwirl --debug, or as
+    // QT_LOGGING_RULES asks.
+    QLoggingCategory::setFilterRules(QStringLiteral("zwirl.*.debug=false"));
     const CommandLine commandLine = parseCommandLine(argc, argv);
     if (commandLine.exitStatus)
         return *commandLine.exitStatus;

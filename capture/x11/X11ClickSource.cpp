@@ -262,7 +262,7 @@ bool X11ClickSource::wentToOwnWindow(const std::vector<unsigned long>& windowsUn
 std::optional<ClickSample> X11ClickSource::readColour(QPoint position) {
     if (std::none_of(m_screens.begin(), m_screens.end(),
                      [&](const QRect& screen) { return screen.contains(position); })) {
-        qCWarning(lcCapture) << "Oops.";
+        qCDebug(lcCapture) << "Oops.";
         return std::nullopt;
     }
     Display* display = m_display.get();
