@@ -2,12 +2,13 @@
 
 #include "app/AppLog.h"
 #include "app/DROVAppDelegate.h"
+#include "app/PropertyChangeAnnouncer.h"
 
-#include <QDBusAbstractAdaptor>
+#include "ControlAdaptor.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QTimer>
 
 namespace zwirl {
 
@@ -16,77 +17,31 @@ const QString kName = QStringLiteral("de.tolvarek.zwirl");
 const QString kPath = QStringLiteral("/de/tolvarek/zwirl");
 } // namespace
 
-// The state of runs and exports, as methods and as properties whose changes are announced
-// with org.freedesktop.DBus.Properties.PropertiesChanged: a run or an export beginning or
-// ending at once, the count and the progress at most ten times a second.
-class ControlAdaptor : public QDBusAbstractAdaptor {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "de.tolvarek.zwirl.Control")
-    Q_PROPERTY(bool IsTracking READ IsTracking)
-    Q_PROPERTY(uint SampleCount READ SampleCount)
-    Q_PROPERTY(bool IsExporting READ IsExporting)
-    Q_PROPERTY(double ExportProgress READ exportProgress)
-public:
-    ControlAdaptor(DROVAppDelegate& delegate, QObject* parent)
-        : QDBusAbstractAdaptor(parent), m_delegate(delegate), m_announced(properties()) {
-        m_throttle.setSingleShot(true);
-        m_throttle.setInterval(100);
-        // A coarse timer may fire early.
-        m_throttle.setTimerType(Qt::PreciseTimer);
-        connect(&m_throttle, &QTimer::timeout, this, &ControlAdaptor::announce);
-        connect(&m_delegate, &DROVAppDelegate::statusChanged, this, [this] {
-            const QVariantMap now = properties();
-            if (now[kTracking] != m_announced[kTracking] ||
-                now[kExporting] != m_announced[kExporting])
-                announce();
-            else if (!m_throttle.isActive())
-                m_throttle.start();
-        });
-    }
-    double exportProgress() const { return m_delegate.exportProgress(); }
-
-public Q_SLOTS:
-    bool IsTracking() { return m_delegate.isTracking(); }
-    uint SampleCount() { return uint(m_delegate.recordedSamples().size()); }
-    bool IsExporting() { return m_delegate.isExporting(); }
-
-private:
-    static inline const QString kTracking = QStringLiteral("IsTracking"),
-                                kExporting = QStringLiteral("IsExporting");
-
-    QVariantMap properties() {
-        return {{kTracking, IsTracking()},
-                {QStringLiteral("SampleCount"), SampleCount()},
-                {kExporting, IsExporting()},
-                {QStringLiteral("ExportProgress"), exportProgress()}};
-    }
-
-    // The properties that changed since the last announcement, in one signal.
-    void announce() {
-        m_throttle.stop();
-        const QVariantMap now = properties();
-        QVariantMap changed;
-        for (auto it = now.cbegin(); it != now.cend(); ++it)
-            if (m_announced.value(it.key()) != it.value())
-                changed.insert(it.key(), it.value());
-        if (changed.isEmpty())
-            return;
-        m_announced = now;
-        QDBusMessage signal =
-            QDBusMessage::createSignal(kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                       QStringLiteral("PropertiesChanged"));
-        signal << QStringLiteral("de.tolvarek.zwirl.Control") << changed << QStringList();
-        QDBusConnection::sessionBus().send(signal);
-    }
-
-    DROVAppDelegate& m_delegate;
-    QVariantMap m_announced;
-    QTimer m_throttle;
-};
-
 ControlService::ControlService(DROVAppDelegate& delegate, QObject* parent)
     : QObject(parent), m_delegate(delegate) {
-    new ControlAdaptor(delegate, this);
+    // A run or an export beginning or ending is announced at once, the count and the progress at
+    // most ten times a second.
+    auto* announcer =
+        new PropertyChangeAnnouncer(new ControlAdaptor(this), kPath,
+                                    {QStringLiteral("IsTracking"), QStringLiteral("IsExporting")});
+    connect(&m_delegate, &DROVAppDelegate::statusChanged, announcer,
+            &PropertyChangeAnnouncer::update);
+}
+
+bool ControlService::IsTracking() const {
+    return m_delegate.isTracking();
+}
+
+uint ControlService::SampleCount() const {
+    return uint(m_delegate.recordedSamples().size());
+}
+
+bool ControlService::IsExporting() const {
+    return m_delegate.isExporting();
+}
+
+double ControlService::exportProgress() const {
+    return m_delegate.exportProgress();
 }
 
 std::optional<int> ControlService::registerOnSessionBus(const QString& action) {
@@ -156,5 +111,3 @@ void ControlService::ActivateAction(const QString& name, const QVariantList&, co
 }
 
 } // namespace zwirl
-
-#include "ControlService.moc"

@@ -2,6 +2,9 @@
 
 #include "capture/CaptureLog.h"
 
+#include "ClicksAdaptor.h"
+#include "ShellWatcherProxy.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -16,12 +19,7 @@ namespace {
 
 const QString kShellName = QStringLiteral("org.gnome.Shell");
 const QString kWatcherPath = QStringLiteral("/de/tolvarek/zwirl/Shell");
-const QString kWatcherInterface = QStringLiteral("de.tolvarek.zwirl.Shell");
 const QString kReportPath = QStringLiteral("/de/tolvarek/zwirl/Clicks");
-
-QDBusMessage watcherCall(const QString& method) {
-    return QDBusMessage::createMethodCall(kShellName, kWatcherPath, kWatcherInterface, method);
-}
 
 // The shell's own interface for its extensions, about ours.
 QDBusMessage extensionsCall(const QString& method) {
@@ -37,9 +35,13 @@ QDBusMessage extensionsCall(const QString& method) {
 // A new shell (after a crash or a restart) loads the extension only after taking the name; the
 // extension then asks for ShellReady.
 // Served from the start, runs or not: the extension calls ShellReady whenever it is enabled.
-GnomeClickSource::GnomeClickSource(QObject* parent) : ClickSource(parent), m_shell(kShellName) {
+GnomeClickSource::GnomeClickSource(QObject* parent)
+    : ClickSource(parent), m_shell(kShellName),
+      m_watcher(
+          new ShellWatcherProxy(kShellName, kWatcherPath, QDBusConnection::sessionBus(), this)) {
+    new ClicksAdaptor(this);
     if (!QDBusConnection::sessionBus().registerObject(kReportPath, this,
-                                                      QDBusConnection::ExportScriptableSlots))
+                                                      QDBusConnection::ExportAdaptors))
         qCWarning(lcCapture) << "cannot take reports of clicks at" << kReportPath;
 }
 
@@ -51,10 +53,8 @@ GnomeClickSource::~GnomeClickSource() {
 bool GnomeClickSource::start() {
     if (m_started)
         return true;
-    QDBusConnection bus = QDBusConnection::sessionBus();
     // Not waited for: a shell that does not answer must not hold the run's start up.
-    auto* watch =
-        new QDBusPendingCallWatcher(bus.asyncCall(watcherCall(QStringLiteral("Watch"))), this);
+    auto* watch = new QDBusPendingCallWatcher(m_watcher->Watch(), this);
     connect(watch, &QDBusPendingCallWatcher::finished, this,
             [this, run = ++m_run](QDBusPendingCallWatcher* call) {
                 call->deleteLater();
@@ -148,7 +148,7 @@ void GnomeClickSource::stop() {
         return;
     m_started = false;
     // Asked without waiting: the shell ends its watching whatever we do next.
-    QDBusConnection::sessionBus().asyncCall(watcherCall(QStringLiteral("Unwatch")));
+    m_watcher->Unwatch();
 }
 
 bool GnomeClickSource::fromShell() {
@@ -172,7 +172,7 @@ void GnomeClickSource::ShellReady() {
     if (!fromShell())
         return;
     if (m_started)
-        QDBusConnection::sessionBus().asyncCall(watcherCall(QStringLiteral("Watch")));
+        m_watcher->Watch();
     else
         Q_EMIT becameAvailable();
 }

@@ -6,15 +6,18 @@
 
 #include <QDBusContext>
 
+class ShellWatcherProxy;
+
 namespace zwirl {
 
 // Clicks on GNOME under Wayland, where only the shell sees them: zwirl's shell extension,
 // asked to watch, reports each left press (position, colour, whether it hit one of our
 // windows) by calling Pressed on our connection. Reports are taken only from the shell's own
-// connection, the owner of org.gnome.Shell; anyone else is refused.
+// connection, the owner of org.gnome.Shell; anyone else is refused. Both sides' interfaces,
+// de.tolvarek.zwirl.Clicks (ours) and de.tolvarek.zwirl.Shell (the extension's), are generated
+// from their definitions in data/dbus/, which the extension loads too.
 class GnomeClickSource : public ClickSource, protected QDBusContext {
     Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "de.tolvarek.zwirl.Clicks")
 public:
     static inline const QString kExtensionUuid = QStringLiteral("zwirl@tolvarek.de");
 
@@ -29,13 +32,13 @@ public:
     void setUp() override;
     void checkSetUp() override { explainExtension(false); }
 
-public Q_SLOTS:
+    // de.tolvarek.zwirl.Clicks, called through its adaptor.
     // From the extension: a left press at a point of the screen, with the colour there as
     // red, green and blue from 0 to 1 (empty when the shell could not read it).
-    Q_SCRIPTABLE void Pressed(int x, int y, bool ownWindow, const QList<double>& colour);
+    void Pressed(int x, int y, bool ownWindow, const QList<double>& colour);
     // From the extension, once it is (again) enabled: a run still open asks it to watch, and
     // one that could not use it before moves to it.
-    Q_SCRIPTABLE void ShellReady();
+    void ShellReady();
 
 private:
     bool fromShell();
@@ -43,6 +46,7 @@ private:
     void explainExtension(bool watchFailed);
 
     BusNameOwner m_shell;
+    ShellWatcherProxy* m_watcher;
     bool m_started = false;
     // Counts the starts: the answer to an earlier run's Watch is not this run's.
     quint64 m_run = 0;

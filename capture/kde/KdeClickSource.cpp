@@ -3,6 +3,8 @@
 #include "capture/CaptureLog.h"
 #include "capture/kde/KWinPixelReader.h"
 
+#include "PressesAdaptor.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -30,6 +32,7 @@ QDBusMessage effectsCall(const QString& method, const QString& effect) {
 KdeClickSource::KdeClickSource(QObject* parent)
     : ClickSource(parent), m_kwin(kKWinName), m_reader(new KWinPixelReader) {
     qRegisterMetaType<std::optional<ClickSample>>();
+    new PressesAdaptor(this);
     m_reader->moveToThread(&m_readerThread);
     connect(&m_readerThread, &QThread::finished, m_reader, &QObject::deleteLater);
     connect(m_reader, &KWinPixelReader::read, this, &KdeClickSource::colourRead);
@@ -47,7 +50,7 @@ bool KdeClickSource::start() {
         return true;
     m_toldAboutColours = false;
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.registerObject(kReportPath, this, QDBusConnection::ExportScriptableSlots))
+    if (!bus.registerObject(kReportPath, this, QDBusConnection::ExportAdaptors))
         return false;
     // Effects still loaded from a zwirl that ended without stopping are loaded anew.
     unloadEffects();

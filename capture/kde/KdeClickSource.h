@@ -15,10 +15,10 @@ class KWinPixelReader;
 // calls Pressed on our connection for each left press, with the pointer's position and whether
 // the window there is one of ours. Reports are taken only from KWin's own connection, the owner
 // of org.kde.KWin. The colour under each press is read through KWin's ScreenShot2 interface on a
-// thread of its own; the presses keep their order.
+// thread of its own; the presses keep their order. The reports' interface,
+// de.tolvarek.zwirl.Presses, is generated from its definition in data/dbus/.
 class KdeClickSource : public ClickSource, protected QDBusContext {
     Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "de.tolvarek.zwirl.Presses")
 public:
     explicit KdeClickSource(QObject* parent = nullptr);
     ~KdeClickSource() override;
@@ -29,9 +29,9 @@ public:
     void stop() override;
     void clearLeftovers() override;
 
-public Q_SLOTS:
+    // de.tolvarek.zwirl.Presses, called through its adaptor.
     // From KWin: a left press at a point of the desktop.
-    Q_SCRIPTABLE void Pressed(double x, double y, bool ownWindow);
+    void Pressed(double x, double y, bool ownWindow);
 
 private:
     void colourRead(quint64 run, QPoint position, std::optional<ClickSample> colour,

@@ -8,26 +8,25 @@
 // state is read every few milliseconds, and presses the stage does see (on the shell's own
 // interface, or too short for a reading) are taken from there. Nothing runs while not watching.
 //
-// The library modules come from the flavour of the extension that loads this file.
+// The library modules and the extension's folder come from the flavour of the extension that
+// loads this file.
 
 const ZWIRL_NAME = 'de.tolvarek.zwirl';
 const ZWIRL_PATH = '/de/tolvarek/zwirl/Clicks';
-const ZWIRL_INTERFACE = 'de.tolvarek.zwirl.Clicks';
 const ZWIRL_APP_ID = 'de.tolvarek.zwirl.desktop';
 const WATCHER_PATH = '/de/tolvarek/zwirl/Shell';
-const WATCHER_XML = `<node>
-  <interface name="de.tolvarek.zwirl.Shell">
-    <method name="Watch"/>
-    <method name="Unwatch"/>
-    <property name="Watching" type="b" access="read"/>
-  </interface>
-</node>`;
+// The interfaces as zwirl defines them, installed beside this file: zwirl's, which takes the
+// presses, and the one this extension serves to zwirl.
+const ZWIRL_INTERFACE_FILE = 'de.tolvarek.zwirl.Clicks.xml';
+const WATCHER_INTERFACE_FILE = 'de.tolvarek.zwirl.Shell.xml';
 // Short enough to see presses held 30 ms or longer.
 const POLL_INTERVAL_MS = 8;
 
 export class ClickWatcher {
-    constructor(lib) {
+    constructor(lib, dir) {
         this._lib = lib;
+        this._zwirlInterface = this._loadInterface(dir, ZWIRL_INTERFACE_FILE);
+        this._watcherInterface = this._loadInterface(dir, WATCHER_INTERFACE_FILE);
         this._exported = null;
         this._timer = 0;
         this._eventHandler = 0;
@@ -43,11 +42,11 @@ export class ClickWatcher {
         const {Gio} = this._lib;
         if (this._exported)
             return;
-        this._exported = Gio.DBusExportedObject.wrapJSObject(WATCHER_XML, this);
+        this._exported = Gio.DBusExportedObject.wrapJSObject(this._watcherInterface, this);
         this._exported.export(Gio.DBus.session, WATCHER_PATH);
         // A zwirl with a run open waits for this to ask again (after a restart of the shell or
         // while the screen was locked).
-        this._callZwirl('ShellReady', null);
+        this._callZwirl('ShellReady', []);
     }
 
     disable() {
@@ -156,7 +155,7 @@ export class ClickWatcher {
     }
 
     _report(x, y) {
-        const {GLib, Shell} = this._lib;
+        const {Shell} = this._lib;
         const own = this._hitsOwnWindow(x, y);
         new Shell.Screenshot().pick_color(x, y, (screenshot, result) => {
             let colour = [];
@@ -166,7 +165,7 @@ export class ClickWatcher {
             } catch {
                 // Reported without a colour: the press still counts.
             }
-            this._callZwirl('Pressed', new GLib.Variant('(iibad)', [x, y, own, colour]));
+            this._callZwirl('Pressed', [x, y, own, colour]);
         });
     }
 
@@ -184,10 +183,20 @@ export class ClickWatcher {
         return window.get_pid() === this._watcherPid || app?.get_id() === ZWIRL_APP_ID;
     }
 
+    // The interface that the named file beside this one defines.
+    _loadInterface(dir, name) {
+        const [, contents] = dir.get_child(name).load_contents(null);
+        return this._lib.Gio.DBusInterfaceInfo.new_for_xml(new TextDecoder().decode(contents));
+    }
+
+    // Calls a method of zwirl's interface with its arguments, typed as the interface says.
     // Never starts zwirl: a call while it is not running just fails.
-    _callZwirl(method, parameters) {
-        const {Gio} = this._lib;
-        Gio.DBus.session.call(ZWIRL_NAME, ZWIRL_PATH, ZWIRL_INTERFACE, method, parameters, null,
+    _callZwirl(method, args) {
+        const {Gio, GLib} = this._lib;
+        const signature = this._zwirlInterface.lookup_method(method).in_args
+            .map(arg => arg.signature).join('');
+        Gio.DBus.session.call(ZWIRL_NAME, ZWIRL_PATH, this._zwirlInterface.name, method,
+            new GLib.Variant(`(${signature})`, args), null,
             Gio.DBusCallFlags.NO_AUTO_START, -1, null, (bus, result) => {
                 try {
                     bus.call_finish(result);

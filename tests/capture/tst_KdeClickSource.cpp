@@ -1,12 +1,13 @@
 // The KWin click source against a stand-in KWin on the test bus, which answers as KWin does: it
 // owns org.kde.KWin, loads and unloads effects, reports presses from its own connection and
-// writes 1 × 1 screenshots into the pipe it is given. Strangers' reports are tested against the
-// real KWin (tst_plasma).
+// writes 1 × 1 screenshots into the pipe it is given; a report from any other connection is
+// refused.
 #include "capture/kde/KdeClickSource.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QDBusUnixFileDescriptor>
 #include <QImage>
 #include <QSignalSpy>
@@ -147,6 +148,15 @@ private Q_SLOTS:
             QCOMPARE(clicked[k][1].value<std::optional<ClickSample>>(), colours[k]);
         }
         QVERIFY(told.isEmpty());
+        QDBusConnection stranger =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, "stranger");
+        QDBusMessage report = QDBusMessage::createMethodCall(
+            QDBusConnection::sessionBus().baseService(), "/de/tolvarek/zwirl/Presses",
+            "de.tolvarek.zwirl.Presses", "Pressed");
+        report << 10.0 << 20.0 << false;
+        QDBusPendingCall refused = stranger.asyncCall(report);
+        QTRY_VERIFY(refused.isFinished());
+        QCOMPARE(refused.error().type(), QDBusError::AccessDenied);
         const qsizetype before = kwin.calls().size();
         source.stop();
         QTRY_COMPARE(kwin.calls().mid(before),

@@ -73,7 +73,9 @@ for f in /usr/bin/zwirl /usr/share/applications/de.tolvarek.zwirl.desktop \
   /usr/share/icons/hicolor/scalable/apps/de.tolvarek.zwirl.svg \
   /usr/share/dbus-1/services/de.tolvarek.zwirl.service /usr/share/doc/zwirl/copyright \
   /usr/share/doc/zwirl/changelog.gz \
-  /usr/share/gnome-shell/extensions/zwirl@tolvarek.de/metadata.json; do
+  /usr/share/gnome-shell/extensions/zwirl@tolvarek.de/metadata.json \
+  /usr/share/gnome-shell/extensions/zwirl@tolvarek.de/de.tolvarek.zwirl.Clicks.xml \
+  /usr/share/gnome-shell/extensions/zwirl@tolvarek.de/de.tolvarek.zwirl.Shell.xml; do
   grep -qx "$f" "$work/files" || fail "not installed: $f"
 done
 grep -qx 'Exec=/usr/bin/zwirl' "$root/usr/share/dbus-1/services/de.tolvarek.zwirl.service" ||

@@ -6,7 +6,8 @@ const Me = imports.misc.extensionUtils.getCurrentExtension();
 
 class ZwirlExtension {
     enable() {
-        this._watcher ??= new Me.imports.ClickWatcher.ClickWatcher({Clutter, Gio, GLib, Meta, Shell});
+        this._watcher ??= new Me.imports.ClickWatcher.ClickWatcher(
+            {Clutter, Gio, GLib, Meta, Shell}, Me.dir);
         this._watcher.enable();
     }
 

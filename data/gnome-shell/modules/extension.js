@@ -11,7 +11,7 @@ import {ClickWatcher} from './ClickWatcher.js';
 
 export default class ZwirlExtension extends Extension {
     enable() {
-        this._watcher ??= new ClickWatcher({Clutter, Gio, GLib, Meta, Shell});
+        this._watcher ??= new ClickWatcher({Clutter, Gio, GLib, Meta, Shell}, this.dir);
         this._watcher.enable();
     }
 
