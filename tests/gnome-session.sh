@@ -89,26 +89,36 @@ gsettings set org.gnome.shell welcome-dialog-last-shown-version "'999'"
 # New windows open in the middle of the screen, where the tests find them, at once.
 gsettings set org.gnome.mutter center-new-windows true
 gsettings set org.gnome.desktop.interface enable-animations false
+# Newer shells start with the pointer in the top left corner, on the hot corner's barriers: they
+# would hold the first move back on one axis and open the overview when pressed.
+gsettings set org.gnome.desktop.interface enable-hot-corners false
 
 # Starts the shell in its own mount namespace and waits until it serves its bus interface and
-# the Wayland socket. The overview it opens while starting up would cover the tests' windows:
-# it is closed until it has stayed closed for two seconds.
+# the Wayland socket, and has finished starting up: it says so in its log (the journal is out of
+# its reach here). Until then a pane that takes all pointer input covers the screen, and the
+# start-up animation, which shows the overview, does not end if the overview is closed too
+# early (GNOME Shell 51). The overview would cover the tests' windows: it is closed until it has
+# stayed closed for two seconds.
 cat >"$root/start-shell" <<EOF
 #!/bin/bash
+logged=\$(stat -c %s "$root/shell.log" 2>/dev/null || echo 0)
 unshare -m sh -c '{ [ ! -d /run/systemd ] || mount -t tmpfs tmpfs /run/systemd; } &&
   exec gnome-shell --headless --wayland --no-x11 --virtual-monitor $size' \\
   >>"$root/shell.log" 2>&1 &
 echo \$! >"$root/shell.pid"
-for _ in \$(seq 600); do
+started=false
+for _ in \$(seq 1200); do
   busctl --user --no-pager get-property org.gnome.Shell /org/gnome/Shell org.gnome.Shell \\
     ShellVersion >/dev/null 2>&1 &&
-    [ -S "$XDG_RUNTIME_DIR/wayland-0" ] && break
+    [ -S "$XDG_RUNTIME_DIR/wayland-0" ] &&
+    tail -c +\$((logged + 1)) "$root/shell.log" | grep -q "GNOME Shell started at" &&
+    { started=true; break; }
   kill -0 \$! 2>/dev/null || break
   sleep 0.05
 done
 closed=0
 for _ in \$(seq 600); do
-  kill -0 \$(cat "$root/shell.pid") 2>/dev/null || break
+  \$started && kill -0 \$(cat "$root/shell.pid") 2>/dev/null || break
   shell=(--user --no-pager org.gnome.Shell /org/gnome/Shell org.gnome.Shell OverviewActive)
   if busctl get-property "\${shell[@]}" 2>/dev/null | grep -q false; then
     closed=\$((closed + 1))
