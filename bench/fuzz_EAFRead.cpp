@@ -1,6 +1,7 @@
 // libFuzzer target: the audio file reader on any bytes. The first byte picks the output rate,
 // the channel count and a seek position; the rest is the file. Every input must come back
 // without a crash, a sanitizer report, a hang or a huge allocation.
+#include "media/MediaModule.h"
 #include "sound/EAFRead.h"
 
 #include <QString>
@@ -11,6 +12,12 @@
 #include <unistd.h>
 
 using namespace zwirl;
+
+// The reader's implementation is linked in, instrumented, rather than loaded as the module.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    media::useBuiltInMediaModule(zwirl_media_backend());
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1)

@@ -1,36 +1,21 @@
 #pragma once
 
-#include "media/FFmpegPtr.h"
-#include "media/MediaError.h"
-#include "media/Mpeg4Metadata.h"
-#include "media/SoundDesignerFile.h"
+#include "media/AudioFileTags.h"
+#include "media/MediaBackend.h"
 
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
-
-struct AVStream;
+#include <memory>
 
 namespace zwirl::media {
-
-enum class AudioCodec { Aac, ImaAdpcm, Pcm };
-
-// One audio stream in a container: what a row of a file type table names.
-struct OutputStream {
-    // An FFmpeg muxer ("ipod", "wav", "aiff", ...), or "sd2" for Sound Designer II, which
-    // FFmpeg cannot write and libsndfile does (its resource fork lands beside it in "._NAME").
-    const char* container = nullptr;
-    AudioCodec codec = AudioCodec::Pcm;
-    int sampleRate = 0;
-    int channels = 0;
-    int bitsPerSample = 16; // linear PCM: 8, 16, 24 or 32
-    bool bigEndian = false; // linear PCM; 8-bit little-endian PCM is unsigned, as WAVE has it
-};
 
 // Encodes 16-bit samples into one audio stream and writes it into a new file. MPEG-4 audio is
 // AAC-LC at 144 kbit/s per channel, its length exact to the frame (the encoder's delay cut by
 // the edit list), its index before the audio; its tags and cover art are embedded when the file
 // is finished.
+//
+// The encoding is the media module's; without it every call fails with MediaError::Other.
 class AudioFileWriter {
 public:
     AudioFileWriter();
@@ -53,27 +38,7 @@ public:
     MediaError finish();
 
 private:
-    MediaError takesMetadata() const;
-    MediaError openMuxer(const OutputStream& stream);
-    MediaError encodeBuffered(bool flush);
-    MediaError sendFrame(bool last);
-
-    QString m_path;
-    bool m_open = false;
-    bool m_mpeg4 = false;
-    int m_channels = 0;
-    FFmpegPtr<AVFormatContext> m_output;
-    AVStream* m_stream = nullptr;
-    FFmpegPtr<AVCodecContext> m_codec;
-    FFmpegPtr<SwrContext> m_converter;
-    FFmpegPtr<AVFrame> m_frame;
-    FFmpegPtr<AVPacket> m_packet;
-    int m_frameSize = 0;
-    int64_t m_nextPts = 0;
-    int m_lead = 0; // frames of silence in front of the sound, cut by the edit list
-    SoundDesignerFile m_sd2;
-    QByteArray m_coverArt;
-    AudioFileTags m_tags;
+    std::unique_ptr<FileWriterBackend> m_impl;
 };
 
 } // namespace zwirl::media

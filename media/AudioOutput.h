@@ -1,26 +1,31 @@
 #pragma once
 
-struct PaStreamCallbackTimeInfo;
+#include <memory>
 
 namespace zwirl {
 
-// The system's default audio output as a PortAudio stream of mono 32-bit float samples, pulled
-// from a render function on PortAudio's audio thread. PortAudio is loaded for the object's
-// life; the stream is stopped and closed with it.
+namespace media {
+class AudioOutputBackend;
+}
+
+// The system's default audio output as a stream of mono 32-bit float samples, pulled from a
+// render function on the audio library's (PortAudio's) audio thread. The library is loaded for
+// the object's life; the stream is stopped and closed with it. Without the media module there
+// is no device.
 class AudioOutput {
 public:
     // Writes `frames` samples. Runs on the audio thread: it must not allocate, lock, log or
     // touch Qt.
     using Render = void (*)(void* context, float* samples, unsigned long frames);
 
-    // Loads PortAudio and looks up the default output device.
+    // Loads the audio library and looks up the default output device.
     AudioOutput();
     ~AudioOutput();
     AudioOutput(const AudioOutput&) = delete;
     AudioOutput& operator=(const AudioOutput&) = delete;
 
     // False when there is no audio output at all (no sound server reachable, no device).
-    bool hasDevice() const { return m_device >= 0; }
+    bool hasDevice() const;
     // Opens the stream on the device; 0 or a PortAudio error code (PaError).
     int open(double sampleRate, Render render, void* context);
     // The stream begins pulling samples; 0 or a PortAudio error code.
@@ -32,15 +37,7 @@ public:
     static const char* errorText(int error);
 
 private:
-    static int pull(const void* input, void* output, unsigned long frames,
-                    const PaStreamCallbackTimeInfo* timeInfo, unsigned long statusFlags,
-                    void* self);
-
-    bool m_loaded = false;
-    int m_device = -1;
-    void* m_stream = nullptr;
-    Render m_render = nullptr;
-    void* m_context = nullptr;
+    std::unique_ptr<media::AudioOutputBackend> m_impl;
 };
 
 } // namespace zwirl

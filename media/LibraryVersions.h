@@ -9,7 +9,7 @@ namespace zwirl::media {
 
 // The audio libraries zwirl runs with and their versions, in the order FFmpeg, TagLib,
 // PortAudio: FFmpeg and PortAudio as loaded at run time, TagLib as built against (it tells no
-// other).
+// other). Empty when the media module cannot be loaded.
 QList<std::pair<QString, QString>> libraryVersions();
 
 } // namespace zwirl::media

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "media/AudioFileTags.h"
 #include "media/MediaError.h"
 
 #include <QByteArray>
@@ -7,18 +8,6 @@
 #include <cstdint>
 
 namespace zwirl::media {
-
-// The text tags of an MPEG-4 file; empty ones are left out.
-struct AudioFileTags {
-    QString title;
-    QString artist;
-    QString date; // ISO 8601
-    QString comment;
-
-    bool isEmpty() const {
-        return title.isEmpty() && artist.isEmpty() && date.isEmpty() && comment.isEmpty();
-    }
-};
 
 // Embeds the tags and a JPEG or PNG picture as the cover art ("covr") into the finished MPEG-4
 // file at `path`.

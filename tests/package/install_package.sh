@@ -78,6 +78,11 @@ for f in /usr/bin/zwirl /usr/share/applications/de.tolvarek.zwirl.desktop \
   /usr/share/gnome-shell/extensions/zwirl@tolvarek.de/de.tolvarek.zwirl.Shell.xml; do
   grep -qx "$f" "$work/files" || fail "not installed: $f"
 done
+# The media libraries come with a module that zwirl loads at their first use from its private
+# library folder: the package's dependencies must bring every library the module needs.
+module=$(grep '/zwirl/libzwirl-media\.so$' "$work/files") || fail "not installed: the media module"
+missing=$(in_root ldd "$module" | grep 'not found' || true)
+[ -z "$missing" ] || fail "the media module's libraries are missing: $missing"
 grep -qx 'Exec=/usr/bin/zwirl' "$root/usr/share/dbus-1/services/de.tolvarek.zwirl.service" ||
   fail "the D-Bus service does not start /usr/bin/zwirl"
 launcher=$root/usr/share/applications/de.tolvarek.zwirl.desktop

@@ -1,0 +1,69 @@
+#include "media/MediaModule.h"
+
+#include "media/MediaLog.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QLibrary>
+#include <QStringList>
+#include <cstring>
+#include <mutex>
+
+namespace zwirl::media {
+namespace {
+
+std::once_flag loadOnce;
+const MediaBackend* loaded = nullptr;
+
+// Where the module may be: beside an installed program, in the library folder of its prefix;
+// for the programs of a build tree (tests, benchmarks), where the build put it.
+QStringList candidatePaths() {
+    QStringList paths;
+    if (QCoreApplication::instance())
+        paths << QCoreApplication::applicationDirPath() +
+                     QStringLiteral("/" ZWIRL_MEDIA_MODULE_FROM_BINDIR);
+    paths << QStringLiteral(ZWIRL_MEDIA_MODULE_BUILD_PATH);
+    return paths;
+}
+
+const MediaBackend* load() {
+    // Never unloaded: the module's code runs until the process ends (audio threads, objects
+    // destroyed late).
+    static QLibrary library;
+    QStringList errors;
+    for (const QString& path : candidatePaths()) {
+        if (!QFileInfo::exists(path))
+            continue;
+        library.setFileName(path);
+        if (!library.load()) {
+            errors << library.errorString();
+            continue;
+        }
+        const auto entry = reinterpret_cast<decltype(&zwirl_media_backend)>(
+            library.resolve(ZWIRL_MEDIA_ENTRY_POINT));
+        const MediaBackend* backend = entry ? entry() : nullptr;
+        if (backend && std::strcmp(backend->version, ZWIRL_VERSION) == 0)
+            return backend;
+        errors << QStringLiteral("%1: not a media module of zwirl %2").arg(path, ZWIRL_VERSION);
+        library.unload();
+    }
+    if (errors.isEmpty())
+        errors
+            << QStringLiteral("not found in %1").arg(candidatePaths().join(QStringLiteral(", ")));
+    qCWarning(lcMedia, "The media module could not be loaded: %s",
+              qUtf8Printable(errors.join(QStringLiteral("; "))));
+    return nullptr;
+}
+
+} // namespace
+
+const MediaBackend* mediaModule() {
+    std::call_once(loadOnce, [] { loaded = load(); });
+    return loaded;
+}
+
+void useBuiltInMediaModule(const MediaBackend* backend) {
+    std::call_once(loadOnce, [backend] { loaded = backend; });
+}
+
+} // namespace zwirl::media
