@@ -23,6 +23,7 @@ QStringList candidatePaths() {
         paths << QCoreApplication::applicationDirPath() +
                      QStringLiteral("/" ZWIRL_MEDIA_MODULE_FROM_BINDIR);
     paths << QStringLiteral(ZWIRL_MEDIA_MODULE_BUILD_PATH);
+    paths.removeDuplicates(); // a program of the build tree finds it both ways
     return paths;
 }
 
