@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reading side of the run journals: the journals that processes left behind.
 #include "app/AppLog.h"
 #include "app/DurableFiles.h"

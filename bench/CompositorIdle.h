@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What a compositor's click source costs the compositor while a run waits for clicks.
 

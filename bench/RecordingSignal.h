@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The recording the sound benchmarks work on, and the 16-bit signal the writer encodes from it.
 

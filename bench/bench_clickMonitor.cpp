@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The click source in the test desktop:
 //  latency  clicks injected with XTest at a fixed rate on the desktop (away from our tray icon);
 //           per click the time from sending the press to the click reported on the main

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole export job for a full recording (9999 clicks of random colours), from
 // stopTrackingAndNotify to its last step on the main thread, against the ffmpeg command-line
 // tool encoding the same 16-bit signal to AAC. Each repetition exports in a fresh child process

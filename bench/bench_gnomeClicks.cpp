@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The GNOME Shell click source in a GNOME session under Wayland (tests/gnome-session.sh with
 // the installed extension enabled):
 //  latency  left presses injected through the compositor's remote desktop interface, each held

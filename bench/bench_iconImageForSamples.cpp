@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The samples picture for a full run (9999 clicks), with and without the logo.
 #include "services/DROVHelper.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading the journal of a full run (9999 clicks) that a process left behind, as a launch does;
 // the file stays in the page cache between rounds.
 #include "app/RunJournal.h"

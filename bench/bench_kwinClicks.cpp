@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The KWin click source in a KWin session under Wayland (tests/kde-session.sh finding the
 // installed effects and the tests' share, so that KWin grants kwin_pointer its fake input):
 //  latency     left presses injected through KWin's fake input (tests/e2e/kwin_pointer); per

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The installed application under load and killed during runs, in the test desktop:
 //  kill [trials]         a run clicked at 20/s, kill -9 at a random moment 2 to 6 s in; the
 //                        next launch saves the run: clicks sent before the kill against clicks

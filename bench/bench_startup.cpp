@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Time from process start to the application answering on the session bus, over repeated
 // launches of the installed binary, each with a fresh home. Run inside the test desktop:
 //   tests/desktop.sh -- build/bin/bench_startup [binary] [launches] [other binary]

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fuzzes one of the readers for a bounded time: builds its fuzz target with clang, libFuzzer and
 # the address and undefined-behaviour checkers in build-fuzz/, seeds the corpus and runs the
 # fuzzer.

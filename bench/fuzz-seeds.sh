@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Writes the fuzz target's seed corpus into the folder given: small files of each kind the reader
 # meets, also joined streams whose channels or rate change part-way. The first byte of each seed
 # picks the output rate and channels (see bench/fuzz_EAFRead.cpp).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target: the audio file reader on any bytes. The first byte picks the output rate,
 // the channel count and a seek position; the rest is the file. Every input must come back
 // without a crash, a sanitizer report, a hang or a huge allocation.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target: the run journal reader on any bytes, as a journal left in the state folder.
 // Every input must come back without a crash, a sanitizer report, a hang or a huge allocation,
 // with only valid clicks, no more than a journal is read for, and a journal marked as saved

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target: the stored runs' reader on any settings file. The first byte picks how the
 // rest becomes the file: even, values of any type Qt streams (QDataStream) for the keys of the
 // stored runs in turn, as QSettings writes such values; odd, the file's text as it is. Every input

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Rendering and writing a full recording (9999 clicks of random colours) to '.m4a', against the
 // ffmpeg command-line tool encoding the same 16-bit signal with its default AAC settings.
 // Reports median times and their ratio, the peak memory of a process that only renders and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost of the tone player's render function per frame, in calls of the sizes an output device
 // asks for.
 #include "sound/DROVTonePlayer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One owner for FFmpeg's handles, shared by every class of media/. The handles are only
 // declared here, so that headers outside media/ never see FFmpeg's own.

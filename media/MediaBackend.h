@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the media module implements: the file reader, the file writer and the audio output behind
 // media/'s classes, and the libraries' versions. The module holds every line that touches FFmpeg,

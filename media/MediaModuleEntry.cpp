@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The media module's entry point: the table of its implementations over FFmpeg, TagLib,
 // libsndfile and PortAudio.
 #include "media/FFmpegFileReader.h"

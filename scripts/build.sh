@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Configures and builds zwirl in build/ (or in $ZWIRL_BUILD_DIR) and installs it into its
 # install/ folder.
 set -eu

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The headless demo: runs zwirl in the virtual desktop that tests/desktop.sh made, records
 # about 30 clicks on a window of known colours, stops the run and copies the files written into
 # the folder given (the desktop's home goes with the desktop), where it lists them.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what zwirl needs, builds it and runs it: on the user's desktop when there is one,
 # else as a headless demo on a virtual desktop, whose files are kept in ./zwirl-demo (or in
 # $ZWIRL_DEMO_KEEP).

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The second test stage: builds zwirl and its tests with the address and undefined-behaviour
 # checkers (ZWIRL_SANITIZE) in build-asan/, installs that build into build-asan/install (the
 # end-to-end tests drive it from there) and runs the whole suite inside the test desktop, all but

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what zwirl needs, builds and installs it, and runs the whole test suite inside the
 # test desktop.
 set -eu

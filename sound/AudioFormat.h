@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The plain types of the audio file writer and reader: statuses, four-character codes and the
 // stream description; and the form of zwirl's own sound: its rate and each click's length and

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a command inside a private test desktop and tears the desktop down afterwards:
 # Xvfb on a free display, a private session bus, dunst (notifications), trayer (tray host),
 # PulseAudio with a null sink kept running by a silent stream, and a temporary HOME with

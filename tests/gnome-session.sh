@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a command inside a private headless GNOME Shell session on Wayland and tears it down
 # afterwards: a system bus and a session bus of its own, PipeWire with WirePlumber (the shell's
 # screen casts need them), and gnome-shell with a virtual monitor in a mount namespace where

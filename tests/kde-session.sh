@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a command inside a private headless KWin session on Wayland (KDE Plasma's compositor) and
 # tears it down afterwards: a session bus of its own and kwin_wayland with a virtual output. A
 # temporary HOME keeps the settings. KWin finds applications' desktop files only through an

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a command as root inside a root file system of another Debian release (trixie, sid, ...)
 # into which scripts/setup.sh has installed everything for building and testing zwirl.
 #

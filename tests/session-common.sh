@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by the test sessions (tests/desktop.sh, tests/gnome-session.sh) with a name for the
 # temporary folder $root: it holds a HOME with XDG folders. The PIDs a session adds to `pids` are
 # stopped in reverse order when it ends (after `session_teardown`, when the session defines

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "capture/x11/X11ClickSource.h"
 
 #include "capture/CaptureLog.h"

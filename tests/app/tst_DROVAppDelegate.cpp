@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The controller and its parts in process, with a home of their own: what the run store keeps,
 // what an export writes and where it opens the folder, the click limit, and quitting while
 // exports run.

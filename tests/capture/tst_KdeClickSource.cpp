@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The KWin click source against a stand-in KWin on the test bus, which answers as KWin does: it
 // owns org.kde.KWin, loads and unloads effects, reports presses from its own connection and
 // writes 1 × 1 screenshots into the pipe it is given; a report from any other connection is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The click source chosen for the session at each start, in the test desktop (an X server, no
 // GNOME Shell or KWin on the bus): what the user is told on each kind of desktop, and that the
 // clicks XWayland would show are recorded.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The X11 click source against real clicks (xdotool) in the test desktop: which presses it
 // reports, with which position and colour, and which it drops.
 #include "capture/x11/X11ClickSource.h"

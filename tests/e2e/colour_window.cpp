@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A Wayland client for the GNOME tests: a full-screen window whose left and right halves show
 // the two colours given, saying "in" or "out" on stdout as the pointer enters or leaves it
 // (also when another window comes over the pointer or goes).

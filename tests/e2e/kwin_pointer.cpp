@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pointer input for the KWin test session, as a user makes it: KWin's fake input protocol, which
 // KWin grants to a client whose desktop file lists it. Reads commands from standard input and
 // answers each with "ok" once KWin has handled it, or "error":

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The installed application in the test desktop: the control interface, one instance per
 // session, tracking runs over known colours, what quitting keeps, restoring, the login item.
 #include "support/TestSupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs outlive a process that does not end in order: the installed application killed during a
 // run or an export, journals it cannot read, a run kept twice, a huge stored run.
 #include "sound/AudioTestTools.h"

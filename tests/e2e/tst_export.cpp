@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ending a run saves it: the files the installed application writes into ~/Desktop/zwirl, what
 // it tells the user, and how it keeps a run it could not save.
 #include "sound/AudioTestTools.h"

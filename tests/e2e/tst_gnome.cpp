@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tracking runs on GNOME under Wayland, where the shell extension reports the clicks: the
 // installed application in tests/gnome-session.sh, clicks made through the compositor.
 #include "support/TestSupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The live tone of the installed application, heard on the test desktop's null sink: its first
 // pitch, the pitch a click sets, the toggle and the end of a run silencing it, and what the user
 // is told when there is no audio output at all.

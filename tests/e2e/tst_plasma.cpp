@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tracking runs on KDE Plasma under Wayland, where zwirl's KWin effects report the presses: the
 // installed application in tests/kde-session.sh, presses made through KWin's fake input.
 #include "support/TestSupport.h"

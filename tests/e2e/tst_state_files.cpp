@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whatever the installed application finds in its own files (the state folder, the settings
 // file), each launch comes up, saves only valid clicks, never saves a run twice and quits on
 // SIGTERM within a second.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tracking runs of the installed application in the test desktop: which clicks a run records
 // and how the click limit ends a run.
 #include "sound/AudioTestTools.h"

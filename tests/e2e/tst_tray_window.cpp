@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The installed application's tray icon, tray menu and main window in the test desktop, seen
 // from outside as a user sees them: X windows found with xwininfo, pixels read with ImageMagick's
 // import, clicks and keys sent with xdotool. A second desktop without a tray host shows that the

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes the Debian package of the build in $1 and has lintian check it (an error or a warning
 # fails), installs it with apt into a clean root of the Debian release $2 (when not given, the
 # release of this machine, which the package is made for), checks what it installed, removes it

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds zwirl inside a root of another Debian release (tests/release-root.sh) into the folder
 # BUILD and runs there the tests whose labels match LABELS, of which some must be GNOME ones;
 # with --package it then makes the Debian package there and installs it into a clean root of that

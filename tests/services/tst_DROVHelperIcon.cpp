@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Custom icons through the file manager's metadata store (gvfs), read back with `gio info`.
 // Runs inside the test desktop, whose private session bus starts gvfs's metadata daemon.
 #include "services/DROVHelper.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The samples picture: square sizes, positions and colours, the logo laid source-atop.
 #include "services/DROVHelper.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The exported PNG's layout: the samples picture under the header with logo, texts and line.
 #include "services/ExportPicture.h"
 

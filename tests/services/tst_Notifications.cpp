@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Notifications through the test desktop's notification server (dunst), observed with dunstctl.
 #include "services/DROVHelper.h"
 #include "services/Notifications.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Delayed blocks on the main thread, and the helper's random numbers.
 #include "services/DROVHelper.h"
 #include "services/TVKBlock.h"

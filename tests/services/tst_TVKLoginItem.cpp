@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The login item in the XDG autostart folder, checked on the files and with desktop-file-validate.
 #include "services/TVKLoginItem.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tone player on a real output: the test desktop's PulseAudio null sink, recorded from
 // its monitor with parecord while the player plays, stops and toggles.
 #include "sound/DROVTonePlayer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tone player's render function, called directly (no audio device), and its start on a
 // machine without any audio output (in a child process with its own environment).
 #include "sound/DROVTonePlayer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The click-to-sound renderer: exact rendered values, the 16-bit data that reaches the encoder,
 // the slice-by-slice export against a whole-recording rendering, and the pitch of every click
 // in the decoded '.m4a'.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The audio file reader on files made by sox, by the ffmpeg command-line tool and by our own
 // writer, at other rates and channel counts.
 #include "sound/AudioTestTools.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The audio file writer, checked through files read back by ffprobe, ffmpeg, libsndfile's
 // sndfile-info and AtomicParsley.
 #include "sound/AudioTestTools.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Helpers for tests that run programs, drive the installed application over the session bus
 // and watch what it shows and tells the desktop.

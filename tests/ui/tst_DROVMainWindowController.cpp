@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's controller with its compiled form, and the debug window.
 #include "services/TVKBlock.h"
 #include "ui/DROVColorView.h"

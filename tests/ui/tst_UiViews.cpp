@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's background, the pointing-hand button and the colour view.
 #include "ui/DROVColorView.h"
 #include "ui/DROVMainWindowView.h"
