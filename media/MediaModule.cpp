@@ -17,13 +17,18 @@ std::once_flag loadOnce;
 const MediaBackend* loaded = nullptr;
 
 // Where the module may be: beside an installed program, in the library folder of its prefix;
-// for the programs of a build tree (tests, benchmarks), where the build put it.
+// for the programs of the build tree (tests, benchmarks), where the build put it. A program
+// elsewhere never loads code from the folder it was built in, which anyone may own later.
 QStringList candidatePaths() {
     QStringList paths;
     if (QCoreApplication::instance())
         paths << QCoreApplication::applicationDirPath() +
                      QStringLiteral("/" ZWIRL_MEDIA_MODULE_FROM_BINDIR);
-    paths << QStringLiteral(ZWIRL_MEDIA_MODULE_BUILD_PATH);
+    const QString buildTree = QFileInfo(QStringLiteral(ZWIRL_BUILD_TREE)).canonicalFilePath();
+    if (!buildTree.isEmpty() && QFileInfo(QStringLiteral("/proc/self/exe"))
+                                    .canonicalFilePath()
+                                    .startsWith(buildTree + u'/'))
+        paths << QStringLiteral(ZWIRL_MEDIA_MODULE_BUILD_PATH);
     paths.removeDuplicates(); // a program of the build tree finds it both ways
     return paths;
 }
