@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages that zwirl needs, on a minimal Debian 12, 13 or unstable as root,
 # or through sudo otherwise:
 #   setup.sh          everything: building, running, the headless demo, the tests and packaging,
