@@ -9,7 +9,7 @@
 #include "capture/fake/FakeClickSource.h"
 #include "media/LibraryVersions.h"
 #include "services/Settings.h"
-#include "ui/DROVColorView.h"
+#include "ui/DROVDebugWindowController.h"
 #include "ui/DROVMainWindowController.h"
 
 #include "support/TestSupport.h"
