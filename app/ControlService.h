@@ -9,9 +9,8 @@
 
 namespace zwirl {
 
-// zwirl on the session bus as de.tolvarek.zwirl: at /de/tolvarek/zwirl, org.freedesktop.Application
-// (activation and the actions of the window and the tray menu) and de.tolvarek.zwirl.Control,
-// whose adaptor, generated from data/dbus/, reads the properties and calls the methods below.
+// zwirl on the session bus: org.freedesktop.Application, and de.tolvarek.zwirl.Control through
+// the adaptor generated from data/dbus/, which reads the properties and calls the methods below.
 class ControlService : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Application")

@@ -60,7 +60,6 @@ DROVAppDelegate::~DROVAppDelegate() {
 }
 
 void DROVAppDelegate::applicationDidFinishLaunching() {
-    // A click on one of ours takes it down; its "Open Folder" button opens the folder.
     connect(new Notifications(this), &Notifications::activated, this,
             [this](uint id, const QString& action) {
                 Notifications::remove(id);
@@ -129,7 +128,6 @@ void DROVAppDelegate::startTracking() {
 void DROVAppDelegate::handleLeftMouseDown(QPoint, std::optional<ClickSample> colour) {
     if (!m_isTracking)
         return;
-    // A colour that is not three numbers from 0 to 1 is no colour read.
     if (colour && !isValidSample(*colour)) {
         ++m_invalidColours;
         colour.reset();
@@ -142,7 +140,6 @@ void DROVAppDelegate::handleLeftMouseDown(QPoint, std::optional<ClickSample> col
         m_debugWindow->showColor(m_lastClick);
     if (!m_journal->append(sample))
         journalFailed();
-    // At the limit the run ends here, so no later click is recorded.
     if (m_run->add(sample))
         reachedMaxClicks();
     else
@@ -315,7 +312,7 @@ void DROVAppDelegate::showAbout() {
         // Not modal: the application, and its control interface, keeps answering meanwhile.
         about->setModal(false);
         about->setIconPixmap(QApplication::windowIcon().pixmap(96, 96));
-        // Selectable and copyable, as for a report of a fault; the link opens.
+        // Copyable, as for a report of a fault.
         about->setTextInteractionFlags(Qt::TextBrowserInteraction);
         about->setWindowFlag(Qt::WindowStaysOnTopHint);
         m_about = about;
@@ -340,7 +337,6 @@ void DROVAppDelegate::showDebugWindow() {
     if (m_statusItem)
         m_statusItem->showDebugItem();
     if (!m_debugWindow) {
-        // Made once: it stays through runs, as it shows their clicks.
         m_debugWindow = new DROVDebugWindowController(this);
         m_debugWindow->showColor(m_lastClick);
     }

@@ -18,14 +18,12 @@ class DROVDebugWindowController;
 class RunJournal;
 class TrayIcon;
 
-// The application's controller: launch and quit, tracking runs and their clicks, the export of
-// a finished run, the tray icon and the windows. It decides what happens and when; the run,
-// the export queue, the run store and the tray icon do the work.
+// The application's controller: it decides what happens and when; the run, the export queue,
+// the run store and the tray icon do the work.
 class DROVAppDelegate : public QObject, public DROVMainControllerDelegate {
     Q_OBJECT
 public:
     static constexpr int kFadeDurationMs = 300;
-    // The set-up notification's button and the control interface's action.
     static inline const QString kSetUpClicksAction = QStringLiteral("set-up-clicks");
 
     DROVAppDelegate(Settings& settings, RunStore& store, ExportQueue& exports, ClickSource& clicks,
@@ -43,20 +41,17 @@ public:
     void controllerSetUpAction() override { setUpClicks(); }
     void startTracking();
     void handleLeftMouseDown(QPoint location, std::optional<ClickSample> colour);
-    // What the desktop needs so that runs record every click.
     void setUpClicks() { m_clickSource.setUp(); }
     void initTonePlayer();
-    // Created the first time, started again after; a failure to play is told, never fatal.
     void toggleLiveTone();
     void reminderNotification();
     void reachedMaxClicks();
     void beforeStopTracking();
     void stopTrackingAndNotify(bool notify, std::function<void()> block);
-    // A stop where no window shows it: the saved files are told in a notification.
+    // For a stop where no window shows it: the saved files are told in a notification.
     void stopTrackingAndTell();
 
     bool isExporting() const { return m_exports.isBusy(); }
-    // How much of the sound of the export being written is done, 0 to 1.
     double exportProgress() const { return m_exports.progress(); }
     // Clicks of the open or last run that no export has taken yet.
     const Samples& recordedSamples() const { return m_run->samples(); }
@@ -64,11 +59,11 @@ public:
 
     void setupStatusItem();
     void changedStatusActive(bool active);
-    // A toggle: opens the main window when it is closed, closes it when it is open.
+    // A toggle.
     void showWindow();
-    // Opens the main window, centred on its screen; an open one stays.
+    // An open main window stays.
     void showMainWindow();
-    // One About box, which brings back the windows a start took off the screen.
+    // Also brings back the windows a start took off the screen.
     void showAbout();
     // zwirl --debug: the debug window, its tray item, and zwirl's debug lines in the log.
     void showDebugWindow();
@@ -77,13 +72,11 @@ public:
     // The startup key; true until set otherwise.
     bool startsAtLogin() const { return m_settings.startAtLogin().value_or(true); }
     void setStartAtLogin(bool start);
-    // Made first when it is missing.
     void openRecordingsFolder();
-    // Null while the main window is closed.
     DROVMainWindowController* mainWindowController() const { return m_controllerWindow; }
 
 Q_SIGNALS:
-    // A run, its clicks, an export or a setting of the tray menu changed.
+    // A run, its clicks, an export or a setting of the tray menu.
     void statusChanged();
 
 private:
@@ -92,7 +85,6 @@ private:
     void clicksUnseen();
     // Tells the user, once a run, that its clicks are not kept safe on disk.
     void journalFailed();
-    // The main window fades out and closes, zwirl's other windows leave the screen, then `done`.
     void fadeOutForStart(std::function<void()> done);
     // Without a loop of its own: the click handler that reached the limit returns at once.
     void openAlert(const QString& message);
@@ -104,7 +96,7 @@ private:
     TrackingRun* m_run;
     std::unique_ptr<RunJournal> m_journal;
     bool m_journalFailed = false;
-    std::size_t m_invalidColours = 0; // reported in this run
+    std::size_t m_invalidColours = 0;
     std::unique_ptr<DROVTonePlayer> m_tone;
     TrayIcon* m_statusItem = nullptr;
     QPointer<DROVMainWindowController> m_controllerWindow;
@@ -112,7 +104,6 @@ private:
     DROVDebugWindowController* m_debugWindow = nullptr;
     QColor m_lastClick;
     std::pair<QString, QString> m_setUp;
-    // The windows a start took off the screen.
     QList<QPointer<QWidget>> m_hidden;
     bool m_isTracking = false;
     // A start is under way while the main window fades out; further starts are ignored.

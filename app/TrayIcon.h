@@ -16,8 +16,7 @@ class TrayIcon : public QObject {
     Q_OBJECT
 public:
     explicit TrayIcon(DROVAppDelegate& delegate);
-    // The image, the tooltip (the clicks, the export's progress) and the menu's items follow
-    // whether a run is open and the delegate's state.
+    // The image, the tooltip and the menu's items, from the delegate's state.
     void update(bool tracking);
     // The debug window's item, hidden until zwirl --debug asks for it.
     void showDebugItem() { m_debug->setVisible(true); }

@@ -157,8 +157,7 @@ void endWithSession() {
 int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("zwirl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZWIRL_VERSION));
-    // zwirl's own debug lines (a pitch at each click) only for zwirl --debug, or as
-    // QT_LOGGING_RULES asks.
+    // zwirl's own debug lines only for zwirl --debug, or as QT_LOGGING_RULES asks.
     QLoggingCategory::setFilterRules(QStringLiteral("zwirl.*.debug=false"));
     const QString action = parseCommandLine(argc, argv);
     if (!hasDisplay()) {
@@ -173,8 +172,7 @@ int main(int argc, char** argv) {
     }
 
     // Where clicks are read through XWayland, our windows are X11 ones, so that presses on them
-    // are known; where the compositor reports the clicks, it tells them apart and the windows
-    // are native.
+    // are known; where the compositor reports the clicks, the windows are native.
     if (clicksNeedX11Windows() && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM") &&
         !qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");

@@ -61,7 +61,6 @@ void DROVMainWindowController::windowDidLoad(const Ui::DROVMainWindowController&
             m_delegate->controllerSetUpAction();
     });
     form.labelSetUp->hide();
-    // Return presses the focused button (see the event filter); Escape closes the window.
     connect(new QShortcut(Qt::Key_Escape, m_window.get()), &QShortcut::activated, this,
             &C::closeWindow);
 
@@ -73,9 +72,7 @@ void DROVMainWindowController::windowDidLoad(const Ui::DROVMainWindowController&
     // Shown, it leaves the focus with the application the user works in.
     m_window->setAttribute(Qt::WA_ShowWithoutActivating);
     m_window->installEventFilter(this);
-    form.holderView->installEventFilter(this);
     form.howToView->hide();
-    form.menuView->setGeometry(form.holderView->rect());
     m_currentPage = form.menuView;
     form.buttonStart->setFocus();
 }
@@ -160,10 +157,6 @@ bool DROVMainWindowController::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
     }
-    if (watched == m_holderView && event->type() == QEvent::Resize && m_currentPage) {
-        finishPageSwap();
-        m_currentPage->setGeometry(m_holderView->rect());
-    }
     return QObject::eventFilter(watched, event);
 }
 
@@ -176,8 +169,7 @@ void DROVMainWindowController::replacePage(QWidget* leaving, QWidget* entering) 
     entering->show();
     entering->raise();
     m_currentPage = entering;
-    // The focus moves with the page now, before the leaving page hides and hands it on to
-    // whatever button comes next.
+    // Now, before the leaving page hides and hands the focus to whatever button comes next.
     if (auto* first = entering->findChild<QAbstractButton*>())
         first->setFocus();
     QParallelAnimationGroup* swap = m_fromRight ? slideAnimationFromRight(leaving, entering)

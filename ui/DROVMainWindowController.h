@@ -39,7 +39,6 @@ public:
 
     using QObject::QObject;
 
-    // A plain reference, not owned and not cleared.
     DROVMainControllerDelegate* delegate() const { return m_delegate; }
     void setDelegate(DROVMainControllerDelegate* delegate) { m_delegate = delegate; }
 
@@ -59,12 +58,11 @@ public:
     QAbstractAnimation* pageSwapAnimation() const { return m_pageSwap; }
 
     void checkButtonTitle();
-    // In the tagline's place: what the desktop needs so that runs record every click, with
-    // `action` as a link to the delegate's set-up; an empty text takes the notice away.
+    // In the tagline's place, with `action` as a link to the delegate's set-up; an empty text
+    // takes the notice away.
     void showSetUp(const QString& text, const QString& action);
     bool delegateIsTracking() const;
 
-    // The form's actions.
     void startAction();
     void showHowTo();
     void closeHowTo();
@@ -98,7 +96,6 @@ private:
     QPointer<QAbstractButton> m_buttonStart;
     QPointer<QLabel> m_setUpNotice;
     bool m_closing = false;
-    // The slide that the next page swap plays.
     bool m_fromRight = true;
     QPointer<QWidget> m_currentPage;
     QPointer<QAbstractAnimation> m_pageSwap;

@@ -9,10 +9,6 @@
 
 namespace zwirl {
 
-DROVMainWindowView::DROVMainWindowView(QWidget* parent) : QWidget(parent) {
-    setAttribute(Qt::WA_OpaquePaintEvent);
-}
-
 void DROVMainWindowView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.fillRect(event->rect(), Qt::white);

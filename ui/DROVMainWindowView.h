@@ -12,7 +12,7 @@ namespace zwirl {
 class DROVMainWindowView : public QWidget {
     Q_OBJECT
 public:
-    explicit DROVMainWindowView(QWidget* parent = nullptr);
+    using QWidget::QWidget;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
