@@ -2,8 +2,6 @@
 #include "app/ControlService.h"
 
 #include "app/AppLog.h"
-#include "app/DROVAppDelegate.h"
-#include "app/PropertyChangeAnnouncer.h"
 
 #include "ControlAdaptor.h"
 
@@ -20,29 +18,47 @@ const QString kPath = QStringLiteral("/de/tolvarek/zwirl");
 
 ControlService::ControlService(DROVAppDelegate& delegate, QObject* parent)
     : QObject(parent), m_delegate(delegate) {
+    new ControlAdaptor(this);
+    m_announced = properties();
     // A run or an export beginning or ending is announced at once, the count and the progress at
     // most ten times a second.
-    auto* announcer =
-        new PropertyChangeAnnouncer(new ControlAdaptor(this), kPath,
-                                    {QStringLiteral("IsTracking"), QStringLiteral("IsExporting")});
-    connect(&m_delegate, &DROVAppDelegate::statusChanged, announcer,
-            &PropertyChangeAnnouncer::update);
+    m_throttle.setSingleShot(true);
+    m_throttle.setInterval(100);
+    // A coarse timer may fire early.
+    m_throttle.setTimerType(Qt::PreciseTimer);
+    connect(&m_throttle, &QTimer::timeout, this, &ControlService::announce);
+    connect(&m_delegate, &DROVAppDelegate::statusChanged, this, [this] {
+        const QVariantMap now = properties();
+        if (now[QStringLiteral("IsTracking")] != m_announced[QStringLiteral("IsTracking")] ||
+            now[QStringLiteral("IsExporting")] != m_announced[QStringLiteral("IsExporting")])
+            announce();
+        else if (!m_throttle.isActive())
+            m_throttle.start();
+    });
 }
 
-bool ControlService::IsTracking() const {
-    return m_delegate.isTracking();
+QVariantMap ControlService::properties() const {
+    return {{QStringLiteral("IsTracking"), IsTracking()},
+            {QStringLiteral("SampleCount"), SampleCount()},
+            {QStringLiteral("IsExporting"), IsExporting()},
+            {QStringLiteral("ExportProgress"), exportProgress()}};
 }
 
-uint ControlService::SampleCount() const {
-    return uint(m_delegate.recordedSamples().size());
-}
-
-bool ControlService::IsExporting() const {
-    return m_delegate.isExporting();
-}
-
-double ControlService::exportProgress() const {
-    return m_delegate.exportProgress();
+void ControlService::announce() {
+    m_throttle.stop();
+    const QVariantMap now = properties();
+    QVariantMap changed;
+    for (auto it = now.cbegin(); it != now.cend(); ++it)
+        if (m_announced.value(it.key()) != it.value())
+            changed.insert(it.key(), it.value());
+    if (changed.isEmpty())
+        return;
+    m_announced = now;
+    QDBusMessage signal =
+        QDBusMessage::createSignal(kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                   QStringLiteral("PropertiesChanged"));
+    signal << QStringLiteral("de.tolvarek.zwirl.Control") << changed << QStringList();
+    QDBusConnection::sessionBus().send(signal);
 }
 
 std::optional<int> ControlService::registerOnSessionBus(const QString& action) {
@@ -90,23 +106,19 @@ void ControlService::Open(const QStringList&, const QVariantMap&) {
 }
 
 void ControlService::ActivateAction(const QString& name, const QVariantList&, const QVariantMap&) {
+    using D = DROVAppDelegate;
     // start is the main window's start button: the window fades out when it is open.
-    if (name == QLatin1String("start"))
-        m_delegate.controllerStartAction();
-    else if (name == QLatin1String("stop"))
-        m_delegate.stopTrackingAndTell();
-    else if (name == QLatin1String("toggle-window"))
-        m_delegate.showWindow();
-    else if (name == QLatin1String("debug"))
-        m_delegate.showDebugWindow();
-    else if (name == QLatin1String("about"))
-        m_delegate.showAbout();
-    else if (name == QLatin1String("live-tone"))
-        m_delegate.toggleLiveTone();
-    else if (name == DROVAppDelegate::kSetUpClicksAction)
-        m_delegate.setUpClicks();
-    else if (name == QLatin1String("quit"))
-        m_delegate.terminate();
+    static const QHash<QString, void (D::*)()> actions{
+        {QStringLiteral("start"), &D::controllerStartAction},
+        {QStringLiteral("stop"), &D::stopTrackingAndTell},
+        {QStringLiteral("toggle-window"), &D::showWindow},
+        {QStringLiteral("debug"), &D::showDebugWindow},
+        {QStringLiteral("about"), &D::showAbout},
+        {QStringLiteral("live-tone"), &D::toggleLiveTone},
+        {D::kSetUpClicksAction, &D::setUpClicks},
+        {QStringLiteral("quit"), &D::terminate}};
+    if (const auto action = actions.value(name))
+        (m_delegate.*action)();
     else
         sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("unknown action: %1").arg(name));
 }

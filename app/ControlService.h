@@ -1,20 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <QDBusContext>
-#include <QObject>
+#include "app/DROVAppDelegate.h"
 
-#include <optional>
+#include <QDBusContext>
+#include <QTimer>
+#include <QVariantMap>
 
 namespace zwirl {
 
-class DROVAppDelegate;
-
-// zwirl on the session bus: the name de.tolvarek.zwirl and, at /de/tolvarek/zwirl,
-// org.freedesktop.Application (activation and the actions the window and the tray menu offer)
-// and de.tolvarek.zwirl.Control (the state of runs and exports, as methods and as properties
-// that announce their changes), served by an adaptor generated from
-// data/dbus/de.tolvarek.zwirl.Control.xml that reads the properties and calls the methods below.
+// zwirl on the session bus: org.freedesktop.Application, and de.tolvarek.zwirl.Control through
+// the adaptor generated from data/dbus/, which reads the properties and calls the methods below.
 class ControlService : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Application")
@@ -24,19 +20,17 @@ class ControlService : public QObject, protected QDBusContext {
     Q_PROPERTY(double ExportProgress READ exportProgress)
 public:
     explicit ControlService(DROVAppDelegate& delegate, QObject* parent = nullptr);
-    // Takes the name; nothing when this instance now serves it. When another instance holds
-    // it, that one is handed `action` (none: it shows its window), and the result is this
-    // process's exit status: 0 when the running instance took the request.
+    // Takes the name; nothing when this instance now serves it. When another one holds it, that
+    // one is handed `action` (none: it shows its window), and the result is the exit status.
     std::optional<int> registerOnSessionBus(const QString& action = {});
-    // Hands `action` (none: show the window) to the instance that serves the name; nothing when
-    // none does. Never starts one through bus activation. The result is the exit status.
+    // Hands `action` to the instance that serves the name, without starting one through bus
+    // activation; nothing when none does. The result is the exit status.
     static std::optional<int> forwardToRunningInstance(const QString& action);
 
-    // de.tolvarek.zwirl.Control.
-    bool IsTracking() const;
-    uint SampleCount() const;
-    bool IsExporting() const;
-    double exportProgress() const;
+    bool IsTracking() const { return m_delegate.isTracking(); }
+    uint SampleCount() const { return uint(m_delegate.recordedSamples().size()); }
+    bool IsExporting() const { return m_delegate.isExporting(); }
+    double exportProgress() const { return m_delegate.exportProgress(); }
 
 public Q_SLOTS:
     // Shows the main window unless it is open.
@@ -47,7 +41,13 @@ public Q_SLOTS:
                                      const QVariantMap& platformData);
 
 private:
+    QVariantMap properties() const;
+    // PropertiesChanged with the properties that changed since the last announcement.
+    void announce();
+
     DROVAppDelegate& m_delegate;
+    QVariantMap m_announced;
+    QTimer m_throttle;
 };
 
 } // namespace zwirl

@@ -15,13 +15,15 @@
 #include "services/TVKLoginItem.h"
 #include "sound/DROVAudioFileHelper.h"
 #include "sound/DROVTonePlayer.h"
-#include "ui/AppWindows.h"
+#include "ui/DROVDebugWindowController.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFile>
 #include <QLoggingCategory>
-#include <QSet>
+#include <QMessageBox>
+#include <QPropertyAnimation>
+#include <QScreen>
 #include <QUrl>
 
 namespace zwirl {
@@ -30,14 +32,16 @@ DROVAppDelegate::DROVAppDelegate(Settings& settings, RunStore& store, ExportQueu
                                  ClickSource& clicks, QObject* parent)
     : QObject(parent), m_settings(settings), m_store(store), m_exports(exports),
       m_clickSource(clicks), m_run(new TrackingRun(this)),
-      m_journal(std::make_unique<RunJournal>()), m_windows(new AppWindows(*this, this)) {
+      m_journal(std::make_unique<RunJournal>()) {
     connect(&m_clickSource, &ClickSource::clicked, this, &DROVAppDelegate::handleLeftMouseDown);
     connect(&m_clickSource, &ClickSource::notice, this, &DROVHelper::notify);
     connect(&m_clickSource, &ClickSource::failed, this, &DROVAppDelegate::clicksUnseen);
     // Told at each run start until nothing is needed, and shown in the main window.
     connect(&m_clickSource, &ClickSource::setUpOffered, this,
             [this](const QString& text, const QString& button) {
-                m_windows->setSetUpNotice(text, button);
+                m_setUp = {text, button};
+                if (m_controllerWindow)
+                    m_controllerWindow->showSetUp(text, button);
                 if (!m_isTracking || text.isEmpty())
                     return;
                 Notifications::Options options;
@@ -56,7 +60,6 @@ DROVAppDelegate::~DROVAppDelegate() {
 }
 
 void DROVAppDelegate::applicationDidFinishLaunching() {
-    // A click on one of ours takes it down; its "Open Folder" button opens the folder.
     connect(new Notifications(this), &Notifications::activated, this,
             [this](uint id, const QString& action) {
                 Notifications::remove(id);
@@ -75,8 +78,8 @@ void DROVAppDelegate::applicationDidFinishLaunching() {
     m_clickSource.checkSetUp();
 }
 
+// The window shows once the last is saved, at once when there is none.
 void DROVAppDelegate::saveRunsOfEarlierProcesses() {
-    // The window shows once the last is saved, at once when there is none.
     const bool saving =
         RunRecovery::saveRunsOfEarlierProcesses(m_store, m_exports, [self = QPointer(this)] {
             if (self)
@@ -89,11 +92,9 @@ void DROVAppDelegate::saveRunsOfEarlierProcesses() {
 void DROVAppDelegate::applicationWillTerminate() {
     if (m_isTracking) {
         beforeStopTracking();
-        // The store takes the clicks over: should the quit not come after all (a cancelled
-        // logout), the next launch saves them, and nothing else does.
+        // The store takes the clicks over, the journal only when the store cannot: should the
+        // quit not come after all (a cancelled logout), the next launch saves them once.
         const RecordedRun run = m_run->take();
-        // Once under the quit keys the run needs no journal; should they not be written, the
-        // journal keeps it for the next launch.
         const QString journal = m_journal->close();
         if (run.samples.empty() || m_store.add(run))
             QFile::remove(journal);
@@ -106,14 +107,10 @@ void DROVAppDelegate::controllerStartAction() {
     if (m_isStarting || m_isTracking)
         return;
     m_isStarting = true;
-    m_windows->fadeOutForStart([this] {
+    fadeOutForStart([this] {
         m_isStarting = false;
         startTracking();
     });
-}
-
-void DROVAppDelegate::controllerStopAction() {
-    stopTrackingAndNotify(false, {});
 }
 
 void DROVAppDelegate::startTracking() {
@@ -131,7 +128,6 @@ void DROVAppDelegate::startTracking() {
 void DROVAppDelegate::handleLeftMouseDown(QPoint, std::optional<ClickSample> colour) {
     if (!m_isTracking)
         return;
-    // A colour that is not three numbers from 0 to 1 is no colour read.
     if (colour && !isValidSample(*colour)) {
         ++m_invalidColours;
         colour.reset();
@@ -139,11 +135,11 @@ void DROVAppDelegate::handleLeftMouseDown(QPoint, std::optional<ClickSample> col
     const ClickSample sample = colour.value_or(ClickSample{0.0, 0.0, 0.0});
     if (m_tone)
         m_tone->newFreq(DROVAudioFileHelper::newFreq(float(sample[0] + sample[1] + sample[2])));
-    m_windows->showLastClick(
-        QColor::fromRgbF(float(sample[0]), float(sample[1]), float(sample[2])));
+    m_lastClick = QColor::fromRgbF(float(sample[0]), float(sample[1]), float(sample[2]));
+    if (m_debugWindow)
+        m_debugWindow->showColor(m_lastClick);
     if (!m_journal->append(sample))
         journalFailed();
-    // At the limit the run ends here, so no later click is recorded.
     if (m_run->add(sample))
         reachedMaxClicks();
     else
@@ -154,10 +150,6 @@ void DROVAppDelegate::clicksUnseen() {
     if (m_isTracking)
         DROVHelper::notify(QStringLiteral(
             "zwirl cannot see your clicks in this session, so this run records none."));
-}
-
-void DROVAppDelegate::setUpClicks() {
-    m_clickSource.setUp();
 }
 
 void DROVAppDelegate::journalFailed() {
@@ -182,20 +174,15 @@ void DROVAppDelegate::toggleLiveTone() {
     changedStatusActive(m_isTracking);
 }
 
-bool DROVAppDelegate::isLiveTonePlaying() const {
-    return m_tone && m_tone->isPlaying();
-}
-
 void DROVAppDelegate::reminderNotification() {
     Notifications::removeAllDelivered();
     DROVHelper::notify(
         QStringLiteral("A friendly reminder that you're still tracking your zwirl..."));
 }
 
-// The alert opens without a loop of its own: the click handler that got here returns at once.
 void DROVAppDelegate::reachedMaxClicks() {
     stopTrackingAndNotify(true, {});
-    m_windows->openAlert(
+    openAlert(
         QStringLiteral("You've reached %1 clicks - that's a lot of data and we will stop counting "
                        "now! listen to your clicks (located on the desktop).")
             .arg(TrackingRun::kClickLimit));
@@ -238,63 +225,110 @@ void DROVAppDelegate::stopTracking(ExportRequest::Tell tell, std::function<void(
     changedStatusActive(m_isTracking);
 }
 
-bool DROVAppDelegate::isExporting() const {
-    return m_exports.isBusy();
-}
-
-double DROVAppDelegate::exportProgress() const {
-    return m_exports.progress();
-}
-
-const Samples& DROVAppDelegate::recordedSamples() const {
-    return m_run->samples();
-}
-
 void DROVAppDelegate::setupStatusItem() {
-    m_statusItem = new TrayIcon(this);
-    connect(m_statusItem, &TrayIcon::trackingRequested, this,
-            [this] { m_isTracking ? stopTrackingAndTell() : controllerStartAction(); });
-    connect(m_statusItem, &TrayIcon::openFolderRequested, this,
-            &DROVAppDelegate::openRecordingsFolder);
-    connect(m_statusItem, &TrayIcon::showWindowRequested, this, &DROVAppDelegate::showWindow);
-    connect(m_statusItem, &TrayIcon::liveToneRequested, this, &DROVAppDelegate::toggleLiveTone);
-    connect(m_statusItem, &TrayIcon::startAtLoginRequested, this,
-            &DROVAppDelegate::setStartAtLogin);
-    connect(m_statusItem, &TrayIcon::aboutRequested, this, &DROVAppDelegate::showAbout);
-    connect(m_statusItem, &TrayIcon::debugWindowRequested, this, &DROVAppDelegate::showDebugWindow);
+    m_statusItem = new TrayIcon(*this);
     if (m_debugging)
         m_statusItem->showDebugItem();
-    connect(m_statusItem, &TrayIcon::quitRequested, this, &DROVAppDelegate::terminate);
-    changedStatusActive(m_isTracking);
 }
 
-// The tray shows the clicks, the export and the menu's settings as well.
 void DROVAppDelegate::changedStatusActive(bool active) {
     if (m_statusItem)
-        m_statusItem->setState({active, isExporting(), qsizetype(recordedSamples().size()),
-                                int(exportProgress() * 100.0), isLiveTonePlaying(),
-                                startsAtLogin()});
+        m_statusItem->update(active);
     Q_EMIT statusChanged();
 }
 
 void DROVAppDelegate::showWindow() {
-    m_windows->toggleMainWindow();
+    m_controllerWindow ? controllerCloseAction() : showMainWindow();
 }
 
 void DROVAppDelegate::showMainWindow() {
-    m_windows->showMainWindow();
+    if (m_controllerWindow)
+        return;
+    m_controllerWindow = new DROVMainWindowController(this);
+    m_controllerWindow->setDelegate(this);
+    QWidget* window = m_controllerWindow->window();
+    m_controllerWindow->showSetUp(m_setUp.first, m_setUp.second);
+    // Centred on the screen that holds it, its position included: a second screen's too.
+    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->geometry() : QRect();
+    window->move(area.center() - QRect(QPoint(), window->frameGeometry().size()).center());
+    window->show();
+    window->raise();
 }
 
+// The controller goes once the event being handled is done with: the request may come from it.
 void DROVAppDelegate::controllerCloseAction() {
-    m_windows->closeMainWindow();
+    if (!m_controllerWindow)
+        return;
+    m_controllerWindow->close();
+    std::exchange(m_controllerWindow, nullptr)->deleteLater();
 }
 
-DROVMainWindowController* DROVAppDelegate::mainWindowController() const {
-    return m_windows->mainWindowController();
+void DROVAppDelegate::fadeOutForStart(std::function<void()> done) {
+    auto finish = [this, done = std::move(done)] {
+        controllerCloseAction();
+        // The About box and the alerts; the tray icon's window belongs to the panel and stays.
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (qobject_cast<QMessageBox*>(window) && window->isVisible()) {
+                m_hidden.append(window);
+                window->hide();
+            }
+        done();
+    };
+    QWidget* window = m_controllerWindow ? m_controllerWindow->window() : nullptr;
+    // A Wayland client cannot change its window's opacity: the window goes at once there.
+    if (!window || QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        return finish();
+    // Not the controller's: closed while it fades, the window still lets the start go on.
+    auto* fade = new QPropertyAnimation(window, "windowOpacity", this);
+    fade->setDuration(kFadeDurationMs);
+    // The ease-in timing: a cubic Bézier through (0.42, 0) and (1, 1).
+    QEasingCurve easeIn(QEasingCurve::BezierSpline);
+    easeIn.addCubicBezierSegment({0.42, 0.0}, {1.0, 1.0}, {1.0, 1.0});
+    fade->setEasingCurve(easeIn);
+    fade->setEndValue(0.0);
+    connect(fade, &QPropertyAnimation::finished, this, finish);
+    fade->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 void DROVAppDelegate::showAbout() {
-    m_windows->showAbout(media::libraryVersions());
+    for (const QPointer<QWidget>& window : std::exchange(m_hidden, {}))
+        if (window)
+            window->show();
+    if (!m_about) {
+        QString versions = QStringLiteral("Qt %1").arg(QString::fromLatin1(qVersion()));
+        for (const auto& [library, version] : media::libraryVersions())
+            versions += QStringLiteral("<br>%1 %2").arg(library, version.toHtmlEscaped());
+        const QString site = QString::fromLatin1(DROVMainWindowController::kMakerWebsite);
+        auto* about = new QMessageBox(
+            QMessageBox::NoIcon, QStringLiteral("About zwirl"),
+            QStringLiteral("<p><b>zwirl</b> %1</p><p>Turns your mouse clicks into a sound and a "
+                           "picture, saved in the zwirl folder on your desktop.</p><p>© Tolvarek"
+                           "<br>Licence: GPL-3.0-or-later<br><a href=\"%2\">%2</a></p><p><small>"
+                           "Made with %3</small></p>")
+                .arg(QApplication::applicationVersion(), site, versions),
+            QMessageBox::Ok);
+        about->setAttribute(Qt::WA_DeleteOnClose);
+        // Not modal: the application, and its control interface, keeps answering meanwhile.
+        about->setModal(false);
+        about->setIconPixmap(QApplication::windowIcon().pixmap(96, 96));
+        // Copyable, as for a report of a fault.
+        about->setTextInteractionFlags(Qt::TextBrowserInteraction);
+        about->setWindowFlag(Qt::WindowStaysOnTopHint);
+        m_about = about;
+    }
+    m_about->show();
+    m_about->raise();
+    m_about->activateWindow();
+}
+
+void DROVAppDelegate::openAlert(const QString& message) {
+    const QString name = QApplication::applicationDisplayName();
+    auto* alert = new QMessageBox(QMessageBox::NoIcon, name, name, QMessageBox::Ok);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->setInformativeText(message);
+    alert->setWindowFlag(Qt::WindowStaysOnTopHint);
+    alert->open();
 }
 
 void DROVAppDelegate::showDebugWindow() {
@@ -302,7 +336,12 @@ void DROVAppDelegate::showDebugWindow() {
     QLoggingCategory::setFilterRules(QStringLiteral("zwirl.*.debug=true"));
     if (m_statusItem)
         m_statusItem->showDebugItem();
-    m_windows->showDebugWindow();
+    if (!m_debugWindow) {
+        m_debugWindow = new DROVDebugWindowController(this);
+        m_debugWindow->showColor(m_lastClick);
+    }
+    m_debugWindow->window()->show();
+    m_debugWindow->window()->raise();
 }
 
 void DROVAppDelegate::terminate() {
@@ -321,10 +360,6 @@ void DROVAppDelegate::checkLoginItem() {
         TVKLoginItem::addAppAsLoginItem(path);
     else
         TVKLoginItem::deleteAppFromLoginItem(path);
-}
-
-bool DROVAppDelegate::startsAtLogin() const {
-    return m_settings.startAtLogin().value_or(true);
 }
 
 void DROVAppDelegate::setStartAtLogin(bool start) {

@@ -2,33 +2,30 @@
 #pragma once
 
 #include "app/ExportQueue.h"
-#include "app/RunStore.h"
-#include "ui/DROVMainControllerDelegate.h"
+#include "app/TrackingRun.h"
+#include "capture/ClickSource.h"
+#include "services/Settings.h"
+#include "sound/DROVTonePlayer.h"
+#include "ui/DROVMainWindowController.h"
 
-#include <QObject>
-#include <QPointer>
+#include <QColor>
 
-#include <functional>
-#include <memory>
 #include <optional>
 
 namespace zwirl {
 
-class AppWindows;
-class ClickSource;
-class DROVMainWindowController;
-class DROVTonePlayer;
+class DROVDebugWindowController;
 class RunJournal;
-class Settings;
-class TrackingRun;
 class TrayIcon;
 
-// The application's controller: launch and quit, tracking runs and their clicks, the export of
-// a finished run, the tray icon and the windows. It decides what happens and when; the run,
-// the export queue, the run store, the tray icon and the windows do the work.
+// The application's controller: it decides what happens and when; the run, the export queue,
+// the run store and the tray icon do the work.
 class DROVAppDelegate : public QObject, public DROVMainControllerDelegate {
     Q_OBJECT
 public:
+    static constexpr int kFadeDurationMs = 300;
+    static inline const QString kSetUpClicksAction = QStringLiteral("set-up-clicks");
+
     DROVAppDelegate(Settings& settings, RunStore& store, ExportQueue& exports, ClickSource& clicks,
                     QObject* parent = nullptr);
     ~DROVAppDelegate() override;
@@ -39,72 +36,58 @@ public:
     bool isTracking() const override { return m_isTracking; }
 
     void controllerStartAction() override;
-    void controllerStopAction() override;
+    void controllerStopAction() override { stopTrackingAndNotify(false, {}); }
+    void controllerCloseAction() override;
+    void controllerSetUpAction() override { setUpClicks(); }
     void startTracking();
-    // The click handler: one left press in another application, with the colour under it.
     void handleLeftMouseDown(QPoint location, std::optional<ClickSample> colour);
-    // What the desktop needs so that runs record every click, when the user was offered it:
-    // the button of that notification, and the control interface's set-up-clicks action.
-    static inline const QString kSetUpClicksAction = QStringLiteral("set-up-clicks");
-    void setUpClicks();
-    // Tells the user, once a run, that its clicks are not kept safe on disk.
-    void journalFailed();
+    void setUpClicks() { m_clickSource.setUp(); }
     void initTonePlayer();
-    // The menu's live tone: created the first time, started again after. A failure to play is
-    // told to the user; it never stops the application.
     void toggleLiveTone();
     void reminderNotification();
     void reachedMaxClicks();
     void beforeStopTracking();
-
     void stopTrackingAndNotify(bool notify, std::function<void()> block);
-    // A stop from the tray, the command line or the bus, where no window shows it: the saved
-    // files are told in a notification, and the folder stays closed.
+    // For a stop where no window shows it: the saved files are told in a notification.
     void stopTrackingAndTell();
-    bool isExporting() const;
-    // How much of the sound of the export being written is done, 0 to 1.
-    double exportProgress() const;
+
+    bool isExporting() const { return m_exports.isBusy(); }
+    double exportProgress() const { return m_exports.progress(); }
     // Clicks of the open or last run that no export has taken yet.
-    const Samples& recordedSamples() const;
-    bool isLiveTonePlaying() const;
+    const Samples& recordedSamples() const { return m_run->samples(); }
+    bool isLiveTonePlaying() const { return m_tone && m_tone->isPlaying(); }
 
     void setupStatusItem();
     void changedStatusActive(bool active);
-    // The toggle of the tray menu and the command line: opens the main window when it is
-    // closed, closes it when it is open.
+    // A toggle.
     void showWindow();
-    // Opens the main window when it is closed; an open one stays.
+    // An open main window stays.
     void showMainWindow();
-    void controllerCloseAction() override;
-    void controllerSetUpAction() override { setUpClicks(); }
+    // Also brings back the windows a start took off the screen.
     void showAbout();
-    // zwirl --debug: the debug window, showing the colour of the last click, its tray item, and
-    // zwirl's debug lines in the log.
+    // zwirl --debug: the debug window, its tray item, and zwirl's debug lines in the log.
     void showDebugWindow();
-    // The menu's quit: the application quits normally.
     void terminate();
     void checkLoginItem();
     // The startup key; true until set otherwise.
-    bool startsAtLogin() const;
-    // The menu's switch: stores the startup key and adds or removes the login item at once.
+    bool startsAtLogin() const { return m_settings.startAtLogin().value_or(true); }
     void setStartAtLogin(bool start);
-    // The output folder in the file manager; made first when it is missing.
     void openRecordingsFolder();
-    // Null while the main window is closed.
-    DROVMainWindowController* mainWindowController() const;
+    DROVMainWindowController* mainWindowController() const { return m_controllerWindow; }
 
 Q_SIGNALS:
-    // Whether a run is open, its clicks, an export or its progress, or a setting of the tray
-    // menu changed.
+    // A run, its clicks, an export or a setting of the tray menu.
     void statusChanged();
 
 private:
-    // The runs that earlier processes kept: in the store, and in journals of processes that
-    // did not end in order.
     void saveRunsOfEarlierProcesses();
     void stopTracking(ExportRequest::Tell tell, std::function<void()> block);
-    // No source of clicks works in this session: the open run records none.
     void clicksUnseen();
+    // Tells the user, once a run, that its clicks are not kept safe on disk.
+    void journalFailed();
+    void fadeOutForStart(std::function<void()> done);
+    // Without a loop of its own: the click handler that reached the limit returns at once.
+    void openAlert(const QString& message);
 
     Settings& m_settings;
     RunStore& m_store;
@@ -113,11 +96,15 @@ private:
     TrackingRun* m_run;
     std::unique_ptr<RunJournal> m_journal;
     bool m_journalFailed = false;
-    std::size_t m_invalidColours = 0; // reported in this run
-
+    std::size_t m_invalidColours = 0;
     std::unique_ptr<DROVTonePlayer> m_tone;
     TrayIcon* m_statusItem = nullptr;
-    AppWindows* m_windows;
+    QPointer<DROVMainWindowController> m_controllerWindow;
+    QPointer<QWidget> m_about;
+    DROVDebugWindowController* m_debugWindow = nullptr;
+    QColor m_lastClick;
+    std::pair<QString, QString> m_setUp;
+    QList<QPointer<QWidget>> m_hidden;
     bool m_isTracking = false;
     // A start is under way while the main window fades out; further starts are ignored.
     bool m_isStarting = false;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/TrayIcon.h"
 
+#include "app/DROVAppDelegate.h"
+
 #include <QApplication>
 #include <QCursor>
 #include <QScreen>
@@ -9,8 +11,8 @@ namespace zwirl {
 
 namespace {
 
-// Where the menu opens: beside the icon, towards the middle of the screen, as a panel's menus
-// do, so that it does not cover the icon; at the pointer when the icon's place is unknown.
+// Beside the icon, towards the middle of the screen, as a panel's menus open, so that it does
+// not cover the icon; at the pointer when the icon's place is unknown.
 QPoint menuPosition(const QRect& icon, const QMenu* menu) {
     if (!icon.isValid())
         return QCursor::pos();
@@ -22,45 +24,45 @@ QPoint menuPosition(const QRect& icon, const QMenu* menu) {
 
 } // namespace
 
-TrayIcon::TrayIcon(QObject* parent)
-    : QObject(parent), m_menu(std::make_unique<QMenu>(QStringLiteral("zwirl"))),
+TrayIcon::TrayIcon(DROVAppDelegate& delegate)
+    : QObject(&delegate), m_delegate(delegate),
+      m_menu(std::make_unique<QMenu>(QStringLiteral("zwirl"))),
       m_icon(std::make_unique<QSystemTrayIcon>()) {
-    const auto add = [this](const char* text, void (TrayIcon::*requested)()) {
+    const auto add = [this](const char* text, auto slot) {
         QAction* item = m_menu->addAction(QString::fromLatin1(text));
-        connect(item, &QAction::triggered, this, requested);
+        connect(item, &QAction::triggered, &m_delegate, slot);
         return item;
     };
-    m_tracking = add("Start Tracking", &TrayIcon::trackingRequested);
-    add("Open Recordings Folder", &TrayIcon::openFolderRequested);
+    m_tracking = add("Start Tracking", [this] {
+        m_delegate.isTracking() ? m_delegate.stopTrackingAndTell()
+                                : m_delegate.controllerStartAction();
+    });
+    add("Open Recordings Folder", &DROVAppDelegate::openRecordingsFolder);
     m_menu->addSeparator();
-    add("Show or Hide Window", &TrayIcon::showWindowRequested);
-    m_liveTone = add("Live Tone", &TrayIcon::liveToneRequested);
-    m_startAtLogin = m_menu->addAction(QStringLiteral("Start at Login"));
-    connect(m_startAtLogin, &QAction::triggered, this, &TrayIcon::startAtLoginRequested);
-    for (QAction* setting : {m_liveTone, m_startAtLogin})
-        setting->setCheckable(true);
+    add("Show or Hide Window", &DROVAppDelegate::showWindow);
+    m_liveTone = add("Live Tone", &DROVAppDelegate::toggleLiveTone);
+    m_startAtLogin = add("Start at Login", &DROVAppDelegate::setStartAtLogin);
+    m_liveTone->setCheckable(true);
+    m_startAtLogin->setCheckable(true);
     m_menu->addSeparator();
-    m_debug = add("Debug Window", &TrayIcon::debugWindowRequested);
+    m_debug = add("Debug Window", &DROVAppDelegate::showDebugWindow);
     m_debug->setVisible(false);
-    add("About zwirl", &TrayIcon::aboutRequested);
-    add("Quit zwirl", &TrayIcon::quitRequested);
+    add("About zwirl", &DROVAppDelegate::showAbout);
+    add("Quit zwirl", &DROVAppDelegate::terminate);
     m_icon->setContextMenu(m_menu.get());
     connect(m_icon.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 // An XEmbed tray's right click has Qt open the menu at the pointer, with the
-                // first item under it, where the next right click would pick it unseen: it
-                // moves beside the icon as well.
+                // first item under it, where the next right click would pick it unseen.
                 if (reason == QSystemTrayIcon::Trigger ||
                     (reason == QSystemTrayIcon::Context && m_menu->isVisible()))
                     m_menu->popup(menuPosition(m_icon->geometry(), m_menu.get()));
             });
-    setState({});
+    update(m_delegate.isTracking());
     m_icon->show();
 }
 
-// Both sizes, whatever the scale at launch: the icon is drawn at the scale of the screen that
-// holds the panel, which may be another one. The icon picks the image for the scale and centres
-// it in the slot the panel gives.
+// Both sizes, whatever the scale at launch: the panel may sit on a screen of another scale.
 QIcon TrayIcon::image(const char* name) {
     QIcon icon;
     for (const char* size : {"", "@2x"})
@@ -69,27 +71,25 @@ QIcon TrayIcon::image(const char* name) {
     return icon;
 }
 
-void TrayIcon::setState(const State& state) {
+void TrayIcon::update(bool tracking) {
     // Set only when it changes: the state comes again with every click of a run.
-    if (const QIcon& icon = state.tracking ? m_active : m_inactive;
+    if (const QIcon& icon = tracking ? m_active : m_inactive;
         m_icon->icon().cacheKey() != icon.cacheKey())
         m_icon->setIcon(icon);
     QStringList tip{QApplication::applicationDisplayName()};
-    if (state.tracking)
-        tip << (state.clicks == 1 ? QStringLiteral("tracking, 1 click")
-                                  : QStringLiteral("tracking, %1 clicks").arg(state.clicks));
-    if (state.exporting)
-        tip << QStringLiteral("saving your clicks... %1%").arg(state.exportPercent);
+    const qsizetype clicks = qsizetype(m_delegate.recordedSamples().size());
+    if (tracking)
+        tip << (clicks == 1 ? QStringLiteral("tracking, 1 click")
+                            : QStringLiteral("tracking, %1 clicks").arg(clicks));
+    if (m_delegate.isExporting())
+        tip << QStringLiteral("saving your clicks... %1%")
+                   .arg(int(m_delegate.exportProgress() * 100.0));
     m_icon->setToolTip(tip.size() == 1 ? tip[0]
                                        : tip[0] + QStringLiteral(": ") + tip.mid(1).join(u'\n'));
-    m_tracking->setText(state.tracking ? QStringLiteral("Stop Tracking")
-                                       : QStringLiteral("Start Tracking"));
-    m_liveTone->setChecked(state.liveTone);
-    m_startAtLogin->setChecked(state.startAtLogin);
-}
-
-void TrayIcon::showDebugItem() {
-    m_debug->setVisible(true);
+    m_tracking->setText(tracking ? QStringLiteral("Stop Tracking")
+                                 : QStringLiteral("Start Tracking"));
+    m_liveTone->setChecked(m_delegate.isLiveTonePlaying());
+    m_startAtLogin->setChecked(m_delegate.startsAtLogin());
 }
 
 } // namespace zwirl

@@ -2,48 +2,29 @@
 #pragma once
 
 #include <QMenu>
-#include <QObject>
 #include <QSystemTrayIcon>
 
 #include <memory>
 
 namespace zwirl {
 
-// The icon in the panel's tray and its menu. A left click opens the menu as a right click
-// does: the icon has no action of its own. Its image and tooltip show whether a run is open,
-// how many clicks it holds and how far the saving of clicks has come; the menu's items follow
-// the run and the settings they switch.
+class DROVAppDelegate;
+
+// The icon in the panel's tray and its menu, whose items call the delegate. A left click opens
+// the menu as a right click does: the icon has no action of its own.
 class TrayIcon : public QObject {
     Q_OBJECT
 public:
-    struct State {
-        bool tracking = false;
-        bool exporting = false;
-        // Clicks of the open run.
-        qsizetype clicks = 0;
-        // Of the export being written.
-        int exportPercent = 0;
-        bool liveTone = false;
-        bool startAtLogin = false;
-    };
-
-    explicit TrayIcon(QObject* parent = nullptr);
-    void setState(const State& state);
+    explicit TrayIcon(DROVAppDelegate& delegate);
+    // The image, the tooltip and the menu's items, from the delegate's state.
+    void update(bool tracking);
     // The debug window's item, hidden until zwirl --debug asks for it.
-    void showDebugItem();
-
-Q_SIGNALS:
-    // Start a run when none is open, stop the open one otherwise.
-    void trackingRequested();
-    void openFolderRequested();
-    void showWindowRequested();
-    void liveToneRequested();
-    void startAtLoginRequested(bool start);
-    void debugWindowRequested();
-    void aboutRequested();
-    void quitRequested();
+    void showDebugItem() { m_debug->setVisible(true); }
 
 private:
+    static QIcon image(const char* name);
+
+    DROVAppDelegate& m_delegate;
     // The icon goes before its menu.
     std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<QSystemTrayIcon> m_icon;
@@ -54,8 +35,6 @@ private:
     // Made once: each new icon would add its own pixmaps to the pixmap cache at every change.
     const QIcon m_active = image("DROVStatus_active");
     const QIcon m_inactive = image("DROVStatus_inactive");
-
-    static QIcon image(const char* name);
 };
 
 } // namespace zwirl

@@ -1,26 +1,140 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/AppLog.h"
-#include "app/CommandLine.h"
 #include "app/ControlService.h"
 #include "app/DROVAppDelegate.h"
 #include "app/ExportQueue.h"
-#include "app/TerminationSignals.h"
 #include "capture/ClickSource.h"
 #include "services/Settings.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QIcon>
 #include <QLoggingCategory>
+#include <QSocketNotifier>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <functional>
 #include <thread>
+#include <unistd.h>
 
 using namespace zwirl;
 
 namespace {
+
+[[noreturn]] void fail(const QString& message) {
+    std::fprintf(stderr, "zwirl: %s\nTry 'zwirl --help' for more information.\n",
+                 qPrintable(message));
+    std::exit(2);
+}
+
+// Read before any window system is touched: --help, --version and mistakes end the process at
+// once. The action is for the running instance or, for --start and --debug, for this one.
+QString parseCommandLine(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Turns your mouse clicks into a sound and a picture, saved in the zwirl "
+                       "folder on your Desktop."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QList<QCommandLineOption> actions{
+        {QStringLiteral("start"), QStringLiteral("Start a tracking run (launches zwirl first).")},
+        {QStringLiteral("stop"), QStringLiteral("Stop the run and save it.")},
+        {QStringLiteral("toggle-window"), QStringLiteral("Show or hide the main window.")},
+        {QStringLiteral("live-tone"), QStringLiteral("Play or silence the live tone.")},
+        {QStringLiteral("debug"),
+         QStringLiteral("Open the debug window, which shows the colour of the last click (launches "
+                        "zwirl first).")},
+        {QStringLiteral("quit"), QStringLiteral("Quit zwirl (an open run is kept).")}};
+    parser.addOptions(actions);
+    // Qt's own options, which the application object takes before anything else sees them.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const char* name :
+         {"platform", "platformtheme", "plugin", "display", "session", "style", "stylesheet",
+          "qwindowgeometry", "qwindowtitle", "qwindowicon", "reverse"}) {
+        QCommandLineOption qtOption(QString::fromLatin1(name), QString(),
+                                    qstrcmp(name, "reverse") ? QStringLiteral("value") : QString());
+        qtOption.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(qtOption);
+    }
+
+    if (!parser.parse(arguments))
+        fail(parser.errorText());
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+        // Without an application object the parser cannot know the program's name.
+        std::fputs(qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"),
+                                                        QStringLiteral("zwirl"))),
+                   stdout);
+        std::exit(0);
+    }
+    if (parser.isSet(version)) {
+        std::printf("zwirl %s\n", qPrintable(QCoreApplication::applicationVersion()));
+        std::exit(0);
+    }
+    if (!parser.positionalArguments().isEmpty())
+        fail(QStringLiteral("unexpected argument '%1'")
+                 .arg(parser.positionalArguments().constFirst()));
+    QString chosen;
+    for (const QCommandLineOption& action : actions)
+        if (parser.isSet(action)) {
+            if (!chosen.isEmpty())
+                fail(QStringLiteral("give one action at a time"));
+            chosen = action.names().constFirst();
+        }
+    return chosen;
+}
+
+// Offscreen and other platforms need no window system.
+bool hasDisplay() {
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    return (!platform.isEmpty() && !platform.startsWith("xcb") &&
+            !platform.startsWith("wayland")) ||
+           !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+// What a zwirl launched for it does once it runs; any other action needs a running zwirl.
+bool launchesFor(const QString& action) {
+    return action.isEmpty() || action == QLatin1String("start") || action == QLatin1String("debug");
+}
+
+int notRunning() {
+    std::fputs("zwirl: zwirl is not running\n", stderr);
+    return 1;
+}
+
+// SIGTERM, SIGINT and SIGHUP quit through the normal path: the handler, which may do only
+// async-signal-safe work, writes to a pipe that the event loop watches.
+constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
+int g_signalPipe[2] = {-1, -1};
+
+void quitOnTerminationSignals(DROVAppDelegate& delegate) {
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        qCWarning(lcApp) << "cannot watch termination signals";
+        return;
+    }
+    QObject::connect(new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &delegate),
+                     &QSocketNotifier::activated, &delegate, [&delegate] {
+                         char byte;
+                         while (::read(g_signalPipe[0], &byte, 1) == 1)
+                             delegate.terminate();
+                     });
+    struct sigaction action = {};
+    action.sa_handler = [](int) {
+        const int savedErrno = errno;
+        [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], "", 1);
+        errno = savedErrno;
+    };
+    action.sa_flags = SA_RESTART;
+    for (int s : kTerminationSignals)
+        sigaction(s, &action, nullptr);
+}
 
 // Qt ends the process with exit(1) from inside the event loop when the X server goes away, as at
 // the end of a session. What a quit does is done then, from exit's handlers, and the process
@@ -38,28 +152,14 @@ void endWithSession() {
     }
 }
 
-// What a zwirl launched for it does once it runs; any other action needs a running zwirl.
-bool launchesFor(const QString& action) {
-    return action.isEmpty() || action == QLatin1String("start") || action == QLatin1String("debug");
-}
-
-int notRunning() {
-    std::fputs("zwirl: zwirl is not running\n", stderr);
-    return 1;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("zwirl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZWIRL_VERSION));
-    // zwirl's own debug lines (a pitch at each click) only for zwirl --debug, or as
-    // QT_LOGGING_RULES asks.
+    // zwirl's own debug lines only for zwirl --debug, or as QT_LOGGING_RULES asks.
     QLoggingCategory::setFilterRules(QStringLiteral("zwirl.*.debug=false"));
-    const CommandLine commandLine = parseCommandLine(argc, argv);
-    if (commandLine.exitStatus)
-        return *commandLine.exitStatus;
-    const QString action = commandLine.action;
+    const QString action = parseCommandLine(argc, argv);
     if (!hasDisplay()) {
         // From ssh, cron or a timer: a running instance still takes actions.
         QCoreApplication app(argc, argv);
@@ -72,9 +172,7 @@ int main(int argc, char** argv) {
     }
 
     // Where clicks are read through XWayland, our windows are X11 ones, so that presses on them
-    // are known; where the compositor reports the clicks, it tells them apart and the windows
-    // are native. A Wayland session without XWayland keeps native windows, and a run says
-    // that it cannot see clicks there.
+    // are known; where the compositor reports the clicks, the windows are native.
     if (clicksNeedX11Windows() && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM") &&
         !qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
@@ -95,16 +193,13 @@ int main(int argc, char** argv) {
         return *status;
     if (!launchesFor(action))
         return notRunning();
-    // Only now: the first image read loads Qt's image format plugins, which a launch that
-    // hands its action to the running zwirl never needs, and which would delay the answer on
-    // the bus.
+    // Only now: the first image read loads Qt's image format plugins, which would delay a
+    // launch that only hands its action to the running zwirl.
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/zwirl.png")));
     // This is the session's zwirl now: what a zwirl that died left watching goes.
     clicks->clearLeftovers();
 
-    TerminationSignals terminationSignals;
-    QObject::connect(&terminationSignals, &TerminationSignals::terminationRequested, &delegate,
-                     &DROVAppDelegate::terminate);
+    quitOnTerminationSignals(delegate);
     // A logout asks to save first; the quit that follows finds the run already kept.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &delegate,
                      &DROVAppDelegate::applicationWillTerminate);
@@ -119,14 +214,14 @@ int main(int argc, char** argv) {
     g_mainThread = std::this_thread::get_id();
     std::atexit(endWithSession);
 
-    QTimer::singleShot(0, &delegate, [&delegate, action] {
+    QTimer::singleShot(0, &delegate, [&delegate, &control, action] {
         delegate.applicationDidFinishLaunching();
-        if (action == QLatin1String("start"))
-            delegate.controllerStartAction();
-        else if (action == QLatin1String("debug"))
-            delegate.showDebugWindow();
+        if (!action.isEmpty())
+            control.ActivateAction(action, {}, {});
     });
     const int status = QApplication::exec();
     g_endOfSession = nullptr;
+    for (int s : kTerminationSignals)
+        std::signal(s, SIG_DFL);
     return status;
 }

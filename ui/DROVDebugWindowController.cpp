@@ -3,11 +3,23 @@
 
 #include "ui_DROVDebugWindowController.h"
 
+#include <QPaintEvent>
+#include <QPainter>
+
 namespace zwirl {
 
-DROVDebugWindowController::DROVDebugWindowController(QObject* parent) : QObject(parent) {}
+void DROVColorView::setColor(const QColor& color) {
+    m_col = color;
+    update();
+}
 
-DROVDebugWindowController::~DROVDebugWindowController() = default;
+void DROVColorView::paintEvent(QPaintEvent* event) {
+    if (!m_col.isValid())
+        return;
+    QPainter painter(this);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(event->rect(), m_col);
+}
 
 QWidget* DROVDebugWindowController::window() {
     if (!m_window) {

@@ -1,37 +1,42 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "ui/DROVColorView.h"
-
+#include <QColor>
 #include <QLabel>
-#include <QObject>
 #include <QPointer>
 
 #include <memory>
 
-namespace Ui {
-class DROVDebugWindowController;
-}
-
 namespace zwirl {
 
-// A small window showing one colour in a swatch and a text label: zwirl --debug opens it to show
-// the colour of the last recorded click.
+// A swatch of one colour; without a colour it draws nothing, so what lies behind shows through.
+class DROVColorView : public QWidget {
+    Q_OBJECT
+public:
+    using QWidget::QWidget;
+
+    // An invalid colour clears it; the whole view repaints.
+    void setColor(const QColor& color);
+    const QColor& color() const { return m_col; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor m_col;
+};
+
+// zwirl --debug's window: the colour of the last recorded click in a swatch and a label.
 class DROVDebugWindowController : public QObject {
     Q_OBJECT
 public:
-    explicit DROVDebugWindowController(QObject* parent = nullptr);
-    ~DROVDebugWindowController() override;
+    using QObject::QObject;
 
-    // The window, built from its form on the first call.
+    // Built from its form on the first call; the outlets are empty until then.
     QWidget* window();
-
-    // The outlets: empty until the window has been built.
     DROVColorView* clrView() const { return m_clrView; }
     QLabel* clrLabel() const { return m_clrLabel; }
-
-    // The swatch in `colour`, named in the label as #rrggbb; an invalid colour says that none
-    // was recorded yet.
+    // An invalid colour says that no click was recorded yet.
     void showColor(const QColor& colour);
 
 private:

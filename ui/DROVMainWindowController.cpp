@@ -5,9 +5,7 @@
 #include "ui_DROVMainWindowController.h"
 
 #include <QDesktopServices>
-#include <QEvent>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QParallelAnimationGroup>
 #include <QPropertyAnimation>
 #include <QShortcut>
@@ -15,14 +13,10 @@
 
 namespace zwirl {
 
-const char* const DROVMainWindowController::kMakerWebsite = "https://tolvarek.de";
-
 void DROVMainWindowController::DeleteLater::operator()(QWidget* window) const {
     window->hide();
     window->deleteLater();
 }
-
-DROVMainWindowController::DROVMainWindowController(QObject* parent) : QObject(parent) {}
 
 QWidget* DROVMainWindowController::window() {
     if (!m_window) {
@@ -34,39 +28,22 @@ QWidget* DROVMainWindowController::window() {
         m_menuView = form.menuView;
         m_buttonStart = form.buttonStart;
         m_howToView = form.howToView;
+        m_setUpNotice = form.labelSetUp;
         windowDidLoad(form);
     }
     return m_window.get();
 }
 
 void DROVMainWindowController::showSetUp(const QString& text, const QString& action) {
-    if (!m_menuView)
-        window();
-    auto* tagline = m_menuView->findChild<QLabel*>(QStringLiteral("labelTagline"));
-    QLabel* notice = m_setUpNotice;
-    if (!notice) {
-        // In the tagline's place, which it takes while the desktop needs something.
-        notice = new QLabel(m_menuView);
-        notice->setGeometry(24, 104, 252, 84);
-        notice->setWordWrap(true);
-        notice->setAlignment(Qt::AlignCenter);
-        notice->setStyleSheet(QStringLiteral("font-size: 12px;"));
-        notice->setTextFormat(Qt::RichText);
-        connect(notice, &QLabel::linkActivated, this, [this] {
-            if (m_delegate)
-                m_delegate->controllerSetUpAction();
-        });
-        m_setUpNotice = notice;
-    }
+    window();
     QString html = text.toHtmlEscaped();
     if (!action.isEmpty())
         html += QStringLiteral(" <a href=\"set-up\" style=\"color: white; font-weight: bold;\">"
                                "%1</a>")
                     .arg(action.toHtmlEscaped());
-    notice->setText(html);
-    notice->setVisible(!text.isEmpty());
-    if (tagline)
-        tagline->setVisible(text.isEmpty());
+    m_setUpNotice->setText(html);
+    m_setUpNotice->setVisible(!text.isEmpty());
+    m_menuView->findChild<QLabel*>(QStringLiteral("labelTagline"))->setVisible(text.isEmpty());
 }
 
 void DROVMainWindowController::windowDidLoad(const Ui::DROVMainWindowController& form) {
@@ -79,25 +56,23 @@ void DROVMainWindowController::windowDidLoad(const Ui::DROVMainWindowController&
           {form.buttonClose, &C::closeWindow},
           {form.buttonWebsite, &C::tvkWebsite}})
         connect(button, &QAbstractButton::clicked, this, action);
-    // Return presses the button that has the focus (see the event filter); Escape closes the
-    // window.
+    connect(form.labelSetUp, &QLabel::linkActivated, this, [this] {
+        if (m_delegate)
+            m_delegate->controllerSetUpAction();
+    });
+    form.labelSetUp->hide();
     connect(new QShortcut(Qt::Key_Escape, m_window.get()), &QShortcut::activated, this,
             &C::closeWindow);
 
-    m_fromRight = true;
     checkButtonTitle();
-    // Floats above ordinary windows, with a title bar to move it by but none of the standard
-    // title-bar buttons: the window's own controls close it.
+    // Floats above ordinary windows, with a title bar to move it by but without its buttons:
+    // the window's own controls close it.
     m_window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                              Qt::WindowStaysOnTopHint);
     // Shown, it leaves the focus with the application the user works in.
     m_window->setAttribute(Qt::WA_ShowWithoutActivating);
     m_window->installEventFilter(this);
-    form.holderView->installEventFilter(this);
-    // The menu page fills the holder; the how-to page waits hidden until it is pushed in.
     form.howToView->hide();
-    form.menuView->setGeometry(form.holderView->rect());
-    form.menuView->show();
     m_currentPage = form.menuView;
     form.buttonStart->setFocus();
 }
@@ -124,7 +99,6 @@ void DROVMainWindowController::startAction() {
     if (!self || !m_buttonStart)
         return;
     m_buttonStart->setText(QStringLiteral("Saving to desktop..."));
-    // A controller let go of meanwhile has no window left to show the title in.
     TVKBlock::performBlock(
         [self] {
             if (self)
@@ -160,7 +134,6 @@ void DROVMainWindowController::closeWindow() {
         m_delegate->controllerCloseAction();
 }
 
-// Whether a browser could be started is not looked at.
 void DROVMainWindowController::tvkWebsite() {
     QDesktopServices::openUrl(QUrl(QString::fromLatin1(kMakerWebsite)));
 }
@@ -174,8 +147,8 @@ bool DROVMainWindowController::eventFilter(QObject* watched, QEvent* event) {
                                   Qt::QueuedConnection);
         return true;
     }
-    // Return or Enter that no button took (none has the focus) presses the main button, as a
-    // dialog's default button, while the menu page shows.
+    // Return or Enter that no button took presses the main button, as a dialog's default
+    // button, while the menu page shows.
     if (watched == m_window.get() && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if ((key == Qt::Key_Return || key == Qt::Key_Enter) && m_currentPage == m_menuView &&
@@ -183,10 +156,6 @@ bool DROVMainWindowController::eventFilter(QObject* watched, QEvent* event) {
             m_buttonStart->animateClick();
             return true;
         }
-    }
-    if (watched == m_holderView && event->type() == QEvent::Resize && m_currentPage) {
-        finishPageSwap();
-        m_currentPage->setGeometry(m_holderView->rect());
     }
     return QObject::eventFilter(watched, event);
 }
@@ -200,8 +169,7 @@ void DROVMainWindowController::replacePage(QWidget* leaving, QWidget* entering) 
     entering->show();
     entering->raise();
     m_currentPage = entering;
-    // The keyboard moves with the page: its first button takes the focus now, before the page
-    // that leaves hides and hands the focus to whatever button comes next.
+    // Now, before the leaving page hides and hands the focus to whatever button comes next.
     if (auto* first = entering->findChild<QAbstractButton*>())
         first->setFocus();
     QParallelAnimationGroup* swap = m_fromRight ? slideAnimationFromRight(leaving, entering)
@@ -215,20 +183,10 @@ void DROVMainWindowController::replacePage(QWidget* leaving, QWidget* entering) 
     swap->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
-// A swap asked for while another is still running starts from where the first one ends.
+// A swap asked for while another runs starts from where the first one ends.
 void DROVMainWindowController::finishPageSwap() {
     if (m_pageSwap && m_pageSwap->state() != QAbstractAnimation::Stopped)
         m_pageSwap->setCurrentTime(m_pageSwap->totalDuration());
-}
-
-QParallelAnimationGroup*
-DROVMainWindowController::slideAnimationFromRight(QWidget* leaving, QWidget* entering) const {
-    return slideAnimation(-m_holderView->width(), leaving, entering);
-}
-
-QParallelAnimationGroup* DROVMainWindowController::slideAnimationFromLeft(QWidget* leaving,
-                                                                          QWidget* entering) const {
-    return slideAnimation(m_holderView->width(), leaving, entering);
 }
 
 // A push: both pages move together by `shift`, the entering page to the holder's origin.

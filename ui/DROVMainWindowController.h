@@ -1,14 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "ui/DROVMainControllerDelegate.h"
-
 #include <QAbstractAnimation>
 #include <QAbstractButton>
 #include <QLabel>
-#include <QObject>
 #include <QPointer>
-#include <QWidget>
 
 #include <memory>
 
@@ -19,47 +15,54 @@ class DROVMainWindowController;
 
 namespace zwirl {
 
+// What the main window asks of the application.
+class DROVMainControllerDelegate {
+public:
+    virtual ~DROVMainControllerDelegate() = default;
+    virtual void controllerStartAction() = 0;
+    virtual void controllerStopAction() = 0;
+    virtual void controllerCloseAction() = 0;
+    // The set-up notice's link: what the desktop needs so that runs record every click.
+    virtual void controllerSetUpAction() {}
+    virtual bool isTracking() const = 0;
+};
+
 // Runs the main window, whose holder view shows the menu page or the how-to page, pushing into
-// one another. One controller per showing of the window; its owner makes it, sets the
-// delegate, then asks for the window.
+// one another. One controller per showing of the window.
 class DROVMainWindowController : public QObject {
     Q_OBJECT
 public:
     static constexpr int kSlideDurationMs = 250;
     // Seconds that "Saving to desktop..." stays before the title is checked again.
     static constexpr double kTitleCheckDelay = 1.0;
-    static const char* const kMakerWebsite;
+    static constexpr const char* kMakerWebsite = "https://tolvarek.de";
 
-    explicit DROVMainWindowController(QObject* parent = nullptr);
+    using QObject::QObject;
 
-    // A plain reference, not owned and not cleared.
     DROVMainControllerDelegate* delegate() const { return m_delegate; }
     void setDelegate(DROVMainControllerDelegate* delegate) { m_delegate = delegate; }
 
-    // The window, built from its form on the first call.
+    // Built from its form on the first call; the outlets are empty until then.
     QWidget* window();
     // Hides the window without asking the delegate.
     void close();
 
-    // The outlets: empty until the window is built.
     QWidget* view() const { return m_view; }
     QWidget* holderView() const { return m_holderView; }
     QWidget* menuView() const { return m_menuView; }
     QAbstractButton* buttonStart() const { return m_buttonStart; }
     QWidget* howToView() const { return m_howToView; }
+    QLabel* setUpNotice() const { return m_setUpNotice; }
     // The page the holder shows or is pushing in, and the swap in progress.
     QWidget* currentPage() const { return m_currentPage; }
     QAbstractAnimation* pageSwapAnimation() const { return m_pageSwap; }
 
     void checkButtonTitle();
-    // On the menu page, above the start button: what the desktop needs so that runs record every
-    // click, with `action` as a link that asks the delegate for it (none when empty). An empty
-    // text takes the notice away.
+    // In the tagline's place, with `action` as a link to the delegate's set-up; an empty text
+    // takes the notice away.
     void showSetUp(const QString& text, const QString& action);
-    QLabel* setUpNotice() const { return m_setUpNotice; }
     bool delegateIsTracking() const;
 
-    // The form's actions.
     void startAction();
     void showHowTo();
     void closeHowTo();
@@ -71,8 +74,12 @@ protected:
 
 private:
     void windowDidLoad(const Ui::DROVMainWindowController& form);
-    QParallelAnimationGroup* slideAnimationFromRight(QWidget* leaving, QWidget* entering) const;
-    QParallelAnimationGroup* slideAnimationFromLeft(QWidget* leaving, QWidget* entering) const;
+    QParallelAnimationGroup* slideAnimationFromRight(QWidget* leaving, QWidget* entering) const {
+        return slideAnimation(-m_holderView->width(), leaving, entering);
+    }
+    QParallelAnimationGroup* slideAnimationFromLeft(QWidget* leaving, QWidget* entering) const {
+        return slideAnimation(m_holderView->width(), leaving, entering);
+    }
     QParallelAnimationGroup* slideAnimation(int shift, QWidget* leaving, QWidget* entering) const;
     // With the stored slide; nothing when `leaving` is not the page shown.
     void replacePage(QWidget* leaving, QWidget* entering);
@@ -84,13 +91,11 @@ private:
     };
 
     DROVMainControllerDelegate* m_delegate = nullptr;
-    QPointer<QLabel> m_setUpNotice;
     std::unique_ptr<QWidget, DeleteLater> m_window;
     QPointer<QWidget> m_view, m_holderView, m_menuView, m_howToView;
     QPointer<QAbstractButton> m_buttonStart;
+    QPointer<QLabel> m_setUpNotice;
     bool m_closing = false;
-
-    // The slide that the next page swap plays: the stored transition.
     bool m_fromRight = true;
     QPointer<QWidget> m_currentPage;
     QPointer<QAbstractAnimation> m_pageSwap;

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <QWidget>
+#include <QIcon>
+#include <QPushButton>
+
+#include <optional>
 
 namespace zwirl {
 
@@ -9,10 +12,38 @@ namespace zwirl {
 class DROVMainWindowView : public QWidget {
     Q_OBJECT
 public:
-    explicit DROVMainWindowView(QWidget* parent = nullptr);
+    using QWidget::QWidget;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+};
+
+// Shows the pointing hand while hovered and, when it has one, its alternate image; its image is
+// never dimmed when disabled.
+class DROVPointingHandButton : public QPushButton {
+    Q_OBJECT
+    // Set from the window forms like the standard "icon" property.
+    Q_PROPERTY(QIcon alternateImage READ alternateImage WRITE setAlternateImage)
+public:
+    explicit DROVPointingHandButton(QWidget* parent = nullptr);
+
+    QIcon alternateImage() const { return m_alternateImage; }
+    void setAlternateImage(const QIcon& image) { m_alternateImage = image; }
+
+protected:
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void initStyleOption(QStyleOptionButton* option) const override;
+
+private:
+    void showPointingHandIfEnabled();
+    void restoreNormalImage();
+
+    QIcon m_alternateImage;
+    // The normal image (maybe null) while the alternate one is shown.
+    std::optional<QIcon> m_oldImage;
 };
 
 } // namespace zwirl

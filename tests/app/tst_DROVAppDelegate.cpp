@@ -9,7 +9,7 @@
 #include "capture/fake/FakeClickSource.h"
 #include "media/LibraryVersions.h"
 #include "services/Settings.h"
-#include "ui/DROVColorView.h"
+#include "ui/DROVDebugWindowController.h"
 #include "ui/DROVMainWindowController.h"
 
 #include "support/TestSupport.h"
@@ -261,9 +261,18 @@ private Q_SLOTS:
     }
 
     // The debug window shows each click's colour as it is recorded, a click without one as
-    // black, and the colour of a click made before it opened.
+    // black, and the colour of a click made before it opened. Its tray item shows only then.
     void theDebugWindowShowsTheLastClick() {
         App app;
+        const auto debugItemVisible = []() -> std::optional<bool> {
+            for (QWidget* menu : QApplication::topLevelWidgets())
+                for (QAction* item : menu->actions())
+                    if (item->text() == "Debug Window")
+                        return item->isVisible();
+            return std::nullopt;
+        };
+        app.delegate.applicationDidFinishLaunching();
+        QCOMPARE(debugItemVisible(), std::optional(false));
         app.delegate.startTracking();
         app.click(1, {0.25, 0.5, 1.0});
         app.delegate.showDebugWindow();
@@ -277,6 +286,7 @@ private Q_SLOTS:
                    window->findChild<QLabel*>()->text() == "Last click: " + name;
         };
         QVERIFY(shows("#4080ff"));
+        QCOMPARE(debugItemVisible(), std::optional(true));
         app.clicks.click({}, std::nullopt);
         QVERIFY(shows("#000000"));
         app.delegate.controllerStopAction();

@@ -49,6 +49,11 @@ private Q_SLOTS:
         QVERIFY(waitFor([] { return sampleCount() == 1; }));
         // Red: components summing to 1, 1000 Hz above the 50 Hz base.
         VERIFY_HEARS(recorder, 1050.0);
+        // zwirl's debug lines (the pitch at each click) come only after zwirl --debug.
+        QVERIFY(!s.app.output().contains("frequency:"));
+        QCOMPARE(action("debug").type(), QDBusMessage::ReplyMessage);
+        QVERIFY(stripes.click(0));
+        QVERIFY(waitFor([&] { return s.app.output().contains("frequency: 1050"); }));
 
         // Ending the run stops the tone before the recording is saved.
         action("stop");

@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's controller with its compiled form, and the debug window.
 #include "services/TVKBlock.h"
-#include "ui/DROVColorView.h"
 #include "ui/DROVDebugWindowController.h"
 #include "ui/DROVMainWindowController.h"
 #include "ui/DROVMainWindowView.h"
-#include "ui/DROVPointingHandButton.h"
 
 #include <QAccessible>
 #include <QDesktopServices>

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's background, the pointing-hand button and the colour view.
-#include "ui/DROVColorView.h"
+#include "ui/DROVDebugWindowController.h"
 #include "ui/DROVMainWindowView.h"
-#include "ui/DROVPointingHandButton.h"
 
 #include <QPainter>
 #include <QtTest>
