@@ -5,7 +5,6 @@
 #include "sound/AudioFormat.h"
 #include "sound/ClickToneWorker.h"
 #include "sound/EAFWrite.h"
-#include "sound/SoundLog.h"
 
 #include <QBuffer>
 #include <QPainter>
