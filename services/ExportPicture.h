@@ -6,8 +6,8 @@
 
 namespace zwirl {
 
-// The picture saved beside a run's audio file: the samples picture under a 100-point white
-// header with the export logo, the range and count texts and a grey separator line.
+// The picture saved beside a run's audio file: the samples picture under a white header with
+// the export logo, the range and count texts and a grey line.
 class ExportPicture {
 public:
     ExportPicture() = delete;
