@@ -52,8 +52,7 @@ QRgb opaqueColour(const ClickSample& sample) {
     return qRgb(channels[0], channels[1], channels[2]);
 }
 
-// GLib would start a bus of its own (dbus-launch) when it finds none, and gvfs's metadata store
-// lives on the session's bus.
+// Without a bus GLib would launch one of its own, and gvfs's metadata store lives on the bus.
 bool sessionBusKnown() {
     if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
         return true;
@@ -162,8 +161,7 @@ QImage DROVHelper::iconImageForSamples(const Samples& samples, bool watermark) {
     return watermark ? watermarked(std::move(canvas)) : canvas;
 }
 
-// The logo at 0.8 of its size, centred, drawn source-atop so that it shows only on painted
-// squares.
+// The logo at 0.8 of its size, centred, drawn source-atop: it shows only on painted squares.
 QImage DROVHelper::watermarked(QImage picture) {
     const QImage logo(QStringLiteral(":/images/ZWIRLLogo.png"));
     if (logo.isNull())

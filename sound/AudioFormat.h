@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The plain types of the audio file writer and reader, the form of zwirl's sound, and the sound
-// layer's log category.
+// Plain types of the audio file writer and reader, the form of zwirl's sound, its log category.
 
 #include "core/ClickSample.h"
 #include "media/MediaError.h"
