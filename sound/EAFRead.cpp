@@ -3,7 +3,6 @@
 
 #include <QMutexLocker>
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <new>
 
