@@ -1,41 +1,46 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "services/DROVHelper.h"
 
-#include "services/FileIcon.h"
 #include "services/Notifications.h"
+#include "services/ServicesLog.h"
 
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
 #include <QPainter>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include <gio/gio.h>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <random>
 
 namespace zwirl {
-
-float DROVHelper::randomFloatBetween(float a, float b) {
-    // A uniformly distributed 32-bit value from the system's entropy-seeded source; the low 31
-    // bits scaled by 2^-31 in single precision give [0, 1], both ends included.
-    static thread_local std::mt19937 generator{std::random_device{}()};
-    const float d = b - a;
-    const std::uint32_t bits = static_cast<std::uint32_t>(generator()) & 0x7FFFFFFFu;
-    const float fraction = static_cast<float>(bits) * 4.656612873077393e-10f;
-    return fraction * d + a;
-}
-
-void DROVHelper::notify(const QString& message) {
-    Notifications::deliver(message);
-}
 
 namespace {
 
 constexpr int kCanvasSide = 512;
 constexpr double kLogoCentre = 256.0;
 constexpr float kLogoScale = 0.8f;
+const char* const kCustomIconAttribute = "metadata::custom-icon";
 
-// Plain 8-bit RGB: components are taken as they are and only saturate where the bitmap ends
-// (1.2 paints 255, -0.1 and NaN paint 0), as a wide-gamut colour drawn into an 8-bit bitmap.
+template <auto Free> struct GDeleter {
+    template <typename T> void operator()(T* p) const { Free(p); }
+};
+using FilePtr = std::unique_ptr<GFile, GDeleter<g_object_unref>>;
+using AttributeListPtr =
+    std::unique_ptr<GFileAttributeInfoList, GDeleter<g_file_attribute_info_list_unref>>;
+
+// Components saturate only where the bitmap ends (1.2 paints 255, -0.1 and NaN paint 0), as a
+// wide-gamut colour drawn into an 8-bit bitmap.
 QRgb opaqueColour(const ClickSample& sample) {
     int channels[3];
     for (int c = 0; c < 3; ++c) {
@@ -47,15 +52,87 @@ QRgb opaqueColour(const ClickSample& sample) {
     return qRgb(channels[0], channels[1], channels[2]);
 }
 
+// Without a bus GLib would launch one of its own, and gvfs's metadata store lives on the bus.
+bool sessionBusKnown() {
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        return true;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
+}
+
+// The file, when it exists and gvfs offers its metadata namespace.
+FilePtr fileWithMetadata(const QString& path) {
+    if (path.isEmpty() || !sessionBusKnown())
+        return nullptr;
+    FilePtr file(g_file_new_for_path(QFile::encodeName(path).constData()));
+    if (!g_file_query_exists(file.get(), nullptr))
+        return nullptr;
+    const AttributeListPtr namespaces(
+        g_file_query_writable_namespaces(file.get(), nullptr, nullptr));
+    for (int i = 0; namespaces && i < namespaces->n_infos; ++i)
+        if (std::strcmp(namespaces->infos[i].name, "metadata") == 0)
+            return file;
+    return nullptr;
+}
+
+// Named after its content, so that an image set on many files is kept once and a stored icon
+// never changes under a file that uses it. Its path, empty on failure.
+QString storeIconImage(const QImage& image) {
+    QByteArray data;
+    QBuffer buffer(&data);
+    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG"))
+        return {};
+    const QString directory =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+        QStringLiteral("/zwirl/icons");
+    if (!QDir().mkpath(directory)) {
+        qCWarning(lcServices) << "cannot create the icon folder" << directory;
+        return {};
+    }
+    const QByteArray hash = QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
+    const QString path = directory + u'/' + QString::fromLatin1(hash) + QStringLiteral(".png");
+    if (QFileInfo(path).size() == data.size())
+        return path;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit()) {
+        qCWarning(lcServices) << "cannot store the icon image" << path << file.errorString();
+        return {};
+    }
+    return path;
+}
+
+// A null uri removes the custom icon.
+bool setCustomIcon(GFile* file, const char* uri) {
+    return uri ? g_file_set_attribute_string(file, kCustomIconAttribute, uri,
+                                             G_FILE_QUERY_INFO_NONE, nullptr, nullptr)
+               : g_file_set_attribute(file, kCustomIconAttribute, G_FILE_ATTRIBUTE_TYPE_INVALID,
+                                      nullptr, G_FILE_QUERY_INFO_NONE, nullptr, nullptr);
+}
+
 } // namespace
+
+float DROVHelper::randomFloatBetween(float a, float b) {
+    static thread_local std::mt19937 generator{std::random_device{}()};
+    const float d = b - a;
+    const std::uint32_t bits = static_cast<std::uint32_t>(generator()) & 0x7FFFFFFFu;
+    // The low 31 bits times 2^-31 in single precision: [0, 1], both ends included.
+    const float fraction = static_cast<float>(bits) * 4.656612873077393e-10f;
+    return fraction * d + a;
+}
 
 bool DROVHelper::setIconForPath(const QString& path) {
     return setIconForPath(path, QImage(QStringLiteral(":/images/zwirl.png")));
 }
 
 bool DROVHelper::setIconForPath(const QString& path, const QImage& image) {
-    // Absolute paths need no round trip through a URL. No image means no custom icon.
-    return image.isNull() ? FileIcon::remove(path) : FileIcon::set(path, image);
+    const FilePtr file = fileWithMetadata(path);
+    if (!file)
+        return false;
+    if (image.isNull())
+        return setCustomIcon(file.get(), nullptr);
+    const QString iconPath = storeIconImage(image);
+    return !iconPath.isEmpty() &&
+           setCustomIcon(file.get(), QUrl::fromLocalFile(iconPath).toEncoded().constData());
 }
 
 QImage DROVHelper::iconImageForSamples(const Samples& samples, bool watermark) {
@@ -63,8 +140,8 @@ QImage DROVHelper::iconImageForSamples(const Samples& samples, bool watermark) {
     const int side = tileSideForCount(kCanvasSide, kCanvasSide, count);
     QImage canvas(kCanvasSide, kCanvasSide, QImage::Format_ARGB32_Premultiplied);
     canvas.fill(Qt::transparent);
-    // From the lower-left corner (QImage counts rows from the top, hence the flip), a new row
-    // whenever the next square would reach past the right edge. Detached once, not per row.
+    // From the lower left (QImage counts rows from the top), a new row whenever the next square
+    // would pass the right edge. Detached once, not per row.
     uchar* const bits = canvas.bits();
     const qsizetype stride = canvas.bytesPerLine();
     int x = 0, y = 0;
@@ -84,14 +161,12 @@ QImage DROVHelper::iconImageForSamples(const Samples& samples, bool watermark) {
     return watermark ? watermarked(std::move(canvas)) : canvas;
 }
 
-// The logo at 0.8 of its size, centred on the canvas, drawn source-atop so that it shows only
-// where squares are already painted. A missing logo draws nothing.
+// The logo at 0.8 of its size, centred, drawn source-atop: it shows only on painted squares.
 QImage DROVHelper::watermarked(QImage picture) {
     const QImage logo(QStringLiteral(":/images/ZWIRLLogo.png"));
     if (logo.isNull())
         return picture;
     const QSizeF scaled = size(logo.deviceIndependentSize(), kLogoScale);
-    // (256, 256) is the centre whether y grows upward or downward.
     const QRectF target(kLogoCentre - 0.5 * scaled.width(), kLogoCentre - 0.5 * scaled.height(),
                         scaled.width(), scaled.height());
     QPainter painter(&picture);
@@ -106,9 +181,13 @@ QSizeF DROVHelper::size(QSizeF size, float scale) {
     return size * double(scale);
 }
 
+void DROVHelper::notify(const QString& message) {
+    Notifications::deliver(message);
+}
+
 int tileSideForCount(int w, int h, int n) {
-    // Quotients in double precision, conversions truncating, the square root in single
-    // precision; the product in 64 bits so that large canvases cannot overflow.
+    // The square root in single precision, quotients in double, conversions truncating; the
+    // product in 64 bits so that large canvases cannot overflow.
     if (w <= 0 || h <= 0 || std::int64_t(w) * h < n)
         return 0;
     const double ratio = double(h) / double(w);

@@ -16,14 +16,14 @@ public:
 
     static float randomFloatBetween(float a, float b);
     static bool setIconForPath(const QString& path);
-    // A null image removes the custom icon; false when the file is missing or the file
-    // manager's metadata store cannot hold the icon.
+    // The custom icon as GNOME's file managers show it: a PNG under $XDG_DATA_HOME/zwirl/icons
+    // named by the file's `metadata::custom-icon` (gvfs). A null image removes it. False when
+    // the file is missing or there is no metadata store; never waits for a missing bus.
     static bool setIconForPath(const QString& path, const QImage& image);
-    // 512 x 512 ARGB32 premultiplied, transparent where nothing is painted, one opaque square
-    // per sample in click order from the lower left, optionally with the logo laid over the
-    // painted squares. Safe from any thread.
+    // 512 x 512, transparent where nothing is painted, one opaque square per sample in click
+    // order from the lower left, optionally with the logo over the squares. Any thread.
     static QImage iconImageForSamples(const Samples& samples, bool watermark);
-    // The logo laid over a samples picture drawn without it, without painting it again.
+    // The logo laid over a samples picture drawn without it.
     static QImage watermarked(QImage picture);
     static QSizeF size(QSizeF size, float scale);
     // From any thread; never waits for the notification server.

@@ -6,8 +6,7 @@
 
 namespace zwirl {
 
-// The picture saved beside a run's audio file: the samples picture under a 100-point white
-// header with the export logo, the range and count texts and a grey separator line.
+// The PNG beside a run's audio: the samples picture under a header of logo, texts and a line.
 class ExportPicture {
 public:
     ExportPicture() = delete;

@@ -33,9 +33,8 @@ QDBusMessage serverCall(const QString& method, const QVariantList& args = {}) {
     return message;
 }
 
-// Runs `then` with the reply of `pending`, on the main thread, once the server has answered:
-// at once when it has already (a new watcher of a call that another watcher saw finish would
-// never be told).
+// Runs `then` with the reply once the server has answered; at once when it has, since a new
+// watcher of a call that another watcher saw finish is never told.
 template <typename Reply, typename Then>
 void whenAnswered(const QDBusPendingCall& pending, Then then) {
     if (pending.isFinished())
@@ -46,10 +45,6 @@ void whenAnswered(const QDBusPendingCall& pending, Then then) {
                          then(QDBusPendingReply<Reply>(*finished));
                          finished->deleteLater();
                      });
-}
-
-template <typename Reply, typename Then> void sendAsync(const QDBusMessage& call, Then then) {
-    whenAnswered<Reply>(QDBusConnection::sessionBus().asyncCall(call), std::move(then));
 }
 
 // The last Notify call of each group: its answer is the id that the group's next one replaces.
@@ -148,12 +143,13 @@ void Notifications::deliver(const QString& message, const Options& options) {
         static std::optional<bool> serverReadsMarkup;
         if (serverReadsMarkup)
             return sendNotify(message, *serverReadsMarkup, options);
-        sendAsync<QStringList>(serverCall(QStringLiteral("GetCapabilities")),
-                               [message, options](const QDBusPendingReply<QStringList>& reply) {
-                                   serverReadsMarkup =
-                                       reply.isValid() && reply.value().contains(u"body-markup");
-                                   sendNotify(message, *serverReadsMarkup, options);
-                               });
+        const QDBusMessage ask = serverCall(QStringLiteral("GetCapabilities"));
+        whenAnswered<QStringList>(QDBusConnection::sessionBus().asyncCall(ask),
+                                  [message, options](const QDBusPendingReply<QStringList>& reply) {
+                                      serverReadsMarkup =
+                                          reply.isValid() && reply.value().contains(u"body-markup");
+                                      sendNotify(message, *serverReadsMarkup, options);
+                                  });
     });
 }
 

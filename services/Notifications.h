@@ -9,27 +9,23 @@
 
 namespace zwirl {
 
-// Desktop notifications over org.freedesktop.Notifications. Every call is sent asynchronously
-// from the main thread, so a slow or missing server never holds anyone up. Delivered ids are
-// kept in $XDG_RUNTIME_DIR/zwirl/notifications, so that a later zwirl process can still take
-// down an earlier one's notifications.
+// Desktop notifications, sent asynchronously from the main thread so that a slow or missing
+// server holds no one up. Delivered ids are kept in $XDG_RUNTIME_DIR/zwirl/notifications, so
+// that a later zwirl process can take down an earlier one's.
 class Notifications : public QObject {
     Q_OBJECT
 public:
-    // What a notification may carry besides its text.
     struct Options {
-        // Buttons, each a key that activated() reports and a label.
-        QList<std::pair<QString, QString>> buttons;
-        // A notification of a named group takes the place of the group's previous one.
-        QString group;
+        QList<std::pair<QString, QString>> buttons; // the key activated() reports, the label
+        QString group; // a notification replaces its group's previous one
     };
 
     explicit Notifications(QObject* parent = nullptr);
 
-    // A silent notification titled "zwirl" with the application's icon. These three work from
-    // any thread, returning at once.
+    // A silent notification titled "zwirl" with the application's icon. These three return at
+    // once, from any thread.
     static void deliver(const QString& message, const Options& options = {});
-    // Every notification that this user's zwirl processes delivered and that is still listed.
+    // Every notification this user's zwirl processes delivered that is still listed.
     static void removeAllDelivered();
     static void remove(uint id);
 

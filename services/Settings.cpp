@@ -78,8 +78,8 @@ bool Settings::sync() {
     QMutexLocker lock(&m_mutex);
     m_settings.sync();
     QSettings::Status status = m_settings.status();
-    // A file that had a line Qt could not read is reported so for good, even once it has been
-    // written anew without that line: a fresh read tells whether it was.
+    // Qt keeps reporting a line it could not read even once the file is written anew without
+    // it: a fresh read tells.
     if (status == QSettings::FormatError) {
         const QSettings fresh(m_settings.fileName(), QSettings::IniFormat);
         fresh.contains(kStartup);
@@ -91,8 +91,6 @@ bool Settings::sync() {
     return false;
 }
 
-// Each entry must be a list of at least three numbers from 0 to 1; anything else is dropped
-// (counted in one log line), and no valid entry at all means nothing is stored.
 std::optional<Samples> Settings::validSamples(const QVariant& stored, bool* whole) {
     const QVariantList entries = stored.toList();
     Samples valid;
@@ -109,7 +107,7 @@ std::optional<Samples> Settings::validSamples(const QVariant& stored, bool* whol
         else if (dropped++ == 0)
             firstDropped = i;
     }
-    // One line, however many there are: an entry's text is not repeated, it may be huge.
+    // One line however many there are: an entry may be huge.
     if (dropped > 0)
         qCWarning(lcServices).nospace()
             << "dropping stored click samples that are not three numbers from 0 to 1: " << dropped

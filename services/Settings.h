@@ -12,16 +12,15 @@
 
 namespace zwirl {
 
-// ~/.config/zwirl/zwirl.conf with typed accessors. A value of the wrong form reads as absent.
+// ~/.config/zwirl/zwirl.conf with typed accessors; a value of the wrong form reads as absent.
 // Safe from any thread.
 class Settings {
 public:
     static QString defaultFileName();
     explicit Settings(const QString& fileName = defaultFileName());
 
-    // The run kept at quit for the next launch (the quit keys); the samples are absent when
-    // none is valid (invalid entries are dropped with a log line). `whole`, when given, tells
-    // whether the quit keys hold nothing that is not valid.
+    // The run kept at quit for the next launch; absent when no sample is valid. `whole`, when
+    // given, tells whether the quit keys hold nothing invalid.
     std::optional<Samples> quitSamples(bool* whole = nullptr) const;
     QDateTime quitStartDate() const { return date(kQuitStart); }
     QDateTime quitEndDate() const { return date(kQuitEnd); }
@@ -40,8 +39,8 @@ public:
     bool sync();
     QString fileName() const { return m_settings.fileName(); }
 
-    // The samples of a stored list whose entries are each three numbers from 0 to 1; absent when
-    // none is. `whole`, when given, tells whether every entry was valid.
+    // The entries that are three numbers from 0 to 1 (the others dropped with a log line);
+    // absent when none is. `whole`, when given, tells whether every entry was valid.
     static std::optional<Samples> validSamples(const QVariant& stored, bool* whole = nullptr);
     static QVariantList toVariant(const Samples& samples);
 

@@ -11,14 +11,12 @@
 namespace zwirl {
 
 void TVKBlock::performBlock(std::function<void()> block, double delay) {
-    // Timers count whole milliseconds: rounding up keeps the block from running early. NaN and
-    // delays of zero or less count as zero.
+    // Rounded up to whole milliseconds, so never early; NaN and delays below zero count as zero.
     const double ms = std::max(0.0, std::ceil(std::trunc(delay * 1e9) / 1e6));
-    // A timer holds at most INT_MAX ms (about 24.8 days): a longer delay is waited out in steps.
+    // A timer holds at most INT_MAX ms (24.8 days): a longer delay is waited out in steps.
     const int step = int(std::min(ms, double(INT_MAX)));
     const double rest = (ms - step) / 1e3;
-    // The hop to the main thread's event loop comes first: a timer belongs to the thread that
-    // starts it, and the block must never run inside this call.
+    // To the main thread first: a timer belongs to the thread that starts it.
     QMetaObject::invokeMethod(
         qApp,
         [step, rest, block = std::move(block)]() mutable {

@@ -10,9 +10,8 @@ class TVKBlock {
 public:
     TVKBlock() = delete;
 
-    // Runs `block` once on the main thread `delay` seconds from now (the delay truncated to
-    // whole nanoseconds, so below one nanosecond counts as zero). It never runs inside the call,
-    // not even for a delay of zero or less. A scheduled block cannot be cancelled.
+    // Runs `block` once on the main thread `delay` seconds (truncated to nanoseconds) from now,
+    // never inside the call, not even for a delay of zero or less. It cannot be cancelled.
     static void performBlock(std::function<void()> block, double delay);
 };
 

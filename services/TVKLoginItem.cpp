@@ -7,7 +7,7 @@
 #include <QFile>
 #include <QStandardPaths>
 
-// GLib's key files read and write desktop entries by the Desktop Entry rules.
+// GLib's key files follow the Desktop Entry rules.
 #include <glib.h>
 
 #include <algorithm>
@@ -54,8 +54,7 @@ bool booleanKey(GKeyFile* keyFile, const char* key, bool fallback) {
     return fallback;
 }
 
-// Exec's form of a program path: "%%" for a literal percent sign, quoted and escaped where the
-// Desktop Entry rules ask for it.
+// A program path as Exec wants it: "%%" for '%', quoted and escaped where the rules ask for it.
 QString execArgument(const QString& program) {
     const QString argument = QString(program).replace(u'%', QStringLiteral("%%"));
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#`()");
@@ -71,9 +70,8 @@ QString execArgument(const QString& program) {
     return quoted + u'"';
 }
 
-// The program an entry starts: the first word of its Exec line, unquoted, after the field
-// codes are expanded as a launcher does ("%%" is a percent sign, the file and URL codes stand
-// for nothing at login); empty when the entry cannot be read.
+// The first word of an entry's Exec line, unquoted, with field codes expanded as at login
+// ("%%" is '%', the others nothing); empty when the entry cannot be read.
 QString programOf(const QString& path) {
     const KeyFilePtr keyFile = loadEntry(path);
     const CharPtr exec(keyFile ? g_key_file_get_string(keyFile.get(), kGroup, "Exec", nullptr)

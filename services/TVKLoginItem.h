@@ -5,14 +5,12 @@
 
 namespace zwirl {
 
-// The application's entry among the programs the desktop starts at login: a desktop entry in
-// the user's XDG autostart folder ($XDG_CONFIG_HOME/autostart).
+// The application's desktop entry in the XDG autostart folder ($XDG_CONFIG_HOME/autostart).
 class TVKLoginItem {
 public:
     TVKLoginItem() = delete;
 
-    // Adding again leaves one entry, and an entry the user has switched off (Hidden,
-    // X-GNOME-Autostart-enabled=false) stays off.
+    // Adding again leaves one entry, and one the user switched off stays off.
     static void addAppAsLoginItem(const QString& appPath);
     // Every entry that starts `appPath` (compared case-sensitively); unreadable entries stay.
     static void deleteAppFromLoginItem(const QString& appPath);

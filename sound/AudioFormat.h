@@ -1,36 +1,32 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The plain types of the audio file writer and reader: statuses, four-character codes and the
-// stream description; and the form of zwirl's own sound: its rate and each click's length and
-// pitch.
+// Plain types of the audio file writer and reader, the form of zwirl's sound, its log category.
 
 #include "core/ClickSample.h"
 #include "media/MediaError.h"
 
+#include <QLoggingCategory>
 #include <QString>
 #include <cstdint>
 #include <iterator>
 
 namespace zwirl {
 
-using OSStatus = int32_t;
+inline Q_LOGGING_CATEGORY(lcSound, "zwirl.sound")
 
-// The rate of the live tone and of the written recordings.
+    using OSStatus = int32_t;
+
 constexpr double kSampleRate = 44100.0;
-// Frames of sound per click: 50 ms.
-constexpr int64_t kFramesPerClick = 2205;
+constexpr int64_t kFramesPerClick = 2205; // 50 ms
 
-// The pitch in Hz for s, the sum of a click's red, green and blue: ((s x 100) x 10) + 50, two
-// single-precision multiplications each rounded on its own (not one by 1000), as the pitch has
-// always been. 50 Hz for black, 1050 for pure red, green or blue, 3050 for white.
+// The pitch in Hz for s = r + g + b: ((s x 100) x 10) + 50, each step rounded to single precision.
 inline float clickPitch(float s) {
     // volatile keeps the compiler from fusing or widening the steps.
     volatile float hundredfold = s * 100.0f;
     volatile float thousandfold = hundredfold * 10.0f;
     return thousandfold + 50.0f;
 }
-// The pitch of a click in a recording: its components read in single precision and added as
-// (r + g) + b.
+// A recorded click's pitch: its components in single precision, added as (r + g) + b.
 inline float clickPitch(const ClickSample& sample) {
     return clickPitch((float(sample[0]) + float(sample[1])) + float(sample[2]));
 }
@@ -41,7 +37,6 @@ constexpr uint32_t fourCharCode(const char (&code)[5]) {
            (uint32_t(uint8_t(code[2])) << 8) | uint32_t(uint8_t(code[3]));
 }
 
-// Statuses; the same value always means the same thing.
 constexpr OSStatus noErr = 0;
 constexpr OSStatus kAudioFileDiskFullError = -34;
 constexpr OSStatus kAudioFileNotOpenError = -38;      // closed, or its open failed
@@ -55,7 +50,6 @@ constexpr OSStatus kAudioFileInvalidFileError = OSStatus(fourCharCode("dta?"));
 constexpr OSStatus kAudioFileIOError = OSStatus(fourCharCode("ioer"));
 constexpr OSStatus kAudioFileUnspecifiedError = OSStatus(fourCharCode("wht?"));
 
-// File types.
 constexpr uint32_t kAudioFileM4AType = fourCharCode("m4af");
 constexpr uint32_t kAudioFileAIFCType = fourCharCode("AIFC");
 constexpr uint32_t kAudioFileAIFFType = fourCharCode("AIFF");
@@ -64,7 +58,6 @@ constexpr uint32_t kAudioFileSoundDesigner2Type = fourCharCode("Sd2f");
 constexpr uint32_t kAudioFileCAFType = fourCharCode("caff");
 constexpr uint32_t kAudioFileWAVEType = fourCharCode("WAVE");
 
-// Data formats and their flags.
 constexpr uint32_t kAudioFormatLinearPCM = fourCharCode("lpcm");
 constexpr uint32_t kAudioFormatMPEG4AAC = fourCharCode("aac ");
 constexpr uint32_t kAudioFormatAppleIMA4 = fourCharCode("ima4");
@@ -82,7 +75,6 @@ struct AudioFileTags {
     QString comment;
 };
 
-// The form of audio data.
 struct AudioStreamBasicDescription {
     double mSampleRate = 0;
     uint32_t mFormatID = 0;

@@ -10,15 +10,13 @@ namespace zwirl {
 
 namespace {
 
-// The click length as the boundaries have always been computed: in single precision.
+// Click boundaries are computed in single precision.
 constexpr float kClickFrames = float(kFramesPerClick);
 constexpr double kPi = 3.141592653589793;
 constexpr float kPhaseReset = 10000.0f;
 constexpr double kAmplitude = 35000.0;
 
-// The tone's value truncated to a whole number, as the samples have always been; silence for a
-// value that is not a number (the phase of a pitch that was not one), which no conversion to
-// an integer is defined for.
+// Truncated to a whole number; silence for NaN, which no integer conversion is defined for.
 float wholeSample(double value) {
     return std::isfinite(value) ? float(int32_t(std::clamp(value, -kAmplitude, kAmplitude))) : 0.0f;
 }
@@ -39,14 +37,12 @@ int64_t ClickToneRenderer::render(float* out, int64_t count) {
     for (; m_frame < end; ++m_frame) {
         if (float(m_frame) == float(m_nextClick) * kClickFrames) {
             const float pitch = clickPitch(m_samples[size_t(m_nextClick)]);
-            // The step is the same for every frame of the click.
             m_increment = float(double(pitch + pitch) * kPi / kSampleRate);
             if (m_nextClick < last)
                 ++m_nextClick;
         }
         m_phase += m_increment;
-        // A phase that is not a number, or infinite, starts again from zero too (valid colours
-        // only ever make it grow).
+        // NaN or infinite phases restart from zero too.
         if (!(std::abs(m_phase) <= kPhaseReset))
             m_phase = 0.0f;
         out[m_frame - first] = wholeSample(std::sin(double(m_phase)) * kAmplitude);

@@ -3,24 +3,23 @@
 
 #include "services/DROVHelper.h"
 #include "sound/AudioFormat.h"
-#include "sound/ClickToneWorker.h"
+#include "sound/ClickToneRenderer.h"
 #include "sound/EAFWrite.h"
-#include "sound/SoundLog.h"
 
 #include <QBuffer>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QUrl>
-#include <span>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace zwirl {
 
 namespace {
 
 // Frames rendered and handed to the writer at a time: the tone is never held whole.
-constexpr int64_t kSliceFrames = 65536;
+constexpr size_t kSliceFrames = 65536;
 
-// JPEG has no transparency: the picture is laid on white first, so that where no square is
-// painted cannot be told from a black click.
+// JPEG has no transparency: laid on white, an empty spot cannot be taken for a black click.
 QByteArray jpegOf(const QImage& picture) {
     if (picture.isNull())
         return {};
@@ -63,18 +62,27 @@ bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QStri
     // Failures of the open and the writes are printed by the writer itself.
     OSStatus status = writer.openFileForWrite(QUrl::fromLocalFile(filePath), kSampleRate, 1, 16,
                                               kAudioFileM4AType);
-    // The next slice renders on the worker's thread while the writer encodes this one.
-    ClickToneWorker tone(samples, kSliceFrames);
+    ClickToneRenderer tone(samples);
     writer.expectFrames(tone.totalFrames());
-    int64_t written = 0;
-    while (status == noErr) {
-        const std::span<float> slice = tone.next();
-        if (slice.empty())
+    // The next slice renders on a pool thread while the writer encodes this one.
+    std::vector<float> slices[2] = {std::vector<float>(kSliceFrames),
+                                    std::vector<float>(kSliceFrames)};
+    const auto renderInto = [&tone](std::vector<float>& out) {
+        return QtConcurrent::run(
+            [&tone, &out] { return tone.render(out.data(), int64_t(out.size())); });
+    };
+    QFuture<int64_t> next = renderInto(slices[0]);
+    // The task renders into a slice of this frame: it must end before the slices do.
+    const auto finishRendering = qScopeGuard([&next] { next.waitForFinished(); });
+    for (int64_t slice = 0, written = 0; status == noErr; ++slice) {
+        const int64_t frames = next.result();
+        if (frames == 0)
             break;
-        float* channels[] = {slice.data()};
-        status = writer.writeFloats(int64_t(slice.size()), channels);
+        next = renderInto(slices[(slice + 1) % 2]);
+        float* channels[] = {slices[slice % 2].data()};
+        status = writer.writeFloats(frames, channels);
         if (progress && status == noErr)
-            progress(double(written += int64_t(slice.size())) / double(tone.totalFrames()));
+            progress(double(written += frames) / double(tone.totalFrames()));
     }
 
     const QByteArray jpeg = jpegOf(artwork);

@@ -3,7 +3,6 @@
 
 #include "media/AudioOutput.h"
 #include "sound/AudioFormat.h"
-#include "sound/SoundLog.h"
 
 #include <QString>
 
@@ -20,7 +19,7 @@ constexpr double kDefaultFrequency = 300.0;
 
 static_assert(std::atomic<double>::is_always_lock_free, "the render thread must never wait");
 
-// Reports where set-up failed and ends `start` with the message.
+// Logs where set-up failed and ends `start` with the message.
 [[noreturn]] void fail(const QString& message, const char* detail = nullptr,
                        const std::source_location& where = std::source_location::current()) {
     qCWarning(lcSound, "%s (DROVTonePlayer): %s%s%s", where.function_name(),
@@ -28,8 +27,7 @@ static_assert(std::atomic<double>::is_always_lock_free, "the render thread must 
     throw DROVTonePlayer::SetupError(message.toStdString());
 }
 
-// A status is judged by its low 16 bits read as a signed number: zero is success, and that
-// number is what a failure message shows.
+// Only a status's low 16 bits, as a signed number, count and are shown.
 void check(int status, const char* what,
            const std::source_location& where = std::source_location::current()) {
     if (const auto low = std::int16_t(std::uint16_t(std::uint32_t(status) & 0xFFFFu)); low != 0)
@@ -80,8 +78,7 @@ void DROVTonePlayer::renderTone(void* player, float* samples, unsigned long fram
     if (frames == 0)
         return;
     double phase = self->m_theta.load(std::memory_order_relaxed);
-    // One increment for the whole call: a pitch change lands at the next call, never inside
-    // a buffer.
+    // A pitch change lands at the next call, never inside a buffer.
     const double increment =
         self->m_frequency.load(std::memory_order_relaxed) * kTwoPi / self->m_sampleRate;
     for (unsigned long frame = 0; frame < frames; ++frame) {

@@ -1,11 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sound/EAFRead.h"
 
-#include "sound/SoundLog.h"
-
 #include <QMutexLocker>
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <new>
 
@@ -17,9 +14,7 @@ constexpr double kMaxOversize = 8.0;
 
 OSStatus EAFRead::openFileForRead(const QUrl& inPath, double sr, int numChannels) {
     mRpos = 0;
-    mReadFromAsset = false;
-    mFileUrl = inPath;
-    // Every position is divided by the rate ratio: a rate of 0 would make it infinite.
+    // Positions are divided by the rate ratio, which a rate of 0 would make infinite.
     if (sr == 0.0 || !std::isfinite(sr)) {
         qCWarning(lcSound, "!!! Error: playback sample rate %g cannot be read at, %ld", sr,
                   long(kAudioFileParamError));
@@ -52,7 +47,6 @@ OSStatus EAFRead::openFileForRead(const QUrl& inPath, double sr, int numChannels
 OSStatus EAFRead::closeFile() {
     QMutexLocker locker(&mLock);
     mExtAFRef.reset();
-    mFileUrl.clear();
     return noErr;
 }
 
@@ -87,8 +81,7 @@ std::vector<int16_t> EAFRead::copyFrames(int64_t& numFrames, OSStatus& error) {
     const int64_t channels = mExtAFNumChannels;
     // One read hands over at most what a 32-bit byte count holds.
     numFrames = std::clamp<int64_t>(numFrames, 0, INT32_MAX / 2 / std::max<int64_t>(channels, 1));
-    // Sized for the rate ratio, but never more than kMaxOversize times what is asked for: the
-    // read delivers no more than that, and a damaged file's rate may be far off.
+    // Sized for the rate ratio, at most kMaxOversize times: a damaged file's rate may be far off.
     const double factor = mExtAFRateRatio < 1.0 ? 1.0 / mExtAFRateRatio : mExtAFRateRatio;
     const double size = double(channels * numFrames) * std::min(factor, kMaxOversize);
     std::vector<int16_t> block;
@@ -110,7 +103,7 @@ std::vector<int16_t> EAFRead::copyFrames(int64_t& numFrames, OSStatus& error) {
 template <typename Sample, typename Convert>
 int32_t EAFRead::readConsecutive(int64_t numFrames, Sample** arrays, int64_t offset,
                                  Convert convert) {
-    if (!mExtAFRef && !mReadFromAsset)
+    if (!mExtAFRef)
         return -1;
     OSStatus error = noErr;
     const std::vector<int16_t> block = copyFrames(numFrames, error);
@@ -144,8 +137,7 @@ int64_t EAFRead::fileNumFrames() {
         fileFrames = mExtAFRef->fileLength();
     }
     // A rate refused at open may leave any ratio here; the length stays within 64 bits.
-    mTotalNumFramesInFile = uint64_t(std::min(double(fileFrames) * mExtAFRateRatio + 0.5, 9.2e18));
-    return int64_t(mTotalNumFramesInFile);
+    return int64_t(std::min(double(fileFrames) * mExtAFRateRatio + 0.5, 9.2e18));
 }
 
 } // namespace zwirl

@@ -13,16 +13,14 @@
 
 namespace zwirl {
 
-// Reads any audio file that FFmpeg decodes as 16-bit or float samples, converted to a chosen
-// playback rate and channel count, in consecutive blocks from a position that seeks move by
-// percentage. Positions and lengths count playback frames of the stream without the codec's
-// priming and padding. With no file open every query answers 0 and every read -1. Destroying
-// a reader closes its file.
+// Reads any audio file FFmpeg decodes, converted to a chosen playback rate and channel count,
+// in consecutive blocks from a position that seeks move by percentage. Positions and lengths
+// count playback frames without the codec's priming and padding. With no file open every query
+// answers 0 and every read -1.
 class EAFRead {
 public:
-    // sr below 0 keeps the file's own rate; 0, NaN and infinities are refused with
-    // kAudioFileParamError. Only regular files open: a FIFO, a device or a directory is refused
-    // with kAudioFileInvalidFileError, without blocking.
+    // sr below 0 keeps the file's own rate; 0, NaN and infinities give kAudioFileParamError.
+    // Only regular files open (kAudioFileInvalidFileError otherwise, without blocking).
     OSStatus openFileForRead(const QUrl& inPath, double sr, int numChannels);
     OSStatus closeFile();
     bool isSeeking() const { return mSeeking; }
@@ -36,14 +34,10 @@ public:
     // The number of frames read (fewer near the end), a failure status, or -1 with no file.
     int32_t readFloatsConsecutive(int64_t numFrames, float** arrays, int64_t offset = 0);
     // The next numFrames interleaved 16-bit frames; numFrames becomes the number delivered.
-    // The block is sized for the rate ratio (at most 8 times channels x numFrames samples), never
-    // smaller than channels x numFrames samples;
-    // empty with `error` set when it cannot be allocated or no file is open.
+    // Empty with `error` set when no file is open or the block cannot be allocated.
     std::vector<int16_t> copyFrames(int64_t& numFrames, OSStatus& error);
     int32_t readSInt16Consecutive(int64_t numFrames, int16_t** arrays, int64_t offset = 0);
-    // The length in playback frames.
     int64_t fileNumFrames();
-
     double rateRatio() const { return mExtAFRateRatio; }
 
 private:
@@ -56,9 +50,6 @@ private:
     double mPlaybackSampleRate = 0.0;
     double mExtAFSampleRate = 0.0;
     int64_t mRpos = 0;
-    QUrl mFileUrl;
-    bool mReadFromAsset = false;
-    uint64_t mTotalNumFramesInFile = 0;
     std::atomic<bool> mSeeking{false};
     QRecursiveMutex mLock;
 };

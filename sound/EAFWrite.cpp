@@ -8,11 +8,10 @@ namespace zwirl {
 
 namespace {
 
-// Frames converted to 16 bits per step: a long write never holds a 16-bit copy of itself.
+// Frames converted per step: a long write never holds a 16-bit copy of itself.
 constexpr int64_t kWriteSlice = 16384;
 
-// One file type: the data format that the file holds, and the container that holds it. Linear
-// PCM takes its sample size from the word length.
+// The data format a file type holds and its container; linear PCM's sample size is the word length.
 struct FileType {
     uint32_t code;
     uint32_t formatId;
@@ -46,8 +45,7 @@ const FileType* findFileType(uint32_t code) {
     return row == std::end(kFileTypes) ? nullptr : row;
 }
 
-// The status's four bytes as characters; bytes that are not printable show as '.', so that a
-// negative status such as -43 still prints as four plain characters.
+// Unprintable bytes of the status show as '.', so that -43 still prints as four characters.
 void printFailure(const char* call, OSStatus status) {
     char code[5] = {};
     for (int i = 0; i < 4; ++i) {
@@ -57,7 +55,7 @@ void printFailure(const char* call, OSStatus status) {
     std::fprintf(stderr, "%s FAILED! %d '%-4.4s'\n", call, int(status), code);
 }
 
-// Clips the caller's sample in place to 0.999 ... -1.0, then converts it to 16 bits.
+// Clips the caller's sample in place.
 int16_t sixteenBitSample(float& sample) {
     if (double(sample) > 0.999)
         sample = 0.999f;
@@ -94,7 +92,7 @@ OSStatus EAFWrite::openFileForWrite(const QUrl& inPath, double sr, int numChanne
     mAudioChannels = mStreamFormat.mChannelsPerFrame;
     mOutputFormat = {sr, kAudioFormatLinearPCM, kClientFlags, 2, 1, 2, mAudioChannels, 16, 0};
 
-    closeFile(); // a writer holds one file: what an earlier open left is finished first
+    closeFile(); // what an earlier open left is finished first
     const FileType* row = findFileType(type);
     OSStatus status = kAudioFileUnsupportedFileTypeError;
     if (row && !inPath.isLocalFile() && !inPath.isRelative()) {

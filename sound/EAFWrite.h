@@ -12,39 +12,30 @@
 
 namespace zwirl {
 
-// Writes blocks of samples into a new audio file of a type given by its code ('m4af', 'AIFF',
-// 'AIFC', 'WAVE', 'caff', 'NeXT', 'Sd2f'), converting the caller's 16-bit samples (or floats,
-// clipped and converted to 16 bits) into the file's own format as it goes. Failures are printed
-// to standard error, one line per failing call, with the status in decimal and as a
-// four-character code. Destroying a writer closes its file.
+// Writes blocks of 16-bit samples (or floats, clipped to 16 bits) into a new audio file of a
+// type given by its code ('m4af', 'AIFF', 'AIFC', 'WAVE', 'caff', 'NeXT', 'Sd2f'). Each failing
+// call prints one line to standard error. Destroying a writer closes its file.
 class EAFWrite {
 public:
     ~EAFWrite() { closeFile(); }
 
-    // Builds the file's data format for a type code; any other code leaves the format zero
-    // and mType as it was.
+    // Any other type code leaves the format zero and mType as it was.
     void SetupStreamAndFileFormatForType(uint32_t aftype, float sr, int64_t numChannels,
                                          int64_t wordLength);
-    // Creates the file (replacing one that is there) and the encoder for it.
+    // Creates the file, replacing one that is there.
     OSStatus openFileForWrite(const QUrl& inPath, double sr, int numChannels, int wordLength,
                               uint32_t type);
-    // Finishes the file. A second call does nothing. The first failure of the finish, which
-    // nothing but a caller that wants to know looks at.
+    // A second call does nothing. The status of the finish.
     OSStatus closeFile();
-    // numFrames 16-bit samples from each channel's array; a null channel writes silence.
-    // -1 for no array or no frames.
+    // A null channel writes silence; -1 for no array or no frames.
     OSStatus writeShorts(int64_t numFrames, int16_t** arrays);
-    // As writeShorts from floats in -1.0 ... 1.0: values above 0.999 become 0.999 and values
-    // below -1.0 become -1.0, in the caller's arrays too, before the 16-bit conversion.
+    // Values above 0.999 become 0.999 and below -1.0 become -1.0, in the caller's arrays too.
     OSStatus writeFloats(int64_t numFrames, float** arrays);
-    // The number of frames the writes will bring, told after the open and before the first
-    // write: an '.m4a' then ends its last AAC packet with the sound, so that a player that cuts
-    // only the encoder's delay still gives the exact length.
+    // The frames the writes will bring, told before the first: an '.m4a' then ends its last AAC
+    // packet with the sound, so that a player cutting only the encoder's delay gets the length.
     OSStatus expectFrames(int64_t numFrames);
-    // A JPEG or PNG picture embedded as the file's cover art when it is closed; '.m4a' only
-    // (kAudioFileUnsupportedDataFormatError for the other types).
+    // JPEG or PNG cover art and tags, written at the close; '.m4a' only, else 'fmt?'.
     OSStatus setCoverArt(const QByteArray& picture);
-    // Text tags embedded when the file is closed; '.m4a' only, as setCoverArt.
     OSStatus setTags(const AudioFileTags& tags);
     // The file itself; null when it is not open.
     media::AudioFileWriter* audioFileId() const { return mAfid.get(); }

@@ -14,14 +14,11 @@ namespace zwirl {
 
 namespace {
 
-// Clicks read at a time.
 constexpr int64_t kClicksPerBlock = 64;
-// Blocks read: one in so many, and the last.
-constexpr size_t kBlockStride = 4;
+constexpr size_t kBlockStride = 4; // blocks read: one in so many, and the last
 
-// A sine of f Hz crosses zero 2f times a second: f / 10 times in a click. Where the phase runs
-// on from the click before, or starts again, a crossing comes or goes at each end; the encoder
-// adds a few more around the edges.
+// f / 10 crossings in a click of f Hz; a crossing comes or goes at each end, and the encoder adds
+// a few around the edges.
 bool pitchHolds(int crossings, float pitch) {
     const double expected = double(pitch) / 10.0;
     return std::abs(double(crossings) - expected) <= 3.0 + expected * 0.05;
@@ -39,8 +36,7 @@ QString ExportCheck::mismatch(const Samples& samples, const QString& path) {
         return QStringLiteral("it holds %1 frames instead of %2").arg(frames).arg(expected);
     std::vector<float> block(size_t(kFramesPerClick * kClicksPerBlock));
     float* channels[] = {block.data()};
-    // Decoding is the cost: one block of clicks in kBlockStride is read, and the last, so that the
-    // check stays a small part of the export.
+    // Decoding is the cost: reading only some blocks keeps the check a small part of the export.
     for (size_t first = 0; first < samples.size(); first += kClicksPerBlock) {
         const bool lastBlock = first + kClicksPerBlock >= samples.size();
         if ((first / kClicksPerBlock) % kBlockStride != 0 && !lastBlock)

@@ -7,10 +7,8 @@
 
 namespace zwirl {
 
-// Reads a written recording back as a player would, before it is given its name: the length
-// must be the clicks' frames, and the clicks of one block of 64 in four (and of the last) must
-// each sound for 50 ms at their pitch, counted in zero crossings. A file that fails is no
-// recording of these clicks.
+// Reads a written recording back as a player would: the length must be the clicks' frames, and
+// the clicks of one block of 64 in four (and of the last) must cross zero as their pitch does.
 class ExportCheck {
 public:
     ExportCheck() = delete;
