@@ -2,31 +2,30 @@
 #include "capture/BusNameOwner.h"
 
 #include <QDBusConnectionInterface>
-#include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
 
 namespace zwirl {
 
-BusNameOwner::BusNameOwner(const QString& name, QObject* parent)
-    : QObject(parent),
-      m_watcher(name, QDBusConnection::sessionBus(), QDBusServiceWatcher::WatchForOwnerChange) {
-    connect(&m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
-            [this](const QString&, const QString&, const QString& owner) { m_owner = owner; });
+BusNameOwner::BusNameOwner(const QString& name, const QString& refusal)
+    : m_watcher(name, QDBusConnection::sessionBus(), QDBusServiceWatcher::WatchForOwnerChange),
+      m_refusal(refusal) {
+    QObject::connect(
+        &m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, &m_watcher,
+        [this](const QString&, const QString&, const QString& owner) { m_owner = owner; });
     // Sent after the watcher's match rule, so that no change falls between the two.
-    auto* lookUp = new QDBusPendingCallWatcher(
-        QDBusConnection::sessionBus().interface()->asyncCall(QStringLiteral("GetNameOwner"), name),
-        this);
-    connect(lookUp, &QDBusPendingCallWatcher::finished, this,
-            [this](QDBusPendingCallWatcher* call) {
-                const QDBusPendingReply<QString> owner = *call;
-                if (owner.isValid() && m_owner.isEmpty())
-                    m_owner = owner.value();
-                call->deleteLater();
-            });
+    const QDBusPendingCall lookUp =
+        QDBusConnection::sessionBus().interface()->asyncCall(QStringLiteral("GetNameOwner"), name);
+    onReply<QString>(lookUp, &m_watcher, [this](const QDBusPendingReply<QString>& owner) {
+        if (owner.isValid() && m_owner.isEmpty())
+            m_owner = owner.value();
+    });
 }
 
-bool BusNameOwner::owns(const QString& sender) const {
-    return !sender.isEmpty() && sender == m_owner;
+bool BusNameOwner::admits(const QDBusContext& call) const {
+    const QString sender = call.message().service();
+    if (!sender.isEmpty() && sender == m_owner)
+        return true;
+    call.sendErrorReply(QDBusError::AccessDenied, m_refusal);
+    return false;
 }
 
 } // namespace zwirl

@@ -7,12 +7,9 @@
 
 namespace zwirl {
 
-struct ClickSourceKind;
-
-// The click source of this login session, chosen again at each start: the first kind of
-// clickSourceKinds() that this session offers and that starts. A compositor's source that
-// cannot start says why itself; a Wayland desktop with none gets what XWayland shows, and the
-// user is told so.
+// Chosen again at each start: the first kind of source that this session offers and that
+// starts. A compositor's source that cannot start says why itself; a Wayland desktop without one
+// gets what XWayland shows, and the user is told so.
 class SessionClickSource : public ClickSource {
     Q_OBJECT
 public:
@@ -26,12 +23,10 @@ public:
     void checkSetUp() override;
 
 private:
-    // The sources of this session's compositor (none on X11), created when first needed.
-    void forEachCompositorSource(void (ClickSource::*call)());
     // Created when first needed, kept for later runs.
     ClickSource& backend(std::size_t kind);
-    // Starts the first kind from `first` on that this session offers and that starts.
-    bool startFrom(std::size_t first, bool compositorFailed);
+    bool startFrom(std::size_t firstKind);
+    void forEachCompositorSource(void (ClickSource::*call)());
 
     std::vector<std::unique_ptr<ClickSource>> m_backends;
     ClickSource* m_active = nullptr;

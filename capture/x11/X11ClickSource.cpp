@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "capture/x11/X11ClickSource.h"
 
-#include "capture/CaptureLog.h"
-
 #include <QGuiApplication>
 #include <QPlatformSurfaceEvent>
 #include <QRect>
@@ -23,9 +21,9 @@
 namespace zwirl {
 namespace {
 
-// Xlib ends the process on an X error unless a handler says otherwise, and there is one handler
-// per process. Ours ignores the errors of this file's requests (a window closed while we look at
-// it, a pixel outside the screen), which fail by their results anyway, and hands on the others.
+// Xlib ends the process on an X error unless the one handler of the process says otherwise. Ours
+// ignores the errors of this file's requests (a window closed while we look at it), which fail by
+// their results anyway, and hands on the others.
 thread_local bool t_ignoreXErrors = false;
 XErrorHandler g_replacedHandler = nullptr;
 
@@ -33,9 +31,8 @@ int handleXError(Display* display, XErrorEvent* error) {
     return t_ignoreXErrors || !g_replacedHandler ? 0 : g_replacedHandler(display, error);
 }
 
-// The I/O error handler is one per process as well; the toolkit's ends the process, from
-// whichever thread meets the broken connection. For our connection it only lets the call fail:
-// the reader then stops (see the exit handler set with the connection).
+// The toolkit's I/O error handler ends the process from whichever thread meets a broken
+// connection; on ours the call only fails, and the reader stops.
 std::atomic<Display*> g_ownDisplay = nullptr;
 XIOErrorHandler g_replacedIOHandler = nullptr;
 
@@ -83,8 +80,8 @@ X11ClickSource::X11ClickSource(QObject* parent)
                              << "- clicks in other applications cannot be recorded";
         return;
     }
-    // When the server goes (the session ends), Xlib would end the process from the reader
-    // thread, while the main thread still keeps the run: the reader stops instead.
+    // When the session ends, Xlib would end the process from the reader thread, while the main
+    // thread still keeps the run.
     g_ownDisplay = m_display.get();
     XSetIOErrorExitHandler(
         m_display.get(),
@@ -100,8 +97,7 @@ void X11ClickSource::wake() {
 X11ClickSource::~X11ClickSource() {
     stop();
     close(m_wakeFd);
-    // Xlib may still count a reader of the broken connection, and closing it would wait for
-    // that reader for ever.
+    // Closing a broken connection would wait for ever for the reader Xlib may still count.
     if (m_displayLost)
         (void)m_display.release();
 }
@@ -161,15 +157,15 @@ void X11ClickSource::stop() {
     XSync(display, True); // drops the presses not yet read
 }
 
-std::optional<ClickSample> X11ClickSource::colourAt(QPoint globalPosition) {
+std::optional<ClickSample> X11ClickSource::colourAt(QPoint position) {
     if (!m_display)
-        return readColour(globalPosition);
+        return readColour(position);
     if (m_displayLost)
         return std::nullopt;
     std::lock_guard lock(m_xMutex);
     IgnoredXErrors ignored;
     loadScreens();
-    const std::optional<ClickSample> colour = readColour(globalPosition);
+    const std::optional<ClickSample> colour = readColour(position);
     // Waiting for the replies may have queued events that the reader's poll() will not see.
     if (XQLength(m_display.get()) > 0)
         wake();
@@ -311,8 +307,8 @@ bool X11ClickSource::eventFilter(QObject* watched, QEvent* event) {
     return false;
 }
 
-// Main thread: the X windows of this process (also the tray icon inside its host) and whether a
-// menu is open. An id is known here before its window is mapped, so no press misses it.
+// The X windows of this process (also the tray icon inside its host) and whether a menu is open.
+// An id is known here before its window is mapped, so no press misses it.
 void X11ClickSource::noteOwnWindows(QObject* changed, bool changedIsShown) {
     std::vector<unsigned long> windows;
     bool popupShown = false;

@@ -16,19 +16,19 @@ typedef struct _XDisplay Display;
 namespace zwirl {
 
 // Raw left presses from XInput 2.2, read on a thread and a connection of their own, so that a
-// busy main thread neither delays nor misjudges them. At each press the thread reads the
-// pointer, the windows under it and the pixel there, and drops presses on our own windows.
+// busy main thread neither delays nor misjudges them: at each press the thread reads the windows
+// under the pointer and the pixel there, and drops presses on our own windows.
 class X11ClickSource : public ClickSource {
     Q_OBJECT
 public:
     explicit X11ClickSource(QObject* parent = nullptr);
     ~X11ClickSource() override;
 
-    bool start() override; // on the source's thread, as stop()
+    bool start() override;
     void stop() override;
-    // The colour of the screen pixel at a point of the desktop (device pixels, origin at the top
-    // left), as a press there reads it; nothing for a point on no screen. Safe from any thread.
-    std::optional<ClickSample> colourAt(QPoint globalPosition);
+    // The pixel at a point of the desktop (device pixels) as a press there reads it; nothing for
+    // a point on no screen. Safe from any thread.
+    std::optional<ClickSample> colourAt(QPoint position);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -63,7 +63,7 @@ private:
     // Main thread only: a press read during a run is reported only while that run lasts.
     quint64 m_run = 0;
 
-    // This process's windows as the reader thread needs them, kept current by the main thread.
+    // This process's windows as the reader needs them, kept current by the main thread.
     std::mutex m_windowsMutex;
     std::vector<unsigned long> m_ownWindows;
     bool m_popupShown = false;
