@@ -13,31 +13,29 @@ bool waylandSession() {
            qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
 }
 
-bool waylandDesktop(QLatin1String desktop) {
-    return waylandSession() && qEnvironmentVariable("XDG_CURRENT_DESKTOP")
-                                   .split(u':')
-                                   .contains(desktop, Qt::CaseInsensitive);
-}
-
 template <class Source> std::unique_ptr<ClickSource> make() {
     return std::make_unique<Source>();
 }
 
-// One way of getting clicks: a new desktop is one entry here and one folder under capture/.
-struct Kind {
-    bool (*availableHere)();
+// The Wayland desktops whose compositor reports clicks to zwirl, the preferred first.
+struct Compositor {
+    QLatin1String desktop;
     std::unique_ptr<ClickSource> (*create)();
-    // Whether presses on this process's windows are known only if they are X11 windows.
-    bool needsX11Windows = false;
+};
+const Compositor kCompositors[] = {
+    {QLatin1String("GNOME"), make<GnomeClickSource>},
+    {QLatin1String("KDE"), make<KdeClickSource>},
 };
 
-// The preferred first.
-const Kind kKinds[] = {
-    {[] { return waylandDesktop(QLatin1String("GNOME")); }, make<GnomeClickSource>},
-    {[] { return waylandDesktop(QLatin1String("KDE")); }, make<KdeClickSource>},
-    // Any X server: the session's own, or XWayland, which shows only X11 applications' clicks.
-    {[] { return true; }, make<X11ClickSource>, true},
-};
+const Compositor* sessionCompositor() {
+    if (!waylandSession())
+        return nullptr;
+    const QStringList desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':');
+    for (const Compositor& compositor : kCompositors)
+        if (desktops.contains(compositor.desktop, Qt::CaseInsensitive))
+            return &compositor;
+    return nullptr;
+}
 
 } // namespace
 
@@ -46,69 +44,16 @@ std::unique_ptr<ClickSource> createClickSource(QObject* parent) {
 }
 
 bool clicksNeedX11Windows() {
-    if (!waylandSession())
-        return false;
-    for (const Kind& kind : kKinds)
-        if (kind.availableHere())
-            return kind.needsX11Windows;
-    return true;
+    return waylandSession() && !sessionCompositor();
 }
-
-SessionClickSource::SessionClickSource(QObject* parent)
-    : ClickSource(parent), m_backends(std::size(kKinds)) {}
 
 SessionClickSource::~SessionClickSource() {
     stop();
 }
 
-ClickSource& SessionClickSource::backend(std::size_t kind) {
-    std::unique_ptr<ClickSource>& slot = m_backends[kind];
-    if (slot)
-        return *slot;
-    slot = kKinds[kind].create();
-    ClickSource* source = slot.get();
-    connect(source, &ClickSource::clicked, this, &ClickSource::clicked);
-    connect(source, &ClickSource::notice, this, &ClickSource::notice);
-    connect(source, &ClickSource::setUpOffered, this, [this, source](auto&&... offer) {
-        m_offering = source;
-        Q_EMIT setUpOffered(offer...);
-    });
-    // A compositor that turns a run down after all: the next kind takes the run over.
-    connect(source, &ClickSource::failed, this, [this, source, kind] {
-        if (m_active == source && !startFrom(kind + 1))
-            Q_EMIT failed();
-    });
-    // And one that can now, once set up, takes it back from a later kind.
-    connect(source, &ClickSource::becameAvailable, this, [this, source, kind] {
-        if (!m_running || m_active == source)
-            return;
-        if (m_active)
-            m_active->stop();
-        if (!startFrom(kind))
-            Q_EMIT failed();
-    });
-    return *slot;
-}
-
 bool SessionClickSource::start() {
     m_running = true;
-    return m_active || startFrom(0);
-}
-
-bool SessionClickSource::startFrom(std::size_t firstKind) {
-    m_active = nullptr;
-    for (std::size_t k = firstKind; k < std::size(kKinds); ++k) {
-        // Opened only now: on GNOME, a connection to the X server would start XWayland.
-        if (!kKinds[k].availableHere() || !backend(k).start())
-            continue;
-        // A compositor's source, where there is one, has told the user itself.
-        if (kKinds[k].needsX11Windows && clicksNeedX11Windows())
-            Q_EMIT notice(QStringLiteral(
-                "This desktop runs Wayland: only clicks in X11 applications can be recorded."));
-        m_active = m_backends[k].get();
-        return true;
-    }
-    return false;
+    return m_active || startCompositor() || startX11();
 }
 
 void SessionClickSource::stop() {
@@ -118,23 +63,55 @@ void SessionClickSource::stop() {
     m_active = nullptr;
 }
 
-void SessionClickSource::setUp() {
-    if (m_offering)
-        m_offering->setUp();
+ClickSource* SessionClickSource::compositor() {
+    const Compositor* compositor = sessionCompositor();
+    if (m_compositor || !compositor)
+        return m_compositor.get();
+    m_compositor = compositor->create();
+    ClickSource* source = m_compositor.get();
+    connect(source, &ClickSource::clicked, this, &ClickSource::clicked);
+    connect(source, &ClickSource::notice, this, &ClickSource::notice);
+    connect(source, &ClickSource::setUpOffered, this, &ClickSource::setUpOffered);
+    // A compositor that turns a run down after all hands it to the X server.
+    connect(source, &ClickSource::failed, this, [this, source] {
+        if (m_active == source && !startX11())
+            Q_EMIT failed();
+    });
+    // And one that can now, once set up, takes it back.
+    connect(source, &ClickSource::becameAvailable, this, [this, source] {
+        if (!m_running || m_active == source)
+            return;
+        if (m_active)
+            m_active->stop();
+        if (!startCompositor() && !startX11())
+            Q_EMIT failed();
+    });
+    return source;
 }
 
-void SessionClickSource::checkSetUp() {
-    forEachCompositorSource(&ClickSource::checkSetUp);
+void SessionClickSource::forCompositor(void (ClickSource::*call)()) {
+    if (ClickSource* source = compositor())
+        (source->*call)();
 }
 
-void SessionClickSource::clearLeftovers() {
-    forEachCompositorSource(&ClickSource::clearLeftovers);
+bool SessionClickSource::startCompositor() {
+    ClickSource* source = compositor();
+    m_active = source && source->start() ? source : nullptr;
+    return m_active;
 }
 
-void SessionClickSource::forEachCompositorSource(void (ClickSource::*call)()) {
-    for (std::size_t k = 0; k < std::size(kKinds); ++k)
-        if (!kKinds[k].needsX11Windows && kKinds[k].availableHere())
-            (backend(k).*call)();
+// Opened only now: on GNOME, a connection to the X server would start XWayland.
+bool SessionClickSource::startX11() {
+    if (!m_x11) {
+        m_x11 = std::make_unique<X11ClickSource>();
+        connect(m_x11.get(), &ClickSource::clicked, this, &ClickSource::clicked);
+    }
+    m_active = m_x11->start() ? m_x11.get() : nullptr;
+    // A compositor's source, where there is one, has told the user itself.
+    if (m_active && clicksNeedX11Windows())
+        Q_EMIT notice(QStringLiteral(
+            "This desktop runs Wayland: only clicks in X11 applications can be recorded."));
+    return m_active;
 }
 
 } // namespace zwirl
