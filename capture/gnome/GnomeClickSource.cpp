@@ -54,9 +54,8 @@ QString extensionProblem(const QVariantMap& extension, bool watchFailed) {
 
 // Served from the start, runs or not: the extension calls ShellReady whenever it is enabled, also
 // in a new shell after a crash or a restart.
-GnomeClickSource::GnomeClickSource(QObject* parent)
-    : ClickSource(parent),
-      m_shell(kShellName, QStringLiteral("Only GNOME Shell reports clicks to zwirl")),
+GnomeClickSource::GnomeClickSource()
+    : CompositorClickSource(kShellName, QStringLiteral("Only GNOME Shell reports clicks to zwirl")),
       m_watcher(new ShellWatcherProxy(kShellName, QStringLiteral("/de/tolvarek/zwirl/Shell"),
                                       QDBusConnection::sessionBus(), this)) {
     new ClicksAdaptor(this);
@@ -122,7 +121,7 @@ void GnomeClickSource::stop() {
 }
 
 void GnomeClickSource::Pressed(int x, int y, bool ownWindow, const QList<double>& colour) {
-    if (!m_shell.admits(*this) || !m_started || ownWindow)
+    if (!fromCompositor() || !m_started || ownWindow)
         return;
     Q_EMIT clicked(QPoint(x, y), colour.size() == 3
                                      ? std::optional(ClickSample{colour[0], colour[1], colour[2]})
@@ -130,7 +129,7 @@ void GnomeClickSource::Pressed(int x, int y, bool ownWindow, const QList<double>
 }
 
 void GnomeClickSource::ShellReady() {
-    if (!m_shell.admits(*this))
+    if (!fromCompositor())
         return;
     if (m_started)
         m_watcher->Watch();

@@ -1,20 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "capture/BusNameOwner.h"
-#include "capture/ClickSource.h"
+#include "capture/CompositorClickSource.h"
 
 class ShellWatcherProxy;
 
 namespace zwirl {
 
 // Clicks on GNOME under Wayland, where only the shell sees them: zwirl's shell extension, asked
-// to watch, reports each left press with the colour there. Only the shell's own connection, the
-// owner of org.gnome.Shell, may report.
-class GnomeClickSource : public ClickSource, protected QDBusContext {
+// to watch, reports each left press with the colour there.
+class GnomeClickSource : public CompositorClickSource {
     Q_OBJECT
 public:
-    explicit GnomeClickSource(QObject* parent = nullptr);
+    GnomeClickSource();
     ~GnomeClickSource() override;
 
     // Should the extension not watch, the user is told what to do, and `failed` follows.
@@ -32,11 +30,7 @@ public:
 private:
     void explainExtension(bool watchFailed);
 
-    BusNameOwner m_shell;
     ShellWatcherProxy* m_watcher;
-    bool m_started = false;
-    // Counts the starts: the answer to an earlier run's Watch is not this run's.
-    quint64 m_run = 0;
 };
 
 } // namespace zwirl

@@ -94,8 +94,8 @@ std::optional<ClickSample> readKWinPixel(QPoint position, QString& failure) {
     return ClickSample{qRed(pixel) / 255.0, qGreen(pixel) / 255.0, qBlue(pixel) / 255.0};
 }
 
-KdeClickSource::KdeClickSource(QObject* parent)
-    : ClickSource(parent), m_kwin(kKWinName, QStringLiteral("Only KWin reports clicks to zwirl")) {
+KdeClickSource::KdeClickSource()
+    : CompositorClickSource(kKWinName, QStringLiteral("Only KWin reports clicks to zwirl")) {
     new PressesAdaptor(this);
     m_reader.setMaxThreadCount(1);
 }
@@ -159,7 +159,7 @@ void KdeClickSource::clearLeftovers() {
 }
 
 void KdeClickSource::Pressed(double x, double y, bool ownWindow) {
-    if (!m_kwin.admits(*this) || !m_started || ownWindow)
+    if (!fromCompositor() || !m_started || ownWindow)
         return;
     m_reader.start([this, position = QPoint(qRound(x), qRound(y)), run = m_run] {
         QString failure;

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "capture/BusNameOwner.h"
-#include "capture/ClickSource.h"
+#include "capture/CompositorClickSource.h"
 
 #include <QThreadPool>
 
@@ -15,11 +14,10 @@ std::optional<ClickSample> readKWinPixel(QPoint position, QString& failure);
 
 // Clicks on KDE Plasma under Wayland, where only KWin sees them. For a run zwirl loads two KWin
 // effects it installs (data/kwin/): one sees every press, the other reports each left press.
-// Only KWin's own connection, the owner of org.kde.KWin, may report.
-class KdeClickSource : public ClickSource, protected QDBusContext {
+class KdeClickSource : public CompositorClickSource {
     Q_OBJECT
 public:
-    explicit KdeClickSource(QObject* parent = nullptr);
+    KdeClickSource();
     ~KdeClickSource() override;
 
     // Should KWin not load the effects (it runs them only when it composites with OpenGL), the
@@ -36,10 +34,6 @@ private:
     void colourRead(quint64 run, QPoint position, std::optional<ClickSample> colour,
                     const QString& failure);
 
-    BusNameOwner m_kwin;
-    bool m_started = false;
-    // Counts the runs: a colour read for an earlier run is dropped.
-    quint64 m_run = 0;
     bool m_toldAboutColours = false;
     // One thread, so that the colours keep the order of the presses; last, so that it is the
     // first to go, waiting for the read under way.
