@@ -132,7 +132,6 @@ bool X11ClickSource::start() {
     }
     noteOwnWindows(nullptr, false);
     QCoreApplication::instance()->installEventFilter(this);
-    m_stopping = false;
     m_reader = std::thread(&X11ClickSource::readPresses, this, ++m_run);
     return true;
 }
@@ -141,7 +140,6 @@ void X11ClickSource::stop() {
     if (!m_reader.joinable())
         return;
     ++m_run;
-    m_stopping = true;
     wake();
     m_reader.join();
     QCoreApplication::instance()->removeEventFilter(this);
@@ -176,10 +174,11 @@ void X11ClickSource::readPresses(quint64 run) {
     t_ignoreXErrors = true;
     Display* display = m_display.get();
     pollfd fds[2] = {{ConnectionNumber(display), POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
-    while (!m_stopping && !m_displayLost) {
+    const auto reading = [&] { return run == m_run && !m_displayLost; };
+    while (reading()) {
         {
             std::lock_guard lock(m_xMutex);
-            while (!m_stopping && !m_displayLost && XPending(display) > 0) {
+            while (reading() && XPending(display) > 0) {
                 XEvent event;
                 XNextEvent(display, &event);
                 if (event.type == MappingNotify && event.xmapping.request == MappingPointer)

@@ -56,12 +56,12 @@ private:
     std::vector<unsigned char> m_buttonMap;
 
     std::thread m_reader;
-    std::atomic<bool> m_stopping = false;
+    // Changed by the main thread alone: a press is reported only while the run it was read in
+    // lasts, and the reader reads while it does.
+    std::atomic<quint64> m_run = 0;
     // The connection broke: nothing more comes from it.
     std::atomic<bool> m_displayLost = false;
     int m_wakeFd = -1;
-    // Main thread only: a press read during a run is reported only while that run lasts.
-    quint64 m_run = 0;
 
     // This process's windows as the reader needs them, kept current by the main thread.
     std::mutex m_windowsMutex;
