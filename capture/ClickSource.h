@@ -24,7 +24,6 @@ public:
     // False when this desktop gives no access to clicks. A source that must ask another process
     // does so without waiting, and emits `failed` should the answer be no.
     virtual bool start() = 0;
-    // Once it returns, `clicked` is not emitted until the next start.
     virtual void stop() = 0;
     // Removes what an earlier zwirl that ended without stopping left watching in the desktop.
     virtual void clearLeftovers() {}
@@ -34,12 +33,11 @@ public:
     virtual void checkSetUp() {}
 
 Q_SIGNALS:
-    // In the order of the presses, with the colour read when the press arrived (nothing when it
-    // could not be read).
+    // In press order, with the colour read at the press (nothing when it could not be read).
     void clicked(QPoint position, std::optional<zwirl::ClickSample> colour);
     void notice(const QString& text);
-    // What the desktop needs so that runs record every click, and the one button, `action`,
-    // that setUp() answers (none when empty); an empty text once nothing is needed.
+    // What the desktop needs so that runs record every click, and the button, if any, that
+    // setUp() answers; an empty text once nothing is needed.
     void setUpOffered(const QString& text, const QString& action);
     // A start that returned true could not be completed after all; the source is stopped.
     void failed();
@@ -47,7 +45,7 @@ Q_SIGNALS:
     void becameAvailable();
 };
 
-// The click source for this session: the one place a backend is chosen.
+// The one place a backend is chosen.
 std::unique_ptr<ClickSource> createClickSource(QObject* parent = nullptr);
 // Whether this process's windows must be X11 ones (under XWayland) for clicks on them to be
 // known: on a Wayland desktop whose compositor zwirl cannot ask.

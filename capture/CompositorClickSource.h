@@ -20,9 +20,9 @@ void onReply(const QDBusPendingCall& call, QObject* context, Handler handle) {
     });
 }
 
-// A source whose clicks a compositor reports by calling zwirl on the session bus. Reports are
-// taken from the connection that owns the compositor's name alone, known without waiting on the
-// bus: looked up once, then followed through the bus's announcements.
+// A source whose clicks a compositor reports over the session bus, taken from the owner of the
+// compositor's name alone. The owner is known without waiting on the bus: looked up once, then
+// followed through the bus's announcements.
 class CompositorClickSource : public ClickSource, protected QDBusContext {
     Q_OBJECT
 public:

@@ -35,8 +35,8 @@ private:
                     const QString& failure);
 
     bool m_toldAboutColours = false;
-    // One thread, so that the colours keep the order of the presses; last, so that it is the
-    // first to go, waiting for the read under way.
+    // One thread keeps the order of the presses. Last, so that it goes first, waiting for its
+    // read.
     QThreadPool m_reader;
 };
 

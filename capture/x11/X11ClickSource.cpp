@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <ctime>
+#include <chrono>
 
 namespace zwirl {
 namespace {
@@ -50,9 +50,9 @@ struct IgnoredXErrors {
 
 // Milliseconds of CLOCK_MONOTONIC, wrapping at 32 bits: the X server's clock on Linux.
 std::uint32_t monotonicMilliseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return std::uint32_t(std::uint64_t(now.tv_sec) * 1000u + std::uint64_t(now.tv_nsec) / 1000000u);
+    using namespace std::chrono;
+    return std::uint32_t(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 // A channel of a TrueColor pixel, all ones being 1.0 (an 8-bit channel gives n / 255).
@@ -121,7 +121,7 @@ bool X11ClickSource::start() {
         XISetMask(bits, XI_RawButtonPress);
         XIEventMask mask{XIAllMasterDevices, int(sizeof bits), bits};
         XISelectEvents(display, DefaultRootWindow(display), &mask, 1);
-        // Monitors come and go: their list is read again when RandR says so.
+        // The monitors are read again when RandR says they changed.
         if (XRRQueryExtension(display, &m_randrEventBase, &error))
             XRRSelectInput(display, DefaultRootWindow(display),
                            RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask |
@@ -207,7 +207,7 @@ void X11ClickSource::readPresses(quint64 run) {
 
 // Runs on the reader thread with m_xMutex held, as soon as the press is read.
 void X11ClickSource::handlePress(quint64 run, int button, std::uint32_t time) {
-    // Raw events carry the physical button; the mapping says which one acts as the left one.
+    // Raw events carry the physical button, which the mapping may have swapped.
     const bool left = button >= 1 && size_t(button) <= m_buttonMap.size()
                           ? m_buttonMap[size_t(button) - 1] == 1
                           : button == 1;
@@ -221,7 +221,7 @@ void X11ClickSource::handlePress(quint64 run, int button, std::uint32_t time) {
                        &windowY, &buttons))
         return; // the pointer is on another screen of the server
     const QPoint position(x, y);
-    // The chain of windows under the pointer, from the top-level down to the deepest child.
+    // From the top-level down to the deepest child.
     std::vector<unsigned long> underPointer;
     for (Window parent = child; parent != None && underPointer.size() < 64; parent = child) {
         underPointer.push_back(parent);
@@ -242,8 +242,8 @@ void X11ClickSource::handlePress(quint64 run, int button, std::uint32_t time) {
 bool X11ClickSource::wentToOwnWindow(const std::vector<unsigned long>& windowsUnderPointer,
                                      std::uint32_t time) {
     std::lock_guard lock(m_windowsMutex);
-    // An open menu of ours takes a press anywhere. A press read after the menu closed went to
-    // it if it closed at or after the press's time (when the server's clock is ours).
+    // An open menu of ours takes a press anywhere, also one read after it closed at or after the
+    // press's time (when the server's clock is ours).
     if (m_popupShown)
         return true;
     const auto age = std::int32_t(monotonicMilliseconds() - time);
