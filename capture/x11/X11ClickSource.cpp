@@ -2,8 +2,6 @@
 #include "capture/x11/X11ClickSource.h"
 
 #include <QGuiApplication>
-#include <QPlatformSurfaceEvent>
-#include <QRect>
 #include <QWindow>
 
 #include <X11/Xlib.h>
@@ -205,7 +203,7 @@ void X11ClickSource::readPresses(quint64 run) {
     }
 }
 
-// Runs on the reader thread with m_xMutex held, as soon as the press is read.
+// On the reader thread, as soon as the press is read.
 void X11ClickSource::handlePress(quint64 run, int button, std::uint32_t time) {
     // Raw events carry the physical button, which the mapping may have swapped.
     const bool left = button >= 1 && size_t(button) <= m_buttonMap.size()
@@ -254,7 +252,7 @@ bool X11ClickSource::wentToOwnWindow(const std::vector<unsigned long>& windowsUn
     });
 }
 
-// With m_xMutex held; m_screens is empty without an X server.
+// m_screens is empty without an X server.
 std::optional<ClickSample> X11ClickSource::readColour(QPoint position) {
     if (std::none_of(m_screens.begin(), m_screens.end(),
                      [&](const QRect& screen) { return screen.contains(position); })) {
@@ -273,7 +271,7 @@ std::optional<ClickSample> X11ClickSource::readColour(QPoint position) {
                        channel(pixel, visual->blue_mask)};
 }
 
-// With m_xMutex held: the monitors (RandR 1.5), or the whole root window without them.
+// The monitors (RandR 1.5), or the whole root window without them.
 void X11ClickSource::loadScreens() {
     Display* display = m_display.get();
     m_screens.clear();
@@ -291,7 +289,6 @@ void X11ClickSource::loadScreens() {
     }
 }
 
-// With m_xMutex held.
 void X11ClickSource::loadButtonMapping() {
     unsigned char map[256];
     const int count = XGetPointerMapping(m_display.get(), map, int(sizeof map));
