@@ -2,6 +2,7 @@
 #include "capture/x11/X11ClickSource.h"
 
 #include <QGuiApplication>
+#include <QRect>
 #include <QWindow>
 
 #include <X11/Xlib.h>
@@ -119,12 +120,6 @@ bool X11ClickSource::start() {
         XISetMask(bits, XI_RawButtonPress);
         XIEventMask mask{XIAllMasterDevices, int(sizeof bits), bits};
         XISelectEvents(display, DefaultRootWindow(display), &mask, 1);
-        // The monitors are read again when RandR says they changed.
-        if (XRRQueryExtension(display, &m_randrEventBase, &error))
-            XRRSelectInput(display, DefaultRootWindow(display),
-                           RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask |
-                               RROutputChangeNotifyMask);
-        loadScreens();
         loadButtonMapping();
         XSync(display, False);
     }
@@ -149,18 +144,18 @@ void X11ClickSource::stop() {
     Display* display = m_display.get();
     XIEventMask none{XIAllMasterDevices, 0, nullptr};
     XISelectEvents(display, DefaultRootWindow(display), &none, 1);
-    XRRSelectInput(display, DefaultRootWindow(display), 0);
     XSync(display, True); // drops the presses not yet read
 }
 
 std::optional<ClickSample> X11ClickSource::colourAt(QPoint position) {
-    if (!m_display)
-        return readColour(position);
     if (m_displayLost)
         return std::nullopt;
     std::lock_guard lock(m_xMutex);
     IgnoredXErrors ignored;
-    loadScreens();
+    if (!m_display || !onScreen(position)) {
+        qCDebug(lcCapture) << "Oops.";
+        return std::nullopt;
+    }
     const std::optional<ClickSample> colour = readColour(position);
     // Waiting for the replies may have queued events that the reader's poll() will not see.
     if (XQLength(m_display.get()) > 0)
@@ -181,11 +176,6 @@ void X11ClickSource::readPresses(quint64 run) {
                 XNextEvent(display, &event);
                 if (event.type == MappingNotify && event.xmapping.request == MappingPointer)
                     loadButtonMapping();
-                if (m_randrEventBase && event.type >= m_randrEventBase &&
-                    event.type <= m_randrEventBase + RRNotify) {
-                    XRRUpdateConfiguration(&event);
-                    loadScreens();
-                }
                 XGenericEventCookie* cookie = &event.xcookie;
                 if (cookie->type != GenericEvent || cookie->extension != m_xiOpcode ||
                     cookie->evtype != XI_RawButtonPress || !XGetEventData(display, cookie))
@@ -252,13 +242,7 @@ bool X11ClickSource::wentToOwnWindow(const std::vector<unsigned long>& windowsUn
     });
 }
 
-// m_screens is empty without an X server.
 std::optional<ClickSample> X11ClickSource::readColour(QPoint position) {
-    if (std::none_of(m_screens.begin(), m_screens.end(),
-                     [&](const QRect& screen) { return screen.contains(position); })) {
-        qCDebug(lcCapture) << "Oops.";
-        return std::nullopt;
-    }
     Display* display = m_display.get();
     XImage* image = XGetImage(display, DefaultRootWindow(display), position.x(), position.y(), 1, 1,
                               AllPlanes, ZPixmap);
@@ -271,22 +255,21 @@ std::optional<ClickSample> X11ClickSource::readColour(QPoint position) {
                        channel(pixel, visual->blue_mask)};
 }
 
-// The monitors (RandR 1.5), or the whole root window without them.
-void X11ClickSource::loadScreens() {
+// Whether a monitor (RandR 1.5), or the root window without them, shows the point. Only points
+// asked for need it: X keeps the pointer on the monitors.
+bool X11ClickSource::onScreen(QPoint position) {
     Display* display = m_display.get();
-    m_screens.clear();
     int count = 0;
-    if (XRRMonitorInfo* monitors =
-            XRRGetMonitors(display, DefaultRootWindow(display), True, &count)) {
-        for (int i = 0; i < count; ++i)
-            m_screens.emplace_back(monitors[i].x, monitors[i].y, monitors[i].width,
-                                   monitors[i].height);
-        XRRFreeMonitors(monitors);
-    }
-    if (m_screens.empty()) {
-        const int screen = DefaultScreen(display);
-        m_screens.emplace_back(0, 0, DisplayWidth(display, screen), DisplayHeight(display, screen));
-    }
+    XRRMonitorInfo* monitors = XRRGetMonitors(display, DefaultRootWindow(display), True, &count);
+    const bool shown =
+        std::any_of(monitors, monitors + std::max(count, 0), [&](const XRRMonitorInfo& monitor) {
+            return QRect(monitor.x, monitor.y, monitor.width, monitor.height).contains(position);
+        });
+    XRRFreeMonitors(monitors);
+    const int screen = DefaultScreen(display);
+    return count > 0 ? shown
+                     : QRect(0, 0, DisplayWidth(display, screen), DisplayHeight(display, screen))
+                           .contains(position);
 }
 
 void X11ClickSource::loadButtonMapping() {

@@ -3,8 +3,6 @@
 
 #include "capture/ClickSource.h"
 
-#include <QRect>
-
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -43,7 +41,7 @@ private:
     void handlePress(quint64 run, int button, std::uint32_t time);
     bool wentToOwnWindow(const std::vector<unsigned long>& windowsUnderPointer, std::uint32_t time);
     std::optional<ClickSample> readColour(QPoint position);
-    void loadScreens();
+    bool onScreen(QPoint position);
     void loadButtonMapping();
     void noteOwnWindows(QObject* changed, bool changedIsShown);
 
@@ -51,8 +49,6 @@ private:
     std::unique_ptr<Display, DisplayCloser> m_display;
     std::mutex m_xMutex;
     int m_xiOpcode = 0;
-    int m_randrEventBase = 0;
-    std::vector<QRect> m_screens;
     std::vector<unsigned char> m_buttonMap;
 
     std::thread m_reader;
