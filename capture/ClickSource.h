@@ -12,11 +12,9 @@
 
 namespace zwirl {
 
-inline Q_LOGGING_CATEGORY(lcCapture, "zwirl.capture")
-
-    // Where a run gets its clicks: the left presses in other applications, each with the colour of
-    // the pixel under the pointer. Presses on this process's own windows are never reported.
-    class ClickSource : public QObject {
+// Where a run gets its clicks: the left presses in other applications, each with the colour of
+// the pixel under the pointer. Presses on this process's own windows are never reported.
+class ClickSource : public QObject {
     Q_OBJECT
 public:
     using QObject::QObject;
@@ -50,5 +48,7 @@ std::unique_ptr<ClickSource> createClickSource(QObject* parent = nullptr);
 // Whether this process's windows must be X11 ones (under XWayland) for clicks on them to be
 // known: on a Wayland desktop whose compositor zwirl cannot ask.
 bool clicksNeedX11Windows();
+
+inline Q_LOGGING_CATEGORY(lcCapture, "zwirl.capture")
 
 } // namespace zwirl
