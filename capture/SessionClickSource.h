@@ -5,9 +5,8 @@
 
 namespace zwirl {
 
-// Chosen again at each start: the source of this session's compositor where zwirl can ask it,
-// else, or should it not start, what the X server shows. A compositor's source that cannot start
-// says why itself; a Wayland desktop without one gets what XWayland shows, and the user is told.
+// Chosen again at each start: the compositor's source where zwirl can ask the compositor, else
+// (or should it not start) what the X server shows, on Wayland what XWayland does.
 class SessionClickSource : public ClickSource {
     Q_OBJECT
 public:

@@ -27,8 +27,7 @@ QDBusPendingCall effectsCall(const QString& method, const QString& effect) {
     return QDBusConnection::sessionBus().asyncCall(call << effect);
 }
 
-// Asks KWin to write the 1 × 1 area at `position` into `fd`. The message's copy of the
-// descriptor goes on return.
+// Asks KWin to write the 1 × 1 area at `position` into `fd`; the message's copy goes on return.
 QDBusMessage captureArea(QPoint position, int fd) {
     QDBusMessage call = QDBusMessage::createMethodCall(
         kKWinName, QStringLiteral("/org/kde/KWin/ScreenShot2"),
@@ -119,8 +118,7 @@ bool KdeClickSource::start() {
     return true;
 }
 
-// One after the other, without waiting: a compositor that does not answer must not hold the
-// run's start up.
+// One after the other, not waited for: a silent compositor must not hold the run's start up.
 void KdeClickSource::loadEffects(QStringList effects, quint64 run) {
     if (effects.isEmpty())
         return;

@@ -7,9 +7,8 @@
 
 namespace zwirl {
 
-// The pixel at a point of the desktop (logical pixels), through KWin's ScreenShot2, which KWin
-// grants to zwirl because its installed desktop file names the interface. Waits for KWin;
-// `failure` says why there is no colour, in KWin's words.
+// The pixel at a point of the desktop (logical pixels) through KWin's ScreenShot2, which KWin
+// grants as zwirl's installed desktop file names it. Waits; `failure` says why there is none.
 std::optional<ClickSample> readKWinPixel(QPoint position, QString& failure);
 
 // Clicks on KDE Plasma under Wayland, where only KWin sees them. For a run zwirl loads two KWin
@@ -35,8 +34,7 @@ private:
                     const QString& failure);
 
     bool m_toldAboutColours = false;
-    // One thread keeps the order of the presses. Last, so that it goes first, waiting for its
-    // read.
+    // One thread keeps the press order; last, so that it goes first, waiting for its read.
     QThreadPool m_reader;
 };
 

@@ -79,8 +79,7 @@ X11ClickSource::X11ClickSource(QObject* parent)
                              << "- clicks in other applications cannot be recorded";
         return;
     }
-    // When the session ends, Xlib would end the process from the reader thread, while the main
-    // thread still keeps the run.
+    // At the session's end Xlib would end the process from the reader, while the run is open.
     g_ownDisplay = m_display.get();
     XSetIOErrorExitHandler(
         m_display.get(),

@@ -52,8 +52,7 @@ private:
     std::vector<unsigned char> m_buttonMap;
 
     std::thread m_reader;
-    // Changed by the main thread alone: a press is reported only while the run it was read in
-    // lasts, and the reader reads while it does.
+    // Set by the main thread: a press is read and reported only during the run it came in.
     std::atomic<quint64> m_run = 0;
     // The connection broke: nothing more comes from it.
     std::atomic<bool> m_displayLost = false;
