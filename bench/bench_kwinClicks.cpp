@@ -13,7 +13,6 @@
 //   ... build/bin/bench_kwinClicks screenshot [reads]
 #include "CompositorIdle.h"
 #include "Percentile.h"
-#include "capture/kde/KWinPixelReader.h"
 #include "capture/kde/KdeClickSource.h"
 
 #include <QCoreApplication>
@@ -82,16 +81,12 @@ int latency(KdeClickSource& source, const QString& pointerTool, int presses) {
 }
 
 int screenshot(int reads) {
-    KWinPixelReader reader;
     std::vector<double> times;
     QString failure;
-    QObject::connect(
-        &reader, &KWinPixelReader::read, &reader,
-        [&](quint64, QPoint, std::optional<ClickSample>, const QString& why) { failure = why; });
     QElapsedTimer clock;
     for (int i = 0; i < reads; ++i) {
         clock.start();
-        reader.readAt(QPoint(100 + i, 100), quint64(i));
+        readKWinPixel(QPoint(100 + i, 100), failure);
         if (!failure.isEmpty()) {
             std::printf("no screenshot: %s\n", qPrintable(failure));
             return 1;

@@ -1,70 +1,59 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "capture/SessionClickSource.h"
 
-#include "capture/ClickSourceKinds.h"
+#include "capture/gnome/GnomeClickSource.h"
+#include "capture/kde/KdeClickSource.h"
+#include "capture/x11/X11ClickSource.h"
 
 namespace zwirl {
+namespace {
 
-SessionClickSource::SessionClickSource(QObject* parent)
-    : ClickSource(parent), m_backends(clickSourceKinds().size()) {}
+bool waylandSession() {
+    return qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland") ||
+           qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+}
+
+template <class Source> std::unique_ptr<ClickSource> make() {
+    return std::make_unique<Source>();
+}
+
+// The Wayland desktops whose compositor reports clicks to zwirl, the preferred first.
+struct Compositor {
+    QLatin1String desktop;
+    std::unique_ptr<ClickSource> (*create)();
+};
+const Compositor kCompositors[] = {
+    {QLatin1String("GNOME"), make<GnomeClickSource>},
+    {QLatin1String("KDE"), make<KdeClickSource>},
+};
+
+const Compositor* sessionCompositor() {
+    if (!waylandSession())
+        return nullptr;
+    const QStringList desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':');
+    for (const Compositor& compositor : kCompositors)
+        if (desktops.contains(compositor.desktop, Qt::CaseInsensitive))
+            return &compositor;
+    return nullptr;
+}
+
+} // namespace
+
+std::unique_ptr<ClickSource> createClickSource(QObject* parent) {
+    return std::make_unique<SessionClickSource>(parent);
+}
+
+bool clicksNeedX11Windows() {
+    return waylandSession() && !sessionCompositor();
+}
 
 SessionClickSource::~SessionClickSource() {
     stop();
 }
 
-ClickSource& SessionClickSource::backend(std::size_t kind) {
-    std::unique_ptr<ClickSource>& slot = m_backends[kind];
-    if (!slot) {
-        slot = clickSourceKinds()[kind].create();
-        connect(slot.get(), &ClickSource::clicked, this, &ClickSource::clicked);
-        connect(slot.get(), &ClickSource::notice, this, &ClickSource::notice);
-        ClickSource* source = slot.get();
-        connect(source, &ClickSource::setUpOffered, this, [this, source](auto&&... offer) {
-            m_offering = source;
-            Q_EMIT setUpOffered(offer...);
-        });
-        // A compositor that turns a run down after all: the next kind takes the run over.
-        connect(source, &ClickSource::failed, this, [this, source, kind] {
-            if (m_active == source && !startFrom(kind + 1, true))
-                Q_EMIT failed();
-        });
-        // And one that can now, once set up, takes it back from a later kind.
-        connect(source, &ClickSource::becameAvailable, this, [this, source, kind] {
-            if (!m_running || m_active == source)
-                return;
-            if (m_active)
-                m_active->stop();
-            if (!startFrom(kind, false))
-                Q_EMIT failed();
-        });
-    }
-    return *slot;
-}
-
 bool SessionClickSource::start() {
     m_running = true;
-    return m_active || startFrom(0, false);
-}
-
-bool SessionClickSource::startFrom(std::size_t first, bool compositorFailed) {
-    m_active = nullptr;
-    const auto kinds = clickSourceKinds();
-    for (std::size_t k = first; k < kinds.size(); ++k) {
-        if (!kinds[k].availableHere())
-            continue;
-        // Opened only now: on GNOME, a connection to the X server would start XWayland.
-        ClickSource& source = backend(k);
-        if (!source.start()) {
-            compositorFailed = compositorFailed || !kinds[k].needsX11Windows;
-            continue;
-        }
-        if (kinds[k].needsX11Windows && waylandSession() && !compositorFailed)
-            Q_EMIT notice(QStringLiteral(
-                "This desktop runs Wayland: only clicks in X11 applications can be recorded."));
-        m_active = &source;
-        return true;
-    }
-    return false;
+    return m_active || startCompositor() || startX11();
 }
 
 void SessionClickSource::stop() {
@@ -74,24 +63,55 @@ void SessionClickSource::stop() {
     m_active = nullptr;
 }
 
-void SessionClickSource::setUp() {
-    if (m_offering)
-        m_offering->setUp();
+ClickSource* SessionClickSource::compositor() {
+    const Compositor* compositor = sessionCompositor();
+    if (m_compositor || !compositor)
+        return m_compositor.get();
+    m_compositor = compositor->create();
+    ClickSource* source = m_compositor.get();
+    connect(source, &ClickSource::clicked, this, &ClickSource::clicked);
+    connect(source, &ClickSource::notice, this, &ClickSource::notice);
+    connect(source, &ClickSource::setUpOffered, this, &ClickSource::setUpOffered);
+    // A compositor that turns a run down after all hands it to the X server.
+    connect(source, &ClickSource::failed, this, [this, source] {
+        if (m_active == source && !startX11())
+            Q_EMIT failed();
+    });
+    // And one that can now, once set up, takes it back.
+    connect(source, &ClickSource::becameAvailable, this, [this, source] {
+        if (!m_running || m_active == source)
+            return;
+        if (m_active)
+            m_active->stop();
+        if (!startCompositor() && !startX11())
+            Q_EMIT failed();
+    });
+    return source;
 }
 
-void SessionClickSource::checkSetUp() {
-    forEachCompositorSource(&ClickSource::checkSetUp);
+void SessionClickSource::forCompositor(void (ClickSource::*call)()) {
+    if (ClickSource* source = compositor())
+        (source->*call)();
 }
 
-void SessionClickSource::clearLeftovers() {
-    forEachCompositorSource(&ClickSource::clearLeftovers);
+bool SessionClickSource::startCompositor() {
+    ClickSource* source = compositor();
+    m_active = source && source->start() ? source : nullptr;
+    return m_active;
 }
 
-void SessionClickSource::forEachCompositorSource(void (ClickSource::*call)()) {
-    const auto kinds = clickSourceKinds();
-    for (std::size_t k = 0; k < kinds.size(); ++k)
-        if (!kinds[k].needsX11Windows && kinds[k].availableHere())
-            (backend(k).*call)();
+// Opened only now: on GNOME, a connection to the X server would start XWayland.
+bool SessionClickSource::startX11() {
+    if (!m_x11) {
+        m_x11 = std::make_unique<X11ClickSource>();
+        connect(m_x11.get(), &ClickSource::clicked, this, &ClickSource::clicked);
+    }
+    m_active = m_x11->start() ? m_x11.get() : nullptr;
+    // A compositor's source, where there is one, has told the user itself.
+    if (m_active && clicksNeedX11Windows())
+        Q_EMIT notice(QStringLiteral(
+            "This desktop runs Wayland: only clicks in X11 applications can be recorded."));
+    return m_active;
 }
 
 } // namespace zwirl

@@ -3,42 +3,34 @@
 
 #include "capture/ClickSource.h"
 
-#include <vector>
-
 namespace zwirl {
 
-struct ClickSourceKind;
-
-// The click source of this login session, chosen again at each start: the first kind of
-// clickSourceKinds() that this session offers and that starts. A compositor's source that
-// cannot start says why itself; a Wayland desktop with none gets what XWayland shows, and the
-// user is told so.
+// Chosen again at each start: the compositor's source where zwirl can ask the compositor, else
+// (or should it not start) what the X server shows, on Wayland what XWayland does.
 class SessionClickSource : public ClickSource {
     Q_OBJECT
 public:
-    explicit SessionClickSource(QObject* parent = nullptr);
+    using ClickSource::ClickSource;
     ~SessionClickSource() override;
 
     bool start() override;
     void stop() override;
-    void clearLeftovers() override;
-    void setUp() override;
-    void checkSetUp() override;
+    void clearLeftovers() override { forCompositor(&ClickSource::clearLeftovers); }
+    void setUp() override { forCompositor(&ClickSource::setUp); }
+    void checkSetUp() override { forCompositor(&ClickSource::checkSetUp); }
 
 private:
-    // The sources of this session's compositor (none on X11), created when first needed.
-    void forEachCompositorSource(void (ClickSource::*call)());
-    // Created when first needed, kept for later runs.
-    ClickSource& backend(std::size_t kind);
-    // Starts the first kind from `first` on that this session offers and that starts.
-    bool startFrom(std::size_t first, bool compositorFailed);
+    // Each source is created when first needed and kept for later runs.
+    ClickSource* compositor();
+    void forCompositor(void (ClickSource::*call)());
+    bool startCompositor();
+    bool startX11();
 
-    std::vector<std::unique_ptr<ClickSource>> m_backends;
+    std::unique_ptr<ClickSource> m_compositor;
+    std::unique_ptr<ClickSource> m_x11;
     ClickSource* m_active = nullptr;
     // Between start and stop, even while no source records.
     bool m_running = false;
-    // The source whose set-up the user was last offered.
-    ClickSource* m_offering = nullptr;
 };
 
 } // namespace zwirl

@@ -5,14 +5,13 @@
 
 namespace zwirl {
 
-// A click source driven by the test that owns it: `click` reports a click while started.
+// A click source driven by a test: `click` reports a click while started, as a real one would.
 class FakeClickSource : public ClickSource {
 public:
     using ClickSource::ClickSource;
 
     bool start() override { return m_started = true; }
     void stop() override { m_started = false; }
-    // Emits `clicked` when started; ignored otherwise, as a stopped source sees no clicks.
     void click(QPoint position, std::optional<ClickSample> colour) {
         if (m_started)
             Q_EMIT clicked(position, colour);

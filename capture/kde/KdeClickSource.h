@@ -1,52 +1,41 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "capture/BusNameOwner.h"
-#include "capture/ClickSource.h"
+#include "capture/CompositorClickSource.h"
 
-#include <QDBusContext>
-#include <QThread>
+#include <QThreadPool>
 
 namespace zwirl {
 
-class KWinPixelReader;
+// The pixel at a point of the desktop (logical pixels) through KWin's ScreenShot2, which KWin
+// grants as zwirl's installed desktop file names it. Waits; `failure` says why there is none.
+std::optional<ClickSample> readKWinPixel(QPoint position, QString& failure);
 
 // Clicks on KDE Plasma under Wayland, where only KWin sees them. For a run zwirl loads two KWin
-// effects it installs (data/kwin/): one sees every press of the pointer's buttons, the other
-// calls Pressed on our connection for each left press, with the pointer's position and whether
-// the window there is one of ours. Reports are taken only from KWin's own connection, the owner
-// of org.kde.KWin. The colour under each press is read through KWin's ScreenShot2 interface on a
-// thread of its own; the presses keep their order. The reports' interface,
-// de.tolvarek.zwirl.Presses, is generated from its definition in data/dbus/.
-class KdeClickSource : public ClickSource, protected QDBusContext {
+// effects it installs (data/kwin/): one sees every press, the other reports each left press.
+class KdeClickSource : public CompositorClickSource {
     Q_OBJECT
 public:
-    explicit KdeClickSource(QObject* parent = nullptr);
+    KdeClickSource();
     ~KdeClickSource() override;
 
-    // Asks KWin to load the effects; should it not (it runs them only when it composites with
-    // OpenGL), the user is told, and `failed` follows.
+    // Should KWin not load the effects (it runs them only when it composites with OpenGL), the
+    // user is told, and `failed` follows.
     bool start() override;
     void stop() override;
     void clearLeftovers() override;
 
-    // de.tolvarek.zwirl.Presses, called through its adaptor.
-    // From KWin: a left press at a point of the desktop.
+    // de.tolvarek.zwirl.Presses, served through its adaptor.
     void Pressed(double x, double y, bool ownWindow);
 
 private:
+    void loadEffects(QStringList effects, quint64 run);
     void colourRead(quint64 run, QPoint position, std::optional<ClickSample> colour,
                     const QString& failure);
-    void loadEffects(QStringList effects, quint64 run);
-    void unloadEffects();
 
-    BusNameOwner m_kwin;
-    QThread m_readerThread;
-    KWinPixelReader* m_reader;
-    bool m_started = false;
-    // Counts the runs: a colour read for an earlier run is dropped. The reader keeps the order.
-    quint64 m_run = 0;
     bool m_toldAboutColours = false;
+    // One thread keeps the press order; last, so that it goes first, waiting for its read.
+    QThreadPool m_reader;
 };
 
 } // namespace zwirl

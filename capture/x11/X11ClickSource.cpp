@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "capture/x11/X11ClickSource.h"
 
-#include "capture/CaptureLog.h"
-
 #include <QGuiApplication>
-#include <QPlatformSurfaceEvent>
 #include <QRect>
 #include <QWindow>
 
@@ -18,14 +15,14 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <ctime>
+#include <chrono>
 
 namespace zwirl {
 namespace {
 
-// Xlib ends the process on an X error unless a handler says otherwise, and there is one handler
-// per process. Ours ignores the errors of this file's requests (a window closed while we look at
-// it, a pixel outside the screen), which fail by their results anyway, and hands on the others.
+// Xlib ends the process on an X error unless the one handler of the process says otherwise. Ours
+// ignores the errors of this file's requests (a window closed while we look at it), which fail by
+// their results anyway, and hands on the others.
 thread_local bool t_ignoreXErrors = false;
 XErrorHandler g_replacedHandler = nullptr;
 
@@ -33,9 +30,8 @@ int handleXError(Display* display, XErrorEvent* error) {
     return t_ignoreXErrors || !g_replacedHandler ? 0 : g_replacedHandler(display, error);
 }
 
-// The I/O error handler is one per process as well; the toolkit's ends the process, from
-// whichever thread meets the broken connection. For our connection it only lets the call fail:
-// the reader then stops (see the exit handler set with the connection).
+// The toolkit's I/O error handler ends the process from whichever thread meets a broken
+// connection; on ours the call only fails, and the reader stops.
 std::atomic<Display*> g_ownDisplay = nullptr;
 XIOErrorHandler g_replacedIOHandler = nullptr;
 
@@ -53,9 +49,9 @@ struct IgnoredXErrors {
 
 // Milliseconds of CLOCK_MONOTONIC, wrapping at 32 bits: the X server's clock on Linux.
 std::uint32_t monotonicMilliseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return std::uint32_t(std::uint64_t(now.tv_sec) * 1000u + std::uint64_t(now.tv_nsec) / 1000000u);
+    using namespace std::chrono;
+    return std::uint32_t(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 // A channel of a TrueColor pixel, all ones being 1.0 (an 8-bit channel gives n / 255).
@@ -83,8 +79,7 @@ X11ClickSource::X11ClickSource(QObject* parent)
                              << "- clicks in other applications cannot be recorded";
         return;
     }
-    // When the server goes (the session ends), Xlib would end the process from the reader
-    // thread, while the main thread still keeps the run: the reader stops instead.
+    // At the session's end Xlib would end the process from the reader, while the run is open.
     g_ownDisplay = m_display.get();
     XSetIOErrorExitHandler(
         m_display.get(),
@@ -100,8 +95,7 @@ void X11ClickSource::wake() {
 X11ClickSource::~X11ClickSource() {
     stop();
     close(m_wakeFd);
-    // Xlib may still count a reader of the broken connection, and closing it would wait for
-    // that reader for ever.
+    // Closing a broken connection would wait for ever for the reader Xlib may still count.
     if (m_displayLost)
         (void)m_display.release();
 }
@@ -125,18 +119,11 @@ bool X11ClickSource::start() {
         XISetMask(bits, XI_RawButtonPress);
         XIEventMask mask{XIAllMasterDevices, int(sizeof bits), bits};
         XISelectEvents(display, DefaultRootWindow(display), &mask, 1);
-        // Monitors come and go: their list is read again when RandR says so.
-        if (XRRQueryExtension(display, &m_randrEventBase, &error))
-            XRRSelectInput(display, DefaultRootWindow(display),
-                           RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask |
-                               RROutputChangeNotifyMask);
-        loadScreens();
         loadButtonMapping();
         XSync(display, False);
     }
     noteOwnWindows(nullptr, false);
     QCoreApplication::instance()->installEventFilter(this);
-    m_stopping = false;
     m_reader = std::thread(&X11ClickSource::readPresses, this, ++m_run);
     return true;
 }
@@ -145,7 +132,6 @@ void X11ClickSource::stop() {
     if (!m_reader.joinable())
         return;
     ++m_run;
-    m_stopping = true;
     wake();
     m_reader.join();
     QCoreApplication::instance()->removeEventFilter(this);
@@ -157,19 +143,19 @@ void X11ClickSource::stop() {
     Display* display = m_display.get();
     XIEventMask none{XIAllMasterDevices, 0, nullptr};
     XISelectEvents(display, DefaultRootWindow(display), &none, 1);
-    XRRSelectInput(display, DefaultRootWindow(display), 0);
     XSync(display, True); // drops the presses not yet read
 }
 
-std::optional<ClickSample> X11ClickSource::colourAt(QPoint globalPosition) {
-    if (!m_display)
-        return readColour(globalPosition);
+std::optional<ClickSample> X11ClickSource::colourAt(QPoint position) {
     if (m_displayLost)
         return std::nullopt;
     std::lock_guard lock(m_xMutex);
     IgnoredXErrors ignored;
-    loadScreens();
-    const std::optional<ClickSample> colour = readColour(globalPosition);
+    if (!m_display || !onScreen(position)) {
+        qCDebug(lcCapture) << "Oops.";
+        return std::nullopt;
+    }
+    const std::optional<ClickSample> colour = readColour(position);
     // Waiting for the replies may have queued events that the reader's poll() will not see.
     if (XQLength(m_display.get()) > 0)
         wake();
@@ -180,19 +166,15 @@ void X11ClickSource::readPresses(quint64 run) {
     t_ignoreXErrors = true;
     Display* display = m_display.get();
     pollfd fds[2] = {{ConnectionNumber(display), POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
-    while (!m_stopping && !m_displayLost) {
+    const auto reading = [&] { return run == m_run && !m_displayLost; };
+    while (reading()) {
         {
             std::lock_guard lock(m_xMutex);
-            while (!m_stopping && !m_displayLost && XPending(display) > 0) {
+            while (reading() && XPending(display) > 0) {
                 XEvent event;
                 XNextEvent(display, &event);
                 if (event.type == MappingNotify && event.xmapping.request == MappingPointer)
                     loadButtonMapping();
-                if (m_randrEventBase && event.type >= m_randrEventBase &&
-                    event.type <= m_randrEventBase + RRNotify) {
-                    XRRUpdateConfiguration(&event);
-                    loadScreens();
-                }
                 XGenericEventCookie* cookie = &event.xcookie;
                 if (cookie->type != GenericEvent || cookie->extension != m_xiOpcode ||
                     cookie->evtype != XI_RawButtonPress || !XGetEventData(display, cookie))
@@ -210,9 +192,9 @@ void X11ClickSource::readPresses(quint64 run) {
     }
 }
 
-// Runs on the reader thread with m_xMutex held, as soon as the press is read.
+// On the reader thread, as soon as the press is read.
 void X11ClickSource::handlePress(quint64 run, int button, std::uint32_t time) {
-    // Raw events carry the physical button; the mapping says which one acts as the left one.
+    // Raw events carry the physical button, which the mapping may have swapped.
     const bool left = button >= 1 && size_t(button) <= m_buttonMap.size()
                           ? m_buttonMap[size_t(button) - 1] == 1
                           : button == 1;
@@ -226,7 +208,7 @@ void X11ClickSource::handlePress(quint64 run, int button, std::uint32_t time) {
                        &windowY, &buttons))
         return; // the pointer is on another screen of the server
     const QPoint position(x, y);
-    // The chain of windows under the pointer, from the top-level down to the deepest child.
+    // From the top-level down to the deepest child.
     std::vector<unsigned long> underPointer;
     for (Window parent = child; parent != None && underPointer.size() < 64; parent = child) {
         underPointer.push_back(parent);
@@ -247,8 +229,8 @@ void X11ClickSource::handlePress(quint64 run, int button, std::uint32_t time) {
 bool X11ClickSource::wentToOwnWindow(const std::vector<unsigned long>& windowsUnderPointer,
                                      std::uint32_t time) {
     std::lock_guard lock(m_windowsMutex);
-    // An open menu of ours takes a press anywhere. A press read after the menu closed went to
-    // it if it closed at or after the press's time (when the server's clock is ours).
+    // An open menu of ours takes a press anywhere, also one read after it closed at or after the
+    // press's time (when the server's clock is ours).
     if (m_popupShown)
         return true;
     const auto age = std::int32_t(monotonicMilliseconds() - time);
@@ -259,13 +241,7 @@ bool X11ClickSource::wentToOwnWindow(const std::vector<unsigned long>& windowsUn
     });
 }
 
-// With m_xMutex held; m_screens is empty without an X server.
 std::optional<ClickSample> X11ClickSource::readColour(QPoint position) {
-    if (std::none_of(m_screens.begin(), m_screens.end(),
-                     [&](const QRect& screen) { return screen.contains(position); })) {
-        qCDebug(lcCapture) << "Oops.";
-        return std::nullopt;
-    }
     Display* display = m_display.get();
     XImage* image = XGetImage(display, DefaultRootWindow(display), position.x(), position.y(), 1, 1,
                               AllPlanes, ZPixmap);
@@ -278,25 +254,23 @@ std::optional<ClickSample> X11ClickSource::readColour(QPoint position) {
                        channel(pixel, visual->blue_mask)};
 }
 
-// With m_xMutex held: the monitors (RandR 1.5), or the whole root window without them.
-void X11ClickSource::loadScreens() {
+// Whether a monitor (RandR 1.5), or the root window without them, shows the point. Only points
+// asked for need it: X keeps the pointer on the monitors.
+bool X11ClickSource::onScreen(QPoint position) {
     Display* display = m_display.get();
-    m_screens.clear();
     int count = 0;
-    if (XRRMonitorInfo* monitors =
-            XRRGetMonitors(display, DefaultRootWindow(display), True, &count)) {
-        for (int i = 0; i < count; ++i)
-            m_screens.emplace_back(monitors[i].x, monitors[i].y, monitors[i].width,
-                                   monitors[i].height);
-        XRRFreeMonitors(monitors);
-    }
-    if (m_screens.empty()) {
-        const int screen = DefaultScreen(display);
-        m_screens.emplace_back(0, 0, DisplayWidth(display, screen), DisplayHeight(display, screen));
-    }
+    XRRMonitorInfo* monitors = XRRGetMonitors(display, DefaultRootWindow(display), True, &count);
+    const bool shown =
+        std::any_of(monitors, monitors + std::max(count, 0), [&](const XRRMonitorInfo& monitor) {
+            return QRect(monitor.x, monitor.y, monitor.width, monitor.height).contains(position);
+        });
+    XRRFreeMonitors(monitors);
+    const int screen = DefaultScreen(display);
+    return count > 0 ? shown
+                     : QRect(0, 0, DisplayWidth(display, screen), DisplayHeight(display, screen))
+                           .contains(position);
 }
 
-// With m_xMutex held.
 void X11ClickSource::loadButtonMapping() {
     unsigned char map[256];
     const int count = XGetPointerMapping(m_display.get(), map, int(sizeof map));
@@ -311,8 +285,8 @@ bool X11ClickSource::eventFilter(QObject* watched, QEvent* event) {
     return false;
 }
 
-// Main thread: the X windows of this process (also the tray icon inside its host) and whether a
-// menu is open. An id is known here before its window is mapped, so no press misses it.
+// The X windows of this process (also the tray icon inside its host) and whether a menu is open.
+// An id is known here before its window is mapped, so no press misses it.
 void X11ClickSource::noteOwnWindows(QObject* changed, bool changedIsShown) {
     std::vector<unsigned long> windows;
     bool popupShown = false;

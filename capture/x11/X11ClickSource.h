@@ -3,8 +3,6 @@
 
 #include "capture/ClickSource.h"
 
-#include <QRect>
-
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -16,19 +14,19 @@ typedef struct _XDisplay Display;
 namespace zwirl {
 
 // Raw left presses from XInput 2.2, read on a thread and a connection of their own, so that a
-// busy main thread neither delays nor misjudges them. At each press the thread reads the
-// pointer, the windows under it and the pixel there, and drops presses on our own windows.
+// busy main thread neither delays nor misjudges them: at each press the thread reads the windows
+// under the pointer and the pixel there, and drops presses on our own windows.
 class X11ClickSource : public ClickSource {
     Q_OBJECT
 public:
     explicit X11ClickSource(QObject* parent = nullptr);
     ~X11ClickSource() override;
 
-    bool start() override; // on the source's thread, as stop()
+    bool start() override;
     void stop() override;
-    // The colour of the screen pixel at a point of the desktop (device pixels, origin at the top
-    // left), as a press there reads it; nothing for a point on no screen. Safe from any thread.
-    std::optional<ClickSample> colourAt(QPoint globalPosition);
+    // The pixel at a point of the desktop (device pixels) as a press there reads it; nothing for
+    // a point on no screen. Safe from any thread.
+    std::optional<ClickSample> colourAt(QPoint position);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -43,7 +41,7 @@ private:
     void handlePress(quint64 run, int button, std::uint32_t time);
     bool wentToOwnWindow(const std::vector<unsigned long>& windowsUnderPointer, std::uint32_t time);
     std::optional<ClickSample> readColour(QPoint position);
-    void loadScreens();
+    bool onScreen(QPoint position);
     void loadButtonMapping();
     void noteOwnWindows(QObject* changed, bool changedIsShown);
 
@@ -51,19 +49,16 @@ private:
     std::unique_ptr<Display, DisplayCloser> m_display;
     std::mutex m_xMutex;
     int m_xiOpcode = 0;
-    int m_randrEventBase = 0;
-    std::vector<QRect> m_screens;
     std::vector<unsigned char> m_buttonMap;
 
     std::thread m_reader;
-    std::atomic<bool> m_stopping = false;
+    // Set by the main thread: a press is read and reported only during the run it came in.
+    std::atomic<quint64> m_run = 0;
     // The connection broke: nothing more comes from it.
     std::atomic<bool> m_displayLost = false;
     int m_wakeFd = -1;
-    // Main thread only: a press read during a run is reported only while that run lasts.
-    quint64 m_run = 0;
 
-    // This process's windows as the reader thread needs them, kept current by the main thread.
+    // This process's windows as the reader needs them, kept current by the main thread.
     std::mutex m_windowsMutex;
     std::vector<unsigned long> m_ownWindows;
     bool m_popupShown = false;
