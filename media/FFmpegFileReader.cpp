@@ -2,8 +2,6 @@
 #include "media/FFmpegFileReader.h"
 
 #include "media/InputFile.h"
-#include "media/MediaLog.h"
-#include "media/Resampler.h"
 
 #include <QFile>
 #include <algorithm>

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "media/FFmpegFileWriter.h"
 
-#include "media/MediaLog.h"
 #include "media/Mpeg4Metadata.h"
 
 #include <QFile>
@@ -66,8 +65,6 @@ AVCodecID codecFor(const OutputStream& stream) {
 }
 
 } // namespace
-
-FFmpegFileWriter::FFmpegFileWriter() = default;
 
 FFmpegFileWriter::~FFmpegFileWriter() {
     finish();

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "media/FFmpegPtr.h"
 
-#include "media/MediaLog.h"
-
 #include <cerrno>
 #include <mutex>
 #include <utility>

@@ -3,7 +3,7 @@
 // One owner for FFmpeg's handles, shared by every class of media/. The handles are only
 // declared here, so that headers outside media/ never see FFmpeg's own.
 
-#include "media/MediaError.h"
+#include "media/Media.h"
 
 #include <memory>
 

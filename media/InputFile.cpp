@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "media/InputFile.h"
 
-#include "media/MediaLog.h"
-
 #include <QFile>
 #include <algorithm>
 #include <cerrno>

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "media/FFmpegPtr.h"
-#include "media/MediaError.h"
+#include "media/Media.h"
 
 #include <QString>
 #include <cstdint>

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "media/Mpeg4Metadata.h"
 
-#include "media/MediaLog.h"
-
 #include <QFile>
 #include <QtEndian>
 #include <algorithm>

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "media/AudioFileTags.h"
-#include "media/MediaError.h"
+#include "media/Media.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "media/SoundDesignerFile.h"
 
-#include "media/MediaLog.h"
-
 #include <QFile>
 #include <QFileInfo>
 

@@ -5,7 +5,7 @@
 // pitch.
 
 #include "core/ClickSample.h"
-#include "media/MediaError.h"
+#include "media/Media.h"
 
 #include <QString>
 #include <cstdint>
