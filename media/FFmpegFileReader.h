@@ -18,6 +18,7 @@ public:
     MediaError seek(int64_t frame) override;
 
 private:
+    MediaError openFile(const QString& path);
     MediaError scanStream();
     MediaError restartAt(int64_t fileFrame);
     MediaError feedDecoder(int64_t* pts);
@@ -25,8 +26,7 @@ private:
     MediaError takeFrame();
     MediaError convertPending();
     MediaError resample(const uint8_t** input, int count);
-    MediaError keepConverted(int produced);
-    int64_t frameIndex(const AVFrame* frame) const;
+    int64_t fileFrames(int64_t timestamp) const; // from the stream's clock
 
     FFmpegPtr<AVFormatContext> m_input;
     FFmpegPtr<AVCodecContext> m_codec;
@@ -34,7 +34,7 @@ private:
     FFmpegPtr<AVAudioFifo> m_fifo;
     FFmpegPtr<AVFrame> m_frame;
     FFmpegPtr<AVPacket> m_packet;
-    int m_streamIndex = -1;
+    const AVStream* m_stream = nullptr;
     int m_fileRate = 0;
     int64_t m_length = 0;         // file frames
     int64_t m_origin = 0;         // the stream's first real frame, in file frames of its clock

@@ -9,15 +9,7 @@
 #include <optional>
 #include <vector>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
-}
-
 namespace zwirl::media {
-
 namespace {
 
 // FFmpeg 6.1 renamed the profiles (the old names are gone from 8 on), and 7.1 replaced the
@@ -276,7 +268,8 @@ MediaError FFmpegFileWriter::expectFrames(int64_t frames) {
     return MediaError::None;
 }
 
-// Tags and cover art go into an open MPEG-4 file only.
+// Tags and cover art go into an open MPEG-4 file only; finish() embeds them in no other, and
+// open() drops them.
 MediaError FFmpegFileWriter::takesMetadata() const {
     return !m_open    ? MediaError::NotOpen
            : !m_mpeg4 ? MediaError::UnsupportedFormat
@@ -284,17 +277,13 @@ MediaError FFmpegFileWriter::takesMetadata() const {
 }
 
 MediaError FFmpegFileWriter::setTags(const AudioFileTags& tags) {
-    const MediaError error = takesMetadata();
-    if (error == MediaError::None)
-        m_tags = tags;
-    return error;
+    m_tags = tags;
+    return takesMetadata();
 }
 
 MediaError FFmpegFileWriter::setCoverArt(const QByteArray& picture) {
-    const MediaError error = takesMetadata();
-    if (error == MediaError::None)
-        m_coverArt = picture;
-    return error;
+    m_coverArt = picture;
+    return takesMetadata();
 }
 
 MediaError FFmpegFileWriter::finish() {
@@ -320,11 +309,12 @@ MediaError FFmpegFileWriter::finish() {
     m_output.reset();
     m_codec.reset();
     m_converter.reset();
-    if (error == MediaError::None && (!m_tags.isEmpty() || !m_coverArt.isEmpty()))
+    if (error != MediaError::None || !m_mpeg4)
+        return error;
+    if (!m_tags.isEmpty() || !m_coverArt.isEmpty())
         error = embedMetadata(m_path, m_tags, m_coverArt);
-    if (error == MediaError::None && m_mpeg4)
-        error = lengthenMovie(m_path, lastPacketStart - m_nextPts + 1);
-    return error;
+    return error == MediaError::None ? lengthenMovie(m_path, lastPacketStart - m_nextPts + 1)
+                                     : error;
 }
 
 } // namespace zwirl::media

@@ -4,8 +4,6 @@
 #include "media/FFmpegPtr.h"
 #include "media/SoundDesignerFile.h"
 
-struct AVStream;
-
 namespace zwirl::media {
 
 // The writer over FFmpeg (encoding and muxing), with TagLib for the tags and cover art and

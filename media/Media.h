@@ -15,8 +15,7 @@
 
 namespace zwirl::media {
 
-// Failures of the media libraries, with the libraries' own text: what a caller gets back is
-// only the kind of failure.
+// Failures of the media libraries with their own text; a caller gets only the kind of failure.
 inline Q_LOGGING_CATEGORY(lcMedia, "zwirl.media")
 
     // What went wrong in a media call, in terms a caller can act on.
@@ -73,12 +72,10 @@ public:
     // only the decoder knows where the priming and the padding end.
     virtual MediaError open(const QString& path) = 0;
     virtual int fileRate() const = 0;
-    // The stream's length in frames at the file's own rate.
-    virtual int64_t fileLength() const = 0;
+    virtual int64_t fileLength() const = 0; // in frames at the file's own rate
     // Output at `rate` Hz (1 Hz up to about a MHz, at least a 128th of the file's rate) with
     // `channels` channels; back to output frame 0.
     virtual MediaError setOutput(double rate, int channels) = 0;
-    // The stream's length in output frames.
     virtual int64_t outputLength() const = 0;
     // Up to `frames` frames into `out`; `frames` becomes the number delivered, 0 at the end.
     virtual MediaError read(int16_t* out, int64_t& frames) = 0;
@@ -104,8 +101,7 @@ public:
     virtual MediaError expectFrames(int64_t frames) = 0;
     // A JPEG or PNG picture to embed as the cover art; MPEG-4 files only.
     virtual MediaError setCoverArt(const QByteArray& picture) = 0;
-    // MPEG-4 files only.
-    virtual MediaError setTags(const AudioFileTags& tags) = 0;
+    virtual MediaError setTags(const AudioFileTags& tags) = 0; // MPEG-4 files only
     // Encodes what is still buffered, completes the file and embeds the cover art. Later
     // calls do nothing.
     virtual MediaError finish() = 0;

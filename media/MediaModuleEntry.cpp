@@ -6,9 +6,6 @@
 #include "media/MediaModule.h"
 #include "media/PortAudioOutput.h"
 
-extern "C" {
-#include <libavutil/avutil.h>
-}
 #include <portaudio.h>
 #include <taglib/taglib.h>
 

@@ -3,10 +3,6 @@
 
 #include "media/Media.h"
 
-#include <QByteArray>
-#include <QString>
-#include <cstdint>
-
 namespace zwirl::media {
 
 // Embeds the tags and a JPEG or PNG picture as the cover art ("covr") into the finished MPEG-4

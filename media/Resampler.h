@@ -2,9 +2,7 @@
 #pragma once
 
 #include "media/FFmpegPtr.h"
-#include "media/Media.h"
 
-#include <cstdint>
 #include <vector>
 
 namespace zwirl::media {

@@ -4,13 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <sndfile.h>
-
 namespace zwirl::media {
-
-void SoundDesignerFile::Closer::operator()(sf_private_tag* file) const {
-    sf_close(file);
-}
 
 MediaError SoundDesignerFile::open(const QString& path, int sampleRate, int channels,
                                    int bitsPerSample) {
