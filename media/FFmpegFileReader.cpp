@@ -22,11 +22,9 @@ constexpr int kMaxRate = 1 << 20;
 constexpr double kMaxDownsampling = 128;
 // Frames the opening pass decodes at most to find the exact length: over three hours at 44.1 kHz.
 constexpr int64_t kScanFrames = int64_t(1) << 29;
-// Output frames one call of the resampler makes at most: a few samples at a tiny rate may stand
-// for millions.
+// Output frames per resampler call: a few samples at a tiny rate may stand for millions.
 constexpr int64_t kConvertChunk = 1 << 16;
-// Positions in file frames stay within this, whatever a damaged file's time stamps say, so that no
-// sum or product of them overflows.
+// Positions in file frames stay within this, whatever a damaged file says, so no sum overflows.
 constexpr int64_t kFar = int64_t(1) << 40;
 int64_t clampFar(int64_t frame) {
     return std::clamp(frame, -kFar, kFar);
@@ -225,8 +223,7 @@ MediaError FFmpegFileReader::read(int16_t* out, int64_t& frames) {
 }
 
 // Hands the decoder the stream's next packet, or the end once the file has no more (or breaks
-// off, or a damaged demuxer goes on past the packet budget): what the decoder holds is still
-// delivered then.
+// off, or a damaged demuxer exceeds the packet budget).
 MediaError FFmpegFileReader::feedDecoder(int64_t* pts) {
     int error = 0;
     while ((error = ++m_packetsRead > m_packetBudget
@@ -247,8 +244,7 @@ MediaError FFmpegFileReader::feedDecoder(int64_t* pts) {
                                                      : MediaError::None;
 }
 
-// One bounded step: converts the next piece of the decoded frame, takes the next frame from the
-// decoder, or hands it another packet.
+// One bounded step: converts a piece of the decoded frame, takes a frame, or feeds a packet.
 MediaError FFmpegFileReader::decodeMore() {
     if (m_pendingFrom < m_pendingTo)
         return convertPending();
@@ -301,8 +297,7 @@ MediaError FFmpegFileReader::takeFrame() {
     return convertPending();
 }
 
-// Resamples the next piece of the pending frame: no more input at once than makes about
-// kConvertChunk output frames.
+// Resamples the next piece of the pending frame, of about kConvertChunk output frames.
 MediaError FFmpegFileReader::convertPending() {
     const AVFrame* frame = m_frame.get();
     const int64_t step = std::clamp<int64_t>(

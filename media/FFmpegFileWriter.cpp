@@ -191,8 +191,7 @@ MediaError FFmpegFileWriter::write(const int16_t* const* channels, int64_t frame
     return MediaError::None;
 }
 
-// Hands the converter's buffered samples to the encoder one frame at a time; with `flush`
-// the last, shorter frame too.
+// Hands the buffered samples to the encoder a frame at a time; with `flush` the last, shorter one.
 MediaError FFmpegFileWriter::encodeBuffered(bool flush) {
     while (true) {
         const int buffered = swr_get_out_samples(m_converter.get(), 0);
@@ -290,12 +289,11 @@ MediaError FFmpegFileWriter::finish() {
     if (!m_open)
         return MediaError::None;
     m_open = false;
-    MediaError error = MediaError::None;
     if (m_sd2.isOpen()) {
         m_sd2.close();
-        return error;
+        return MediaError::None;
     }
-    error = encodeBuffered(true);
+    MediaError error = encodeBuffered(true);
     if (const MediaError flushed = sendFrame(true); error == MediaError::None)
         error = flushed;
     if (const int trailer = av_write_trailer(m_output.get()); error == MediaError::None)
