@@ -8,7 +8,7 @@
 #include "app/TrackingRun.h"
 #include "app/TrayIcon.h"
 #include "capture/ClickSource.h"
-#include "media/LibraryVersions.h"
+#include "media/Media.h"
 #include "services/DROVHelper.h"
 #include "services/Notifications.h"
 #include "services/Settings.h"

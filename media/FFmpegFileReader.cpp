@@ -1,66 +1,94 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "media/FFmpegFileReader.h"
 
-#include "media/InputFile.h"
-#include "media/MediaLog.h"
-#include "media/Resampler.h"
-
+#include <QByteArrayList>
 #include <QFile>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <numeric>
+#include <sys/stat.h>
 #include <vector>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/audio_fifo.h>
-}
-
 namespace zwirl::media {
-
 namespace {
 
 // File frames decoded before a seek target at the least, for the codec and the resampler to
 // settle: MP3's bit reservoir reaches a few frames of 1152 back, AAC's overlap one of 1024.
 constexpr int64_t kPreroll = 8192;
-// Rates taken in and out: every real audio rate, none so high that a damaged header's claim of
-// millions is believed, and no rate taken in above kMaxDownsampling times the output rate: the
-// resampler's filter grows with that ratio (16 MB at 128).
+// No damaged header's claim of millions of Hz is believed; the resampler's filter grows with the
+// downsampling ratio (16 MB at 128).
 constexpr int kMaxRate = 1 << 20;
 constexpr double kMaxDownsampling = 128;
 // Frames the opening pass decodes at most to find the exact length: over three hours at 44.1 kHz.
 constexpr int64_t kScanFrames = int64_t(1) << 29;
-// Output frames one call of the resampler makes at most: a few samples at a tiny rate may stand
-// for millions at the output rate.
+// Output frames per resampler call: a few samples at a tiny rate may stand for millions.
 constexpr int64_t kConvertChunk = 1 << 16;
-// Positions in file frames stay within this, whatever time stamps a damaged file carries, so that
-// no sum or product of them overflows.
+// Positions in file frames stay within this, whatever a damaged file says, so no sum overflows.
 constexpr int64_t kFar = int64_t(1) << 40;
 int64_t clampFar(int64_t frame) {
     return std::clamp(frame, -kFar, kFar);
 }
 
+// Every demuxer but those that open further files or network streams named inside the file
+// (playlists, session descriptions, image sequences), as FFmpeg's comma-separated list: the reader
+// reads only the file it is given.
+const char* allowedDemuxers() {
+    static const QByteArray names = [] {
+        const QByteArrayList others = {"concat", "hls", "dash",   "imf",      "sdp",
+                                       "rtsp",   "rtp", "image2", "avisynth", "vapoursynth"};
+        QByteArrayList list;
+        void* state = nullptr;
+        while (const AVInputFormat* format = av_demuxer_iterate(&state))
+            if (!others.contains(format->name))
+                list << format->name;
+        return list.join(',');
+    }();
+    return names.constData();
+}
+
 } // namespace
+
+// Only a regular file opens: a FIFO or a device may block the open or never end, a directory has
+// nothing to read.
+MediaError FFmpegFileReader::openFile(const QString& path) {
+    struct stat info {};
+    if (stat(QFile::encodeName(path).constData(), &info) != 0)
+        return errorFromAv(AVERROR(errno), "stat");
+    if (!S_ISREG(info.st_mode)) {
+        qCWarning(lcMedia) << path << "is not a regular file";
+        return MediaError::InvalidFile;
+    }
+    // One pass reads no more packets than the file has bytes, whatever a damaged demuxer does.
+    m_packetBudget = info.st_size + 4096;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    av_dict_set(&options, "format_whitelist", allowedDemuxers(), 0);
+    AVFormatContext* context = nullptr;
+    // "file:" keeps a colon in the name from selecting another protocol.
+    const QByteArray url = "file:" + QFile::encodeName(path);
+    const int error = avformat_open_input(&context, url.constData(), nullptr, &options);
+    av_dict_free(&options);
+    m_input.reset(context);
+    // A demuxer that is not allowed shows as an invalid argument: the file is not one we read.
+    const MediaError kind = errorFromAv(error, "avformat_open_input");
+    return error == AVERROR(EINVAL) ? MediaError::InvalidFile : kind;
+}
 
 MediaError FFmpegFileReader::open(const QString& path) {
     quietenFFmpegLog();
-    int64_t size = 0;
-    if (const MediaError error = openInputFile(path, m_input, size); error != MediaError::None)
+    if (const MediaError error = openFile(path); error != MediaError::None)
         return error;
-    // One pass reads no more packets than the file has bytes, whatever a damaged demuxer does.
-    m_packetBudget = size + 4096;
-    int error = 0;
-    error = avformat_find_stream_info(m_input.get(), nullptr);
+    int error = avformat_find_stream_info(m_input.get(), nullptr);
     if (error < 0)
         return errorFromAv(error, "avformat_find_stream_info");
     const AVCodec* decoder = nullptr;
-    m_streamIndex = av_find_best_stream(m_input.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
-    if (m_streamIndex < 0 || !decoder) {
+    const int index = av_find_best_stream(m_input.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
+    if (index < 0 || !decoder) {
         qCWarning(lcMedia) << path << "holds no audio stream that FFmpeg decodes";
         return MediaError::InvalidFile;
     }
-    const AVStream* stream = m_input->streams[m_streamIndex];
+    const AVStream* stream = m_stream = m_input->streams[index];
     m_fileRate = stream->codecpar->sample_rate;
     if (m_fileRate <= 0 || m_fileRate > kMaxRate || stream->codecpar->ch_layout.nb_channels <= 0) {
         qCWarning(lcMedia) << path << "claims a rate of" << m_fileRate << "Hz and"
@@ -89,42 +117,35 @@ MediaError FFmpegFileReader::open(const QString& path) {
 // last delivered frames lie. A container that knows the stream's length (MPEG-4 edit lists) may
 // end it earlier, inside the decoder's last frame; past the decoding budget, it alone does.
 MediaError FFmpegFileReader::scanStream() {
-    const AVStream* stream = m_input->streams[m_streamIndex];
-    const AVRational fileClock{1, m_fileRate};
     bool firstFrame = true;
     int64_t running = 0;
     m_firstPacketPts = AV_NOPTS_VALUE;
-    const auto takeFrames = [&] {
-        while (avcodec_receive_frame(m_codec.get(), m_frame.get()) >= 0) {
-            if (m_frame->pts != AV_NOPTS_VALUE)
-                running = clampFar(av_rescale_q(m_frame->pts, stream->time_base, fileClock));
-            if (firstFrame)
-                m_origin = running;
-            firstFrame = false;
-            running = clampFar(running + m_frame->nb_samples);
-            av_frame_unref(m_frame.get());
-        }
-    };
     m_demuxerDone = false;
     m_packetsRead = 0;
     for (bool first = true; !m_demuxerDone && running - m_origin < kScanFrames; first = false) {
         if (const MediaError error = feedDecoder(first ? &m_firstPacketPts : nullptr);
             error != MediaError::None)
             return error;
-        takeFrames();
+        while (avcodec_receive_frame(m_codec.get(), m_frame.get()) >= 0) {
+            if (m_frame->pts != AV_NOPTS_VALUE)
+                running = fileFrames(m_frame->pts);
+            if (firstFrame)
+                m_origin = running;
+            firstFrame = false;
+            running = clampFar(running + m_frame->nb_samples);
+            av_frame_unref(m_frame.get());
+        }
     }
     const bool complete = m_demuxerDone;
     int64_t end = running;
-    if (stream->duration != AV_NOPTS_VALUE &&
+    if (m_stream->duration != AV_NOPTS_VALUE &&
         (!complete || m_input->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)) {
-        const int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
-        const int64_t known =
-            clampFar(av_rescale_q(start, stream->time_base, fileClock)) +
-            clampFar(av_rescale_q(stream->duration, stream->time_base, fileClock));
+        const int64_t start = m_stream->start_time == AV_NOPTS_VALUE ? 0 : m_stream->start_time;
+        const int64_t known = fileFrames(start) + fileFrames(m_stream->duration);
         end = complete ? std::min(end, known) : known;
     }
     m_length = std::clamp<int64_t>(end - m_origin, 0, kFar);
-    return setOutput(m_fileRate, stream->codecpar->ch_layout.nb_channels);
+    return setOutput(m_fileRate, m_stream->codecpar->ch_layout.nb_channels);
 }
 
 MediaError FFmpegFileReader::setOutput(double rate, int channels) {
@@ -165,12 +186,12 @@ MediaError FFmpegFileReader::seek(int64_t frame) {
 }
 
 MediaError FFmpegFileReader::restartAt(int64_t fileFrame) {
-    const AVStream* stream = m_input->streams[m_streamIndex];
     const int64_t timestamp =
         fileFrame == 0 && m_firstPacketPts != AV_NOPTS_VALUE
             ? m_firstPacketPts
-            : av_rescale_q(fileFrame + m_origin, AVRational{1, m_fileRate}, stream->time_base);
-    const int error = av_seek_frame(m_input.get(), m_streamIndex, timestamp, AVSEEK_FLAG_BACKWARD);
+            : av_rescale_q(fileFrame + m_origin, AVRational{1, m_fileRate}, m_stream->time_base);
+    const int error =
+        av_seek_frame(m_input.get(), m_stream->index, timestamp, AVSEEK_FLAG_BACKWARD);
     if (error < 0)
         return errorFromAv(error, "av_seek_frame");
     avcodec_flush_buffers(m_codec.get());
@@ -202,14 +223,13 @@ MediaError FFmpegFileReader::read(int16_t* out, int64_t& frames) {
 }
 
 // Hands the decoder the stream's next packet, or the end once the file has no more (or breaks
-// off, or a damaged demuxer goes on past the packet budget): what the decoder holds is still
-// delivered then.
+// off, or a damaged demuxer exceeds the packet budget).
 MediaError FFmpegFileReader::feedDecoder(int64_t* pts) {
     int error = 0;
     while ((error = ++m_packetsRead > m_packetBudget
                         ? AVERROR_EOF
                         : av_read_frame(m_input.get(), m_packet.get())) >= 0 &&
-           m_packet->stream_index != m_streamIndex)
+           m_packet->stream_index != m_stream->index)
         av_packet_unref(m_packet.get());
     if (error < 0) {
         m_demuxerDone = true;
@@ -224,8 +244,7 @@ MediaError FFmpegFileReader::feedDecoder(int64_t* pts) {
                                                      : MediaError::None;
 }
 
-// One bounded step: converts the next piece of the decoded frame, takes the next frame from the
-// decoder, or hands it another packet.
+// One bounded step: converts a piece of the decoded frame, takes a frame, or feeds a packet.
 MediaError FFmpegFileReader::decodeMore() {
     if (m_pendingFrom < m_pendingTo)
         return convertPending();
@@ -240,12 +259,8 @@ MediaError FFmpegFileReader::decodeMore() {
     return error < 0 ? errorFromAv(error, "avcodec_receive_frame") : takeFrame();
 }
 
-int64_t FFmpegFileReader::frameIndex(const AVFrame* frame) const {
-    if (frame->pts == AV_NOPTS_VALUE)
-        return m_nextIndex;
-    const AVStream* stream = m_input->streams[m_streamIndex];
-    return clampFar(av_rescale_q(frame->pts, stream->time_base, AVRational{1, m_fileRate})) -
-           m_origin;
+int64_t FFmpegFileReader::fileFrames(int64_t timestamp) const {
+    return clampFar(av_rescale_q(timestamp, m_stream->time_base, AVRational{1, m_fileRate}));
 }
 
 // Marks the part of the decoded frame that belongs to the stream from the restart on for
@@ -254,7 +269,8 @@ int64_t FFmpegFileReader::frameIndex(const AVFrame* frame) const {
 // delivered what it holds.
 MediaError FFmpegFileReader::takeFrame() {
     const AVFrame* frame = m_frame.get();
-    const int64_t index = frameIndex(frame);
+    const int64_t index =
+        frame->pts == AV_NOPTS_VALUE ? m_nextIndex : fileFrames(frame->pts) - m_origin;
     m_nextIndex = index + frame->nb_samples;
     const int64_t begin = std::max(index, m_keepFrom);
     const int64_t end = std::min(index + frame->nb_samples, m_length);
@@ -281,8 +297,7 @@ MediaError FFmpegFileReader::takeFrame() {
     return convertPending();
 }
 
-// Resamples the next piece of the pending frame: no more input at once than makes about
-// kConvertChunk output frames.
+// Resamples the next piece of the pending frame, of about kConvertChunk output frames.
 MediaError FFmpegFileReader::convertPending() {
     const AVFrame* frame = m_frame.get();
     const int64_t step = std::clamp<int64_t>(
@@ -300,32 +315,27 @@ MediaError FFmpegFileReader::convertPending() {
     return resample(input.data(), int(count));
 }
 
-// Hands `count` frames to the converter and keeps what it makes; a null input drains it at the
-// end.
+// Hands `count` frames to the converter and keeps what it makes from the seek target up to the
+// end of the stream; a null input drains it at the end.
 MediaError FFmpegFileReader::resample(const uint8_t** input, int count) {
     while (true) {
         int produced = 0;
         if (const MediaError error = m_converter.convert(input, count, produced);
             error != MediaError::None)
             return error;
-        if (const MediaError kept = keepConverted(produced); kept != MediaError::None)
-            return kept;
+        const int64_t first = std::max(m_outputIndex, m_keepOutputFrom);
+        const int64_t last = std::min(m_outputIndex + produced, outputLength());
+        const int64_t skip = first - m_outputIndex;
+        m_outputIndex += produced;
+        if (first < last) {
+            void* data[] = {m_converter.output() + skip * m_outputChannels};
+            const int written = av_audio_fifo_write(m_fifo.get(), data, int(last - first));
+            if (written < 0)
+                return errorFromAv(written, "av_audio_fifo_write");
+        }
         if (input || produced == 0)
             return MediaError::None;
     }
-}
-
-// Keeps the converted frames from the seek target up to the end of the stream.
-MediaError FFmpegFileReader::keepConverted(int produced) {
-    const int64_t first = std::max(m_outputIndex, m_keepOutputFrom);
-    const int64_t last = std::min(m_outputIndex + produced, outputLength());
-    const int64_t skip = first - m_outputIndex;
-    m_outputIndex += produced;
-    if (first >= last)
-        return MediaError::None;
-    void* data[] = {m_converter.output() + skip * m_outputChannels};
-    const int written = av_audio_fifo_write(m_fifo.get(), data, int(last - first));
-    return written < 0 ? errorFromAv(written, "av_audio_fifo_write") : MediaError::None;
 }
 
 } // namespace zwirl::media

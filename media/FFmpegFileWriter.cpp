@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "media/FFmpegFileWriter.h"
 
-#include "media/MediaLog.h"
 #include "media/Mpeg4Metadata.h"
 
 #include <QFile>
@@ -10,15 +9,7 @@
 #include <optional>
 #include <vector>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
-}
-
 namespace zwirl::media {
-
 namespace {
 
 // FFmpeg 6.1 renamed the profiles (the old names are gone from 8 on), and 7.1 replaced the
@@ -66,8 +57,6 @@ AVCodecID codecFor(const OutputStream& stream) {
 }
 
 } // namespace
-
-FFmpegFileWriter::FFmpegFileWriter() = default;
 
 FFmpegFileWriter::~FFmpegFileWriter() {
     finish();
@@ -202,8 +191,7 @@ MediaError FFmpegFileWriter::write(const int16_t* const* channels, int64_t frame
     return MediaError::None;
 }
 
-// Hands the converter's buffered samples to the encoder one frame at a time; with `flush`
-// the last, shorter frame too.
+// Hands the buffered samples to the encoder a frame at a time; with `flush` the last, shorter one.
 MediaError FFmpegFileWriter::encodeBuffered(bool flush) {
     while (true) {
         const int buffered = swr_get_out_samples(m_converter.get(), 0);
@@ -279,7 +267,8 @@ MediaError FFmpegFileWriter::expectFrames(int64_t frames) {
     return MediaError::None;
 }
 
-// Tags and cover art go into an open MPEG-4 file only.
+// Tags and cover art go into an open MPEG-4 file only; finish() embeds them in no other, and
+// open() drops them.
 MediaError FFmpegFileWriter::takesMetadata() const {
     return !m_open    ? MediaError::NotOpen
            : !m_mpeg4 ? MediaError::UnsupportedFormat
@@ -287,29 +276,24 @@ MediaError FFmpegFileWriter::takesMetadata() const {
 }
 
 MediaError FFmpegFileWriter::setTags(const AudioFileTags& tags) {
-    const MediaError error = takesMetadata();
-    if (error == MediaError::None)
-        m_tags = tags;
-    return error;
+    m_tags = tags;
+    return takesMetadata();
 }
 
 MediaError FFmpegFileWriter::setCoverArt(const QByteArray& picture) {
-    const MediaError error = takesMetadata();
-    if (error == MediaError::None)
-        m_coverArt = picture;
-    return error;
+    m_coverArt = picture;
+    return takesMetadata();
 }
 
 MediaError FFmpegFileWriter::finish() {
     if (!m_open)
         return MediaError::None;
     m_open = false;
-    MediaError error = MediaError::None;
     if (m_sd2.isOpen()) {
         m_sd2.close();
-        return error;
+        return MediaError::None;
     }
-    error = encodeBuffered(true);
+    MediaError error = encodeBuffered(true);
     if (const MediaError flushed = sendFrame(true); error == MediaError::None)
         error = flushed;
     if (const int trailer = av_write_trailer(m_output.get()); error == MediaError::None)
@@ -323,11 +307,12 @@ MediaError FFmpegFileWriter::finish() {
     m_output.reset();
     m_codec.reset();
     m_converter.reset();
-    if (error == MediaError::None && (!m_tags.isEmpty() || !m_coverArt.isEmpty()))
+    if (error != MediaError::None || !m_mpeg4)
+        return error;
+    if (!m_tags.isEmpty() || !m_coverArt.isEmpty())
         error = embedMetadata(m_path, m_tags, m_coverArt);
-    if (error == MediaError::None && m_mpeg4)
-        error = lengthenMovie(m_path, lastPacketStart - m_nextPts + 1);
-    return error;
+    return error == MediaError::None ? lengthenMovie(m_path, lastPacketStart - m_nextPts + 1)
+                                     : error;
 }
 
 } // namespace zwirl::media

@@ -2,41 +2,20 @@
 #pragma once
 
 #include "media/FFmpegPtr.h"
-#include "media/MediaBackend.h"
-#include "media/Mpeg4Metadata.h"
 #include "media/SoundDesignerFile.h"
-
-#include <QByteArray>
-#include <QString>
-#include <cstdint>
-
-struct AVStream;
 
 namespace zwirl::media {
 
-// Encodes 16-bit samples into one audio stream and writes it into a new file. MPEG-4 audio is
-// AAC-LC at 144 kbit/s per channel, its length exact to the frame (the encoder's delay cut by
-// the edit list), its index before the audio; its tags and cover art are embedded when the file
-// is finished.
-class FFmpegFileWriter : public FileWriterBackend {
+// The writer over FFmpeg (encoding and muxing), with TagLib for the tags and cover art and
+// libsndfile for Sound Designer II.
+class FFmpegFileWriter : public AudioFileWriter {
 public:
-    FFmpegFileWriter();
-    ~FFmpegFileWriter() override; // finishes the file
-
-    // Creates the file at `path`, replacing one that is there.
+    ~FFmpegFileWriter() override;
     MediaError open(const QString& path, const OutputStream& stream) override;
-    // `frames` samples from each of the stream's channels, one array per channel.
     MediaError write(const int16_t* const* channels, int64_t frames) override;
-    // The number of frames the writes will bring, told before the first. An MPEG-4 file then
-    // begins with as much more silence, cut by its edit list, as makes its last AAC packet end
-    // with the audio: a decoder that cuts only the start still gives the exact length.
     MediaError expectFrames(int64_t frames) override;
-    // A JPEG or PNG picture to embed as the cover art; MPEG-4 files only.
     MediaError setCoverArt(const QByteArray& picture) override;
-    // MPEG-4 files only.
     MediaError setTags(const AudioFileTags& tags) override;
-    // Encodes what is still buffered, completes the file and embeds the cover art. Later
-    // calls do nothing.
     MediaError finish() override;
 
 private:

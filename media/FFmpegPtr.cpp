@@ -1,18 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "media/FFmpegPtr.h"
 
-#include "media/MediaLog.h"
-
 #include <cerrno>
 #include <mutex>
 #include <utility>
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/audio_fifo.h>
-#include <libswresample/swresample.h>
-}
 
 namespace zwirl::media {
 
@@ -22,21 +13,6 @@ void FFmpegDeleter::operator()(AVFormatContext* context) const {
     if (context->pb)
         avio_closep(&context->pb);
     avformat_free_context(context);
-}
-void FFmpegDeleter::operator()(AVCodecContext* context) const {
-    avcodec_free_context(&context);
-}
-void FFmpegDeleter::operator()(SwrContext* context) const {
-    swr_free(&context);
-}
-void FFmpegDeleter::operator()(AVFrame* frame) const {
-    av_frame_free(&frame);
-}
-void FFmpegDeleter::operator()(AVPacket* packet) const {
-    av_packet_free(&packet);
-}
-void FFmpegDeleter::operator()(AVAudioFifo* fifo) const {
-    av_audio_fifo_free(fifo);
 }
 
 MediaError errorFromAv(int avError, const char* call) {

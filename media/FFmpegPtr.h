@@ -1,29 +1,28 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// One owner for FFmpeg's handles, shared by every class of media/. The handles are only
-// declared here, so that headers outside media/ never see FFmpeg's own.
+// What the reader and the writer share over FFmpeg: one owner for its handles, its errors.
 
-#include "media/MediaError.h"
+#include "media/Media.h"
 
 #include <memory>
 
-struct AVAudioFifo;
-struct AVCodecContext;
-struct AVFormatContext;
-struct AVFrame;
-struct AVPacket;
-struct SwrContext;
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libswresample/swresample.h>
+}
 
 namespace zwirl::media {
 
 struct FFmpegDeleter {
     // Closes the input, or the output file that an output context opened.
     void operator()(AVFormatContext* context) const;
-    void operator()(AVCodecContext* context) const;
-    void operator()(SwrContext* context) const;
-    void operator()(AVFrame* frame) const;
-    void operator()(AVPacket* packet) const;
-    void operator()(AVAudioFifo* fifo) const;
+    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+    void operator()(SwrContext* context) const { swr_free(&context); }
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+    void operator()(AVAudioFifo* fifo) const { av_audio_fifo_free(fifo); }
 };
 
 template <typename Handle> using FFmpegPtr = std::unique_ptr<Handle, FFmpegDeleter>;

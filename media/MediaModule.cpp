@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "media/MediaModule.h"
 
-#include "media/MediaLog.h"
-
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLibrary>
@@ -47,7 +45,7 @@ const MediaBackend* load() {
             continue;
         }
         const auto entry = reinterpret_cast<decltype(&zwirl_media_backend)>(
-            library.resolve(ZWIRL_MEDIA_ENTRY_POINT));
+            library.resolve("zwirl_media_backend"));
         const MediaBackend* backend = entry ? entry() : nullptr;
         if (backend && std::strcmp(backend->version, ZWIRL_VERSION) == 0)
             return backend;
@@ -62,15 +60,38 @@ const MediaBackend* load() {
     return nullptr;
 }
 
-} // namespace
-
-const MediaBackend* mediaModule() {
+// The module, loaded at the first call from any thread; null (with the reason logged once)
+// when it cannot be loaded or belongs to another build.
+const MediaBackend* module() {
     std::call_once(loadOnce, [] { loaded = load(); });
     return loaded;
 }
+
+} // namespace
 
 void useBuiltInMediaModule(const MediaBackend* backend) {
     std::call_once(loadOnce, [backend] { loaded = backend; });
 }
 
+std::unique_ptr<AudioFileReader> makeReader() {
+    return module() ? module()->makeReader() : nullptr;
+}
+
+std::unique_ptr<AudioFileWriter> makeWriter() {
+    return module() ? module()->makeWriter() : nullptr;
+}
+
+std::unique_ptr<AudioOutput> makeOutput() {
+    return module() ? module()->makeOutput() : nullptr;
+}
+
+QList<std::pair<QString, QString>> libraryVersions() {
+    return module() ? module()->libraryVersions() : QList<std::pair<QString, QString>>{};
+}
+
 } // namespace zwirl::media
+
+const char* zwirl::AudioOutput::errorText(int error) {
+    const media::MediaBackend* module = media::module();
+    return module ? module->outputErrorText(error) : "the audio library could not be loaded";
+}

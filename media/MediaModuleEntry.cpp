@@ -3,12 +3,9 @@
 // libsndfile and PortAudio.
 #include "media/FFmpegFileReader.h"
 #include "media/FFmpegFileWriter.h"
-#include "media/MediaBackend.h"
+#include "media/MediaModule.h"
 #include "media/PortAudioOutput.h"
 
-extern "C" {
-#include <libavutil/avutil.h>
-}
 #include <portaudio.h>
 #include <taglib/taglib.h>
 
@@ -31,10 +28,10 @@ QList<std::pair<QString, QString>> versions() {
 
 const MediaBackend kBackend{
     ZWIRL_VERSION,
-    []() -> std::unique_ptr<FileReaderBackend> { return std::make_unique<FFmpegFileReader>(); },
-    []() -> std::unique_ptr<FileWriterBackend> { return std::make_unique<FFmpegFileWriter>(); },
-    []() -> std::unique_ptr<AudioOutputBackend> { return std::make_unique<PortAudioOutput>(); },
-    &PortAudioOutput::errorText,
+    []() -> std::unique_ptr<AudioFileReader> { return std::make_unique<FFmpegFileReader>(); },
+    []() -> std::unique_ptr<AudioFileWriter> { return std::make_unique<FFmpegFileWriter>(); },
+    []() -> std::unique_ptr<AudioOutput> { return std::make_unique<PortAudioOutput>(); },
+    &Pa_GetErrorText,
     &versions,
 };
 

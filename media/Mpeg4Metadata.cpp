@@ -1,11 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "media/Mpeg4Metadata.h"
 
-#include "media/MediaLog.h"
-
 #include <QFile>
 #include <QtEndian>
-#include <algorithm>
 #include <utility>
 
 #include <taglib/mp4file.h>
@@ -57,51 +54,33 @@ MediaError lengthenMovie(const QString& path, int64_t extra) {
         qCWarning(lcMedia) << "cannot reopen" << path << "to set its length:" << file.errorString();
         return MediaError::IOError;
     }
-    // The offset of the first box of `type` between `from` and `end`, or -1.
-    const auto find = [&file](qint64 from, qint64 end,
-                              const char* type) -> std::pair<qint64, qint64> {
-        for (qint64 at = from; at + 8 <= end;) {
-            if (!file.seek(at))
-                break;
-            const QByteArray head = file.read(16);
-            if (head.size() < 8)
-                break;
-            qint64 size = qFromBigEndian<quint32>(head.constData());
-            if (size == 1 && head.size() == 16)
-                size = qint64(qFromBigEndian<quint64>(head.constData() + 8));
-            else if (size == 0)
-                size = end - at;
-            if (head.mid(4, 4) == type)
-                return {at, size};
-            if (size < 8)
-                break;
-            at += size;
-        }
-        return {-1, 0};
-    };
-    const auto [moov, moovSize] = find(0, file.size(), "moov");
-    const auto [mvhd, mvhdSize] =
-        moov < 0 ? std::pair<qint64, qint64>{-1, 0} : find(moov + 8, moov + moovSize, "mvhd");
-    if (mvhd < 0 || !file.seek(mvhd + 8)) {
-        qCWarning(lcMedia) << path << "has no movie header";
-        return MediaError::InvalidFile;
+    // The muxer writes the movie box before the audio (faststart), its header first in it.
+    qint64 moov = 0;
+    QByteArray head = file.read(8);
+    while (head.size() == 8 && head.mid(4, 4) != "moov") {
+        const quint32 size = qFromBigEndian<quint32>(head.constData());
+        if (size < 8 || !file.seek(moov + size))
+            break;
+        moov += size;
+        head = file.read(8);
     }
-    const QByteArray box = file.read(std::min<qint64>(mvhdSize - 8, 40));
-    // Version 0 keeps the length in 32 bits after three 32-bit fields, version 1 in 64 after
-    // two 64-bit and one 32-bit field.
-    const bool wide = !box.isEmpty() && box[0] == 1;
-    const qint64 at = wide ? 24 : 16;
-    if (box.size() < at + (wide ? 8 : 4)) {
-        qCWarning(lcMedia) << path << "has a movie header too short for its length";
+    const QByteArray mvhd = file.read(40);
+    // Past the version, version 0 keeps the length in 32 bits after three 32-bit fields, version
+    // 1 in 64 after two 64-bit and one 32-bit field.
+    const bool wide = mvhd.size() > 8 && mvhd[8] == 1;
+    const qint64 at = wide ? 32 : 24;
+    if (head.mid(4, 4) != "moov" || mvhd.mid(4, 4) != "mvhd" || mvhd.size() < at + (wide ? 8 : 4)) {
+        qCWarning(lcMedia) << path << "has no movie header";
         return MediaError::InvalidFile;
     }
     QByteArray length(wide ? 8 : 4, Qt::Uninitialized);
     if (wide)
-        qToBigEndian(qFromBigEndian<quint64>(box.constData() + at) + quint64(extra), length.data());
-    else
-        qToBigEndian(quint32(qFromBigEndian<quint32>(box.constData() + at) + quint32(extra)),
+        qToBigEndian(qFromBigEndian<quint64>(mvhd.constData() + at) + quint64(extra),
                      length.data());
-    if (file.seek(mvhd + 8 + at) && file.write(length) == length.size() && file.flush())
+    else
+        qToBigEndian(quint32(qFromBigEndian<quint32>(mvhd.constData() + at) + quint32(extra)),
+                     length.data());
+    if (file.seek(moov + 8 + at) && file.write(length) == length.size() && file.flush())
         return MediaError::None;
     qCWarning(lcMedia) << "cannot write the length of" << path << ":" << file.errorString();
     return MediaError::IOError;

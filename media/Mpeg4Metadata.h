@@ -1,12 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "media/AudioFileTags.h"
-#include "media/MediaError.h"
-
-#include <QByteArray>
-#include <QString>
-#include <cstdint>
+#include "media/Media.h"
 
 namespace zwirl::media {
 

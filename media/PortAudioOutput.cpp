@@ -80,10 +80,6 @@ void PortAudioOutput::stop() {
         Pa_StopStream(m_stream);
 }
 
-const char* PortAudioOutput::errorText(int error) {
-    return Pa_GetErrorText(error);
-}
-
 int PortAudioOutput::pull(const void*, void* output, unsigned long frames,
                           const PaStreamCallbackTimeInfo*, unsigned long, void* self) {
     const auto* out = static_cast<const PortAudioOutput*>(self);

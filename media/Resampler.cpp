@@ -4,11 +4,6 @@
 #include <algorithm>
 #include <cmath>
 
-extern "C" {
-#include <libavutil/frame.h>
-#include <libswresample/swresample.h>
-}
-
 namespace zwirl::media {
 
 Resampler::InputForm Resampler::formOf(const AVFrame* frame) {

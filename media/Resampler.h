@@ -2,9 +2,7 @@
 #pragma once
 
 #include "media/FFmpegPtr.h"
-#include "media/MediaError.h"
 
-#include <cstdint>
 #include <vector>
 
 namespace zwirl::media {
@@ -24,12 +22,10 @@ public:
     // A converter that is set up, for audio of `form`.
     bool takes(const InputForm& form) const { return m_context && form == m_input; }
     bool isMade() const { return bool(m_context); }
-    // A converter for audio like `frame` to `channels` channels at `rate` Hz; one that fails
-    // to set up is never used.
+    // A converter for audio like `frame`; one that fails to set up is never used.
     MediaError make(const AVFrame* frame, double rate, int channels);
     void reset() { m_context.reset(); }
-    // Hands `count` frames of `input` to the converter, or with a null input drains what it
-    // holds; `produced` frames land in output().
+    // Converts `count` frames of `input`, or drains with a null one, into output().
     MediaError convert(const uint8_t** input, int count, int& produced);
     int16_t* output() { return m_output.data(); }
 

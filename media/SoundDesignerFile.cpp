@@ -1,18 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "media/SoundDesignerFile.h"
 
-#include "media/MediaLog.h"
-
 #include <QFile>
 #include <QFileInfo>
 
-#include <sndfile.h>
-
 namespace zwirl::media {
-
-void SoundDesignerFile::Closer::operator()(sf_private_tag* file) const {
-    sf_close(file);
-}
 
 MediaError SoundDesignerFile::open(const QString& path, int sampleRate, int channels,
                                    int bitsPerSample) {

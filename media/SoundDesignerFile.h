@@ -1,14 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "media/MediaError.h"
+#include "media/Media.h"
 
-#include <QString>
-#include <cstdint>
-#include <memory>
+#include <sndfile.h>
 #include <vector>
-
-struct sf_private_tag;
 
 namespace zwirl::media {
 
@@ -25,9 +21,9 @@ public:
 
 private:
     struct Closer {
-        void operator()(sf_private_tag* file) const;
+        void operator()(SNDFILE* file) const { sf_close(file); }
     };
-    std::unique_ptr<sf_private_tag, Closer> m_file;
+    std::unique_ptr<SNDFILE, Closer> m_file;
     int m_channels = 0;
     std::vector<int16_t> m_interleaved; // reused from write to write
 };

@@ -3,7 +3,7 @@
 // Plain types of the audio file writer and reader, the form of zwirl's sound, its log category.
 
 #include "core/ClickSample.h"
-#include "media/MediaError.h"
+#include "media/Media.h"
 
 #include <QLoggingCategory>
 #include <QString>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sound/DROVTonePlayer.h"
 
-#include "media/AudioOutput.h"
+#include "media/Media.h"
 #include "sound/AudioFormat.h"
 
 #include <QString>
@@ -67,8 +67,8 @@ void DROVTonePlayer::stop() {
 }
 
 void DROVTonePlayer::createToneUnit() {
-    auto output = std::make_unique<AudioOutput>();
-    if (!output->hasDevice())
+    auto output = media::makeOutput();
+    if (!output || !output->hasDevice())
         fail(QStringLiteral("Can't find default output"));
     m_toneUnit = std::move(output);
 }

@@ -22,10 +22,10 @@ OSStatus EAFRead::openFileForRead(const QUrl& inPath, double sr, int numChannels
     }
     QMutexLocker locker(&mLock);
     mExtAFRef.reset();
-    auto reader = std::make_unique<media::AudioFileReader>();
-    OSStatus status = inPath.isLocalFile() || inPath.isRelative()
-                          ? statusFor(reader->open(inPath.toLocalFile()))
-                          : kAudioFileParamError;
+    auto reader = media::makeReader();
+    OSStatus status = !inPath.isLocalFile() && !inPath.isRelative() ? kAudioFileParamError
+                      : reader ? statusFor(reader->open(inPath.toLocalFile()))
+                               : statusFor(media::MediaError::Other);
     if (status != noErr) {
         qCWarning(lcSound, "!!! Error in ExtAudioFileOpen, %ld", long(status));
         return status;

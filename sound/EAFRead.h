@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "media/AudioFileReader.h"
+#include "media/Media.h"
 #include "sound/AudioFormat.h"
 
 #include <QRecursiveMutex>

@@ -105,8 +105,9 @@ OSStatus EAFWrite::openFileForWrite(const QUrl& inPath, double sr, int numChanne
             int(mAudioChannels),
             int(mStreamFormat.mBitsPerChannel),
             (mStreamFormat.mFormatFlags & kAudioFormatFlagIsBigEndian) != 0};
-        auto file = std::make_unique<media::AudioFileWriter>();
-        status = statusFor(file->open(inPath.toLocalFile(), stream));
+        auto file = media::makeWriter();
+        status =
+            statusFor(file ? file->open(inPath.toLocalFile(), stream) : media::MediaError::Other);
         if (status == noErr)
             mAfid = std::move(file);
     }

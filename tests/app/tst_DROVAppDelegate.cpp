@@ -7,7 +7,7 @@
 #include "app/RunJournal.h"
 #include "app/RunStore.h"
 #include "capture/fake/FakeClickSource.h"
-#include "media/LibraryVersions.h"
+#include "media/Media.h"
 #include "services/Settings.h"
 #include "ui/DROVDebugWindowController.h"
 #include "ui/DROVMainWindowController.h"
