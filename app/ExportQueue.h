@@ -25,8 +25,9 @@ struct ExportRequest {
 
     RecordedRun run = {};
     Tell tell = Tell::Nothing;
-    // The run is in the run store, which it leaves once saved. A run that is not stored and
-    // cannot be saved is kept there for the next launch.
+    // The run is in the run store too, which forgets it once it is saved; where it cannot, the
+    // run's journal stays, marked as saved. A run that is not stored and cannot be saved is
+    // stored for the next launch.
     bool stored = false;
     // The journal holding the run, if any: removed once the run is in the files or the store.
     QString journal = {};
