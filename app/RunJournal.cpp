@@ -22,6 +22,7 @@ using namespace durable;
 
 namespace {
 
+constexpr quint32 kVersion = 1;
 constexpr char kMagic[8] = {'Z', 'W', 'I', 'R', 'L', 'R', 'U', 'N'};
 
 // Both without padding, in the machine's byte order: the file never leaves it.
@@ -40,14 +41,13 @@ struct Record {
 };
 static_assert(sizeof(Header) == 32 && sizeof(Record) == 32);
 constexpr quint32 kSavedMark = 0xA5000000, kSuffixBits = 0x00FFFFFF;
-constexpr quint32 kReadBlock = 2500; // records read at a time: 80 KB
 
 template <typename T> quint32 checksumOf(const T& block) {
     return qChecksum(QByteArrayView(reinterpret_cast<const char*>(&block), offsetof(T, checksum)));
 }
 
 Header headerFor(qint64 startMs, quint32 savedAs = 0) {
-    Header header{{}, RunJournal::kVersion, sizeof(Record), startMs, savedAs, 0};
+    Header header{{}, kVersion, sizeof(Record), startMs, savedAs, 0};
     std::memcpy(header.magic, kMagic, sizeof kMagic);
     header.checksum = checksumOf(header);
     return header;
@@ -63,9 +63,9 @@ Record recordFor(const ClickSample& sample, quint32 index) {
 QString headerFault(const Header& header) {
     if (std::memcmp(header.magic, kMagic, sizeof kMagic) != 0)
         return QStringLiteral("not a run journal");
-    if (header.version > RunJournal::kVersion)
+    if (header.version > kVersion)
         return QStringLiteral("written by a newer zwirl (format %1)").arg(header.version);
-    if (header.version != RunJournal::kVersion || header.recordSize != sizeof(Record) ||
+    if (header.version != kVersion || header.recordSize != sizeof(Record) ||
         header.checksum != checksumOf(header))
         return QStringLiteral("a damaged header");
     return {};
@@ -215,10 +215,9 @@ void RunJournal::syncLoop() {
 QString RunJournal::write(const RecordedRun& run) {
     QDir().mkpath(folderPath());
     const QString path = pathFor(run.start);
-    if (!writeWhole(run, path))
-        return {};
+    const bool written = writeWhole(run, path);
     syncFolder(folderPath());
-    return path;
+    return written ? path : QString();
 }
 
 std::vector<RunJournal::Found> RunJournal::split(Found found, std::size_t limit) {
@@ -231,7 +230,9 @@ std::vector<RunJournal::Found> RunJournal::split(Found found, std::size_t limit)
     for (std::size_t first = 0; first < samples.size(); first += limit) {
         const auto begin = samples.begin() + qsizetype(first);
         const auto end = begin + qsizetype(std::min(limit, samples.size() - first));
-        Found part{QStringLiteral("%1-part%2.journal").arg(stem).arg(parts.size(), 6, 10, u'0'),
+        Found part{QStringLiteral("%1-part%2.journal")
+                       .arg(stem)
+                       .arg(qulonglong(parts.size()), 6, 10, QLatin1Char('0')),
                    {Samples(begin, end), found.run.start, found.run.end}};
         if (!writeWhole(part.run, part.path))
             break;
@@ -247,13 +248,11 @@ std::vector<RunJournal::Found> RunJournal::split(Found found, std::size_t limit)
 
 bool RunJournal::markSaved(const QString& path, int suffix, const QDateTime& end) {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-    Header header;
+    const quint32 savedAs = suffix > 0 ? kSavedMark | (quint32(suffix) & kSuffixBits) : 0;
+    Header header{};
     bool ok = fd >= 0 && readAt(fd, &header, sizeof header, 0);
-    if (ok) {
-        header = headerFor(header.startMs,
-                           suffix > 0 ? kSavedMark | (quint32(suffix) & kSuffixBits) : 0);
-        ok = writeAt(fd, &header, sizeof header, 0) && ::fdatasync(fd) == 0 && setEnd(fd, end);
-    }
+    header = headerFor(header.startMs, savedAs);
+    ok = ok && writeAt(fd, &header, sizeof header, 0) && ::fdatasync(fd) == 0 && setEnd(fd, end);
     if (!ok)
         qCWarning(lcApp) << "could not mark the run journal" << path << "as saved"
                          << std::strerror(errno);
@@ -274,68 +273,27 @@ bool RunJournal::retire(const QString& path, bool damaged) {
 
 namespace {
 
-// One journal of the folder open for reading, or why it is not.
-class JournalFile {
-public:
-    JournalFile(int folder, const char* name)
-        : m_fd(::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)),
-          m_errno(errno) {}
-    ~JournalFile() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    JournalFile(const JournalFile&) = delete;
-    JournalFile& operator=(const JournalFile&) = delete;
-
-    // Why the file is no journal to read; empty when it may be one.
-    QString fault() {
-        if (m_fd < 0)
-            return m_errno == ELOOP ? QStringLiteral("a link")
-                                    : QString::fromLocal8Bit(std::strerror(m_errno));
-        if (::fstat(m_fd, &m_stat) != 0 || !S_ISREG(m_stat.st_mode))
-            return QStringLiteral("not a regular file");
-        return {};
-    }
-    // A running zwirl holds its journal locked.
-    bool isHeld() const { return ::flock(m_fd, LOCK_EX | LOCK_NB) != 0; }
-    qint64 size() const { return m_stat.st_size; }
-    QDateTime modified() const {
-        return QDateTime::fromMSecsSinceEpoch(qint64(m_stat.st_mtim.tv_sec) * 1000 +
-                                              m_stat.st_mtim.tv_nsec / 1000000);
-    }
-    int fd() const { return m_fd; }
-
-private:
-    int m_fd;
-    int m_errno;
-    struct stat m_stat {};
-};
-
-// Reads every record that is whole, at its place, unchanged since it was written and a valid
-// click; any other marks the journal damaged.
-void readRecords(const JournalFile& file, RunJournal::Found& found, std::size_t& invalid) {
-    const qint64 whole = (file.size() - qint64(sizeof(Header))) / qint64(sizeof(Record));
+// Reads every record of the journal open at `fd` that is whole, at its place, unchanged since it
+// was written and a valid click; any other marks it damaged.
+void readRecords(int fd, qint64 size, RunJournal::Found& found, std::size_t& invalid) {
+    const qint64 whole = (size - qint64(sizeof(Header))) / qint64(sizeof(Record));
     const quint32 count = quint32(std::min<qint64>(whole, RunJournal::kMaxRecords));
+    std::vector<Record> records(count);
     found.damaged = whole > count;
+    if (!readAt(fd, records.data(), count * sizeof(Record), off_t(sizeof(Header)))) {
+        found.damaged = true; // shorter than it said a moment ago
+        return;
+    }
     found.run.samples.reserve(count);
-    std::vector<Record> block(std::min(count, kReadBlock));
-    for (quint32 first = 0; first < count; first += kReadBlock) {
-        const quint32 n = std::min(kReadBlock, count - first);
-        if (!readAt(file.fd(), block.data(), n * sizeof(Record),
-                    off_t(sizeof(Header) + qint64(first) * sizeof(Record)))) {
-            found.damaged = true; // shorter than it said a moment ago
-            return;
-        }
-        for (quint32 i = 0; i < n; ++i) {
-            const Record& record = block[i];
-            const ClickSample sample{record.rgb[0], record.rgb[1], record.rgb[2]};
-            const bool fits = record.index == first + i && record.checksum == checksumOf(record);
-            if (fits && isValidSample(sample))
-                found.run.samples.push_back(sample);
-            else
-                found.damaged = true;
-            invalid += fits && !isValidSample(sample);
-        }
+    for (quint32 i = 0; i < count; ++i) {
+        const Record& record = records[i];
+        const ClickSample sample{record.rgb[0], record.rgb[1], record.rgb[2]};
+        const bool fits = record.index == i && record.checksum == checksumOf(record);
+        if (fits && isValidSample(sample))
+            found.run.samples.push_back(sample);
+        else
+            found.damaged = true;
+        invalid += fits && !isValidSample(sample);
     }
 }
 
@@ -375,24 +333,32 @@ RunJournal::Scan RunJournal::leftBehind() {
             }
             name = shown;
         }
-        JournalFile file(folder, name.constData());
+        // Never through a link, and a FIFO does not keep the open waiting.
+        const int fd =
+            ::openat(folder, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        struct stat file {};
         Header header;
-        if (const QString fault = file.fault(); !fault.isEmpty()) {
-            setAside(fault);
-        } else if (file.isHeld()) {
-            continue; // a running zwirl's
-        } else if (file.size() == 0) {
+        if (fd < 0) {
+            setAside(errno == ELOOP ? QStringLiteral("a link")
+                                    : QString::fromLocal8Bit(std::strerror(errno)));
+        } else if (::fstat(fd, &file) != 0 || !S_ISREG(file.st_mode)) {
+            setAside(QStringLiteral("not a regular file"));
+        } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            // A running zwirl's.
+        } else if (file.st_size == 0) {
             ::unlinkat(folder, name.constData(), 0); // made, and nothing written
-        } else if (!readAt(file.fd(), &header, sizeof header, 0)) {
+        } else if (!readAt(fd, &header, sizeof header, 0)) {
             setAside(QStringLiteral("no complete header"));
         } else if (const QString fault = headerFault(header); !fault.isEmpty()) {
             setAside(fault);
         } else {
+            const QDateTime end = QDateTime::fromMSecsSinceEpoch(
+                qint64(file.st_mtim.tv_sec) * 1000 + file.st_mtim.tv_nsec / 1000000);
             Found found{path + u'/' + QFile::decodeName(name),
-                        {{}, QDateTime::fromMSecsSinceEpoch(header.startMs), file.modified()}};
+                        {{}, QDateTime::fromMSecsSinceEpoch(header.startMs), end}};
             if ((header.savedAs & ~kSuffixBits) == kSavedMark)
                 found.savedAs = int(header.savedAs & kSuffixBits);
-            readRecords(file, found, invalid);
+            readRecords(fd, file.st_size, found, invalid);
             if (found.damaged)
                 qCWarning(lcApp) << "the run journal" << found.path << "holds damaged records; kept"
                                  << found.run.samples.size() << "clicks";
@@ -403,6 +369,8 @@ RunJournal::Scan RunJournal::leftBehind() {
             else
                 ::unlinkat(folder, name.constData(), 0);
         }
+        if (fd >= 0)
+            ::close(fd);
     }
     ::closedir(listing);
     // One line however many there were.

@@ -22,7 +22,6 @@ namespace zwirl {
 // the run is closed, so the click path never waits for the disk.
 class RunJournal {
 public:
-    static constexpr quint32 kVersion = 1;
     // The most records read from one journal, so a file of any size costs no more.
     static constexpr quint32 kMaxRecords = 1000000;
 
@@ -30,8 +29,7 @@ public:
     static QString folderPath();
 
     RunJournal();
-    // Makes what was appended durable.
-    ~RunJournal();
+    ~RunJournal(); // makes what was appended durable
     RunJournal(const RunJournal&) = delete;
     RunJournal& operator=(const RunJournal&) = delete;
 
@@ -42,7 +40,7 @@ public:
     // Ends the open journal and gives its path; empty when none was open.
     QString close();
 
-    // A run found in a journal that its process left behind.
+    // A run in a journal that its process left behind.
     struct Found {
         QString path;
         RecordedRun run;
