@@ -302,14 +302,10 @@ void readRecords(int fd, qint64 size, RunJournal::Found& found, std::size_t& inv
 RunJournal::Scan RunJournal::leftBehind() {
     Scan scan;
     const QString path = folderPath();
-    const int folder =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* const listing = folder >= 0 ? ::fdopendir(folder) : nullptr;
-    if (!listing) {
-        if (folder >= 0)
-            ::close(folder);
+    DIR* const listing = ::opendir(QFile::encodeName(path).constData());
+    if (!listing)
         return scan;
-    }
+    const int folder = ::dirfd(listing);
     // The names first: the loop renames entries.
     QList<QByteArray> names;
     while (const dirent* entry = ::readdir(listing))
