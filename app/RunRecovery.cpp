@@ -38,10 +38,10 @@ void tellSetAside(int unreadable, int damaged) {
 } // namespace
 
 // A run is known by its start. Of its copies, a journal noted as saved under names whose files
-// are there wins: the run is saved. Otherwise the stored copy, written whole at a quit or a
-// failed export, replaces the journals of its run, which a process ended before it removed
-// them. Every stored run moves into a journal, so that a long one is saved file by file; one
-// the store cannot forget stays there, and its journals stay, marked, once saved.
+// are there wins: the run is saved. Otherwise the stored copy wins: it is written whole (at a
+// quit or after a failed export) before the run's journal goes, so it replaces that journal.
+// Every stored run moves into a journal, so that a long one is saved file by file; where the
+// store cannot forget a run, its journals stay, marked, once they are saved.
 bool RunRecovery::saveRunsOfEarlierProcesses(RunStore& store, ExportQueue& exports,
                                              std::function<void()> done) {
     RunJournal::Scan scan = RunJournal::leftBehind();
