@@ -119,16 +119,11 @@ QString RunJournal::folderPath() {
     return state + QStringLiteral("/zwirl");
 }
 
-RunJournal::RunJournal() : m_syncer([this] { syncLoop(); }) {}
+RunJournal::RunJournal() : m_syncer([this](std::stop_token stop) { syncLoop(stop); }) {}
 
+// The thread, stopped and joined after this, syncs and closes the journal first.
 RunJournal::~RunJournal() {
     close();
-    {
-        std::lock_guard lock(m_mutex);
-        m_stop = true;
-    }
-    m_wake.notify_one();
-    m_syncer.join();
 }
 
 bool RunJournal::open(const QDateTime& start) {
@@ -184,18 +179,18 @@ QString RunJournal::close() {
     return std::exchange(m_path, {});
 }
 
-void RunJournal::syncLoop() {
+void RunJournal::syncLoop(std::stop_token stop) {
     std::unique_lock lock(m_mutex);
     for (;;) {
-        const auto due = [this] { return m_stop || !m_closing.empty(); };
+        const auto due = [this] { return !m_closing.empty(); };
         if (m_fd < 0)
-            m_wake.wait(lock, [&] { return due() || m_fd >= 0; });
+            m_wake.wait(lock, stop, [&] { return due() || m_fd >= 0; });
         else
-            m_wake.wait_for(lock, std::chrono::seconds(1), due);
+            m_wake.wait_for(lock, stop, std::chrono::seconds(1), due);
         const int open = m_fd;
         const bool created = std::exchange(m_created, false);
         const std::vector<int> closing = std::exchange(m_closing, {});
-        const bool stop = m_stop;
+        const bool stopping = stop.stop_requested();
         lock.unlock();
         if (open >= 0 && m_dirty.exchange(false))
             ::fdatasync(open);
@@ -207,7 +202,7 @@ void RunJournal::syncLoop() {
         if (created)
             syncFolder(folderPath());
         lock.lock();
-        if (stop && m_closing.empty())
+        if (stopping && m_closing.empty())
             return;
     }
 }

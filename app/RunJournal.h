@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <thread>
 #include <vector>
 
@@ -72,18 +73,17 @@ public:
     static bool retire(const QString& path, bool damaged);
 
 private:
-    void syncLoop();
+    void syncLoop(std::stop_token stop);
 
     int m_fd = -1;
     QString m_path;
     quint32 m_count = 0;
     std::atomic<bool> m_dirty = false;
     std::mutex m_mutex;
-    std::condition_variable m_wake;
+    std::condition_variable_any m_wake;
     std::vector<int> m_closing; // ended journals, synced and closed by the thread
     bool m_created = false;     // a journal was made since the last sync of the folder
-    bool m_stop = false;
-    std::thread m_syncer;
+    std::jthread m_syncer;
 };
 
 } // namespace zwirl
