@@ -13,15 +13,13 @@ namespace zwirl::durable {
 void syncFolder(const QString& path);
 // Syncs the complete file at `part` and gives it the name `path`.
 bool commit(const QString& part, const QString& path);
-// A file created for writing, never through a link or over a file that is there; -1 (with
-// errno) when it cannot be.
+// Creates a file for writing, never through a link or over a file that is there; -1 (with
+// errno) when it cannot.
 int createNew(const QString& path);
-// The whole block at `offset`, retried after an interruption.
+// The whole block at `offset`, retried after an interruption; a read fails at the file's end.
 bool writeAt(int fd, const void* data, size_t size, off_t offset);
-// The whole block at `offset`, retried after an interruption; false at the file's end.
 bool readAt(int fd, void* data, size_t size, off_t offset);
-// Gives a file of the folder `folder` (a descriptor, or AT_FDCWD) a name that no other file has;
-// false when it has not got it.
+// Renames a file of the folder `folder` (a descriptor, or AT_FDCWD) to a name no other file has.
 bool renameFree(int folder, const QByteArray& from, const QByteArray& to);
 
 } // namespace zwirl::durable

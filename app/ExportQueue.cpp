@@ -48,14 +48,7 @@ void ExportQueue::enqueue(ExportRequest request) {
 
 void ExportQueue::restore(std::vector<ExportRequest> runs, std::function<void()> done) {
     auto batch = std::make_shared<Batch>();
-    std::erase_if(runs, [](const ExportRequest& restored) {
-        if (restored.run.samples.empty() && !restored.journal.isEmpty())
-            RunJournal::retire(restored.journal, restored.damaged);
-        return restored.run.samples.empty();
-    });
     batch->left = runs.size();
-    if (runs.empty() && done)
-        done();
     for (std::size_t i = 0; i < runs.size(); ++i) {
         runs[i].tell = ExportRequest::Tell::NotifyAndOpenFolder;
         runs[i].done = i + 1 == runs.size() ? std::move(done) : nullptr;
@@ -103,15 +96,11 @@ void ExportQueue::run(const Job& job) {
             --job.batch->left;
         return finished(false, {});
     }
-    // Before the files get their names, what holds the run notes that it is being saved, so
-    // that a process ended before the run leaves the journal or the store does not save it
-    // again; for a stored run, a journal without clicks does.
-    QString mark;
+    // Before the files get their names, the journal notes that the run is being saved, so that
+    // a process ended before the journal goes does not save it again.
+    bool marked = false;
     const auto naming = [&](int suffix) {
-        if (!journal.isEmpty())
-            mark = RunJournal::markSaved(journal, suffix, run.end) ? journal : QString();
-        else if (stored)
-            mark = RunJournal::writeSavedMark(run.start, run.end, suffix);
+        marked = !journal.isEmpty() && RunJournal::markSaved(journal, suffix, run.end);
     };
     bool saved = false;
     // Nothing thrown while saving may end the process: the run is kept as if it failed.
@@ -121,17 +110,9 @@ void ExportQueue::run(const Job& job) {
         qCWarning(lcApp) << "the export failed:" << failure.what();
     }
     const bool opens = tell(saved);
-    // Not named after all: the note goes.
-    if (!saved && !journal.isEmpty() && !mark.isEmpty())
-        RunJournal::markSaved(journal, 0);
-    else if (!saved && !mark.isEmpty())
-        QFile::remove(mark);
-    // A run that is not saved waits in the store for the next launch.
-    const bool kept = saved || stored || m_store.add(run);
-    // A stored run is forgotten once saved; where the settings cannot be written, the mark
-    // stays, and the next launch knows the run is saved.
-    if (saved && stored && m_store.remove(run) && !mark.isEmpty())
-        QFile::remove(mark);
+    if (!saved && marked)
+        RunJournal::markSaved(journal, 0); // not named after all
+    const bool kept = stored ? saved && m_store.remove(run) : saved || m_store.add(run);
     if (kept && !journal.isEmpty() && !RunJournal::retire(journal, damaged) && saved &&
         !std::exchange(m_toldRetireFailure, true))
         DROVHelper::notify(QStringLiteral("zwirl saved your clicks but cannot remove the file "

@@ -17,16 +17,15 @@ struct ExportRequest {
     // How the user learns that the files are saved; a failure is always told.
     enum class Tell {
         Nothing,
-        // The notification with its "Open Folder" button.
-        Notify,
-        // The notification, and the folder opens.
-        NotifyAndOpenFolder,
+        Notify,              // the notification with its "Open Folder" button
+        NotifyAndOpenFolder, // the notification, and the folder opens
     };
 
     RecordedRun run = {};
     Tell tell = Tell::Nothing;
-    // The run is in the run store, which it leaves once saved. A run that is not stored and
-    // cannot be saved is kept there for the next launch.
+    // The run is in the run store too, which forgets it once it is saved; where it cannot, the
+    // run's journal stays, marked as saved. A run that is not stored and cannot be saved is
+    // stored for the next launch.
     bool stored = false;
     // The journal holding the run, if any: removed once the run is in the files or the store.
     QString journal = {};
@@ -48,8 +47,7 @@ public:
 
     // The key of the "Open Folder" button on the notification of saved clicks.
     static inline const QString kOpenFolderAction = QStringLiteral("open-folder");
-    // The notifications of saving the runs of an earlier session: each takes the place of the
-    // one before.
+    // The notifications of saving an earlier session's runs: each replaces the one before.
     static inline const QString kRestoreNotifications = QStringLiteral("restore");
 
     // The user's Desktop (as xdg-user-dirs names it, ~/Desktop otherwise) + "/zwirl".
@@ -74,9 +72,8 @@ public:
     void finish();
 
 Q_SIGNALS:
-    // On the main thread, when isBusy() changes.
+    // On the main thread.
     void busyChanged(bool busy);
-    // On the main thread, when progress() changes.
     void progressChanged();
 
 private:
@@ -86,16 +83,14 @@ private:
         std::shared_ptr<Batch> batch; // the restore it is part of, shared by its jobs
     };
     void add(Job job);
-    // On the worker.
-    void run(const Job& job);
+    void run(const Job& job); // on the worker
     // Runs on the worker; false when the files could not be written. Each file is written
     // under a hidden temporary name, synced, and renamed to its name only when complete;
     // `naming` is told the suffix of the names (1: none) just before.
     bool save(const RecordedRun& run, const std::function<void(int)>& naming);
     // The files' path without its extension.
     QString basePath(const RecordedRun& run, int suffix) const;
-    // From the worker.
-    void reportProgress(double done);
+    void reportProgress(double done); // from the worker
     // Back on the main thread once an export has ended; `open` opens the folder.
     void finished(bool open, std::function<void()> done);
 

@@ -3,13 +3,14 @@
 
 #include "app/AppLog.h"
 #include "app/DurableFiles.h"
-#include "app/JournalFormat.h"
 
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -18,14 +19,95 @@
 namespace zwirl {
 
 using namespace durable;
-using namespace journal;
 
 namespace {
 
-timespec timespecOf(const QDateTime& date) {
-    const qint64 ms = date.toMSecsSinceEpoch();
+constexpr quint32 kVersion = 1;
+constexpr char kMagic[8] = {'Z', 'W', 'I', 'R', 'L', 'R', 'U', 'N'};
+
+// Both without padding, in the machine's byte order: the file never leaves it.
+struct Header {
+    char magic[8];
+    quint32 version;
+    quint32 recordSize;
+    qint64 startMs;
+    quint32 savedAs;  // kSavedMark and the suffix of the files being named; 0 before
+    quint32 checksum; // of the bytes before it
+};
+struct Record {
+    double rgb[3];
+    quint32 index;    // the click's place in the run: a stale or shifted record does not fit
+    quint32 checksum; // of the bytes before it
+};
+static_assert(sizeof(Header) == 32 && sizeof(Record) == 32);
+constexpr quint32 kSavedMark = 0xA5000000, kSuffixBits = 0x00FFFFFF;
+
+template <typename T> quint32 checksumOf(const T& block) {
+    return qChecksum(QByteArrayView(reinterpret_cast<const char*>(&block), offsetof(T, checksum)));
+}
+
+Header headerFor(qint64 startMs, quint32 savedAs = 0) {
+    Header header{{}, kVersion, sizeof(Record), startMs, savedAs, 0};
+    std::memcpy(header.magic, kMagic, sizeof kMagic);
+    header.checksum = checksumOf(header);
+    return header;
+}
+
+Record recordFor(const ClickSample& sample, quint32 index) {
+    Record record{{sample[0], sample[1], sample[2]}, index, 0};
+    record.checksum = checksumOf(record);
+    return record;
+}
+
+// Why a header cannot be read; empty when it can.
+QString headerFault(const Header& header) {
+    if (std::memcmp(header.magic, kMagic, sizeof kMagic) != 0)
+        return QStringLiteral("not a run journal");
+    if (header.version > kVersion)
+        return QStringLiteral("written by a newer zwirl (format %1)").arg(header.version);
+    if (header.version != kVersion || header.recordSize != sizeof(Record) ||
+        header.checksum != checksumOf(header))
+        return QStringLiteral("a damaged header");
+    return {};
+}
+
+// Dates a journal with its run's end; an invalid date leaves the date alone.
+bool setEnd(int fd, const QDateTime& end) {
+    const qint64 ms = end.toMSecsSinceEpoch();
     const qint64 seconds = ms / 1000 - (ms % 1000 < 0); // rounded down before 1970 too
-    return {time_t(seconds), long(ms - seconds * 1000) * 1000000};
+    const timespec times[2] = {{0, UTIME_OMIT},
+                               {time_t(seconds), long(ms - seconds * 1000) * 1000000}};
+    return !end.isValid() || ::futimens(fd, times) == 0;
+}
+
+QString pathFor(const QDateTime& start) {
+    return QStringLiteral("%1/run-%2-%3.journal")
+        .arg(RunJournal::folderPath(), start.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")))
+        .arg(::getpid());
+}
+
+// Writes a complete journal of `run` at `path` under another name, made durable first, so that
+// a reader finds it whole or not at all.
+bool writeWhole(const RecordedRun& run, const QString& path) {
+    const Header header = headerFor(run.start.toMSecsSinceEpoch());
+    QByteArray data(reinterpret_cast<const char*>(&header), sizeof header);
+    for (std::size_t i = 0; i < run.samples.size(); ++i) {
+        const Record record = recordFor(run.samples[i], quint32(i));
+        data.append(reinterpret_cast<const char*>(&record), sizeof record);
+    }
+    const QString part = path + QStringLiteral(".part"); // not a journal's name: never read
+    QFile::remove(part);
+    const int fd = createNew(part);
+    bool ok =
+        fd >= 0 && writeAt(fd, data.constData(), size_t(data.size()), 0) && setEnd(fd, run.end);
+    if (fd >= 0)
+        ::close(fd);
+    ok = ok && commit(part, path);
+    if (!ok) {
+        qCWarning(lcApp) << "could not write the run journal" << path << std::strerror(errno);
+        QFile::remove(part);
+    }
+    return ok;
 }
 
 } // namespace
@@ -37,28 +119,20 @@ QString RunJournal::folderPath() {
     return state + QStringLiteral("/zwirl");
 }
 
-RunJournal::RunJournal() : m_syncer([this] { syncLoop(); }) {}
+RunJournal::RunJournal() : m_syncer([this](std::stop_token stop) { syncLoop(stop); }) {}
 
+// The thread, stopped and joined after this, syncs and closes the journal first.
 RunJournal::~RunJournal() {
     close();
-    {
-        std::lock_guard lock(m_mutex);
-        m_stop = true;
-    }
-    m_wake.notify_one();
-    m_syncer.join();
 }
 
 bool RunJournal::open(const QDateTime& start) {
     close();
-    const QString folder = folderPath();
-    QDir().mkpath(folder);
-    const QString path = QStringLiteral("%1/run-%2-%3.journal")
-                             .arg(folder, start.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")))
-                             .arg(::getpid());
+    QDir().mkpath(folderPath());
+    const QString path = pathFor(start);
     const int fd = createNew(path);
     // The lock tells a later launch that this journal's process is still alive.
-    const Header header = headerFor(start);
+    const Header header = headerFor(start.toMSecsSinceEpoch());
     if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || !writeAt(fd, &header, sizeof header, 0)) {
         qCWarning(lcApp) << "could not write the run journal" << path << std::strerror(errno);
         // Nothing of a run is in it (a full disk): no later launch is to find it.
@@ -105,18 +179,18 @@ QString RunJournal::close() {
     return std::exchange(m_path, {});
 }
 
-void RunJournal::syncLoop() {
+void RunJournal::syncLoop(std::stop_token stop) {
     std::unique_lock lock(m_mutex);
     for (;;) {
-        const auto due = [this] { return m_stop || !m_closing.empty(); };
+        const auto due = [this] { return !m_closing.empty(); };
         if (m_fd < 0)
-            m_wake.wait(lock, [&] { return due() || m_fd >= 0; });
+            m_wake.wait(lock, stop, [&] { return due() || m_fd >= 0; });
         else
-            m_wake.wait_for(lock, std::chrono::seconds(1), due);
+            m_wake.wait_for(lock, stop, std::chrono::seconds(1), due);
         const int open = m_fd;
         const bool created = std::exchange(m_created, false);
         const std::vector<int> closing = std::exchange(m_closing, {});
-        const bool stop = m_stop;
+        const bool stopping = stop.stop_requested();
         lock.unlock();
         if (open >= 0 && m_dirty.exchange(false))
             ::fdatasync(open);
@@ -128,105 +202,58 @@ void RunJournal::syncLoop() {
         if (created)
             syncFolder(folderPath());
         lock.lock();
-        if (stop && m_closing.empty())
+        if (stopping && m_closing.empty())
             return;
     }
 }
 
-namespace {
-
-// Writes a complete journal of `first` .. `last` of `samples` under a free name from
-// `folder`/`stem`-partNNNNNN.journal, counting on from `part`; dated `end`. Its path, empty on a
-// failure.
-QString writeJournal(const QString& stem, int& part, const Header& header, const Samples& samples,
-                     std::size_t first, std::size_t last, const QDateTime& end) {
-    QByteArray data(reinterpret_cast<const char*>(&header), sizeof header);
-    for (std::size_t i = first; i < last; ++i) {
-        const Record record = recordFor(samples[i], quint32(i - first));
-        data.append(reinterpret_cast<const char*>(&record), sizeof record);
-    }
-    // A name already taken, by anything, is passed over: nothing is written through it.
-    int fd = -1;
-    QString path;
-    for (int tries = 0; fd < 0 && tries < 1000; ++tries) {
-        path = QStringLiteral("%1-part%2.journal").arg(stem).arg(part++, 6, 10, QLatin1Char('0'));
-        fd = createNew(path);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
-    if (fd < 0)
-        return {};
-    const timespec times[2] = {{0, UTIME_OMIT}, timespecOf(end)};
-    const bool ok = writeAt(fd, data.constData(), size_t(data.size()), 0) && ::fdatasync(fd) == 0 &&
-                    (!end.isValid() || ::futimens(fd, times) == 0);
-    ::close(fd);
-    if (!ok)
-        QFile::remove(path);
-    return ok ? path : QString();
+QString RunJournal::write(const RecordedRun& run) {
+    QDir().mkpath(folderPath());
+    const QString path = pathFor(run.start);
+    const bool written = writeWhole(run, path);
+    syncFolder(folderPath());
+    return written ? path : QString();
 }
 
-} // namespace
-
-std::vector<RunJournal::Found> RunJournal::keep(const RecordedRun& run, std::size_t limit) {
-    const QString folder = folderPath();
-    QDir().mkpath(folder);
-    const QString stem =
-        QStringLiteral("%1/run-%2")
-            .arg(folder, run.start.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")));
-    const Header header = headerFor(run.start);
-    std::vector<Found> written;
-    int part = 0;
-    for (std::size_t first = 0; first < run.samples.size(); first += limit) {
-        const std::size_t last = std::min(first + limit, run.samples.size());
-        // The journal's date is the run's end.
-        const QString path = writeJournal(stem, part, header, run.samples, first, last, run.end);
-        if (path.isEmpty()) {
-            qCWarning(lcApp) << "could not write the run into journals in" << folder;
-            for (const Found& found : written)
-                QFile::remove(found.path);
-            return {};
-        }
-        written.push_back({path,
-                           {Samples(run.samples.begin() + qsizetype(first),
-                                    run.samples.begin() + qsizetype(last)),
-                            run.start, run.end},
-                           false,
-                           {}});
+std::vector<RunJournal::Found> RunJournal::split(Found found, std::size_t limit) {
+    const Samples& samples = found.run.samples;
+    if (samples.size() <= limit)
+        return {std::move(found)};
+    // Names from the journal's own: a split begun again writes the same files.
+    const QString stem = found.path.chopped(int(sizeof ".journal") - 1);
+    std::vector<Found> parts;
+    for (std::size_t first = 0; first < samples.size(); first += limit) {
+        const auto begin = samples.begin() + qsizetype(first);
+        const auto end = begin + qsizetype(std::min(limit, samples.size() - first));
+        Found part{QStringLiteral("%1-part%2.journal")
+                       .arg(stem)
+                       .arg(qulonglong(parts.size()), 6, 10, QLatin1Char('0')),
+                   {Samples(begin, end), found.run.start, found.run.end}};
+        if (!writeWhole(part.run, part.path))
+            break;
+        parts.push_back(std::move(part));
     }
-    return written;
+    syncFolder(folderPath());
+    if (parts.size() * limit >= samples.size() && retire(found.path, found.damaged))
+        return parts;
+    for (const Found& part : parts)
+        QFile::remove(part.path);
+    return {std::move(found)};
 }
 
 bool RunJournal::markSaved(const QString& path, int suffix, const QDateTime& end) {
-    const quint32 savedAs = suffix > 0 ? kSavedMark | (quint32(suffix) & kSuffixBits) : 0;
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-    Header header;
+    const quint32 savedAs = suffix > 0 ? kSavedMark | (quint32(suffix) & kSuffixBits) : 0;
+    Header header{};
     bool ok = fd >= 0 && readAt(fd, &header, sizeof header, 0);
-    if (ok) {
-        header = headerFor(QDateTime::fromMSecsSinceEpoch(header.startMs), savedAs);
-        // The date is the run's end, which the next launch names the files from.
-        const timespec times[2] = {{0, UTIME_OMIT}, timespecOf(end)};
-        ok = writeAt(fd, &header, sizeof header, 0) && ::fdatasync(fd) == 0 &&
-             (!end.isValid() || ::futimens(fd, times) == 0);
-    }
+    header = headerFor(header.startMs, savedAs);
+    ok = ok && writeAt(fd, &header, sizeof header, 0) && ::fdatasync(fd) == 0 && setEnd(fd, end);
     if (!ok)
         qCWarning(lcApp) << "could not mark the run journal" << path << "as saved"
                          << std::strerror(errno);
     if (fd >= 0)
         ::close(fd);
     return ok;
-}
-
-QString RunJournal::writeSavedMark(const QDateTime& start, const QDateTime& end, int suffix) {
-    const QString folder = folderPath();
-    QDir().mkpath(folder);
-    int part = 0;
-    const QString path = writeJournal(
-        QStringLiteral("%1/run-%2-saved")
-            .arg(folder, start.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"))),
-        part, headerFor(start, kSavedMark | (quint32(suffix) & kSuffixBits)), {}, 0, 0, end);
-    if (!path.isEmpty())
-        syncFolder(folder);
-    return path;
 }
 
 bool RunJournal::retire(const QString& path, bool damaged) {
@@ -237,6 +264,111 @@ bool RunJournal::retire(const QString& path, bool damaged) {
         qCWarning(lcApp) << "could not take the run journal" << path
                          << "out of its folder:" << std::strerror(errno);
     return done;
+}
+
+namespace {
+
+// Reads every record of the journal open at `fd` that is whole, at its place, unchanged since it
+// was written and a valid click; any other marks it damaged.
+void readRecords(int fd, qint64 size, RunJournal::Found& found, std::size_t& invalid) {
+    const qint64 whole = (size - qint64(sizeof(Header))) / qint64(sizeof(Record));
+    const quint32 count = quint32(std::min<qint64>(whole, RunJournal::kMaxRecords));
+    std::vector<Record> records(count);
+    found.damaged = whole > count;
+    if (!readAt(fd, records.data(), count * sizeof(Record), off_t(sizeof(Header)))) {
+        found.damaged = true; // shorter than it said a moment ago
+        return;
+    }
+    found.run.samples.reserve(count);
+    for (quint32 i = 0; i < count; ++i) {
+        const Record& record = records[i];
+        const ClickSample sample{record.rgb[0], record.rgb[1], record.rgb[2]};
+        const bool fits = record.index == i && record.checksum == checksumOf(record);
+        if (fits && isValidSample(sample))
+            found.run.samples.push_back(sample);
+        else
+            found.damaged = true;
+        invalid += fits && !isValidSample(sample);
+    }
+}
+
+} // namespace
+
+RunJournal::Scan RunJournal::leftBehind() {
+    Scan scan;
+    const QString path = folderPath();
+    DIR* const listing = ::opendir(QFile::encodeName(path).constData());
+    if (!listing)
+        return scan;
+    const int folder = ::dirfd(listing);
+    // The names first: the loop renames entries.
+    QList<QByteArray> names;
+    while (const dirent* entry = ::readdir(listing))
+        if (const QByteArray name(entry->d_name); name.endsWith(".journal"))
+            names << name;
+    std::size_t invalid = 0;
+    for (QByteArray name : names) {
+        const auto setAside = [&](const QString& why) {
+            qCWarning(lcApp).noquote() << "setting aside the run journal"
+                                       << path + u'/' + QFile::decodeName(name) << "with" << why;
+            if (!renameFree(folder, name, name + ".unreadable"))
+                qCWarning(lcApp) << "could not rename it:" << std::strerror(errno);
+            ++scan.setAside;
+        };
+        // A name not in the file system's encoding would not be found again by the name it is
+        // shown with: the journal takes that name.
+        if (const QByteArray shown = QFile::encodeName(QFile::decodeName(name)); shown != name) {
+            if (!renameFree(folder, name, shown)) {
+                setAside(QStringLiteral("a name that cannot be shown"));
+                continue;
+            }
+            name = shown;
+        }
+        // Never through a link, and a FIFO does not keep the open waiting.
+        const int fd =
+            ::openat(folder, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        struct stat file {};
+        Header header;
+        if (fd < 0) {
+            setAside(errno == ELOOP ? QStringLiteral("a link")
+                                    : QString::fromLocal8Bit(std::strerror(errno)));
+        } else if (::fstat(fd, &file) != 0 || !S_ISREG(file.st_mode)) {
+            setAside(QStringLiteral("not a regular file"));
+        } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            // A running zwirl's.
+        } else if (file.st_size == 0) {
+            ::unlinkat(folder, name.constData(), 0); // made, and nothing written
+        } else if (!readAt(fd, &header, sizeof header, 0)) {
+            setAside(QStringLiteral("no complete header"));
+        } else if (const QString fault = headerFault(header); !fault.isEmpty()) {
+            setAside(fault);
+        } else {
+            const QDateTime end = QDateTime::fromMSecsSinceEpoch(
+                qint64(file.st_mtim.tv_sec) * 1000 + file.st_mtim.tv_nsec / 1000000);
+            Found found{path + u'/' + QFile::decodeName(name),
+                        {{}, QDateTime::fromMSecsSinceEpoch(header.startMs), end}};
+            if ((header.savedAs & ~kSuffixBits) == kSavedMark)
+                found.savedAs = int(header.savedAs & kSuffixBits);
+            readRecords(fd, file.st_size, found, invalid);
+            if (found.damaged)
+                qCWarning(lcApp) << "the run journal" << found.path << "holds damaged records; kept"
+                                 << found.run.samples.size() << "clicks";
+            if (!found.run.samples.empty() || found.savedAs)
+                scan.found.push_back(std::move(found));
+            else if (found.damaged)
+                setAside(QStringLiteral("no valid click"));
+            else
+                ::unlinkat(folder, name.constData(), 0);
+        }
+        if (fd >= 0)
+            ::close(fd);
+    }
+    ::closedir(listing);
+    // One line however many there were.
+    if (invalid > 0)
+        qCWarning(lcApp) << "dropping" << invalid
+                         << "journal records whose colours are not three numbers from 0 to 1";
+    return scan;
 }
 
 } // namespace zwirl

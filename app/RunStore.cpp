@@ -10,12 +10,11 @@
 
 namespace zwirl {
 
-// Written back when something was not valid, so that it is gone from the file.
 std::vector<RecordedRun> RunStore::runs() {
     QMutexLocker lock(&m_mutex);
     bool whole = true;
     std::vector<RecordedRun> found = read(&whole);
-    if (!whole)
+    if (!whole) // so that what is not valid is gone from the file
         write(found);
     return found;
 }

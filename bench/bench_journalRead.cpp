@@ -17,7 +17,7 @@ void BM_readFullRunJournal(benchmark::State& state) {
     for (int i = 0; i < 9999; ++i)
         samples.push_back({(i % 256) / 255.0, ((i * 7) % 256) / 255.0, ((i * 13) % 256) / 255.0});
     const QDateTime start = QDateTime::currentDateTime();
-    RunJournal::keep({samples, start, start.addSecs(60)}, samples.size());
+    RunJournal::write({samples, start, start.addSecs(60)});
     for (auto _ : state) {
         const RunJournal::Scan scan = RunJournal::leftBehind();
         if (scan.found.size() != 1 || scan.found[0].run.samples.size() != samples.size())

@@ -30,14 +30,13 @@ void writeSeeds(const QString& folder) {
     Samples samples;
     for (int i = 0; i < 40; ++i)
         samples.push_back({(i % 5) / 4.0, (i % 3) / 2.0, (i % 7) / 6.0});
-    const std::vector<RunJournal::Found> parts =
-        RunJournal::keep({samples, start, start.addSecs(30)}, 16);
-    RunJournal::markSaved(parts.back().path, 3, start.addSecs(30));
-    int n = 0;
-    for (const RunJournal::Found& part : parts)
-        QFile::copy(part.path, QStringLiteral("%1/journal-%2").arg(folder).arg(n++));
-    QFile::copy(RunJournal::writeSavedMark(start, start.addSecs(30), 2),
-                QStringLiteral("%1/saved-mark").arg(folder));
+    const QString journal = RunJournal::write({samples, start, start.addSecs(30)});
+    RunJournal::markSaved(journal, 3, start.addSecs(30));
+    QFile::copy(journal, QStringLiteral("%1/journal").arg(folder));
+    // Clickless, marked as saved.
+    const QString mark = RunJournal::write({{}, start.addSecs(60), start.addSecs(90)});
+    RunJournal::markSaved(mark, 2, start.addSecs(90));
+    QFile::copy(mark, QStringLiteral("%1/saved-mark").arg(folder));
 }
 
 } // namespace

@@ -300,7 +300,7 @@ private Q_SLOTS:
         const QDateTime end(QDate(2026, 2, 3), QTime(4, 5, 6));
         for (const RecordedRun& run : {RecordedRun{{{1, 0, 0}}, end.addSecs(-5), end},
                                        RecordedRun{{{0, 1, 0}}, end.addSecs(5), end.addSecs(10)}})
-            QVERIFY(RunJournal::markSaved(RunJournal::keep(run, 10).at(0).path, 1, run.end));
+            QVERIFY(RunJournal::markSaved(RunJournal::write(run), 1, run.end));
         QDir().mkpath(folder());
         QVERIFY(QFile(folder() + "/zwirl_030226_040506.m4a").open(QIODevice::WriteOnly));
         App app;
@@ -316,7 +316,7 @@ private Q_SLOTS:
     void aLongJournalIsSavedAsFilesOfAtMostTheClickLimit() {
         const QDateTime end(QDate(2026, 2, 3), QTime(4, 5, 6));
         const Samples many(10000, ClickSample{0.5, 0.25, 1.0});
-        QVERIFY(!RunJournal::keep({many, end.addSecs(-60), end}, many.size()).empty());
+        QVERIFY(!RunJournal::write({many, end.addSecs(-60), end}).isEmpty());
         App app;
         app.delegate.applicationDidFinishLaunching();
         QList<qint64> records;
