@@ -10,7 +10,8 @@ class TVKLoginItem {
 public:
     TVKLoginItem() = delete;
 
-    // Adding again leaves one entry, and one the user switched off stays off.
+    // Adding again leaves one entry; one the user switched off (Hidden,
+    // X-GNOME-Autostart-enabled=false) stays off.
     static void addAppAsLoginItem(const QString& appPath);
     // Every entry that starts `appPath` (compared case-sensitively); unreadable entries stay.
     static void deleteAppFromLoginItem(const QString& appPath);

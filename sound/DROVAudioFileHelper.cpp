@@ -8,7 +8,6 @@
 
 #include <QBuffer>
 #include <QPainter>
-#include <QScopeGuard>
 #include <QUrl>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -72,8 +71,6 @@ bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QStri
             [&tone, &out] { return tone.render(out.data(), int64_t(out.size())); });
     };
     QFuture<int64_t> next = renderInto(slices[0]);
-    // The task renders into a slice of this frame: it must end before the slices do.
-    const auto finishRendering = qScopeGuard([&next] { next.waitForFinished(); });
     for (int64_t slice = 0, written = 0; status == noErr; ++slice) {
         const int64_t frames = next.result();
         if (frames == 0)
@@ -84,6 +81,7 @@ bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QStri
         if (progress && status == noErr)
             progress(double(written += frames) / double(tone.totalFrames()));
     }
+    next.waitForFinished(); // it renders into a slice of this frame
 
     const QByteArray jpeg = jpegOf(artwork);
     if (!jpeg.isEmpty()) {

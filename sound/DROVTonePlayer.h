@@ -31,7 +31,8 @@ public:
     void stop();
     bool isPlaying() const { return bool(m_toneUnit); }
 
-    // 0.25 of full scale, the phase carried over; never allocates, locks or logs.
+    // Writes `frames` samples at 0.25 of full scale, carrying the phase over to the next call.
+    // Never allocates, locks or logs.
     static void renderTone(void* player, float* samples, unsigned long frames);
 
 protected:

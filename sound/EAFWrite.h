@@ -34,7 +34,8 @@ public:
     // The frames the writes will bring, told before the first: an '.m4a' then ends its last AAC
     // packet with the sound, so that a player cutting only the encoder's delay gets the length.
     OSStatus expectFrames(int64_t numFrames);
-    // JPEG or PNG cover art and tags, written at the close; '.m4a' only, else 'fmt?'.
+    // JPEG or PNG cover art and text tags, written at the close; '.m4a' only
+    // (kAudioFileUnsupportedDataFormatError for the other types).
     OSStatus setCoverArt(const QByteArray& picture);
     OSStatus setTags(const AudioFileTags& tags);
     // The file itself; null when it is not open.
