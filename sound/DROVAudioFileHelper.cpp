@@ -3,22 +3,23 @@
 
 #include "services/DROVHelper.h"
 #include "sound/AudioFormat.h"
-#include "sound/ClickToneRenderer.h"
+#include "sound/ClickToneWorker.h"
 #include "sound/EAFWrite.h"
 
 #include <QBuffer>
 #include <QPainter>
 #include <QUrl>
-#include <QtConcurrent/QtConcurrentRun>
+#include <span>
 
 namespace zwirl {
 
 namespace {
 
 // Frames rendered and handed to the writer at a time: the tone is never held whole.
-constexpr size_t kSliceFrames = 65536;
+constexpr int64_t kSliceFrames = 65536;
 
-// JPEG has no transparency: laid on white, an empty spot cannot be taken for a black click.
+// JPEG has no transparency: the picture is laid on white first, so that where no square is
+// painted cannot be told from a black click.
 QByteArray jpegOf(const QImage& picture) {
     if (picture.isNull())
         return {};
@@ -61,27 +62,19 @@ bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QStri
     // Failures of the open and the writes are printed by the writer itself.
     OSStatus status = writer.openFileForWrite(QUrl::fromLocalFile(filePath), kSampleRate, 1, 16,
                                               kAudioFileM4AType);
-    ClickToneRenderer tone(samples);
+    // The next slice renders on the worker's thread while the writer encodes this one.
+    ClickToneWorker tone(samples, kSliceFrames);
     writer.expectFrames(tone.totalFrames());
-    // The next slice renders on a pool thread while the writer encodes this one.
-    std::vector<float> slices[2] = {std::vector<float>(kSliceFrames),
-                                    std::vector<float>(kSliceFrames)};
-    const auto renderInto = [&tone](std::vector<float>& out) {
-        return QtConcurrent::run(
-            [&tone, &out] { return tone.render(out.data(), int64_t(out.size())); });
-    };
-    QFuture<int64_t> next = renderInto(slices[0]);
-    for (int64_t slice = 0, written = 0; status == noErr; ++slice) {
-        const int64_t frames = next.result();
-        if (frames == 0)
+    int64_t written = 0;
+    while (status == noErr) {
+        const std::span<float> slice = tone.next();
+        if (slice.empty())
             break;
-        next = renderInto(slices[(slice + 1) % 2]);
-        float* channels[] = {slices[slice % 2].data()};
-        status = writer.writeFloats(frames, channels);
+        float* channels[] = {slice.data()};
+        status = writer.writeFloats(int64_t(slice.size()), channels);
         if (progress && status == noErr)
-            progress(double(written += frames) / double(tone.totalFrames()));
+            progress(double(written += int64_t(slice.size())) / double(tone.totalFrames()));
     }
-    next.waitForFinished(); // it renders into a slice of this frame
 
     const QByteArray jpeg = jpegOf(artwork);
     if (!jpeg.isEmpty()) {

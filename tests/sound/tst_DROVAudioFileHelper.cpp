@@ -4,6 +4,7 @@
 // in the decoded '.m4a'.
 #include "sound/AudioTestTools.h"
 #include "sound/ClickToneRenderer.h"
+#include "sound/ClickToneWorker.h"
 #include "sound/DROVAudioFileHelper.h"
 #include "sound/ExportCheck.h"
 #include "support/TestSupport.h"
@@ -137,6 +138,17 @@ private Q_SLOTS:
         QCOMPARE(sliced.back(), 42.0f);
         sliced.pop_back();
         QVERIFY(sliced == whole);
+
+        // The worker's thread gives the same frames, and nothing once they are all given; one
+        // dropped part-way stops.
+        ClickToneWorker worker(samples, 65536);
+        std::vector<float> fromWorker;
+        for (std::span<float> slice; !(slice = worker.next()).empty();)
+            fromWorker.insert(fromWorker.end(), slice.begin(), slice.end());
+        QVERIFY(fromWorker == whole);
+        QVERIFY(worker.next().empty());
+        ClickToneWorker dropped(samples, 4096);
+        QCOMPARE(dropped.next().size(), size_t(4096));
     }
 
     // No conversion of the renderer is undefined (the sanitized build stops at one): a click
