@@ -21,9 +21,6 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QLoggingCategory>
-#include <QMessageBox>
-#include <QPropertyAnimation>
-#include <QScreen>
 #include <QUrl>
 
 namespace zwirl {
@@ -182,7 +179,7 @@ void DROVAppDelegate::reminderNotification() {
 
 void DROVAppDelegate::reachedMaxClicks() {
     stopTrackingAndNotify(true, {});
-    openAlert(
+    m_windows.openAlert(
         QStringLiteral("You've reached %1 clicks - that's a lot of data and we will stop counting "
                        "now! listen to your clicks (located on the desktop).")
             .arg(TrackingRun::kClickLimit));
@@ -248,12 +245,7 @@ void DROVAppDelegate::showMainWindow() {
     m_controllerWindow->setDelegate(this);
     QWidget* window = m_controllerWindow->window();
     m_controllerWindow->showSetUp(m_setUp.first, m_setUp.second);
-    // Centred on the screen that holds it, its position included: a second screen's too.
-    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
-    const QRect area = screen ? screen->geometry() : QRect();
-    window->move(area.center() - QRect(QPoint(), window->frameGeometry().size()).center());
-    window->show();
-    window->raise();
+    AppWindows::presentCentred(window);
 }
 
 // The controller goes once the event being handled is done with: the request may come from it.
@@ -265,70 +257,18 @@ void DROVAppDelegate::controllerCloseAction() {
 }
 
 void DROVAppDelegate::fadeOutForStart(std::function<void()> done) {
-    auto finish = [this, done = std::move(done)] {
-        controllerCloseAction();
-        // The About box and the alerts; the tray icon's window belongs to the panel and stays.
-        for (QWidget* window : QApplication::topLevelWidgets())
-            if (qobject_cast<QMessageBox*>(window) && window->isVisible()) {
-                m_hidden.append(window);
-                window->hide();
-            }
-        done();
-    };
     QWidget* window = m_controllerWindow ? m_controllerWindow->window() : nullptr;
-    // A Wayland client cannot change its window's opacity: the window goes at once there.
-    if (!window || QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
-        return finish();
-    // Not the controller's: closed while it fades, the window still lets the start go on.
-    auto* fade = new QPropertyAnimation(window, "windowOpacity", this);
-    fade->setDuration(kFadeDurationMs);
-    // The ease-in timing: a cubic Bézier through (0.42, 0) and (1, 1).
-    QEasingCurve easeIn(QEasingCurve::BezierSpline);
-    easeIn.addCubicBezierSegment({0.42, 0.0}, {1.0, 1.0}, {1.0, 1.0});
-    fade->setEasingCurve(easeIn);
-    fade->setEndValue(0.0);
-    connect(fade, &QPropertyAnimation::finished, this, finish);
-    fade->start(QAbstractAnimation::DeleteWhenStopped);
+    m_windows.fadeOut(window, kFadeDurationMs, [this, done = std::move(done)] {
+        controllerCloseAction();
+        m_windows.hideOwn();
+        done();
+    });
 }
 
 void DROVAppDelegate::showAbout() {
-    for (const QPointer<QWidget>& window : std::exchange(m_hidden, {}))
-        if (window)
-            window->show();
-    if (!m_about) {
-        QString versions = QStringLiteral("Qt %1").arg(QString::fromLatin1(qVersion()));
-        for (const auto& [library, version] : media::libraryVersions())
-            versions += QStringLiteral("<br>%1 %2").arg(library, version.toHtmlEscaped());
-        const QString site = QString::fromLatin1(DROVMainWindowController::kMakerWebsite);
-        auto* about = new QMessageBox(
-            QMessageBox::NoIcon, QStringLiteral("About zwirl"),
-            QStringLiteral("<p><b>zwirl</b> %1</p><p>Turns your mouse clicks into a sound and a "
-                           "picture, saved in the zwirl folder on your desktop.</p><p>© Tolvarek"
-                           "<br>Licence: GPL-3.0-or-later<br><a href=\"%2\">%2</a></p><p><small>"
-                           "Made with %3</small></p>")
-                .arg(QApplication::applicationVersion(), site, versions),
-            QMessageBox::Ok);
-        about->setAttribute(Qt::WA_DeleteOnClose);
-        // Not modal: the application, and its control interface, keeps answering meanwhile.
-        about->setModal(false);
-        about->setIconPixmap(QApplication::windowIcon().pixmap(96, 96));
-        // Copyable, as for a report of a fault.
-        about->setTextInteractionFlags(Qt::TextBrowserInteraction);
-        about->setWindowFlag(Qt::WindowStaysOnTopHint);
-        m_about = about;
-    }
-    m_about->show();
-    m_about->raise();
-    m_about->activateWindow();
-}
-
-void DROVAppDelegate::openAlert(const QString& message) {
-    const QString name = QApplication::applicationDisplayName();
-    auto* alert = new QMessageBox(QMessageBox::NoIcon, name, name, QMessageBox::Ok);
-    alert->setAttribute(Qt::WA_DeleteOnClose);
-    alert->setInformativeText(message);
-    alert->setWindowFlag(Qt::WindowStaysOnTopHint);
-    alert->open();
+    m_windows.showHidden();
+    m_windows.showAbout(media::libraryVersions(),
+                        QString::fromLatin1(DROVMainWindowController::kMakerWebsite));
 }
 
 void DROVAppDelegate::showDebugWindow() {

@@ -6,6 +6,7 @@
 #include "capture/ClickSource.h"
 #include "services/Settings.h"
 #include "sound/DROVTonePlayer.h"
+#include "ui/AppWindows.h"
 #include "ui/DROVMainWindowController.h"
 
 #include <QColor>
@@ -86,8 +87,6 @@ private:
     // Tells the user, once a run, that its clicks are not kept safe on disk.
     void journalFailed();
     void fadeOutForStart(std::function<void()> done);
-    // Without a loop of its own: the click handler that reached the limit returns at once.
-    void openAlert(const QString& message);
 
     Settings& m_settings;
     RunStore& m_store;
@@ -100,11 +99,10 @@ private:
     std::unique_ptr<DROVTonePlayer> m_tone;
     TrayIcon* m_statusItem = nullptr;
     QPointer<DROVMainWindowController> m_controllerWindow;
-    QPointer<QWidget> m_about;
+    AppWindows m_windows;
     DROVDebugWindowController* m_debugWindow = nullptr;
     QColor m_lastClick;
     std::pair<QString, QString> m_setUp;
-    QList<QPointer<QWidget>> m_hidden;
     bool m_isTracking = false;
     // A start is under way while the main window fades out; further starts are ignored.
     bool m_isStarting = false;
