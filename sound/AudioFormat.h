@@ -68,12 +68,7 @@ constexpr uint32_t kAudioFormatFlagIsNonInterleaved = 32;
 constexpr uint32_t kMPEG4Object_AAC_LC = 2;
 
 // The text tags of an '.m4a'; empty ones are left out.
-struct AudioFileTags {
-    QString title;
-    QString artist;
-    QString date; // ISO 8601
-    QString comment;
-};
+using AudioFileTags = media::AudioFileTags;
 
 struct AudioStreamBasicDescription {
     double mSampleRate = 0;

@@ -135,8 +135,7 @@ OSStatus EAFWrite::setCoverArt(const QByteArray& picture) {
 }
 
 OSStatus EAFWrite::setTags(const AudioFileTags& tags) {
-    return mAfid ? statusFor(mAfid->setTags({tags.title, tags.artist, tags.date, tags.comment}))
-                 : kAudioFileNotOpenError;
+    return mAfid ? statusFor(mAfid->setTags(tags)) : kAudioFileNotOpenError;
 }
 
 template <typename Sample, typename Convert>
