@@ -9,8 +9,7 @@
 namespace zwirl {
 
 void AppWindows::presentCentred(QWidget* window) {
-    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
-    const QRect area = screen ? screen->geometry() : QRect();
+    const QRect area = window->screen()->geometry();
     window->move(area.center() - QRect(QPoint(), window->frameGeometry().size()).center());
     window->show();
     window->raise();
@@ -19,11 +18,10 @@ void AppWindows::presentCentred(QWidget* window) {
 void AppWindows::fadeOut(QWidget* window, int durationMs, std::function<void()> done) {
     if (!window || QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
         return done();
-    // Owned here, not by the window's controller: closed while it fades, the window still lets
-    // `done` run.
+    // Owned here: a window closed while it fades still lets `done` run.
     auto* fade = new QPropertyAnimation(window, "windowOpacity", this);
     fade->setDuration(durationMs);
-    // The ease-in timing: a cubic Bézier through (0.42, 0) and (1, 1).
+    // Ease-in: a cubic Bézier through (0.42, 0) and (1, 1).
     QEasingCurve easeIn(QEasingCurve::BezierSpline);
     easeIn.addCubicBezierSegment({0.42, 0.0}, {1.0, 1.0}, {1.0, 1.0});
     fade->setEasingCurve(easeIn);
@@ -62,7 +60,7 @@ void AppWindows::showAbout(const QList<std::pair<QString, QString>>& libraries,
                 .arg(QApplication::applicationVersion(), site, versions),
             QMessageBox::Ok);
         about->setAttribute(Qt::WA_DeleteOnClose);
-        // Not modal: the application, and its control interface, keeps answering meanwhile.
+        // Not modal: the control interface keeps answering meanwhile.
         about->setModal(false);
         about->setIconPixmap(QApplication::windowIcon().pixmap(96, 96));
         // Copyable, as for a report of a fault.

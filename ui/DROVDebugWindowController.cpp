@@ -8,11 +8,6 @@
 
 namespace zwirl {
 
-void DROVColorView::setColor(const QColor& color) {
-    m_col = color;
-    update();
-}
-
 void DROVColorView::paintEvent(QPaintEvent* event) {
     if (!m_col.isValid())
         return;

@@ -15,8 +15,10 @@ class DROVColorView : public QWidget {
 public:
     using QWidget::QWidget;
 
-    // An invalid colour clears it; the whole view repaints.
-    void setColor(const QColor& color);
+    void setColor(const QColor& color) {
+        m_col = color;
+        update();
+    }
     const QColor& color() const { return m_col; }
 
 protected:
@@ -32,7 +34,6 @@ class DROVDebugWindowController : public QObject {
 public:
     using QObject::QObject;
 
-    // Built from its form on the first call; the outlets are empty until then.
     QWidget* window();
     DROVColorView* clrView() const { return m_clrView; }
     QLabel* clrLabel() const { return m_clrLabel; }

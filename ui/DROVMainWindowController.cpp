@@ -13,11 +13,6 @@
 
 namespace zwirl {
 
-void DROVMainWindowController::DeleteLater::operator()(QWidget* window) const {
-    window->hide();
-    window->deleteLater();
-}
-
 QWidget* DROVMainWindowController::window() {
     if (!m_window) {
         m_window.reset(new QWidget);
@@ -65,8 +60,7 @@ void DROVMainWindowController::windowDidLoad(const Ui::DROVMainWindowController&
             &C::closeWindow);
 
     checkButtonTitle();
-    // Floats above ordinary windows, with a title bar to move it by but without its buttons:
-    // the window's own controls close it.
+    // A title bar to move it by, without buttons: the window's own controls close it.
     m_window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                              Qt::WindowStaysOnTopHint);
     // Shown, it leaves the focus with the application the user works in.
@@ -78,8 +72,6 @@ void DROVMainWindowController::windowDidLoad(const Ui::DROVMainWindowController&
 }
 
 void DROVMainWindowController::close() {
-    if (!m_window)
-        return;
     m_closing = true;
     m_window->close();
     m_closing = false;
@@ -96,7 +88,7 @@ void DROVMainWindowController::startAction() {
         return;
     }
     m_delegate->controllerStopAction();
-    if (!self || !m_buttonStart)
+    if (!self)
         return;
     m_buttonStart->setText(QStringLiteral("Saving to desktop..."));
     TVKBlock::performBlock(
@@ -108,30 +100,8 @@ void DROVMainWindowController::startAction() {
 }
 
 void DROVMainWindowController::checkButtonTitle() {
-    if (m_buttonStart)
-        m_buttonStart->setText(delegateIsTracking() ? QStringLiteral("Stop tracking")
-                                                    : QStringLiteral("Start"));
-}
-
-bool DROVMainWindowController::delegateIsTracking() const {
-    return m_delegate && m_delegate->isTracking();
-}
-
-void DROVMainWindowController::showHowTo() {
-    replacePage(m_menuView, m_howToView);
-    m_fromRight = false;
-}
-
-void DROVMainWindowController::closeHowTo() {
-    if (m_menuView)
-        m_menuView->update();
-    replacePage(m_howToView, m_menuView);
-    m_fromRight = true;
-}
-
-void DROVMainWindowController::closeWindow() {
-    if (m_delegate)
-        m_delegate->controllerCloseAction();
+    m_buttonStart->setText(delegateIsTracking() ? QStringLiteral("Stop tracking")
+                                                : QStringLiteral("Start"));
 }
 
 void DROVMainWindowController::tvkWebsite() {
@@ -139,20 +109,17 @@ void DROVMainWindowController::tvkWebsite() {
 }
 
 bool DROVMainWindowController::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_window.get() && event->type() == QEvent::Close && !m_closing && m_delegate) {
-        // Closed by the window manager: the delegate closes it and lets go of this controller,
-        // once the close event is done with.
+    // Closed by the window manager: the delegate closes it once the close event is done with.
+    if (event->type() == QEvent::Close && !m_closing && m_delegate) {
         event->ignore();
         QMetaObject::invokeMethod(this, &DROVMainWindowController::closeWindow,
                                   Qt::QueuedConnection);
         return true;
     }
-    // Return or Enter that no button took presses the main button, as a dialog's default
-    // button, while the menu page shows.
-    if (watched == m_window.get() && event->type() == QEvent::KeyPress) {
+    // Return or Enter that no button took presses the main button while the menu page shows.
+    if (event->type() == QEvent::KeyPress && m_currentPage == m_menuView) {
         const int key = static_cast<QKeyEvent*>(event)->key();
-        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && m_currentPage == m_menuView &&
-            m_buttonStart) {
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
             m_buttonStart->animateClick();
             return true;
         }
@@ -161,11 +128,13 @@ bool DROVMainWindowController::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void DROVMainWindowController::replacePage(QWidget* leaving, QWidget* entering) {
-    finishPageSwap();
-    if (!m_holderView || !leaving || !entering || leaving == entering || m_currentPage != leaving)
+    // A swap asked for while another runs starts from where the first one ends.
+    if (m_pageSwap && m_pageSwap->state() != QAbstractAnimation::Stopped)
+        m_pageSwap->setCurrentTime(m_pageSwap->totalDuration());
+    // Before the form is loaded all three are empty.
+    if (leaving == entering || m_currentPage != leaving)
         return;
-    const int width = m_holderView->width();
-    entering->setGeometry(QRect(QPoint(m_fromRight ? width : -width, 0), m_holderView->size()));
+    entering->resize(m_holderView->size());
     entering->show();
     entering->raise();
     m_currentPage = entering;
@@ -181,12 +150,6 @@ void DROVMainWindowController::replacePage(QWidget* leaving, QWidget* entering) 
             });
     m_pageSwap = swap;
     swap->start(QAbstractAnimation::DeleteWhenStopped);
-}
-
-// A swap asked for while another runs starts from where the first one ends.
-void DROVMainWindowController::finishPageSwap() {
-    if (m_pageSwap && m_pageSwap->state() != QAbstractAnimation::Stopped)
-        m_pageSwap->setCurrentTime(m_pageSwap->totalDuration());
 }
 
 // A push: both pages move together by `shift`, the entering page to the holder's origin.

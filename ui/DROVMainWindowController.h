@@ -27,8 +27,8 @@ public:
     virtual bool isTracking() const = 0;
 };
 
-// Runs the main window, whose holder view shows the menu page or the how-to page, pushing into
-// one another. One controller per showing of the window.
+// Runs the main window, whose holder view slides between the menu and the how-to page. One
+// controller per showing of the window.
 class DROVMainWindowController : public QObject {
     Q_OBJECT
 public:
@@ -39,10 +39,7 @@ public:
 
     using QObject::QObject;
 
-    DROVMainControllerDelegate* delegate() const { return m_delegate; }
     void setDelegate(DROVMainControllerDelegate* delegate) { m_delegate = delegate; }
-
-    // Built from its form on the first call; the outlets are empty until then.
     QWidget* window();
     // Hides the window without asking the delegate.
     void close();
@@ -53,20 +50,27 @@ public:
     QAbstractButton* buttonStart() const { return m_buttonStart; }
     QWidget* howToView() const { return m_howToView; }
     QLabel* setUpNotice() const { return m_setUpNotice; }
-    // The page the holder shows or is pushing in, and the swap in progress.
     QWidget* currentPage() const { return m_currentPage; }
     QAbstractAnimation* pageSwapAnimation() const { return m_pageSwap; }
 
     void checkButtonTitle();
-    // In the tagline's place, with `action` as a link to the delegate's set-up; an empty text
-    // takes the notice away.
+    // In the tagline's place, with `action` linking to the set-up; an empty text removes it.
     void showSetUp(const QString& text, const QString& action);
-    bool delegateIsTracking() const;
+    bool delegateIsTracking() const { return m_delegate && m_delegate->isTracking(); }
 
     void startAction();
-    void showHowTo();
-    void closeHowTo();
-    void closeWindow();
+    void showHowTo() {
+        replacePage(m_menuView, m_howToView);
+        m_fromRight = false;
+    }
+    void closeHowTo() {
+        replacePage(m_howToView, m_menuView);
+        m_fromRight = true;
+    }
+    void closeWindow() {
+        if (m_delegate)
+            m_delegate->controllerCloseAction();
+    }
     void tvkWebsite();
 
 protected:
@@ -83,11 +87,13 @@ private:
     QParallelAnimationGroup* slideAnimation(int shift, QWidget* leaving, QWidget* entering) const;
     // With the stored slide; nothing when `leaving` is not the page shown.
     void replacePage(QWidget* leaving, QWidget* entering);
-    void finishPageSwap();
 
     // The window may be sending the signal whose handler lets go of this controller.
     struct DeleteLater {
-        void operator()(QWidget* window) const;
+        void operator()(QWidget* window) const {
+            window->hide();
+            window->deleteLater();
+        }
     };
 
     DROVMainControllerDelegate* m_delegate = nullptr;

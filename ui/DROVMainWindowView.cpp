@@ -5,22 +5,18 @@
 #include <QPainter>
 #include <QStyleOptionButton>
 
-#include <utility>
-
 namespace zwirl {
 
 void DROVMainWindowView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.fillRect(event->rect(), Qt::white);
-    // The band is filled whole on every paint, whatever the dirty area.
     painter.fillRect(QRect(0, 0, width(), 190), QColor(255, 103, 102));
 }
 
 DROVPointingHandButton::DROVPointingHandButton(QWidget* parent) : QPushButton(parent) {
     // Moves without a pressed button reach mouseMoveEvent, which renews the cursor.
     setMouseTracking(true);
-    // Return and Enter press the focused button, as Space does; outside a dialog a push button
-    // leaves them to its window otherwise.
+    // Outside a dialog a push button leaves Return and Enter to its window otherwise.
     setAutoDefault(true);
 }
 
@@ -52,16 +48,6 @@ void DROVPointingHandButton::mousePressEvent(QMouseEvent* event) {
         setCursor(Qt::ArrowCursor);
     }
     QPushButton::mousePressEvent(event);
-}
-
-void DROVPointingHandButton::showPointingHandIfEnabled() {
-    if (isEnabled())
-        setCursor(Qt::PointingHandCursor);
-}
-
-void DROVPointingHandButton::restoreNormalImage() {
-    if (m_oldImage)
-        setIcon(*std::exchange(m_oldImage, std::nullopt));
 }
 
 void DROVPointingHandButton::initStyleOption(QStyleOptionButton* option) const {

@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include <optional>
+#include <utility>
 
 namespace zwirl {
 
@@ -22,7 +23,6 @@ protected:
 // never dimmed when disabled.
 class DROVPointingHandButton : public QPushButton {
     Q_OBJECT
-    // Set from the window forms like the standard "icon" property.
     Q_PROPERTY(QIcon alternateImage READ alternateImage WRITE setAlternateImage)
 public:
     explicit DROVPointingHandButton(QWidget* parent = nullptr);
@@ -38,8 +38,14 @@ protected:
     void initStyleOption(QStyleOptionButton* option) const override;
 
 private:
-    void showPointingHandIfEnabled();
-    void restoreNormalImage();
+    void showPointingHandIfEnabled() {
+        if (isEnabled())
+            setCursor(Qt::PointingHandCursor);
+    }
+    void restoreNormalImage() {
+        if (m_oldImage)
+            setIcon(*std::exchange(m_oldImage, std::nullopt));
+    }
 
     QIcon m_alternateImage;
     // The normal image (maybe null) while the alternate one is shown.
