@@ -19,41 +19,41 @@ const QString kPath = QStringLiteral("/de/tolvarek/zwirl");
 ControlService::ControlService(DROVAppDelegate& delegate, QObject* parent)
     : QObject(parent), m_delegate(delegate) {
     new ControlAdaptor(this);
-    m_announced = properties();
+    m_announced = changes();
     // A run or an export beginning or ending is announced at once, the count and the progress at
     // most ten times a second.
     m_throttle.setSingleShot(true);
     m_throttle.setInterval(100);
     // A coarse timer may fire early.
     m_throttle.setTimerType(Qt::PreciseTimer);
-    connect(&m_throttle, &QTimer::timeout, this, &ControlService::announce);
+    connect(&m_throttle, &QTimer::timeout, this, [this] { announce(changes()); });
     connect(&m_delegate, &DROVAppDelegate::statusChanged, this, [this] {
-        const QVariantMap now = properties();
-        if (now[QStringLiteral("IsTracking")] != m_announced[QStringLiteral("IsTracking")] ||
-            now[QStringLiteral("IsExporting")] != m_announced[QStringLiteral("IsExporting")])
-            announce();
-        else if (!m_throttle.isActive())
+        const QVariantMap changed = changes();
+        if (changed.contains(QStringLiteral("IsTracking")) ||
+            changed.contains(QStringLiteral("IsExporting")))
+            announce(changed);
+        else if (!changed.isEmpty() && !m_throttle.isActive())
             m_throttle.start();
     });
 }
 
-QVariantMap ControlService::properties() const {
-    return {{QStringLiteral("IsTracking"), IsTracking()},
-            {QStringLiteral("SampleCount"), SampleCount()},
-            {QStringLiteral("IsExporting"), IsExporting()},
-            {QStringLiteral("ExportProgress"), exportProgress()}};
+QVariantMap ControlService::changes() const {
+    const QVariantMap now{{QStringLiteral("IsTracking"), IsTracking()},
+                          {QStringLiteral("SampleCount"), SampleCount()},
+                          {QStringLiteral("IsExporting"), IsExporting()},
+                          {QStringLiteral("ExportProgress"), ExportProgress()}};
+    QVariantMap changed;
+    for (const auto& [name, value] : now.asKeyValueRange())
+        if (m_announced.value(name) != value)
+            changed.insert(name, value);
+    return changed;
 }
 
-void ControlService::announce() {
+void ControlService::announce(const QVariantMap& changed) {
     m_throttle.stop();
-    const QVariantMap now = properties();
-    QVariantMap changed;
-    for (auto it = now.cbegin(); it != now.cend(); ++it)
-        if (m_announced.value(it.key()) != it.value())
-            changed.insert(it.key(), it.value());
     if (changed.isEmpty())
         return;
-    m_announced = now;
+    m_announced.insert(changed);
     QDBusMessage signal =
         QDBusMessage::createSignal(kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
                                    QStringLiteral("PropertiesChanged"));
@@ -95,10 +95,6 @@ std::optional<int> ControlService::forwardToRunningInstance(const QString& actio
         return 1;
     }
     return 0;
-}
-
-void ControlService::Activate(const QVariantMap&) {
-    m_delegate.showMainWindow();
 }
 
 void ControlService::Open(const QStringList&, const QVariantMap&) {

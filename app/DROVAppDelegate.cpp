@@ -2,25 +2,18 @@
 #include "app/DROVAppDelegate.h"
 
 #include "app/AppLog.h"
-#include "app/ExportQueue.h"
 #include "app/RunJournal.h"
 #include "app/RunRecovery.h"
-#include "app/TrackingRun.h"
 #include "app/TrayIcon.h"
-#include "capture/ClickSource.h"
 #include "media/Media.h"
 #include "services/DROVHelper.h"
 #include "services/Notifications.h"
-#include "services/Settings.h"
 #include "services/TVKLoginItem.h"
 #include "sound/DROVAudioFileHelper.h"
-#include "sound/DROVTonePlayer.h"
 #include "ui/DROVDebugWindowController.h"
 
-#include <QApplication>
 #include <QDesktopServices>
 #include <QFile>
-#include <QLoggingCategory>
 #include <QUrl>
 
 namespace zwirl {
@@ -66,8 +59,7 @@ void DROVAppDelegate::applicationDidFinishLaunching() {
                     setUpClicks();
             });
     Notifications::removeAllDelivered();
-    // First, so that a huge stored run leaves the settings file before anything else rewrites
-    // it: written whole at each change, it would keep the launch waiting for seconds.
+    // First: the settings file is rewritten whole at each change, slow while it holds a huge run.
     saveRunsOfEarlierProcesses();
     checkLoginItem();
     setupStatusItem();
@@ -104,7 +96,10 @@ void DROVAppDelegate::controllerStartAction() {
     if (m_isStarting || m_isTracking)
         return;
     m_isStarting = true;
-    fadeOutForStart([this] {
+    QWidget* window = m_controllerWindow ? m_controllerWindow->window() : nullptr;
+    m_windows.fadeOut(window, kFadeDurationMs, [this] {
+        controllerCloseAction();
+        m_windows.hideOwn();
         m_isStarting = false;
         startTracking();
     });
@@ -187,7 +182,6 @@ void DROVAppDelegate::reachedMaxClicks() {
 
 void DROVAppDelegate::beforeStopTracking() {
     m_clickSource.stop();
-    // One line a run, however many there were.
     if (const std::size_t invalid = std::exchange(m_invalidColours, 0); invalid > 0)
         qCWarning(lcApp) << "dropped the colours of" << invalid
                          << "clicks that were not three numbers from 0 to 1";
@@ -196,21 +190,10 @@ void DROVAppDelegate::beforeStopTracking() {
     changedStatusActive(false);
 }
 
-void DROVAppDelegate::stopTrackingAndNotify(bool notify, std::function<void()> block) {
-    stopTracking(notify ? ExportRequest::Tell::NotifyAndOpenFolder : ExportRequest::Tell::Nothing,
-                 std::move(block));
-}
-
-void DROVAppDelegate::stopTrackingAndTell() {
-    if (m_isTracking)
-        stopTracking(ExportRequest::Tell::Notify, {});
-}
-
 void DROVAppDelegate::stopTracking(ExportRequest::Tell tell, std::function<void()> block) {
     beforeStopTracking();
     if (m_tone)
         m_tone->stop();
-    // The export takes the run's clicks; a run started meanwhile records into a new recording.
     RecordedRun run = m_run->take();
     if (run.samples.empty())
         DROVHelper::notify(
@@ -224,7 +207,7 @@ void DROVAppDelegate::stopTracking(ExportRequest::Tell tell, std::function<void(
 
 void DROVAppDelegate::setupStatusItem() {
     m_statusItem = new TrayIcon(*this);
-    if (m_debugging)
+    if (m_debugWindow)
         m_statusItem->showDebugItem();
 }
 
@@ -234,18 +217,13 @@ void DROVAppDelegate::changedStatusActive(bool active) {
     Q_EMIT statusChanged();
 }
 
-void DROVAppDelegate::showWindow() {
-    m_controllerWindow ? controllerCloseAction() : showMainWindow();
-}
-
 void DROVAppDelegate::showMainWindow() {
     if (m_controllerWindow)
         return;
     m_controllerWindow = new DROVMainWindowController(this);
     m_controllerWindow->setDelegate(this);
-    QWidget* window = m_controllerWindow->window();
     m_controllerWindow->showSetUp(m_setUp.first, m_setUp.second);
-    AppWindows::presentCentred(window);
+    AppWindows::presentCentred(m_controllerWindow->window());
 }
 
 // The controller goes once the event being handled is done with: the request may come from it.
@@ -256,15 +234,6 @@ void DROVAppDelegate::controllerCloseAction() {
     std::exchange(m_controllerWindow, nullptr)->deleteLater();
 }
 
-void DROVAppDelegate::fadeOutForStart(std::function<void()> done) {
-    QWidget* window = m_controllerWindow ? m_controllerWindow->window() : nullptr;
-    m_windows.fadeOut(window, kFadeDurationMs, [this, done = std::move(done)] {
-        controllerCloseAction();
-        m_windows.hideOwn();
-        done();
-    });
-}
-
 void DROVAppDelegate::showAbout() {
     m_windows.showHidden();
     m_windows.showAbout(media::libraryVersions(),
@@ -272,7 +241,6 @@ void DROVAppDelegate::showAbout() {
 }
 
 void DROVAppDelegate::showDebugWindow() {
-    m_debugging = true;
     QLoggingCategory::setFilterRules(QStringLiteral("zwirl.*.debug=true"));
     if (m_statusItem)
         m_statusItem->showDebugItem();
@@ -282,12 +250,6 @@ void DROVAppDelegate::showDebugWindow() {
     }
     m_debugWindow->window()->show();
     m_debugWindow->window()->raise();
-}
-
-void DROVAppDelegate::terminate() {
-    // Leave the event loop directly: quit() first asks every window to close, and the tray
-    // icon's embedded window refuses, which cancels the quit.
-    QCoreApplication::exit(0);
 }
 
 void DROVAppDelegate::checkLoginItem() {

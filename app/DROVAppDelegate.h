@@ -10,6 +10,7 @@
 #include "ui/DROVMainWindowController.h"
 
 #include <QColor>
+#include <QCoreApplication>
 
 #include <optional>
 
@@ -19,8 +20,7 @@ class DROVDebugWindowController;
 class RunJournal;
 class TrayIcon;
 
-// The application's controller: it decides what happens and when; the run, the export queue,
-// the run store and the tray icon do the work.
+// Decides what happens and when; the run, the exports, the store and the tray icon do the work.
 class DROVAppDelegate : public QObject, public DROVMainControllerDelegate {
     Q_OBJECT
 public:
@@ -48,9 +48,16 @@ public:
     void reminderNotification();
     void reachedMaxClicks();
     void beforeStopTracking();
-    void stopTrackingAndNotify(bool notify, std::function<void()> block);
-    // For a stop where no window shows it: the saved files are told in a notification.
-    void stopTrackingAndTell();
+    void stopTrackingAndNotify(bool notify, std::function<void()> block) {
+        stopTracking(notify ? ExportRequest::Tell::NotifyAndOpenFolder
+                            : ExportRequest::Tell::Nothing,
+                     std::move(block));
+    }
+    // For a stop that no window shows: the saved files are told in a notification.
+    void stopTrackingAndTell() {
+        if (m_isTracking)
+            stopTracking(ExportRequest::Tell::Notify, {});
+    }
 
     bool isExporting() const { return m_exports.isBusy(); }
     double exportProgress() const { return m_exports.progress(); }
@@ -60,33 +67,28 @@ public:
 
     void setupStatusItem();
     void changedStatusActive(bool active);
-    // A toggle.
-    void showWindow();
-    // An open main window stays.
+    void showWindow() { m_controllerWindow ? controllerCloseAction() : showMainWindow(); }
     void showMainWindow();
-    // Also brings back the windows a start took off the screen.
     void showAbout();
-    // zwirl --debug: the debug window, its tray item, and zwirl's debug lines in the log.
     void showDebugWindow();
-    void terminate();
+    // Leaves the event loop directly: quit() first asks every window to close, and the tray
+    // icon's embedded window refuses, which cancels the quit.
+    void terminate() { QCoreApplication::exit(0); }
     void checkLoginItem();
-    // The startup key; true until set otherwise.
     bool startsAtLogin() const { return m_settings.startAtLogin().value_or(true); }
     void setStartAtLogin(bool start);
     void openRecordingsFolder();
     DROVMainWindowController* mainWindowController() const { return m_controllerWindow; }
 
 Q_SIGNALS:
-    // A run, its clicks, an export or a setting of the tray menu.
+    // A run, its clicks, an export or a setting of the tray menu changed.
     void statusChanged();
 
 private:
     void saveRunsOfEarlierProcesses();
     void stopTracking(ExportRequest::Tell tell, std::function<void()> block);
     void clicksUnseen();
-    // Tells the user, once a run, that its clicks are not kept safe on disk.
     void journalFailed();
-    void fadeOutForStart(std::function<void()> done);
 
     Settings& m_settings;
     RunStore& m_store;
@@ -106,7 +108,6 @@ private:
     bool m_isTracking = false;
     // A start is under way while the main window fades out; further starts are ignored.
     bool m_isStarting = false;
-    bool m_debugging = false;
 };
 
 } // namespace zwirl

@@ -1,15 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/AppLog.h"
 #include "app/ControlService.h"
-#include "app/DROVAppDelegate.h"
-#include "app/ExportQueue.h"
-#include "capture/ClickSource.h"
-#include "services/Settings.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
-#include <QLoggingCategory>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -17,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <functional>
 #include <thread>
 #include <unistd.h>
 
@@ -31,8 +25,7 @@ namespace {
     std::exit(2);
 }
 
-// Read before any window system is touched: --help, --version and mistakes end the process at
-// once. The action is for the running instance or, for --start and --debug, for this one.
+// Read before any window system is touched: --help, --version and mistakes end the process.
 QString parseCommandLine(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
@@ -53,7 +46,7 @@ QString parseCommandLine(int argc, char** argv) {
                         "zwirl first).")},
         {QStringLiteral("quit"), QStringLiteral("Quit zwirl (an open run is kept).")}};
     parser.addOptions(actions);
-    // Qt's own options, which the application object takes before anything else sees them.
+    // Qt's own options, which the application object takes out of argv.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const char* name :
          {"platform", "platformtheme", "plugin", "display", "session", "style", "stylesheet",
@@ -90,7 +83,6 @@ QString parseCommandLine(int argc, char** argv) {
     return chosen;
 }
 
-// Offscreen and other platforms need no window system.
 bool hasDisplay() {
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     return (!platform.isEmpty() && !platform.startsWith("xcb") &&
@@ -99,7 +91,7 @@ bool hasDisplay() {
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
-// What a zwirl launched for it does once it runs; any other action needs a running zwirl.
+// Any other action needs a running zwirl.
 bool launchesFor(const QString& action) {
     return action.isEmpty() || action == QLatin1String("start") || action == QLatin1String("debug");
 }
@@ -136,9 +128,9 @@ void quitOnTerminationSignals(DROVAppDelegate& delegate) {
         sigaction(s, &action, nullptr);
 }
 
-// Qt ends the process with exit(1) from inside the event loop when the X server goes away, as at
-// the end of a session. What a quit does is done then, from exit's handlers, and the process
-// ends before the libraries' globals go down under threads that still use them.
+// Qt calls exit(1) inside the event loop when the X server goes away at the end of a session.
+// The quit's work is done then, from exit's handlers, and the process ends before the libraries'
+// globals go down under threads that still use them.
 std::function<void()> g_endOfSession;
 std::thread::id g_mainThread;
 
@@ -157,7 +149,7 @@ void endWithSession() {
 int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("zwirl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZWIRL_VERSION));
-    // zwirl's own debug lines only for zwirl --debug, or as QT_LOGGING_RULES asks.
+    // zwirl's debug lines only for zwirl --debug, or as QT_LOGGING_RULES asks.
     QLoggingCategory::setFilterRules(QStringLiteral("zwirl.*.debug=false"));
     const QString action = parseCommandLine(argc, argv);
     if (!hasDisplay()) {
@@ -171,14 +163,12 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // Where clicks are read through XWayland, our windows are X11 ones, so that presses on them
-    // are known; where the compositor reports the clicks, the windows are native.
+    // Clicks read through XWayland need X11 windows, so that presses on zwirl's own are known.
     if (clicksNeedX11Windows() && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM") &&
         !qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("de.tolvarek.zwirl"));
-    // Closing the main window leaves zwirl running in the tray.
     QApplication::setQuitOnLastWindowClosed(false);
 
     Settings settings;
@@ -193,8 +183,7 @@ int main(int argc, char** argv) {
         return *status;
     if (!launchesFor(action))
         return notRunning();
-    // Only now: the first image read loads Qt's image format plugins, which would delay a
-    // launch that only hands its action to the running zwirl.
+    // Only now: the first image read loads the image plugins, which would slow a forwarding run.
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/zwirl.png")));
     // This is the session's zwirl now: what a zwirl that died left watching goes.
     clicks->clearLeftovers();
