@@ -97,6 +97,10 @@ std::optional<int> ControlService::forwardToRunningInstance(const QString& actio
     return 0;
 }
 
+void ControlService::Activate(const QVariantMap&) {
+    m_delegate.showMainWindow();
+}
+
 void ControlService::Open(const QStringList&, const QVariantMap&) {
     sendErrorReply(QDBusError::NotSupported, QStringLiteral("zwirl opens no files"));
 }

@@ -31,7 +31,8 @@ public:
     double ExportProgress() const { return m_delegate.exportProgress(); }
 
 public Q_SLOTS:
-    Q_SCRIPTABLE void Activate(const QVariantMap&) { m_delegate.showMainWindow(); }
+    // The parameters are named for the bus's introspection data.
+    Q_SCRIPTABLE void Activate(const QVariantMap& platformData);
     Q_SCRIPTABLE void Open(const QStringList& uris, const QVariantMap& platformData);
     Q_SCRIPTABLE void ActivateAction(const QString& name, const QVariantList& parameter,
                                      const QVariantMap& platformData);

@@ -71,12 +71,6 @@ void DROVMainWindowController::windowDidLoad(const Ui::DROVMainWindowController&
     form.buttonStart->setFocus();
 }
 
-void DROVMainWindowController::close() {
-    m_closing = true;
-    m_window->close();
-    m_closing = false;
-}
-
 void DROVMainWindowController::startAction() {
     // The delegate may let go of this controller while it handles the request.
     const QPointer<DROVMainWindowController> self(this);
@@ -110,7 +104,7 @@ void DROVMainWindowController::tvkWebsite() {
 
 bool DROVMainWindowController::eventFilter(QObject* watched, QEvent* event) {
     // Closed by the window manager: the delegate closes it once the close event is done with.
-    if (event->type() == QEvent::Close && !m_closing && m_delegate) {
+    if (event->type() == QEvent::Close && m_delegate) {
         event->ignore();
         QMetaObject::invokeMethod(this, &DROVMainWindowController::closeWindow,
                                   Qt::QueuedConnection);
@@ -141,8 +135,9 @@ void DROVMainWindowController::replacePage(QWidget* leaving, QWidget* entering) 
     // Now, before the leaving page hides and hands the focus to whatever button comes next.
     if (auto* first = entering->findChild<QAbstractButton*>())
         first->setFocus();
-    QParallelAnimationGroup* swap = m_fromRight ? slideAnimationFromRight(leaving, entering)
-                                                : slideAnimationFromLeft(leaving, entering);
+    QParallelAnimationGroup* swap = leaving == m_menuView
+                                        ? slideAnimationFromRight(leaving, entering)
+                                        : slideAnimationFromLeft(leaving, entering);
     connect(swap, &QAbstractAnimation::finished, this,
             [this, leaving = QPointer<QWidget>(leaving)] {
                 if (leaving && leaving != m_currentPage)

@@ -42,7 +42,7 @@ public:
     void setDelegate(DROVMainControllerDelegate* delegate) { m_delegate = delegate; }
     QWidget* window();
     // Hides the window without asking the delegate.
-    void close();
+    void close() { m_window->hide(); }
 
     QWidget* view() const { return m_view; }
     QWidget* holderView() const { return m_holderView; }
@@ -59,14 +59,8 @@ public:
     bool delegateIsTracking() const { return m_delegate && m_delegate->isTracking(); }
 
     void startAction();
-    void showHowTo() {
-        replacePage(m_menuView, m_howToView);
-        m_fromRight = false;
-    }
-    void closeHowTo() {
-        replacePage(m_howToView, m_menuView);
-        m_fromRight = true;
-    }
+    void showHowTo() { replacePage(m_menuView, m_howToView); }
+    void closeHowTo() { replacePage(m_howToView, m_menuView); }
     void closeWindow() {
         if (m_delegate)
             m_delegate->controllerCloseAction();
@@ -85,7 +79,8 @@ private:
         return slideAnimation(m_holderView->width(), leaving, entering);
     }
     QParallelAnimationGroup* slideAnimation(int shift, QWidget* leaving, QWidget* entering) const;
-    // With the stored slide; nothing when `leaving` is not the page shown.
+    // The how-to page comes in from the right, the menu from the left; nothing when `leaving` is
+    // not the page shown.
     void replacePage(QWidget* leaving, QWidget* entering);
 
     // The window may be sending the signal whose handler lets go of this controller.
@@ -101,8 +96,6 @@ private:
     QPointer<QWidget> m_view, m_holderView, m_menuView, m_howToView;
     QPointer<QAbstractButton> m_buttonStart;
     QPointer<QLabel> m_setUpNotice;
-    bool m_closing = false;
-    bool m_fromRight = true;
     QPointer<QWidget> m_currentPage;
     QPointer<QAbstractAnimation> m_pageSwap;
 };
