@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -33,24 +32,14 @@ QDBusMessage serverCall(const QString& method, const QVariantList& args = {}) {
     return message;
 }
 
-// Runs `then` with the reply once the server has answered; at once when it has, since a new
-// watcher of a call that another watcher saw finish is never told.
 template <typename Reply, typename Then>
 void whenAnswered(const QDBusPendingCall& pending, Then then) {
-    if (pending.isFinished())
-        return then(QDBusPendingReply<Reply>(pending));
     auto* watcher = new QDBusPendingCallWatcher(pending, qApp);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, qApp,
                      [then = std::move(then)](QDBusPendingCallWatcher* finished) {
                          then(QDBusPendingReply<Reply>(*finished));
                          finished->deleteLater();
                      });
-}
-
-// The last Notify call of each group: its answer is the id that the group's next one replaces.
-QHash<QString, QDBusPendingCall>& lastOfGroup() {
-    static QHash<QString, QDBusPendingCall> calls;
-    return calls;
 }
 
 // Everything below runs on the main thread, so the id file needs no lock.
@@ -105,24 +94,14 @@ void sendNotify(const QString& message, bool markup, const Notifications::Option
                             {QStringLiteral("suppress-sound"), true}};
     const QString body = markup ? message.toHtmlEscaped() : message;
     // The application's icon goes by its name in the icon theme, which is the desktop id.
-    const auto send = [=](uint replaces) {
-        const QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(serverCall(
-            QStringLiteral("Notify"), {QStringLiteral("zwirl"), replaces, kDesktopEntry,
-                                       QStringLiteral("zwirl"), body, actions, hints, -1}));
-        if (!options.group.isEmpty())
-            lastOfGroup().insert(options.group, pending);
-        whenAnswered<uint>(pending, [](const QDBusPendingReply<uint>& reply) {
-            if (reply.isError())
-                qCWarning(lcServices) << "notification not delivered:" << reply.error().message();
-            else if (QList<uint> ids = storedIds(); !ids.contains(reply.value()))
-                storeIds(ids << reply.value());
-        });
-    };
-    const auto previous = lastOfGroup().constFind(options.group);
-    if (options.group.isEmpty() || previous == lastOfGroup().cend())
-        return send(0);
-    whenAnswered<uint>(*previous, [send](const QDBusPendingReply<uint>& reply) {
-        send(reply.isValid() ? reply.value() : 0);
+    const QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(
+        serverCall(QStringLiteral("Notify"), {QStringLiteral("zwirl"), 0u, kDesktopEntry,
+                                              QStringLiteral("zwirl"), body, actions, hints, -1}));
+    whenAnswered<uint>(pending, [](const QDBusPendingReply<uint>& reply) {
+        if (reply.isError())
+            qCWarning(lcServices) << "notification not delivered:" << reply.error().message();
+        else if (QList<uint> ids = storedIds(); !ids.contains(reply.value()))
+            storeIds(ids << reply.value());
     });
 }
 
@@ -132,9 +111,12 @@ Notifications::Notifications(QObject* parent) : QObject(parent) {
     auto* server = new OrgFreedesktopNotificationsInterface(kService, kPath,
                                                             QDBusConnection::sessionBus(), this);
     connect(server, &OrgFreedesktopNotificationsInterface::ActionInvoked, this,
-            &Notifications::actionInvoked);
+            [this](uint id, const QString& actionKey) {
+                if (storedIds().contains(id)) // not another application's notification
+                    Q_EMIT activated(id, actionKey);
+            });
     connect(server, &OrgFreedesktopNotificationsInterface::NotificationClosed, this,
-            &Notifications::notificationClosed);
+            [](uint id) { forget(id); });
 }
 
 void Notifications::deliver(const QString& message, const Options& options) {
@@ -167,15 +149,6 @@ void Notifications::remove(uint id) {
         forget(id);
         close(id);
     });
-}
-
-void Notifications::actionInvoked(uint id, const QString& actionKey) {
-    if (storedIds().contains(id)) // not another application's notification
-        Q_EMIT activated(id, actionKey);
-}
-
-void Notifications::notificationClosed(uint id, uint) {
-    forget(id);
 }
 
 } // namespace zwirl

@@ -17,7 +17,6 @@ class Notifications : public QObject {
 public:
     struct Options {
         QList<std::pair<QString, QString>> buttons; // the key activated() reports, the label
-        QString group; // a notification replaces its group's previous one
     };
 
     explicit Notifications(QObject* parent = nullptr);
@@ -32,10 +31,6 @@ public:
 Q_SIGNALS:
     // The user clicked one of zwirl's notifications ("default") or one of its buttons.
     void activated(uint id, const QString& action);
-
-private:
-    void actionInvoked(uint id, const QString& actionKey);
-    void notificationClosed(uint id, uint reason);
 };
 
 } // namespace zwirl
