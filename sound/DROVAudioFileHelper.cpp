@@ -3,7 +3,7 @@
 
 #include "services/DROVHelper.h"
 #include "sound/AudioFormat.h"
-#include "sound/ClickToneWorker.h"
+#include "sound/ClickTone.h"
 #include "sound/EAFWrite.h"
 
 #include <QBuffer>

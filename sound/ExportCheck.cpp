@@ -2,7 +2,7 @@
 #include "sound/ExportCheck.h"
 
 #include "sound/AudioFormat.h"
-#include "sound/ClickToneRenderer.h"
+#include "sound/ClickTone.h"
 #include "sound/EAFRead.h"
 
 #include <QUrl>
