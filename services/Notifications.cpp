@@ -26,10 +26,10 @@ const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 const QString kDesktopEntry = QStringLiteral("de.tolvarek.zwirl");
 
-QDBusMessage serverCall(const QString& method, const QVariantList& args = {}) {
+QDBusPendingCall callServer(const QString& method, const QVariantList& args = {}) {
     QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kService, method);
     message.setArguments(args);
-    return message;
+    return QDBusConnection::sessionBus().asyncCall(message);
 }
 
 template <typename Reply, typename Then>
@@ -82,7 +82,7 @@ void forget(uint id) {
 }
 
 void close(uint id) {
-    QDBusConnection::sessionBus().asyncCall(serverCall(QStringLiteral("CloseNotification"), {id}));
+    callServer(QStringLiteral("CloseNotification"), {id});
 }
 
 void sendNotify(const QString& message, bool markup, const Notifications::Options& options) {
@@ -94,9 +94,9 @@ void sendNotify(const QString& message, bool markup, const Notifications::Option
                             {QStringLiteral("suppress-sound"), true}};
     const QString body = markup ? message.toHtmlEscaped() : message;
     // The application's icon goes by its name in the icon theme, which is the desktop id.
-    const QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(
-        serverCall(QStringLiteral("Notify"), {QStringLiteral("zwirl"), 0u, kDesktopEntry,
-                                              QStringLiteral("zwirl"), body, actions, hints, -1}));
+    const QDBusPendingCall pending =
+        callServer(QStringLiteral("Notify"), {QStringLiteral("zwirl"), 0u, kDesktopEntry,
+                                              QStringLiteral("zwirl"), body, actions, hints, -1});
     whenAnswered<uint>(pending, [](const QDBusPendingReply<uint>& reply) {
         if (reply.isError())
             qCWarning(lcServices) << "notification not delivered:" << reply.error().message();
@@ -125,8 +125,7 @@ void Notifications::deliver(const QString& message, const Options& options) {
         static std::optional<bool> serverReadsMarkup;
         if (serverReadsMarkup)
             return sendNotify(message, *serverReadsMarkup, options);
-        const QDBusMessage ask = serverCall(QStringLiteral("GetCapabilities"));
-        whenAnswered<QStringList>(QDBusConnection::sessionBus().asyncCall(ask),
+        whenAnswered<QStringList>(callServer(QStringLiteral("GetCapabilities")),
                                   [message, options](const QDBusPendingReply<QStringList>& reply) {
                                       serverReadsMarkup =
                                           reply.isValid() && reply.value().contains(u"body-markup");
