@@ -17,10 +17,11 @@ namespace zwirl {
 class Settings {
 public:
     static QString defaultFileName();
-    explicit Settings(const QString& fileName = defaultFileName());
+    explicit Settings(const QString& fileName = defaultFileName())
+        : m_settings(fileName, QSettings::IniFormat) {}
 
-    // The run kept at quit for the next launch; absent when no sample is valid. `whole`, when
-    // given, tells whether the quit keys hold nothing invalid.
+    // The run kept at quit for the next launch; absent when no sample is valid. `whole` tells
+    // whether the quit keys hold nothing invalid.
     std::optional<Samples> quitSamples(bool* whole = nullptr) const;
     QDateTime quitStartDate() const { return date(kQuitStart); }
     QDateTime quitEndDate() const { return date(kQuitEnd); }
@@ -39,8 +40,8 @@ public:
     bool sync();
     QString fileName() const { return m_settings.fileName(); }
 
-    // The entries that are three numbers from 0 to 1 (the others dropped with a log line);
-    // absent when none is. `whole`, when given, tells whether every entry was valid.
+    // The entries that are three numbers from 0 to 1, absent when none is; `whole` tells
+    // whether every entry was.
     static std::optional<Samples> validSamples(const QVariant& stored, bool* whole = nullptr);
     static QVariantList toVariant(const Samples& samples);
 
