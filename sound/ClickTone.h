@@ -21,8 +21,7 @@ public:
     explicit ClickToneRenderer(const Samples& samples)
         : m_samples(samples), m_total(frameCountForClicks(samples.size())) {}
 
-    // count x 2205 in single precision, as the boundaries are tested: beyond 2^24 frames a
-    // frame or two is lost (7609 clicks give 16777844).
+    // count x 2205 in single precision: beyond 2^24 frames a frame or two is lost.
     static int64_t frameCountForClicks(std::size_t count);
 
     int64_t totalFrames() const { return m_total; }

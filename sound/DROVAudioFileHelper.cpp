@@ -18,8 +18,7 @@ namespace {
 // Frames rendered and handed to the writer at a time: the tone is never held whole.
 constexpr int64_t kSliceFrames = 65536;
 
-// JPEG has no transparency: the picture is laid on white first, so that where no square is
-// painted cannot be told from a black click.
+// On white: JPEG has no transparency, and unpainted black could not be told from a black click.
 QByteArray jpegOf(const QImage& picture) {
     if (picture.isNull())
         return {};
@@ -59,7 +58,6 @@ bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QStri
         return false;
     }
     EAFWrite writer;
-    // Failures of the open and the writes are printed by the writer itself.
     OSStatus status = writer.openFileForWrite(QUrl::fromLocalFile(filePath), kSampleRate, 1, 16,
                                               kAudioFileM4AType);
     // The next slice renders on the worker's thread while the writer encodes this one.
