@@ -91,14 +91,6 @@ QString storeIconImage(const QImage& image) {
     return path;
 }
 
-// A null uri removes the custom icon.
-bool setCustomIcon(GFile* file, const char* uri) {
-    return uri ? g_file_set_attribute_string(file, kCustomIconAttribute, uri,
-                                             G_FILE_QUERY_INFO_NONE, nullptr, nullptr)
-               : g_file_set_attribute(file, kCustomIconAttribute, G_FILE_ATTRIBUTE_TYPE_INVALID,
-                                      nullptr, G_FILE_QUERY_INFO_NONE, nullptr, nullptr);
-}
-
 } // namespace
 
 float DROVHelper::randomFloatBetween(float a, float b) {
@@ -115,10 +107,13 @@ bool DROVHelper::setIconForPath(const QString& path, const QImage& image) {
     if (!file)
         return false;
     if (image.isNull())
-        return setCustomIcon(file, nullptr);
+        return g_file_set_attribute(file, kCustomIconAttribute, G_FILE_ATTRIBUTE_TYPE_INVALID,
+                                    nullptr, G_FILE_QUERY_INFO_NONE, nullptr, nullptr);
     const QString iconPath = storeIconImage(image);
     return !iconPath.isEmpty() &&
-           setCustomIcon(file, QUrl::fromLocalFile(iconPath).toEncoded().constData());
+           g_file_set_attribute_string(file, kCustomIconAttribute,
+                                       QUrl::fromLocalFile(iconPath).toEncoded().constData(),
+                                       G_FILE_QUERY_INFO_NONE, nullptr, nullptr);
 }
 
 QImage DROVHelper::iconImageForSamples(const Samples& samples, bool watermark) {
