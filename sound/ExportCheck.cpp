@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sound/ExportCheck.h"
 
-#include "sound/AudioFormat.h"
 #include "sound/ClickTone.h"
 #include "sound/EAFRead.h"
 
