@@ -57,10 +57,6 @@ void Settings::removeQuitRun() {
         setValue(key, {});
 }
 
-void Settings::setLaterRuns(const QVariantList& runs) {
-    setValue(kLaterRuns, runs.isEmpty() ? QVariant() : QVariant(runs));
-}
-
 std::optional<bool> Settings::startAtLogin() const {
     // The file gives a boolean back as the word it wrote.
     const QVariant stored = value(kStartup);

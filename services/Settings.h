@@ -30,7 +30,9 @@ public:
     void removeQuitRun();
     // Runs kept after the one under the quit keys, each a map of "samples", "start", "end".
     QVariantList laterRuns() const { return value(kLaterRuns).toList(); }
-    void setLaterRuns(const QVariantList& runs);
+    void setLaterRuns(const QVariantList& runs) {
+        setValue(kLaterRuns, runs.isEmpty() ? QVariant() : QVariant(runs));
+    }
 
     // Whether zwirl starts at login; absent until set.
     std::optional<bool> startAtLogin() const;
