@@ -48,8 +48,7 @@ bool booleanKey(GKeyFile* keyFile, const char* key, bool fallback) {
 QString execArgument(const QString& program) {
     const QString argument = QString(program).replace(u'%', QStringLiteral("%%"));
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#`()");
-    if (std::none_of(argument.cbegin(), argument.cend(),
-                     [](QChar c) { return reserved.contains(c); }))
+    if (std::ranges::none_of(argument, [](QChar c) { return reserved.contains(c); }))
         return argument;
     QString quoted = QStringLiteral("\"");
     for (const QChar c : argument) {
