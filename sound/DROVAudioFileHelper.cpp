@@ -2,7 +2,6 @@
 #include "sound/DROVAudioFileHelper.h"
 
 #include "services/DROVHelper.h"
-#include "sound/AudioFormat.h"
 #include "sound/ClickTone.h"
 #include "sound/EAFWrite.h"
 
@@ -41,10 +40,6 @@ AudioFileTags tagsFor(const Samples& samples, const QDateTime& end) {
 }
 
 } // namespace
-
-float DROVAudioFileHelper::newFreq(float s) {
-    return clickPitch(s);
-}
 
 bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QString& filePath) {
     return writeSamplesToFile(samples, filePath, DROVHelper::iconImageForSamples(samples, true));

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/ClickSample.h"
+#include "sound/AudioFormat.h"
 
 #include <QDateTime>
 #include <QImage>
@@ -18,7 +19,7 @@ public:
     DROVAudioFileHelper() = delete;
 
     // The pitch in Hz for the sum of a click's red, green and blue: 50 (black) to 3050 (white).
-    static float newFreq(float s);
+    static float newFreq(float s) { return clickPitch(s); }
     // A 44100 Hz mono '.m4a' with the watermarked samples picture as artwork and tags for the
     // run, replacing a file there. An empty recording writes nothing. True when nothing failed.
     static bool writeSamplesToFile(const Samples& samples, const QString& filePath);
