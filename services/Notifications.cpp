@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -32,14 +33,24 @@ QDBusPendingCall callServer(const QString& method, const QVariantList& args = {}
     return QDBusConnection::sessionBus().asyncCall(message);
 }
 
+// Runs `then` with the reply once the server has answered; at once when it has, since a new
+// watcher of a call that another watcher saw finish is never told.
 template <typename Reply, typename Then>
 void whenAnswered(const QDBusPendingCall& pending, Then then) {
+    if (pending.isFinished())
+        return then(QDBusPendingReply<Reply>(pending));
     auto* watcher = new QDBusPendingCallWatcher(pending, qApp);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, qApp,
                      [then = std::move(then)](QDBusPendingCallWatcher* finished) {
                          then(QDBusPendingReply<Reply>(*finished));
                          finished->deleteLater();
                      });
+}
+
+// The last Notify call of each group: its answer is the id that the group's next one replaces.
+QHash<QString, QDBusPendingCall>& lastOfGroup() {
+    static QHash<QString, QDBusPendingCall> calls;
+    return calls;
 }
 
 // Everything below runs on the main thread, so the id file needs no lock.
@@ -94,14 +105,24 @@ void sendNotify(const QString& message, bool markup, const Notifications::Option
                             {QStringLiteral("suppress-sound"), true}};
     const QString body = markup ? message.toHtmlEscaped() : message;
     // The application's icon goes by its name in the icon theme, which is the desktop id.
-    const QDBusPendingCall pending =
-        callServer(QStringLiteral("Notify"), {QStringLiteral("zwirl"), 0u, kDesktopEntry,
-                                              QStringLiteral("zwirl"), body, actions, hints, -1});
-    whenAnswered<uint>(pending, [](const QDBusPendingReply<uint>& reply) {
-        if (reply.isError())
-            qCWarning(lcServices) << "notification not delivered:" << reply.error().message();
-        else if (QList<uint> ids = storedIds(); !ids.contains(reply.value()))
-            storeIds(ids << reply.value());
+    const auto send = [=](uint replaces) {
+        const QDBusPendingCall pending = callServer(
+            QStringLiteral("Notify"), {QStringLiteral("zwirl"), replaces, kDesktopEntry,
+                                       QStringLiteral("zwirl"), body, actions, hints, -1});
+        if (!options.group.isEmpty())
+            lastOfGroup().insert(options.group, pending);
+        whenAnswered<uint>(pending, [](const QDBusPendingReply<uint>& reply) {
+            if (reply.isError())
+                qCWarning(lcServices) << "notification not delivered:" << reply.error().message();
+            else if (QList<uint> ids = storedIds(); !ids.contains(reply.value()))
+                storeIds(ids << reply.value());
+        });
+    };
+    const auto previous = lastOfGroup().constFind(options.group);
+    if (options.group.isEmpty() || previous == lastOfGroup().cend())
+        return send(0);
+    whenAnswered<uint>(*previous, [send](const QDBusPendingReply<uint>& reply) {
+        send(reply.isValid() ? reply.value() : 0);
     });
 }
 

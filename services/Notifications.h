@@ -9,14 +9,14 @@
 
 namespace zwirl {
 
-// Desktop notifications, sent asynchronously from the main thread so that a slow or missing
-// server holds no one up. Delivered ids are kept in $XDG_RUNTIME_DIR/zwirl/notifications, so
-// that a later zwirl process can take down an earlier one's.
+// Desktop notifications, sent asynchronously so that a slow or missing server holds no one up.
+// Ids are kept in $XDG_RUNTIME_DIR/zwirl/notifications for a later process to take them down.
 class Notifications : public QObject {
     Q_OBJECT
 public:
     struct Options {
         QList<std::pair<QString, QString>> buttons; // the key activated() reports, the label
+        QString group; // a notification replaces its group's previous one
     };
 
     explicit Notifications(QObject* parent = nullptr);
