@@ -30,8 +30,7 @@ constexpr double kLogoCentre = 256.0;
 constexpr float kLogoScale = 0.8f;
 const char* const kCustomIconAttribute = "metadata::custom-icon";
 
-// Components saturate only where the bitmap ends (1.2 paints 255, -0.1 and NaN paint 0), as a
-// wide-gamut colour drawn into an 8-bit bitmap.
+// Saturates as a wide-gamut colour drawn into an 8-bit bitmap: 1.2 paints 255, -0.1 and NaN 0.
 QRgb opaqueColour(const ClickSample& sample) {
     int channels[3];
     for (int c = 0; c < 3; ++c) {

@@ -12,8 +12,7 @@
 
 namespace zwirl {
 
-// ~/.config/zwirl/zwirl.conf with typed accessors; a value of the wrong form reads as absent.
-// Safe from any thread.
+// ~/.config/zwirl/zwirl.conf, from any thread; a value of the wrong form reads as absent.
 class Settings {
 public:
     static QString defaultFileName();

@@ -59,8 +59,7 @@ QString execArgument(const QString& program) {
     return quoted + u'"';
 }
 
-// The first word of an entry's Exec line, unquoted, with field codes expanded as at login
-// ("%%" is '%', the others nothing); empty when the entry cannot be read.
+// Exec's first word, unquoted, "%%" read as '%' and other field codes dropped as at login.
 QString programOf(const QString& path) {
     g_autoptr(GKeyFile) keyFile = loadEntry(path);
     g_autofree gchar* exec =

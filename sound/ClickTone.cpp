@@ -48,9 +48,8 @@ int64_t ClickToneRenderer::render(float* out, int64_t count) {
 }
 
 ClickToneWorker::ClickToneWorker(const Samples& samples, int64_t sliceFrames)
-    : m_renderer(samples),
-      m_totalFrames(m_renderer.totalFrames()), m_slices{std::vector<float>(size_t(sliceFrames)),
-                                                        std::vector<float>(size_t(sliceFrames))},
+    : m_renderer(samples), m_slices{std::vector<float>(size_t(sliceFrames)),
+                                    std::vector<float>(size_t(sliceFrames))},
       m_thread(&ClickToneWorker::run, this) {}
 
 ClickToneWorker::~ClickToneWorker() {

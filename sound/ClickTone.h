@@ -12,9 +12,8 @@
 
 namespace zwirl {
 
-// The tone of a recording, rendered slice by slice in order: 2205 frames per click of a sine at
-// the click's pitch, its phase running on from click to click, scaled to +-35000 so that the
-// writer's clipping squares it. Any slicing gives the same frames.
+// A recording's tone in slices, any slicing giving the same frames: 2205 per click of a sine at
+// its pitch, the phase carried over, scaled to +-35000 so that the writer's clipping squares it.
 class ClickToneRenderer {
 public:
     // `samples` must outlive the renderer and not change while it renders.
@@ -31,7 +30,7 @@ public:
 
 private:
     const Samples& m_samples;
-    int64_t m_total;
+    const int64_t m_total;
     int64_t m_frame = 0;
     int64_t m_nextClick = 0;
     float m_increment = 0.0f; // the phase step of the current click's pitch
@@ -47,7 +46,8 @@ public:
     ClickToneWorker(const ClickToneWorker&) = delete;
     ClickToneWorker& operator=(const ClickToneWorker&) = delete;
 
-    int64_t totalFrames() const { return m_totalFrames; }
+    // Fixed at construction, so safe to read while the worker renders.
+    int64_t totalFrames() const { return m_renderer.totalFrames(); }
     // The next slice, empty at the end. The caller may change its frames (the writer clips them
     // in place); they are its own until the next call.
     std::span<float> next();
@@ -55,8 +55,7 @@ public:
 private:
     void run();
 
-    ClickToneRenderer m_renderer; // used by the worker thread alone once it runs
-    const int64_t m_totalFrames;
+    ClickToneRenderer m_renderer;   // rendered by the worker thread alone once it runs
     std::vector<float> m_slices[2]; // slice k lives in m_slices[k % 2]
     int64_t m_frames[2] = {};
     std::mutex m_mutex;

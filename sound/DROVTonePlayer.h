@@ -9,8 +9,7 @@ namespace zwirl {
 
 class AudioOutput;
 
-// A continuous sine tone on the default audio output from `start` until `stop`, synthesised in
-// `renderTone` on the output's real-time thread.
+// A sine tone on the default audio output from `start` until `stop`, on its real-time thread.
 class DROVTonePlayer {
 public:
     // A set-up failure of `start`, with its message ("Can't find default output", ...).
