@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "RecordingSignal.h"
 
-#include "sound/ClickToneRenderer.h"
+#include "sound/ClickTone.h"
 
 #include <random>
 

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "services/DROVHelper.h"
 
-#include "services/Notifications.h"
 #include "services/ServicesLog.h"
 
 #include <QBuffer>
@@ -20,7 +19,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <random>
 
 namespace zwirl {
@@ -32,15 +30,7 @@ constexpr double kLogoCentre = 256.0;
 constexpr float kLogoScale = 0.8f;
 const char* const kCustomIconAttribute = "metadata::custom-icon";
 
-template <auto Free> struct GDeleter {
-    template <typename T> void operator()(T* p) const { Free(p); }
-};
-using FilePtr = std::unique_ptr<GFile, GDeleter<g_object_unref>>;
-using AttributeListPtr =
-    std::unique_ptr<GFileAttributeInfoList, GDeleter<g_file_attribute_info_list_unref>>;
-
-// Components saturate only where the bitmap ends (1.2 paints 255, -0.1 and NaN paint 0), as a
-// wide-gamut colour drawn into an 8-bit bitmap.
+// Saturates as a wide-gamut colour drawn into an 8-bit bitmap: 1.2 paints 255, -0.1 and NaN 0.
 QRgb opaqueColour(const ClickSample& sample) {
     int channels[3];
     for (int c = 0; c < 3; ++c) {
@@ -60,23 +50,22 @@ bool sessionBusKnown() {
     return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
 }
 
-// The file, when it exists and gvfs offers its metadata namespace.
-FilePtr fileWithMetadata(const QString& path) {
+// The file, when it exists and gvfs offers its metadata namespace; the caller owns it.
+GFile* fileWithMetadata(const QString& path) {
     if (path.isEmpty() || !sessionBusKnown())
         return nullptr;
-    FilePtr file(g_file_new_for_path(QFile::encodeName(path).constData()));
-    if (!g_file_query_exists(file.get(), nullptr))
+    g_autoptr(GFile) file = g_file_new_for_path(QFile::encodeName(path).constData());
+    if (!g_file_query_exists(file, nullptr))
         return nullptr;
-    const AttributeListPtr namespaces(
-        g_file_query_writable_namespaces(file.get(), nullptr, nullptr));
+    g_autoptr(GFileAttributeInfoList) namespaces =
+        g_file_query_writable_namespaces(file, nullptr, nullptr);
     for (int i = 0; namespaces && i < namespaces->n_infos; ++i)
         if (std::strcmp(namespaces->infos[i].name, "metadata") == 0)
-            return file;
+            return static_cast<GFile*>(g_steal_pointer(&file));
     return nullptr;
 }
 
-// Named after its content, so that an image set on many files is kept once and a stored icon
-// never changes under a file that uses it. Its path, empty on failure.
+// Named after its content: kept once for many files, and never changed under one that uses it.
 QString storeIconImage(const QImage& image) {
     QByteArray data;
     QBuffer buffer(&data);
@@ -101,14 +90,6 @@ QString storeIconImage(const QImage& image) {
     return path;
 }
 
-// A null uri removes the custom icon.
-bool setCustomIcon(GFile* file, const char* uri) {
-    return uri ? g_file_set_attribute_string(file, kCustomIconAttribute, uri,
-                                             G_FILE_QUERY_INFO_NONE, nullptr, nullptr)
-               : g_file_set_attribute(file, kCustomIconAttribute, G_FILE_ATTRIBUTE_TYPE_INVALID,
-                                      nullptr, G_FILE_QUERY_INFO_NONE, nullptr, nullptr);
-}
-
 } // namespace
 
 float DROVHelper::randomFloatBetween(float a, float b) {
@@ -120,19 +101,18 @@ float DROVHelper::randomFloatBetween(float a, float b) {
     return fraction * d + a;
 }
 
-bool DROVHelper::setIconForPath(const QString& path) {
-    return setIconForPath(path, QImage(QStringLiteral(":/images/zwirl.png")));
-}
-
 bool DROVHelper::setIconForPath(const QString& path, const QImage& image) {
-    const FilePtr file = fileWithMetadata(path);
+    g_autoptr(GFile) file = fileWithMetadata(path);
     if (!file)
         return false;
     if (image.isNull())
-        return setCustomIcon(file.get(), nullptr);
+        return g_file_set_attribute(file, kCustomIconAttribute, G_FILE_ATTRIBUTE_TYPE_INVALID,
+                                    nullptr, G_FILE_QUERY_INFO_NONE, nullptr, nullptr);
     const QString iconPath = storeIconImage(image);
     return !iconPath.isEmpty() &&
-           setCustomIcon(file.get(), QUrl::fromLocalFile(iconPath).toEncoded().constData());
+           g_file_set_attribute_string(file, kCustomIconAttribute,
+                                       QUrl::fromLocalFile(iconPath).toEncoded().constData(),
+                                       G_FILE_QUERY_INFO_NONE, nullptr, nullptr);
 }
 
 QImage DROVHelper::iconImageForSamples(const Samples& samples, bool watermark) {
@@ -140,8 +120,7 @@ QImage DROVHelper::iconImageForSamples(const Samples& samples, bool watermark) {
     const int side = tileSideForCount(kCanvasSide, kCanvasSide, count);
     QImage canvas(kCanvasSide, kCanvasSide, QImage::Format_ARGB32_Premultiplied);
     canvas.fill(Qt::transparent);
-    // From the lower left (QImage counts rows from the top), a new row whenever the next square
-    // would pass the right edge. Detached once, not per row.
+    // From the lower left; bits() detaches once, not per row.
     uchar* const bits = canvas.bits();
     const qsizetype stride = canvas.bytesPerLine();
     int x = 0, y = 0;
@@ -173,21 +152,12 @@ QImage DROVHelper::watermarked(QImage picture) {
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.setCompositionMode(QPainter::CompositionMode_SourceAtop);
     painter.drawImage(target, logo);
-    painter.end(); // before the picture is handed back
+    painter.end();
     return picture;
 }
 
-QSizeF DROVHelper::size(QSizeF size, float scale) {
-    return size * double(scale);
-}
-
-void DROVHelper::notify(const QString& message) {
-    Notifications::deliver(message);
-}
-
 int tileSideForCount(int w, int h, int n) {
-    // The square root in single precision, quotients in double, conversions truncating; the
-    // product in 64 bits so that large canvases cannot overflow.
+    // The square root in single precision, quotients in double; 64 bits against overflow.
     if (w <= 0 || h <= 0 || std::int64_t(w) * h < n)
         return 0;
     const double ratio = double(h) / double(w);

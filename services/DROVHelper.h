@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/ClickSample.h"
+#include "services/Notifications.h"
 
 #include <QImage>
 #include <QSizeF>
@@ -15,19 +16,20 @@ public:
     DROVHelper() = delete;
 
     static float randomFloatBetween(float a, float b);
-    static bool setIconForPath(const QString& path);
-    // The custom icon as GNOME's file managers show it: a PNG under $XDG_DATA_HOME/zwirl/icons
-    // named by the file's `metadata::custom-icon` (gvfs). A null image removes it. False when
-    // the file is missing or there is no metadata store; never waits for a missing bus.
+    static bool setIconForPath(const QString& path) {
+        return setIconForPath(path, QImage(QStringLiteral(":/images/zwirl.png")));
+    }
+    // A PNG under $XDG_DATA_HOME/zwirl/icons named by the file's gvfs `metadata::custom-icon`,
+    // as GNOME's file managers show it. A null image removes it; false without a metadata store.
     static bool setIconForPath(const QString& path, const QImage& image);
     // 512 x 512, transparent where nothing is painted, one opaque square per sample in click
     // order from the lower left, optionally with the logo over the squares. Any thread.
     static QImage iconImageForSamples(const Samples& samples, bool watermark);
     // The logo laid over a samples picture drawn without it.
     static QImage watermarked(QImage picture);
-    static QSizeF size(QSizeF size, float scale);
+    static QSizeF size(QSizeF size, float scale) { return size * double(scale); }
     // From any thread; never waits for the notification server.
-    static void notify(const QString& message);
+    static void notify(const QString& message) { Notifications::deliver(message); }
 };
 
 // Side of the squares for n squares in rows on a w x h canvas; 0 when they cannot fit.

@@ -27,10 +27,10 @@ const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 const QString kDesktopEntry = QStringLiteral("de.tolvarek.zwirl");
 
-QDBusMessage serverCall(const QString& method, const QVariantList& args = {}) {
+QDBusPendingCall callServer(const QString& method, const QVariantList& args = {}) {
     QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kService, method);
     message.setArguments(args);
-    return message;
+    return QDBusConnection::sessionBus().asyncCall(message);
 }
 
 // Runs `then` with the reply once the server has answered; at once when it has, since a new
@@ -93,7 +93,7 @@ void forget(uint id) {
 }
 
 void close(uint id) {
-    QDBusConnection::sessionBus().asyncCall(serverCall(QStringLiteral("CloseNotification"), {id}));
+    callServer(QStringLiteral("CloseNotification"), {id});
 }
 
 void sendNotify(const QString& message, bool markup, const Notifications::Options& options) {
@@ -106,9 +106,9 @@ void sendNotify(const QString& message, bool markup, const Notifications::Option
     const QString body = markup ? message.toHtmlEscaped() : message;
     // The application's icon goes by its name in the icon theme, which is the desktop id.
     const auto send = [=](uint replaces) {
-        const QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(serverCall(
+        const QDBusPendingCall pending = callServer(
             QStringLiteral("Notify"), {QStringLiteral("zwirl"), replaces, kDesktopEntry,
-                                       QStringLiteral("zwirl"), body, actions, hints, -1}));
+                                       QStringLiteral("zwirl"), body, actions, hints, -1});
         if (!options.group.isEmpty())
             lastOfGroup().insert(options.group, pending);
         whenAnswered<uint>(pending, [](const QDBusPendingReply<uint>& reply) {
@@ -132,9 +132,12 @@ Notifications::Notifications(QObject* parent) : QObject(parent) {
     auto* server = new OrgFreedesktopNotificationsInterface(kService, kPath,
                                                             QDBusConnection::sessionBus(), this);
     connect(server, &OrgFreedesktopNotificationsInterface::ActionInvoked, this,
-            &Notifications::actionInvoked);
+            [this](uint id, const QString& actionKey) {
+                if (storedIds().contains(id)) // not another application's notification
+                    Q_EMIT activated(id, actionKey);
+            });
     connect(server, &OrgFreedesktopNotificationsInterface::NotificationClosed, this,
-            &Notifications::notificationClosed);
+            [](uint id) { forget(id); });
 }
 
 void Notifications::deliver(const QString& message, const Options& options) {
@@ -143,8 +146,7 @@ void Notifications::deliver(const QString& message, const Options& options) {
         static std::optional<bool> serverReadsMarkup;
         if (serverReadsMarkup)
             return sendNotify(message, *serverReadsMarkup, options);
-        const QDBusMessage ask = serverCall(QStringLiteral("GetCapabilities"));
-        whenAnswered<QStringList>(QDBusConnection::sessionBus().asyncCall(ask),
+        whenAnswered<QStringList>(callServer(QStringLiteral("GetCapabilities")),
                                   [message, options](const QDBusPendingReply<QStringList>& reply) {
                                       serverReadsMarkup =
                                           reply.isValid() && reply.value().contains(u"body-markup");
@@ -167,15 +169,6 @@ void Notifications::remove(uint id) {
         forget(id);
         close(id);
     });
-}
-
-void Notifications::actionInvoked(uint id, const QString& actionKey) {
-    if (storedIds().contains(id)) // not another application's notification
-        Q_EMIT activated(id, actionKey);
-}
-
-void Notifications::notificationClosed(uint id, uint) {
-    forget(id);
 }
 
 } // namespace zwirl

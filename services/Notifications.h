@@ -9,9 +9,8 @@
 
 namespace zwirl {
 
-// Desktop notifications, sent asynchronously from the main thread so that a slow or missing
-// server holds no one up. Delivered ids are kept in $XDG_RUNTIME_DIR/zwirl/notifications, so
-// that a later zwirl process can take down an earlier one's.
+// Desktop notifications, sent asynchronously so that a slow or missing server holds no one up.
+// Ids are kept in $XDG_RUNTIME_DIR/zwirl/notifications for a later process to take them down.
 class Notifications : public QObject {
     Q_OBJECT
 public:
@@ -32,10 +31,6 @@ public:
 Q_SIGNALS:
     // The user clicked one of zwirl's notifications ("default") or one of its buttons.
     void activated(uint id, const QString& action);
-
-private:
-    void actionInvoked(uint id, const QString& actionKey);
-    void notificationClosed(uint id, uint reason);
 };
 
 } // namespace zwirl

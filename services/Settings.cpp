@@ -9,15 +9,13 @@ namespace zwirl {
 
 QDateTime Settings::date(const QString& key) const {
     const QVariant stored = value(key);
-    return stored.metaType().id() == QMetaType::QDateTime ? stored.toDateTime() : QDateTime();
+    return stored.typeId() == QMetaType::QDateTime ? stored.toDateTime() : QDateTime();
 }
 
 QString Settings::defaultFileName() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
            QStringLiteral("/zwirl/zwirl.conf");
 }
-
-Settings::Settings(const QString& fileName) : m_settings(fileName, QSettings::IniFormat) {}
 
 QVariant Settings::value(const QString& key) const {
     QMutexLocker lock(&m_mutex);
@@ -57,10 +55,6 @@ void Settings::setQuitRun(const Samples& samples, const QDateTime& start, const 
 void Settings::removeQuitRun() {
     for (const QString& key : {kQuitSamples, kQuitStart, kQuitEnd})
         setValue(key, {});
-}
-
-void Settings::setLaterRuns(const QVariantList& runs) {
-    setValue(kLaterRuns, runs.isEmpty() ? QVariant() : QVariant(runs));
 }
 
 std::optional<bool> Settings::startAtLogin() const {

@@ -12,15 +12,15 @@
 
 namespace zwirl {
 
-// ~/.config/zwirl/zwirl.conf with typed accessors; a value of the wrong form reads as absent.
-// Safe from any thread.
+// ~/.config/zwirl/zwirl.conf, from any thread; a value of the wrong form reads as absent.
 class Settings {
 public:
     static QString defaultFileName();
-    explicit Settings(const QString& fileName = defaultFileName());
+    explicit Settings(const QString& fileName = defaultFileName())
+        : m_settings(fileName, QSettings::IniFormat) {}
 
-    // The run kept at quit for the next launch; absent when no sample is valid. `whole`, when
-    // given, tells whether the quit keys hold nothing invalid.
+    // The run kept at quit for the next launch; absent when no sample is valid. `whole` tells
+    // whether the quit keys hold nothing invalid.
     std::optional<Samples> quitSamples(bool* whole = nullptr) const;
     QDateTime quitStartDate() const { return date(kQuitStart); }
     QDateTime quitEndDate() const { return date(kQuitEnd); }
@@ -29,7 +29,9 @@ public:
     void removeQuitRun();
     // Runs kept after the one under the quit keys, each a map of "samples", "start", "end".
     QVariantList laterRuns() const { return value(kLaterRuns).toList(); }
-    void setLaterRuns(const QVariantList& runs);
+    void setLaterRuns(const QVariantList& runs) {
+        setValue(kLaterRuns, runs.isEmpty() ? QVariant() : QVariant(runs));
+    }
 
     // Whether zwirl starts at login; absent until set.
     std::optional<bool> startAtLogin() const;
@@ -39,8 +41,8 @@ public:
     bool sync();
     QString fileName() const { return m_settings.fileName(); }
 
-    // The entries that are three numbers from 0 to 1 (the others dropped with a log line);
-    // absent when none is. `whole`, when given, tells whether every entry was valid.
+    // The entries that are three numbers from 0 to 1, absent when none is; `whole` tells
+    // whether every entry was.
     static std::optional<Samples> validSamples(const QVariant& stored, bool* whole = nullptr);
     static QVariantList toVariant(const Samples& samples);
 

@@ -10,8 +10,7 @@ class TVKBlock {
 public:
     TVKBlock() = delete;
 
-    // Runs `block` once on the main thread `delay` seconds (truncated to nanoseconds) from now,
-    // never inside the call, not even for a delay of zero or less. It cannot be cancelled.
+    // Runs `block` once on the main thread `delay` seconds from now, never inside the call.
     static void performBlock(std::function<void()> block, double delay);
 };
 

@@ -11,7 +11,6 @@
 #include <glib.h>
 
 #include <algorithm>
-#include <memory>
 
 namespace zwirl {
 
@@ -20,13 +19,6 @@ namespace {
 const char* const kGroup = "Desktop Entry";
 const QString kEntryName = QStringLiteral("de.tolvarek.zwirl.desktop");
 
-template <auto Free> struct GDeleter {
-    template <typename T> void operator()(T* p) const { Free(p); }
-};
-using KeyFilePtr = std::unique_ptr<GKeyFile, GDeleter<g_key_file_free>>;
-using CharPtr = std::unique_ptr<gchar, GDeleter<g_free>>;
-using StrvPtr = std::unique_ptr<gchar*, GDeleter<g_strfreev>>;
-
 // The autostart folder, made when missing; empty when it cannot be had.
 QString autostartFolder() {
     const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
@@ -34,32 +26,29 @@ QString autostartFolder() {
     return !config.isEmpty() && QDir().mkpath(folder) ? folder : QString();
 }
 
-KeyFilePtr loadEntry(const QString& path) {
-    KeyFilePtr keyFile(g_key_file_new());
+// The entry, owned by the caller; null when it cannot be read.
+GKeyFile* loadEntry(const QString& path) {
+    g_autoptr(GKeyFile) keyFile = g_key_file_new();
     if (!g_key_file_load_from_file(
-            keyFile.get(), QFile::encodeName(path).constData(),
+            keyFile, QFile::encodeName(path).constData(),
             GKeyFileFlags(G_KEY_FILE_KEEP_COMMENTS | G_KEY_FILE_KEEP_TRANSLATIONS), nullptr) ||
-        !g_key_file_has_group(keyFile.get(), kGroup))
+        !g_key_file_has_group(keyFile, kGroup))
         return nullptr;
-    return keyFile;
+    return static_cast<GKeyFile*>(g_steal_pointer(&keyFile));
 }
 
 // A missing or unreadable key counts as `fallback`.
 bool booleanKey(GKeyFile* keyFile, const char* key, bool fallback) {
-    GError* error = nullptr;
+    g_autoptr(GError) error = nullptr;
     const bool value = g_key_file_get_boolean(keyFile, kGroup, key, &error);
-    if (!error)
-        return value;
-    g_error_free(error);
-    return fallback;
+    return error ? fallback : value;
 }
 
 // A program path as Exec wants it: "%%" for '%', quoted and escaped where the rules ask for it.
 QString execArgument(const QString& program) {
     const QString argument = QString(program).replace(u'%', QStringLiteral("%%"));
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#`()");
-    if (std::none_of(argument.cbegin(), argument.cend(),
-                     [](QChar c) { return reserved.contains(c); }))
+    if (std::ranges::none_of(argument, [](QChar c) { return reserved.contains(c); }))
         return argument;
     QString quoted = QStringLiteral("\"");
     for (const QChar c : argument) {
@@ -70,16 +59,15 @@ QString execArgument(const QString& program) {
     return quoted + u'"';
 }
 
-// The first word of an entry's Exec line, unquoted, with field codes expanded as at login
-// ("%%" is '%', the others nothing); empty when the entry cannot be read.
+// Exec's first word, unquoted, "%%" read as '%' and other field codes dropped as at login.
 QString programOf(const QString& path) {
-    const KeyFilePtr keyFile = loadEntry(path);
-    const CharPtr exec(keyFile ? g_key_file_get_string(keyFile.get(), kGroup, "Exec", nullptr)
-                               : nullptr);
+    g_autoptr(GKeyFile) keyFile = loadEntry(path);
+    g_autofree gchar* exec =
+        keyFile ? g_key_file_get_string(keyFile, kGroup, "Exec", nullptr) : nullptr;
     if (!exec)
         return {};
     QByteArray command;
-    for (const char* c = exec.get(); *c; ++c) {
+    for (const char* c = exec; *c; ++c) {
         if (*c == '%' && c[1]) {
             if (*++c == '%')
                 command += '%';
@@ -87,11 +75,10 @@ QString programOf(const QString& path) {
         }
         command += *c;
     }
-    gchar** rawArguments = nullptr;
-    if (!g_shell_parse_argv(command.constData(), nullptr, &rawArguments, nullptr))
+    g_auto(GStrv) arguments = nullptr;
+    if (!g_shell_parse_argv(command.constData(), nullptr, &arguments, nullptr))
         return {};
-    const StrvPtr arguments(rawArguments);
-    return QString::fromUtf8(arguments.get()[0]);
+    return QString::fromUtf8(arguments[0]);
 }
 
 } // namespace
@@ -101,27 +88,24 @@ void TVKLoginItem::addAppAsLoginItem(const QString& appPath) {
     if (folder.isEmpty())
         return;
     const QString path = folder + u'/' + kEntryName;
-    KeyFilePtr keyFile = loadEntry(path);
-    if (keyFile && (booleanKey(keyFile.get(), "Hidden", false) ||
-                    !booleanKey(keyFile.get(), "X-GNOME-Autostart-enabled", true)))
+    g_autoptr(GKeyFile) keyFile = loadEntry(path);
+    if (keyFile && (booleanKey(keyFile, "Hidden", false) ||
+                    !booleanKey(keyFile, "X-GNOME-Autostart-enabled", true)))
         return; // switched off by the user, who has the last word
     if (!keyFile)
-        keyFile.reset(g_key_file_new());
+        keyFile = g_key_file_new();
     const auto setString = [&](const char* key, const QString& value) {
-        g_key_file_set_string(keyFile.get(), kGroup, key, value.toUtf8().constData());
+        g_key_file_set_string(keyFile, kGroup, key, value.toUtf8().constData());
     };
     setString("Type", QStringLiteral("Application"));
     setString("Name", QStringLiteral("zwirl"));
     setString("Exec", execArgument(appPath));
     setString("Icon", QStringLiteral("de.tolvarek.zwirl"));
-    g_key_file_set_boolean(keyFile.get(), kGroup, "X-GNOME-Autostart-enabled", TRUE);
-
+    g_key_file_set_boolean(keyFile, kGroup, "X-GNOME-Autostart-enabled", TRUE);
     // Written to a temporary file and renamed over the entry.
-    GError* error = nullptr;
-    if (!g_key_file_save_to_file(keyFile.get(), QFile::encodeName(path).constData(), &error)) {
+    g_autoptr(GError) error = nullptr;
+    if (!g_key_file_save_to_file(keyFile, QFile::encodeName(path).constData(), &error))
         qCWarning(lcServices) << "cannot write the autostart entry" << path << error->message;
-        g_error_free(error);
-    }
 }
 
 void TVKLoginItem::deleteAppFromLoginItem(const QString& appPath) {

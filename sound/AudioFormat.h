@@ -6,7 +6,6 @@
 #include "media/Media.h"
 
 #include <QLoggingCategory>
-#include <QString>
 #include <cstdint>
 #include <iterator>
 

@@ -2,8 +2,7 @@
 #include "sound/DROVAudioFileHelper.h"
 
 #include "services/DROVHelper.h"
-#include "sound/AudioFormat.h"
-#include "sound/ClickToneWorker.h"
+#include "sound/ClickTone.h"
 #include "sound/EAFWrite.h"
 
 #include <QBuffer>
@@ -18,8 +17,7 @@ namespace {
 // Frames rendered and handed to the writer at a time: the tone is never held whole.
 constexpr int64_t kSliceFrames = 65536;
 
-// JPEG has no transparency: the picture is laid on white first, so that where no square is
-// painted cannot be told from a black click.
+// On white: JPEG has no transparency, and unpainted black could not be told from a black click.
 QByteArray jpegOf(const QImage& picture) {
     if (picture.isNull())
         return {};
@@ -43,10 +41,6 @@ AudioFileTags tagsFor(const Samples& samples, const QDateTime& end) {
 
 } // namespace
 
-float DROVAudioFileHelper::newFreq(float s) {
-    return clickPitch(s);
-}
-
 bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QString& filePath) {
     return writeSamplesToFile(samples, filePath, DROVHelper::iconImageForSamples(samples, true));
 }
@@ -59,7 +53,6 @@ bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QStri
         return false;
     }
     EAFWrite writer;
-    // Failures of the open and the writes are printed by the writer itself.
     OSStatus status = writer.openFileForWrite(QUrl::fromLocalFile(filePath), kSampleRate, 1, 16,
                                               kAudioFileM4AType);
     // The next slice renders on the worker's thread while the writer encodes this one.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/ClickSample.h"
+#include "sound/AudioFormat.h"
 
 #include <QDateTime>
 #include <QImage>
@@ -18,13 +19,12 @@ public:
     DROVAudioFileHelper() = delete;
 
     // The pitch in Hz for the sum of a click's red, green and blue: 50 (black) to 3050 (white).
-    static float newFreq(float s);
-    // Writes `samples` to `filePath` (replacing a file there) as a 44100 Hz mono '.m4a' with the
-    // watermarked samples picture on white as artwork and tags for the run. An empty recording
-    // writes nothing. True when nothing failed.
+    static float newFreq(float s) { return clickPitch(s); }
+    // A 44100 Hz mono '.m4a' with the watermarked samples picture as artwork and tags for the
+    // run, replacing a file there. An empty recording writes nothing. True when nothing failed.
     static bool writeSamplesToFile(const Samples& samples, const QString& filePath);
-    // The same with a picture drawn already and the run's end (now when not valid); `progress`
-    // is told the fraction written after each slice, on the calling thread.
+    // With the artwork drawn already and the run's end (now when not valid); `progress` is told
+    // the fraction written after each slice, on the calling thread.
     static bool writeSamplesToFile(const Samples& samples, const QString& filePath,
                                    const QImage& artwork, const QDateTime& end = {},
                                    const std::function<void(double)>& progress = {});

@@ -75,8 +75,6 @@ void DROVTonePlayer::createToneUnit() {
 
 void DROVTonePlayer::renderTone(void* player, float* samples, unsigned long frames) {
     auto* self = static_cast<DROVTonePlayer*>(player);
-    if (frames == 0)
-        return;
     double phase = self->m_theta.load(std::memory_order_relaxed);
     // A pitch change lands at the next call, never inside a buffer.
     const double increment =

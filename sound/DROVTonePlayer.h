@@ -9,8 +9,7 @@ namespace zwirl {
 
 class AudioOutput;
 
-// One continuous sine tone on the default audio output from `start` until `stop`, synthesised
-// in `renderTone` on the output's real-time thread.
+// A sine tone on the default audio output from `start` until `stop`, on its real-time thread.
 class DROVTonePlayer {
 public:
     // A set-up failure of `start`, with its message ("Can't find default output", ...).
@@ -24,15 +23,13 @@ public:
 
     // The pitch in Hz from the next render call on. Safe from any thread.
     void newFreq(float freq);
-    // Toggles: starts when stopped, stops when playing. Throws SetupError when the output cannot
-    // be set up; an output opened before the failure counts as playing until released.
+    // Starts when stopped, stops when playing. Throws SetupError when the output cannot be set
+    // up; an output opened before the failure counts as playing until released.
     void start();
-    // Releases the output when playing; once it returns no render call runs.
     void stop();
     bool isPlaying() const { return bool(m_toneUnit); }
 
-    // Writes `frames` samples at 0.25 of full scale, carrying the phase over to the next call.
-    // Never allocates, locks or logs.
+    // `frames` samples at 0.25 of full scale; never allocates, locks or logs.
     static void renderTone(void* player, float* samples, unsigned long frames);
 
 protected:

@@ -8,10 +8,6 @@
 
 namespace zwirl {
 
-namespace {
-constexpr double kMaxOversize = 8.0;
-} // namespace
-
 OSStatus EAFRead::openFileForRead(const QUrl& inPath, double sr, int numChannels) {
     mRpos = 0;
     // Positions are divided by the rate ratio, which a rate of 0 would make infinite.
@@ -81,7 +77,8 @@ std::vector<int16_t> EAFRead::copyFrames(int64_t& numFrames, OSStatus& error) {
     const int64_t channels = mExtAFNumChannels;
     // One read hands over at most what a 32-bit byte count holds.
     numFrames = std::clamp<int64_t>(numFrames, 0, INT32_MAX / 2 / std::max<int64_t>(channels, 1));
-    // Sized for the rate ratio, at most kMaxOversize times: a damaged file's rate may be far off.
+    // Sized for the rate ratio, at most 8 times: a damaged file's rate may be far off.
+    constexpr double kMaxOversize = 8.0;
     const double factor = mExtAFRateRatio < 1.0 ? 1.0 / mExtAFRateRatio : mExtAFRateRatio;
     const double size = double(channels * numFrames) * std::min(factor, kMaxOversize);
     std::vector<int16_t> block;

@@ -13,14 +13,12 @@
 
 namespace zwirl {
 
-// Reads any audio file FFmpeg decodes, converted to a chosen playback rate and channel count,
-// in consecutive blocks from a position that seeks move by percentage. Positions and lengths
-// count playback frames without the codec's priming and padding. With no file open every query
-// answers 0 and every read -1.
+// Reads any audio file FFmpeg decodes, converted to a playback rate and channel count, in
+// consecutive blocks from a position that seeks move by percentage. Positions count playback
+// frames without the codec's priming and padding. With no file open queries answer 0, reads -1.
 class EAFRead {
 public:
     // sr below 0 keeps the file's own rate; 0, NaN and infinities give kAudioFileParamError.
-    // Only regular files open (kAudioFileInvalidFileError otherwise, without blocking).
     OSStatus openFileForRead(const QUrl& inPath, double sr, int numChannels);
     OSStatus closeFile();
     bool isSeeking() const { return mSeeking; }
@@ -30,11 +28,9 @@ public:
     double fileSampleRate() const { return mExtAFRef ? mExtAFSampleRate : 0.0; }
     int64_t tell() const { return mExtAFRef ? mRpos : 0; }
     void seekToStart() { seekToPercent(0.0); }
-    // numFrames frames into each non-null channel array from `offset` on, as -1.0 ... 1.0.
-    // The number of frames read (fewer near the end), a failure status, or -1 with no file.
+    // Into each non-null channel array from `offset` on; the frames read or a failure status.
     int32_t readFloatsConsecutive(int64_t numFrames, float** arrays, int64_t offset = 0);
-    // The next numFrames interleaved 16-bit frames; numFrames becomes the number delivered.
-    // Empty with `error` set when no file is open or the block cannot be allocated.
+    // The next interleaved 16-bit frames; numFrames becomes the number delivered.
     std::vector<int16_t> copyFrames(int64_t& numFrames, OSStatus& error);
     int32_t readSInt16Consecutive(int64_t numFrames, int16_t** arrays, int64_t offset = 0);
     int64_t fileNumFrames();

@@ -11,7 +11,7 @@ namespace {
 // Frames converted per step: a long write never holds a 16-bit copy of itself.
 constexpr int64_t kWriteSlice = 16384;
 
-// The data format a file type holds and its container; linear PCM's sample size is the word length.
+// The data format a file type holds and its container.
 struct FileType {
     uint32_t code;
     uint32_t formatId;
@@ -40,12 +40,11 @@ constexpr FileType kFileTypes[] = {
 };
 
 const FileType* findFileType(uint32_t code) {
-    const auto* row = std::find_if(std::begin(kFileTypes), std::end(kFileTypes),
-                                   [code](const FileType& type) { return type.code == code; });
+    const auto* row = std::ranges::find(kFileTypes, code, &FileType::code);
     return row == std::end(kFileTypes) ? nullptr : row;
 }
 
-// Unprintable bytes of the status show as '.', so that -43 still prints as four characters.
+// Unprintable bytes show as '.', so that -43 still prints as four characters.
 void printFailure(const char* call, OSStatus status) {
     char code[5] = {};
     for (int i = 0; i < 4; ++i) {
@@ -92,7 +91,7 @@ OSStatus EAFWrite::openFileForWrite(const QUrl& inPath, double sr, int numChanne
     mAudioChannels = mStreamFormat.mChannelsPerFrame;
     mOutputFormat = {sr, kAudioFormatLinearPCM, kClientFlags, 2, 1, 2, mAudioChannels, 16, 0};
 
-    closeFile(); // what an earlier open left is finished first
+    closeFile();
     const FileType* row = findFileType(type);
     OSStatus status = kAudioFileUnsupportedFileTypeError;
     if (row && !inPath.isLocalFile() && !inPath.isRelative()) {
@@ -124,18 +123,6 @@ OSStatus EAFWrite::closeFile() {
     }
     std::fflush(nullptr);
     return status;
-}
-
-OSStatus EAFWrite::expectFrames(int64_t numFrames) {
-    return mAfid ? statusFor(mAfid->expectFrames(numFrames)) : kAudioFileNotOpenError;
-}
-
-OSStatus EAFWrite::setCoverArt(const QByteArray& picture) {
-    return mAfid ? statusFor(mAfid->setCoverArt(picture)) : kAudioFileNotOpenError;
-}
-
-OSStatus EAFWrite::setTags(const AudioFileTags& tags) {
-    return mAfid ? statusFor(mAfid->setTags(tags)) : kAudioFileNotOpenError;
 }
 
 template <typename Sample, typename Convert>

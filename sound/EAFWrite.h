@@ -12,9 +12,8 @@
 
 namespace zwirl {
 
-// Writes blocks of 16-bit samples (or floats, clipped to 16 bits) into a new audio file of a
-// type given by its code ('m4af', 'AIFF', 'AIFC', 'WAVE', 'caff', 'NeXT', 'Sd2f'). Each failing
-// call prints one line to standard error. Destroying a writer closes its file.
+// Writes 16-bit samples (or floats clipped to 16 bits) into a new audio file of a type given by
+// its code ('m4af', 'AIFF', 'AIFC', 'WAVE', 'caff', 'NeXT', 'Sd2f'); failures print one line.
 class EAFWrite {
 public:
     ~EAFWrite() { closeFile(); }
@@ -22,23 +21,25 @@ public:
     // Any other type code leaves the format zero and mType as it was.
     void SetupStreamAndFileFormatForType(uint32_t aftype, float sr, int64_t numChannels,
                                          int64_t wordLength);
-    // Creates the file, replacing one that is there.
     OSStatus openFileForWrite(const QUrl& inPath, double sr, int numChannels, int wordLength,
                               uint32_t type);
-    // A second call does nothing. The status of the finish.
     OSStatus closeFile();
     // A null channel writes silence; -1 for no array or no frames.
     OSStatus writeShorts(int64_t numFrames, int16_t** arrays);
     // Values above 0.999 become 0.999 and below -1.0 become -1.0, in the caller's arrays too.
     OSStatus writeFloats(int64_t numFrames, float** arrays);
-    // The frames the writes will bring, told before the first: an '.m4a' then ends its last AAC
-    // packet with the sound, so that a player cutting only the encoder's delay gets the length.
-    OSStatus expectFrames(int64_t numFrames);
-    // JPEG or PNG cover art and text tags, written at the close; '.m4a' only
-    // (kAudioFileUnsupportedDataFormatError for the other types).
-    OSStatus setCoverArt(const QByteArray& picture);
-    OSStatus setTags(const AudioFileTags& tags);
-    // The file itself; null when it is not open.
+    // Told before the first write, so that an '.m4a' ends its last AAC packet with the sound
+    // and a player cutting only the encoder's delay gets the length.
+    OSStatus expectFrames(int64_t numFrames) {
+        return mAfid ? statusFor(mAfid->expectFrames(numFrames)) : kAudioFileNotOpenError;
+    }
+    // JPEG or PNG cover art and text tags, written at the close; '.m4a' only.
+    OSStatus setCoverArt(const QByteArray& picture) {
+        return mAfid ? statusFor(mAfid->setCoverArt(picture)) : kAudioFileNotOpenError;
+    }
+    OSStatus setTags(const AudioFileTags& tags) {
+        return mAfid ? statusFor(mAfid->setTags(tags)) : kAudioFileNotOpenError;
+    }
     media::AudioFileWriter* audioFileId() const { return mAfid.get(); }
 
     const AudioStreamBasicDescription& streamFormat() const { return mStreamFormat; }

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sound/ExportCheck.h"
 
-#include "sound/AudioFormat.h"
-#include "sound/ClickToneRenderer.h"
+#include "sound/ClickTone.h"
 #include "sound/EAFRead.h"
 
 #include <QUrl>
@@ -17,8 +16,7 @@ namespace {
 constexpr int64_t kClicksPerBlock = 64;
 constexpr size_t kBlockStride = 4; // blocks read: one in so many, and the last
 
-// f / 10 crossings in a click of f Hz; a crossing comes or goes at each end, and the encoder adds
-// a few around the edges.
+// f / 10 crossings in a click of f Hz, give or take the ends and the encoder's edges.
 bool pitchHolds(int crossings, float pitch) {
     const double expected = double(pitch) / 10.0;
     return std::abs(double(crossings) - expected) <= 3.0 + expected * 0.05;

@@ -7,8 +7,8 @@
 
 namespace zwirl {
 
-// Reads a written recording back as a player would: the length must be the clicks' frames, and
-// the clicks of one block of 64 in four (and of the last) must cross zero as their pitch does.
+// Reads a written recording back: its length must be the clicks' frames, and the clicks of one
+// block of 64 in four (and of the last) must cross zero as their pitch does.
 class ExportCheck {
 public:
     ExportCheck() = delete;

@@ -3,8 +3,7 @@
 // the slice-by-slice export against a whole-recording rendering, and the pitch of every click
 // in the decoded '.m4a'.
 #include "sound/AudioTestTools.h"
-#include "sound/ClickToneRenderer.h"
-#include "sound/ClickToneWorker.h"
+#include "sound/ClickTone.h"
 #include "sound/DROVAudioFileHelper.h"
 #include "sound/ExportCheck.h"
 #include "support/TestSupport.h"
