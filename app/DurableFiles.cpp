@@ -27,22 +27,8 @@ bool commit(const QString& part, const QString& path) {
 }
 
 int createNew(const QString& path) {
-    return ::open(QFile::encodeName(path).constData(),
-                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-}
-
-bool writeAt(int fd, const void* data, size_t size, off_t offset) {
-    ssize_t written;
-    while ((written = ::pwrite(fd, data, size, offset)) < 0 && errno == EINTR) {
-    }
-    return written == ssize_t(size);
-}
-
-bool readAt(int fd, void* data, size_t size, off_t offset) {
-    ssize_t got;
-    while ((got = ::pread(fd, data, size, offset)) < 0 && errno == EINTR) {
-    }
-    return got == ssize_t(size);
+    return ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                  0600);
 }
 
 bool renameFree(int folder, const QByteArray& from, const QByteArray& to) {
