@@ -4,7 +4,6 @@
 #include "app/AppLog.h"
 #include "app/ExportQueue.h"
 #include "app/RunJournal.h"
-#include "app/RunRecovery.h"
 #include "app/TrackingRun.h"
 #include "app/TrayIcon.h"
 #include "capture/ClickSource.h"
@@ -77,11 +76,10 @@ void DROVAppDelegate::applicationDidFinishLaunching() {
 
 // The window shows once the last is saved, at once when there is none.
 void DROVAppDelegate::saveRunsOfEarlierProcesses() {
-    const bool saving =
-        RunRecovery::saveRunsOfEarlierProcesses(m_store, m_exports, [self = QPointer(this)] {
-            if (self)
-                self->showMainWindow();
-        });
+    const bool saving = m_exports.saveRunsOfEarlierProcesses([self = QPointer(this)] {
+        if (self)
+            self->showMainWindow();
+    });
     if (!saving)
         showMainWindow();
 }
