@@ -45,6 +45,13 @@ void tellSetAside(int unreadable, int damaged) {
         DROVHelper::notify(told.join(u' '));
 }
 
+// The path of a run's files without their extension.
+QString basePath(const QString& folder, const QDateTime& end, int suffix) {
+    const QString stem =
+        QStringLiteral("%1/zwirl_%2").arg(folder, end.toString(QStringLiteral("ddMMyy_HHmmss")));
+    return suffix > 1 ? QStringLiteral("%1_%2").arg(stem).arg(suffix) : stem;
+}
+
 // The hidden name a file is written under until it is complete.
 QString partName(const QString& path) {
     const QFileInfo file(path);
@@ -71,11 +78,16 @@ QString ExportQueue::outputFolderPath() {
 // Every stored run moves into a journal, so that a long one is saved file by file; where the
 // store cannot forget a run, its journals stay, marked, once they are saved.
 bool ExportQueue::saveRunsOfEarlierProcesses(std::function<void()> done) {
+    const auto filesNamed = [this](const RunJournal::Found& found) {
+        return found.savedAs && found.run.end.isValid() &&
+               QFileInfo::exists(basePath(m_folder, found.run.end, *found.savedAs) +
+                                 QStringLiteral(".m4a"));
+    };
     RunJournal::Scan scan = RunJournal::leftBehind();
     const int damaged = int(std::ranges::count_if(scan.found, &RunJournal::Found::damaged));
     QSet<qint64> saved, held;
     for (const RunJournal::Found& found : scan.found)
-        if (found.savedAs && isSaved(found.run, *found.savedAs))
+        if (filesNamed(found))
             saved.insert(startOf(found.run));
     std::vector<ExportRequest> runs;
     for (RecordedRun& run : m_store.runs()) {
@@ -98,7 +110,7 @@ bool ExportQueue::saveRunsOfEarlierProcesses(std::function<void()> done) {
     }
     for (RunJournal::Found& found : scan.found) {
         const bool stored = held.contains(startOf(found.run));
-        if (found.savedAs && isSaved(found.run, *found.savedAs)) {
+        if (filesNamed(found)) {
             if (!stored)
                 RunJournal::retire(found.path, found.damaged);
         } else if (found.run.samples.empty()) {
@@ -215,17 +227,6 @@ QString ExportQueue::makeFolder() const {
     return m_folder;
 }
 
-QString ExportQueue::basePath(const QDateTime& end, int suffix) const {
-    const QString stem =
-        QStringLiteral("%1/zwirl_%2").arg(m_folder, end.toString(QStringLiteral("ddMMyy_HHmmss")));
-    return suffix > 1 ? QStringLiteral("%1_%2").arg(stem).arg(suffix) : stem;
-}
-
-bool ExportQueue::isSaved(const RecordedRun& run, int suffix) const {
-    return run.end.isValid() &&
-           QFileInfo::exists(basePath(run.end, suffix) + QStringLiteral(".m4a"));
-}
-
 bool ExportQueue::save(const RecordedRun& run, const std::function<void(int)>& naming) {
     const auto reportProgress = [this](double done) {
         QMetaObject::invokeMethod(this, [this, done] {
@@ -240,10 +241,10 @@ bool ExportQueue::save(const RecordedRun& run, const std::function<void(int)>& n
     // The first name, with a suffix from _2 on, that neither file uses yet; exports run one at
     // a time, so it stays free.
     int suffix = 1;
-    QString base = basePath(end, suffix);
+    QString base = basePath(m_folder, end, suffix);
     while (QFileInfo::exists(base + QStringLiteral(".m4a")) ||
            QFileInfo::exists(base + QStringLiteral(".png")))
-        base = basePath(end, ++suffix);
+        base = basePath(m_folder, end, ++suffix);
     const QString audioPath = base + QStringLiteral(".m4a");
     const QString pngPath = base + QStringLiteral(".png");
     // Left by an export that ended with its process.

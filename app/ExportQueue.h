@@ -89,9 +89,6 @@ private:
     // False when the files could not be written. `naming` is told the names' suffix (1: none)
     // just before the complete files get them.
     bool save(const RecordedRun& run, const std::function<void(int)>& naming);
-    // The files' path without its extension.
-    QString basePath(const QDateTime& end, int suffix) const;
-    bool isSaved(const RecordedRun& run, int suffix) const;
     // Back on the main thread once an export has ended.
     void finished(bool openFolder, std::function<void()> done);
 
