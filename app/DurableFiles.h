@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <QByteArray>
 #include <QString>
 
 // Files that survive a crash or a power cut: written whole, synced, and named only when complete.
@@ -11,10 +10,5 @@ namespace zwirl::durable {
 void syncFolder(const QString& path);
 // Syncs the complete file at `part` and gives it the name `path`.
 bool commit(const QString& part, const QString& path);
-// Creates a file for writing, never over a file or link that is there; -1 (with errno) when it
-// cannot.
-int createNew(const QString& path);
-// Renames a file of the folder `folder` (a descriptor, or AT_FDCWD) to a name no other file has.
-bool renameFree(int folder, const QByteArray& from, const QByteArray& to);
 
 } // namespace zwirl::durable

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -49,6 +50,22 @@ bool writeAt(int fd, const void* data, size_t size, off_t offset) {
 }
 bool readAt(int fd, void* data, size_t size, off_t offset) {
     return ::pread(fd, data, size, offset) == ssize_t(size);
+}
+
+// Never over a file or link that is there; -1 (with errno) when it cannot.
+int createNew(const QString& path) {
+    return ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                  0600);
+}
+
+// Renames a file of the folder `folder` (a descriptor, or AT_FDCWD) to a name no other file has.
+bool renameFree(int folder, const QByteArray& from, const QByteArray& to) {
+    if (::renameat2(folder, from.constData(), folder, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    // A file system that cannot check that for itself.
+    struct stat taken;
+    return errno == EINVAL && ::fstatat(folder, to.constData(), &taken, AT_SYMLINK_NOFOLLOW) != 0 &&
+           errno == ENOENT && ::renameat(folder, from.constData(), folder, to.constData()) == 0;
 }
 
 template <typename T> quint32 checksumOf(const T& block) {
