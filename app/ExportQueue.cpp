@@ -140,27 +140,27 @@ bool ExportQueue::saveRunsOfEarlierProcesses(std::function<void()> done) {
     runs.back().done = std::move(done);
     for (ExportRequest& request : runs) {
         request.tell = ExportRequest::Tell::NotifyAndOpenFolder;
-        add({std::move(request), batch});
+        add(std::move(request), batch);
     }
     return true;
 }
 
-void ExportQueue::add(Job job) {
-    if (job.request.run.samples.empty()) {
-        if (!job.request.journal.isEmpty())
-            QFile::remove(job.request.journal);
+void ExportQueue::add(ExportRequest request, std::shared_ptr<Batch> batch) {
+    if (request.run.samples.empty()) {
+        if (!request.journal.isEmpty())
+            QFile::remove(request.journal);
         return;
     }
     if (m_pending++ == 0)
         Q_EMIT busyChanged(true);
-    m_pool.start([this, job = std::move(job)] { run(job); });
+    m_pool.start(
+        [this, request = std::move(request), batch = std::move(batch)] { run(request, *batch); });
 }
 
-void ExportQueue::run(const Job& job) {
-    const auto& [run, tellHow, stored, journal, damaged, done] = job.request;
+void ExportQueue::run(const ExportRequest& request, Batch& batch) {
+    const auto& [run, tellHow, stored, journal, damaged, done] = request;
     // A restore is told once, after its last run.
     const auto tell = [&](bool saved) {
-        Batch& batch = *job.batch;
         ++(saved ? batch.saved : batch.failed);
         if (--batch.left > 0)
             return false;
@@ -176,7 +176,7 @@ void ExportQueue::run(const Job& job) {
     };
     // Left where it is for the next launch, which tells of it.
     if (m_finishing && (stored || !journal.isEmpty())) {
-        --job.batch->left;
+        --batch.left;
         return finished(false, {});
     }
     // Noted before the files get their names: a process ended before the journal goes does

@@ -51,7 +51,7 @@ public:
 
     // A run without clicks saves nothing, and its `done` does not run.
     void enqueue(ExportRequest request) {
-        add({std::move(request), std::make_shared<Batch>(1, QString())});
+        add(std::move(request), std::make_shared<Batch>(1, QString()));
     }
     // Saves the runs that earlier processes kept in the store and in journals, oldest first,
     // told once after the last, then runs `done`; false, without `done`, when there was none.
@@ -80,12 +80,8 @@ private:
         std::size_t saved = 0;
         std::size_t failed = 0;
     };
-    struct Job {
-        ExportRequest request;
-        std::shared_ptr<Batch> batch;
-    };
-    void add(Job job);
-    void run(const Job& job); // on the worker, as save() is
+    void add(ExportRequest request, std::shared_ptr<Batch> batch);
+    void run(const ExportRequest& request, Batch& batch); // on the worker, as save() is
     // False when the files could not be written. `naming` is told the names' suffix (1: none)
     // just before the complete files get them.
     bool save(const RecordedRun& run, const std::function<void(int)>& naming);
