@@ -79,8 +79,8 @@ QString ExportQueue::outputFolderPath() {
 // store cannot forget a run, its journals stay, marked, once they are saved.
 bool ExportQueue::saveRunsOfEarlierProcesses(std::function<void()> done) {
     const auto filesNamed = [this](const RunJournal::Found& found) {
-        return found.savedAs && found.run.end.isValid() &&
-               QFileInfo::exists(basePath(m_folder, found.run.end, *found.savedAs) +
+        return found.savedAs > 0 && found.run.end.isValid() &&
+               QFileInfo::exists(basePath(m_folder, found.run.end, found.savedAs) +
                                  QStringLiteral(".m4a"));
     };
     RunJournal::Scan scan = RunJournal::leftBehind();

@@ -343,7 +343,7 @@ RunJournal::Scan RunJournal::leftBehind() {
             if (found.damaged)
                 qCWarning(lcApp) << "the run journal" << found.path << "holds damaged records; kept"
                                  << found.run.samples.size() << "clicks";
-            if (!found.run.samples.empty() || found.savedAs)
+            if (!found.run.samples.empty() || found.savedAs > 0)
                 scan.found.push_back(std::move(found));
             else if (found.damaged)
                 setAside(QStringLiteral("no valid click"));

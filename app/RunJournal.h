@@ -7,7 +7,6 @@
 #include <QThreadPool>
 #include <QTimer>
 
-#include <optional>
 #include <vector>
 
 namespace zwirl {
@@ -38,8 +37,7 @@ public:
         QString path;
         RecordedRun run;
         bool damaged = false; // records were left out: once saved, the file is set aside
-        // The name suffix (1: none) its files were being given: see markSaved().
-        std::optional<int> savedAs = {};
+        int savedAs = 0;      // see markSaved(); 0 when not noted
     };
     struct Scan {
         std::vector<Found> found;
