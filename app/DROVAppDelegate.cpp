@@ -3,7 +3,6 @@
 
 #include "app/AppLog.h"
 #include "app/RunJournal.h"
-#include "app/RunRecovery.h"
 #include "app/TrayIcon.h"
 #include "media/Media.h"
 #include "services/DROVHelper.h"
@@ -69,11 +68,10 @@ void DROVAppDelegate::applicationDidFinishLaunching() {
 
 // The window shows once the last is saved, at once when there is none.
 void DROVAppDelegate::saveRunsOfEarlierProcesses() {
-    const bool saving =
-        RunRecovery::saveRunsOfEarlierProcesses(m_store, m_exports, [self = QPointer(this)] {
-            if (self)
-                self->showMainWindow();
-        });
+    const bool saving = m_exports.saveRunsOfEarlierProcesses([self = QPointer(this)] {
+        if (self)
+            self->showMainWindow();
+    });
     if (!saving)
         showMainWindow();
 }

@@ -3,10 +3,8 @@
 
 #include <QFile>
 
-#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zwirl::durable {
@@ -24,34 +22,6 @@ bool commit(const QString& part, const QString& path) {
     QFile file(part);
     return file.open(QIODevice::ReadWrite) && ::fsync(file.handle()) == 0 &&
            ::rename(QFile::encodeName(part).constData(), QFile::encodeName(path).constData()) == 0;
-}
-
-int createNew(const QString& path) {
-    return ::open(QFile::encodeName(path).constData(),
-                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-}
-
-bool writeAt(int fd, const void* data, size_t size, off_t offset) {
-    ssize_t written;
-    while ((written = ::pwrite(fd, data, size, offset)) < 0 && errno == EINTR) {
-    }
-    return written == ssize_t(size);
-}
-
-bool readAt(int fd, void* data, size_t size, off_t offset) {
-    ssize_t got;
-    while ((got = ::pread(fd, data, size, offset)) < 0 && errno == EINTR) {
-    }
-    return got == ssize_t(size);
-}
-
-bool renameFree(int folder, const QByteArray& from, const QByteArray& to) {
-    if (::renameat2(folder, from.constData(), folder, to.constData(), RENAME_NOREPLACE) == 0)
-        return true;
-    // A file system that cannot check that for itself.
-    struct stat taken;
-    return errno == EINVAL && ::fstatat(folder, to.constData(), &taken, AT_SYMLINK_NOFOLLOW) != 0 &&
-           errno == ENOENT && ::renameat(folder, from.constData(), folder, to.constData()) == 0;
 }
 
 } // namespace zwirl::durable

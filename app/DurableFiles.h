@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <QByteArray>
 #include <QString>
-
-#include <sys/types.h>
 
 // Files that survive a crash or a power cut: written whole, synced, and named only when complete.
 namespace zwirl::durable {
@@ -13,13 +10,5 @@ namespace zwirl::durable {
 void syncFolder(const QString& path);
 // Syncs the complete file at `part` and gives it the name `path`.
 bool commit(const QString& part, const QString& path);
-// Creates a file for writing, never through a link or over a file that is there; -1 (with
-// errno) when it cannot.
-int createNew(const QString& path);
-// The whole block at `offset`, retried after an interruption; a read fails at the file's end.
-bool writeAt(int fd, const void* data, size_t size, off_t offset);
-bool readAt(int fd, void* data, size_t size, off_t offset);
-// Renames a file of the folder `folder` (a descriptor, or AT_FDCWD) to a name no other file has.
-bool renameFree(int folder, const QByteArray& from, const QByteArray& to);
 
 } // namespace zwirl::durable

@@ -4,6 +4,7 @@
 #include "app/AppLog.h"
 #include "app/DurableFiles.h"
 #include "app/RunJournal.h"
+#include "app/TrackingRun.h"
 #include "services/DROVHelper.h"
 #include "services/ExportPicture.h"
 #include "services/Notifications.h"
@@ -12,19 +13,56 @@
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QSet>
 #include <QStandardPaths>
 #include <QUrl>
 
 namespace zwirl {
 
+namespace {
+
+// The notifications of saving an earlier session's runs: each replaces the one before.
+const QString kRestoreNotifications = QStringLiteral("restore");
+
+qint64 startOf(const RecordedRun& run) {
+    return run.start.toMSecsSinceEpoch();
+}
+
+// One notification of the journals that could not be read, and of those read in part.
+void tellSetAside(int unreadable, int damaged) {
+    QStringList told;
+    if (unreadable > 0)
+        told << QStringLiteral("zwirl could not read %1 run(s) of an earlier session and set them "
+                               "aside in %2.")
+                    .arg(unreadable)
+                    .arg(RunJournal::folderPath());
+    if (damaged > 0)
+        told << QStringLiteral("zwirl could read only part of %1 run(s) of an earlier session: it "
+                               "saves what it could read and sets the files aside in %2.")
+                    .arg(damaged)
+                    .arg(RunJournal::folderPath());
+    if (!told.isEmpty())
+        DROVHelper::notify(told.join(u' '));
+}
+
+// The path of a run's files without their extension.
+QString basePath(const QString& folder, const QDateTime& end, int suffix) {
+    const QString stem =
+        QStringLiteral("%1/zwirl_%2").arg(folder, end.toString(QStringLiteral("ddMMyy_HHmmss")));
+    return suffix > 1 ? QStringLiteral("%1_%2").arg(stem).arg(suffix) : stem;
+}
+
+// The hidden name a file is written under until it is complete.
+QString partName(const QString& path) {
+    const QFileInfo file(path);
+    return QStringLiteral("%1/.%2.part").arg(file.path(), file.fileName());
+}
+
+} // namespace
+
 ExportQueue::ExportQueue(RunStore& store, QObject* parent) : QObject(parent), m_store(store) {
     m_pool.setMaxThreadCount(1);
     m_pool.setThreadPriority(QThread::LowPriority);
-}
-
-// The worker must not outlive what it writes with.
-ExportQueue::~ExportQueue() {
-    m_pool.waitForDone();
 }
 
 QString ExportQueue::outputFolderPath() {
@@ -34,70 +72,115 @@ QString ExportQueue::outputFolderPath() {
     return desktop + QStringLiteral("/zwirl");
 }
 
-// What a restore tells once its last run is written. Its jobs run one after another on the
-// worker.
-struct ExportQueue::Batch {
-    std::size_t left = 0;
-    std::size_t saved = 0;
-    std::size_t failed = 0;
-};
-
-void ExportQueue::enqueue(ExportRequest request) {
-    add({std::move(request), {}});
-}
-
-void ExportQueue::restore(std::vector<ExportRequest> runs, std::function<void()> done) {
-    auto batch = std::make_shared<Batch>();
-    batch->left = runs.size();
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        runs[i].tell = ExportRequest::Tell::NotifyAndOpenFolder;
-        runs[i].done = i + 1 == runs.size() ? std::move(done) : nullptr;
-        add({std::move(runs[i]), batch});
+// A run is known by its start. Of its copies, a journal noted as saved under names whose files
+// are there wins: the run is saved. Otherwise the stored copy wins: it is written whole (at a
+// quit or after a failed export) before the run's journal goes, so it replaces that journal.
+// Every stored run moves into a journal, so that a long one is saved file by file; where the
+// store cannot forget a run, its journals stay, marked, once they are saved.
+bool ExportQueue::saveRunsOfEarlierProcesses(std::function<void()> done) {
+    const auto filesNamed = [this](const RunJournal::Found& found) {
+        return found.savedAs > 0 && found.run.end.isValid() &&
+               QFileInfo::exists(basePath(m_folder, found.run.end, found.savedAs) +
+                                 QStringLiteral(".m4a"));
+    };
+    RunJournal::Scan scan = RunJournal::leftBehind();
+    const int damaged = int(std::ranges::count_if(scan.found, &RunJournal::Found::damaged));
+    QSet<qint64> saved, held;
+    for (const RunJournal::Found& found : scan.found)
+        if (filesNamed(found))
+            saved.insert(startOf(found.run));
+    std::vector<ExportRequest> runs;
+    for (RecordedRun& run : m_store.runs()) {
+        const qint64 start = startOf(run);
+        QString path;
+        if (!saved.contains(start)) {
+            std::erase_if(scan.found, [&](const RunJournal::Found& found) {
+                return startOf(found.run) == start && QFile::remove(found.path);
+            });
+            path = RunJournal::write(run);
+            if (path.isEmpty()) {
+                runs.push_back({.run = std::move(run), .stored = true});
+                continue;
+            }
+        }
+        if (!m_store.remove(run))
+            held.insert(start);
+        if (!path.isEmpty())
+            scan.found.push_back({path, std::move(run)});
     }
+    for (RunJournal::Found& found : scan.found) {
+        const bool stored = held.contains(startOf(found.run));
+        if (filesNamed(found)) {
+            if (!stored)
+                RunJournal::retire(found.path, found.damaged);
+        } else if (found.run.samples.empty()) {
+            QFile::remove(found.path); // its files were not named after all
+        } else {
+            for (RunJournal::Found& part :
+                 RunJournal::split(std::move(found), TrackingRun::kClickLimit))
+                runs.push_back({.run = std::move(part.run),
+                                .stored = stored,
+                                .journal = part.path,
+                                .damaged = part.damaged});
+        }
+    }
+    std::ranges::sort(runs, {},
+                      [](const ExportRequest& r) { return std::pair(r.run.start, r.journal); });
+    // The parts of a split that a process began are found twice.
+    const auto twice = std::ranges::unique(runs, [](const auto& a, const auto& b) {
+        return !a.journal.isEmpty() && a.journal == b.journal;
+    });
+    runs.erase(twice.begin(), twice.end());
+    tellSetAside(scan.setAside, damaged);
+    if (runs.empty())
+        return false;
+    Notifications::deliver(QStringLiteral("Saving zwirl from last session..."),
+                           {{}, kRestoreNotifications});
+    const auto batch = std::make_shared<Batch>(runs.size(), kRestoreNotifications);
+    runs.back().done = std::move(done);
+    for (ExportRequest& request : runs) {
+        request.tell = ExportRequest::Tell::NotifyAndOpenFolder;
+        add(std::move(request), batch);
+    }
+    return true;
 }
 
-void ExportQueue::add(Job job) {
-    if (job.request.run.samples.empty()) {
-        if (!job.request.journal.isEmpty())
-            QFile::remove(job.request.journal);
+void ExportQueue::add(ExportRequest request, std::shared_ptr<Batch> batch) {
+    if (request.run.samples.empty()) {
+        if (!request.journal.isEmpty())
+            QFile::remove(request.journal);
         return;
     }
     if (m_pending++ == 0)
         Q_EMIT busyChanged(true);
-    m_pool.start([this, job = std::move(job)] { run(job); });
+    m_pool.start(
+        [this, request = std::move(request), batch = std::move(batch)] { run(request, *batch); });
 }
 
-void ExportQueue::run(const Job& job) {
-    const auto& [run, tellHow, stored, journal, damaged, done] = job.request;
-    // The user hears of a restore once, after its last run.
+void ExportQueue::run(const ExportRequest& request, Batch& batch) {
+    const auto& [run, tellHow, stored, journal, damaged, done] = request;
+    // A restore is told once, after its last run.
     const auto tell = [&](bool saved) {
-        Batch* const batch = job.batch.get();
-        if (batch) {
-            ++(saved ? batch->saved : batch->failed);
-            if (--batch->left > 0)
-                return false;
-        }
-        const std::size_t failed = batch ? batch->failed : !saved;
-        const std::size_t savedRuns = batch ? batch->saved : saved;
-        if (failed > 0)
+        ++(saved ? batch.saved : batch.failed);
+        if (--batch.left > 0)
+            return false;
+        if (batch.failed > 0)
             DROVHelper::notify(QStringLiteral("Could not save your clicks to the desktop..."));
-        if (savedRuns > 0 && tellHow != ExportRequest::Tell::Nothing)
+        if (batch.saved > 0 && tellHow != ExportRequest::Tell::Nothing)
             Notifications::deliver(
-                savedRuns == 1 ? QStringLiteral("Saved your clicks to the desktop...")
-                               : QStringLiteral("Saved %1 runs of your clicks to the desktop...")
-                                     .arg(qulonglong(savedRuns)),
-                {{{kOpenFolderAction, QStringLiteral("Open Folder")}},
-                 batch ? kRestoreNotifications : QString()});
-        return savedRuns > 0 && tellHow == ExportRequest::Tell::NotifyAndOpenFolder;
+                batch.saved == 1 ? QStringLiteral("Saved your clicks to the desktop...")
+                                 : QStringLiteral("Saved %1 runs of your clicks to the desktop...")
+                                       .arg(qulonglong(batch.saved)),
+                {{{kOpenFolderAction, QStringLiteral("Open Folder")}}, batch.group});
+        return batch.saved > 0 && tellHow == ExportRequest::Tell::NotifyAndOpenFolder;
     };
     // Left where it is for the next launch, which tells of it.
     if (m_finishing && (stored || !journal.isEmpty())) {
-        if (job.batch)
-            --job.batch->left;
+        --batch.left;
         return finished(false, {});
     }
-    // Before the files get their names, the journal notes that the run is being saved, so that
-    // a process ended before the journal goes does not save it again.
+    // Noted before the files get their names: a process ended before the journal goes does
+    // not save the run again.
     bool marked = false;
     const auto naming = [&](int suffix) {
         marked = !journal.isEmpty() && RunJournal::markSaved(journal, suffix, run.end);
@@ -122,9 +205,9 @@ void ExportQueue::run(const Job& job) {
     finished(opens, done);
 }
 
-void ExportQueue::finished(bool open, std::function<void()> done) {
-    QMetaObject::invokeMethod(this, [this, open, done] {
-        if (open)
+void ExportQueue::finished(bool openFolder, std::function<void()> done) {
+    QMetaObject::invokeMethod(this, [this, openFolder, done] {
+        if (openFolder)
             QDesktopServices::openUrl(QUrl::fromLocalFile(m_folder));
         if (done)
             done();
@@ -136,23 +219,6 @@ void ExportQueue::finished(bool open, std::function<void()> done) {
     });
 }
 
-// Should the quit not come after all (a cancelled logout), later exports run as before.
-void ExportQueue::finish() {
-    m_finishing = true;
-    m_pool.waitForDone();
-    m_finishing = false;
-}
-
-namespace {
-
-// The hidden name a file is written under until it is complete.
-QString partName(const QString& path) {
-    const QFileInfo file(path);
-    return QStringLiteral("%1/.%2.part").arg(file.path(), file.fileName());
-}
-
-} // namespace
-
 QString ExportQueue::makeFolder() const {
     if (!QFileInfo::exists(m_folder) && QDir().mkpath(m_folder) &&
         !DROVHelper::setIconForPath(m_folder,
@@ -161,60 +227,45 @@ QString ExportQueue::makeFolder() const {
     return m_folder;
 }
 
-void ExportQueue::reportProgress(double done) {
-    QMetaObject::invokeMethod(this, [this, done] {
-        m_progress = done;
-        Q_EMIT progressChanged();
-    });
-}
-
-QString ExportQueue::basePath(const RecordedRun& run, int suffix) const {
-    const QString stem = QStringLiteral("%1/zwirl_%2")
-                             .arg(m_folder, run.end.toString(QStringLiteral("ddMMyy_HHmmss")));
-    return suffix > 1 ? QStringLiteral("%1_%2").arg(stem).arg(suffix) : stem;
-}
-
-bool ExportQueue::isSaved(const RecordedRun& run, int suffix) const {
-    return run.end.isValid() && QFileInfo::exists(basePath(run, suffix) + QStringLiteral(".m4a"));
-}
-
 bool ExportQueue::save(const RecordedRun& run, const std::function<void(int)>& naming) {
+    const auto reportProgress = [this](double done) {
+        QMetaObject::invokeMethod(this, [this, done] {
+            m_progress = done;
+            Q_EMIT progressChanged();
+        });
+    };
     reportProgress(0.0);
     makeFolder();
     const QDateTime end = run.end.isValid() ? run.end : QDateTime::currentDateTime();
     const QDateTime start = run.start.isValid() ? run.start : end;
-    // The first name, with a suffix from _2 on, that neither file uses yet. The exports run one
-    // after another, so the name stays free until this export has written it.
-    const RecordedRun dated{{}, start, end};
+    // The first name, with a suffix from _2 on, that neither file uses yet; exports run one at
+    // a time, so it stays free.
     int suffix = 1;
-    QString base = basePath(dated, suffix);
+    QString base = basePath(m_folder, end, suffix);
     while (QFileInfo::exists(base + QStringLiteral(".m4a")) ||
            QFileInfo::exists(base + QStringLiteral(".png")))
-        base = basePath(dated, ++suffix);
+        base = basePath(m_folder, end, ++suffix);
     const QString audioPath = base + QStringLiteral(".m4a");
     const QString pngPath = base + QStringLiteral(".png");
-    // What an export that ended with its process left behind.
+    // Left by an export that ended with its process.
     if (!std::exchange(m_partsCleared, true))
         for (const QString& part : QDir(m_folder).entryList({QStringLiteral(".zwirl_*.part")},
                                                             QDir::Files | QDir::Hidden))
             QFile::remove(m_folder + u'/' + part);
     QFile png(partName(pngPath));
 
-    // The samples picture, drawn once: with the logo laid over it, it is the audio file's
-    // artwork and icon; without, the body of the PNG.
+    // With the logo laid over it, the audio file's artwork and icon; without, the PNG's body.
     const QImage picture = DROVHelper::iconImageForSamples(run.samples, false);
     const QImage icon = DROVHelper::watermarked(picture);
     const QString format = QStringLiteral("HH:mm:ss dd/MM/yy");
     const QString range =
         QStringLiteral("%1 - %2").arg(start.toString(format), end.toString(format));
     const QString count = QStringLiteral("%1 zwirl").arg(qlonglong(run.samples.size()));
-    // The sound is read back before it gets its name: a file that does not hold the clicks is
-    // no saved run.
+    // Read back before it is named: a file that does not hold the clicks is no saved run.
     QString wrongSound;
     const auto written = [&] {
-        return DROVAudioFileHelper::writeSamplesToFile(
-                   run.samples, partName(audioPath), icon, end,
-                   [this](double done) { reportProgress(done); }) &&
+        return DROVAudioFileHelper::writeSamplesToFile(run.samples, partName(audioPath), icon, end,
+                                                       reportProgress) &&
                (wrongSound = ExportCheck::mismatch(run.samples, partName(audioPath))).isEmpty() &&
                png.open(QIODevice::WriteOnly) &&
                ExportPicture::draw(picture, range, count).save(&png, "PNG") && png.flush();
@@ -227,7 +278,6 @@ bool ExportQueue::save(const RecordedRun& run, const std::function<void(int)>& n
     if (!written() || !named()) {
         qCWarning(lcApp).noquote()
             << "could not write" << base << (wrongSound.isEmpty() ? png.errorString() : wrongSound);
-        // Only this export's own files: the names are this export's alone.
         for (const QString& path : {audioPath, partName(audioPath), pngPath, png.fileName()})
             QFile::remove(path);
         return false;

@@ -23,53 +23,49 @@ struct ExportRequest {
 
     RecordedRun run = {};
     Tell tell = Tell::Nothing;
-    // The run is in the run store too, which forgets it once it is saved; where it cannot, the
-    // run's journal stays, marked as saved. A run that is not stored and cannot be saved is
-    // stored for the next launch.
+    // In the run store too, which forgets it once saved; a run not stored that cannot be saved
+    // is stored.
     bool stored = false;
-    // The journal holding the run, if any: removed once the run is in the files or the store.
+    // Removed once the run is in the files or the store; set aside instead when `damaged`.
     QString journal = {};
-    // Records of the journal could not be read: it is set aside instead of removed.
     bool damaged = false;
-    // Runs on the main thread after the export.
-    std::function<void()> done = {};
+    std::function<void()> done = {}; // on the main thread after the export
 };
 
 // Saves finished runs into the zwirl folder on the Desktop: the audio file with its icon and
-// the PNG. One export at a time, in order, on a worker thread; what follows an export (opening
-// the folder, the caller's completion) runs on the main thread. File names never collide: an
-// export that would reuse an existing name gets a suffix.
+// the PNG. One export at a time, in order, on a worker thread; what follows it runs on the main
+// thread. An export that would reuse an existing name gets a suffix.
 class ExportQueue : public QObject {
     Q_OBJECT
 public:
     explicit ExportQueue(RunStore& store, QObject* parent = nullptr);
-    ~ExportQueue() override;
+    ~ExportQueue() override { m_pool.waitForDone(); }
 
     // The key of the "Open Folder" button on the notification of saved clicks.
     static inline const QString kOpenFolderAction = QStringLiteral("open-folder");
-    // The notifications of saving an earlier session's runs: each replaces the one before.
-    static inline const QString kRestoreNotifications = QStringLiteral("restore");
 
     // The user's Desktop (as xdg-user-dirs names it, ~/Desktop otherwise) + "/zwirl".
     static QString outputFolderPath();
     // The output folder; made, with its icon, when nothing is at its place.
     QString makeFolder() const;
 
-    // Saves the request's run after the exports asked for before. A run without clicks saves
-    // nothing, and its `done` does not run.
-    void enqueue(ExportRequest request);
-    // Saves the runs of earlier processes after the exports asked for before, as enqueue()
-    // does, and tells the user once when the last is written: one notification, the folder
-    // opened once. `done` runs on the main thread then; the runs' own are not used.
-    void restore(std::vector<ExportRequest> runs, std::function<void()> done);
-    // Whether the files of `run` were given their names with the suffix `suffix` (1: none).
-    bool isSaved(const RecordedRun& run, int suffix) const;
+    // A run without clicks saves nothing, and its `done` does not run.
+    void enqueue(ExportRequest request) {
+        add(std::move(request), std::make_shared<Batch>(1, QString()));
+    }
+    // Saves the runs that earlier processes kept in the store and in journals, oldest first,
+    // told once after the last, then runs `done`; false, without `done`, when there was none.
+    bool saveRunsOfEarlierProcesses(std::function<void()> done);
     bool isBusy() const { return m_pending > 0; }
     // How much of the sound of the export being written is done, 0 to 1; 0 when none is.
     double progress() const { return m_progress; }
-    // Blocks until every export asked for has written its files, except those not begun yet
-    // of runs kept elsewhere: they stay in the store or their journal for the next launch.
-    void finish();
+    // Blocks until every export asked for has written its files, except those not begun of runs
+    // kept elsewhere: they stay in the store or their journal for the next launch.
+    void finish() {
+        m_finishing = true;
+        m_pool.waitForDone();
+        m_finishing = false; // a cancelled logout: later exports run as before
+    }
 
 Q_SIGNALS:
     // On the main thread.
@@ -77,22 +73,20 @@ Q_SIGNALS:
     void progressChanged();
 
 private:
-    struct Batch;
-    struct Job {
-        ExportRequest request;
-        std::shared_ptr<Batch> batch; // the restore it is part of, shared by its jobs
+    // Exports told of together once the last is written: a restore's, or one alone.
+    struct Batch {
+        std::size_t left;
+        QString group; // of the notification
+        std::size_t saved = 0;
+        std::size_t failed = 0;
     };
-    void add(Job job);
-    void run(const Job& job); // on the worker
-    // Runs on the worker; false when the files could not be written. Each file is written
-    // under a hidden temporary name, synced, and renamed to its name only when complete;
-    // `naming` is told the suffix of the names (1: none) just before.
+    void add(ExportRequest request, std::shared_ptr<Batch> batch);
+    void run(const ExportRequest& request, Batch& batch); // on the worker, as save() is
+    // False when the files could not be written. `naming` is told the names' suffix (1: none)
+    // just before the complete files get them.
     bool save(const RecordedRun& run, const std::function<void(int)>& naming);
-    // The files' path without its extension.
-    QString basePath(const RecordedRun& run, int suffix) const;
-    void reportProgress(double done); // from the worker
-    // Back on the main thread once an export has ended; `open` opens the folder.
-    void finished(bool open, std::function<void()> done);
+    // Back on the main thread once an export has ended.
+    void finished(bool openFolder, std::function<void()> done);
 
     RunStore& m_store;
     const QString m_folder = outputFolderPath();

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -25,7 +26,7 @@ namespace {
 constexpr quint32 kVersion = 1;
 constexpr char kMagic[8] = {'Z', 'W', 'I', 'R', 'L', 'R', 'U', 'N'};
 
-// Both without padding, in the machine's byte order: the file never leaves it.
+// Without padding, in the machine's byte order: the file never leaves it.
 struct Header {
     char magic[8];
     quint32 version;
@@ -36,11 +37,36 @@ struct Header {
 };
 struct Record {
     double rgb[3];
-    quint32 index;    // the click's place in the run: a stale or shifted record does not fit
-    quint32 checksum; // of the bytes before it
+    quint32 index; // the click's place in the run: a stale or shifted record does not fit
+    quint32 checksum;
 };
 static_assert(sizeof(Header) == 32 && sizeof(Record) == 32);
 constexpr quint32 kSavedMark = 0xA5000000, kSuffixBits = 0x00FFFFFF;
+
+// Local disk I/O is not interrupted by signals: a short count is a failure, and a read fails at
+// the file's end.
+bool writeAt(int fd, const void* data, size_t size, off_t offset) {
+    return ::pwrite(fd, data, size, offset) == ssize_t(size);
+}
+bool readAt(int fd, void* data, size_t size, off_t offset) {
+    return ::pread(fd, data, size, offset) == ssize_t(size);
+}
+
+// Never over a file or link that is there; -1 (with errno) when it cannot.
+int createNew(const QString& path) {
+    return ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                  0600);
+}
+
+// Renames a file of the folder `folder` (a descriptor, or AT_FDCWD) to a name no other file has.
+bool renameFree(int folder, const QByteArray& from, const QByteArray& to) {
+    if (::renameat2(folder, from.constData(), folder, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    // A file system that cannot check that for itself.
+    struct stat taken;
+    return errno == EINVAL && ::fstatat(folder, to.constData(), &taken, AT_SYMLINK_NOFOLLOW) != 0 &&
+           errno == ENOENT && ::renameat(folder, from.constData(), folder, to.constData()) == 0;
+}
 
 template <typename T> quint32 checksumOf(const T& block) {
     return qChecksum(QByteArrayView(reinterpret_cast<const char*>(&block), offsetof(T, checksum)));
@@ -59,18 +85,6 @@ Record recordFor(const ClickSample& sample, quint32 index) {
     return record;
 }
 
-// Why a header cannot be read; empty when it can.
-QString headerFault(const Header& header) {
-    if (std::memcmp(header.magic, kMagic, sizeof kMagic) != 0)
-        return QStringLiteral("not a run journal");
-    if (header.version > kVersion)
-        return QStringLiteral("written by a newer zwirl (format %1)").arg(header.version);
-    if (header.version != kVersion || header.recordSize != sizeof(Record) ||
-        header.checksum != checksumOf(header))
-        return QStringLiteral("a damaged header");
-    return {};
-}
-
 // Dates a journal with its run's end; an invalid date leaves the date alone.
 bool setEnd(int fd, const QDateTime& end) {
     const qint64 ms = end.toMSecsSinceEpoch();
@@ -86,8 +100,7 @@ QString pathFor(const QDateTime& start) {
         .arg(::getpid());
 }
 
-// Writes a complete journal of `run` at `path` under another name, made durable first, so that
-// a reader finds it whole or not at all.
+// Written and synced under another name first: a reader finds it whole or not at all.
 bool writeWhole(const RecordedRun& run, const QString& path) {
     const Header header = headerFor(run.start.toMSecsSinceEpoch());
     QByteArray data(reinterpret_cast<const char*>(&header), sizeof header);
@@ -119,11 +132,13 @@ QString RunJournal::folderPath() {
     return state + QStringLiteral("/zwirl");
 }
 
-RunJournal::RunJournal() : m_syncer([this](std::stop_token stop) { syncLoop(stop); }) {}
-
-// The thread, stopped and joined after this, syncs and closes the journal first.
-RunJournal::~RunJournal() {
-    close();
+RunJournal::RunJournal() {
+    m_syncer.setMaxThreadCount(1);
+    m_syncTimer.setInterval(1000);
+    QObject::connect(&m_syncTimer, &QTimer::timeout, [this] {
+        if (std::exchange(m_dirty, false))
+            m_syncer.start([fd = m_fd] { ::fdatasync(fd); });
+    });
 }
 
 bool RunJournal::open(const QDateTime& start) {
@@ -131,26 +146,25 @@ bool RunJournal::open(const QDateTime& start) {
     QDir().mkpath(folderPath());
     const QString path = pathFor(start);
     const int fd = createNew(path);
-    // The lock tells a later launch that this journal's process is still alive.
+    // The lock tells a later launch that this journal's process is alive.
     const Header header = headerFor(start.toMSecsSinceEpoch());
     if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || !writeAt(fd, &header, sizeof header, 0)) {
         qCWarning(lcApp) << "could not write the run journal" << path << std::strerror(errno);
-        // Nothing of a run is in it (a full disk): no later launch is to find it.
-        if (fd >= 0) {
+        if (fd >= 0) { // nothing of a run is in it: no later launch is to find it
             ::unlink(QFile::encodeName(path).constData());
             ::close(fd);
         }
         return false;
     }
-    {
-        std::lock_guard lock(m_mutex);
-        m_fd = fd;
-        m_created = true;
-    }
+    m_fd = fd;
     m_path = path;
     m_count = 0;
-    m_dirty = true;
-    m_wake.notify_one();
+    m_syncTimer.start();
+    // The folder too, once per journal: its name survives a power cut.
+    m_syncer.start([fd] {
+        ::fdatasync(fd);
+        syncFolder(folderPath());
+    });
     return true;
 }
 
@@ -164,47 +178,20 @@ bool RunJournal::append(const ClickSample& sample) {
         return false;
     }
     ++m_count;
-    m_dirty.store(true, std::memory_order_relaxed);
+    m_dirty = true;
     return true;
 }
 
 QString RunJournal::close() {
     if (m_fd < 0)
         return {};
-    {
-        std::lock_guard lock(m_mutex);
-        m_closing.push_back(std::exchange(m_fd, -1));
-    }
-    m_wake.notify_one();
+    m_syncTimer.stop();
+    m_dirty = false;
+    m_syncer.start([fd = std::exchange(m_fd, -1)] {
+        ::fdatasync(fd);
+        ::close(fd);
+    });
     return std::exchange(m_path, {});
-}
-
-void RunJournal::syncLoop(std::stop_token stop) {
-    std::unique_lock lock(m_mutex);
-    for (;;) {
-        const auto due = [this] { return !m_closing.empty(); };
-        if (m_fd < 0)
-            m_wake.wait(lock, stop, [&] { return due() || m_fd >= 0; });
-        else
-            m_wake.wait_for(lock, stop, std::chrono::seconds(1), due);
-        const int open = m_fd;
-        const bool created = std::exchange(m_created, false);
-        const std::vector<int> closing = std::exchange(m_closing, {});
-        const bool stopping = stop.stop_requested();
-        lock.unlock();
-        if (open >= 0 && m_dirty.exchange(false))
-            ::fdatasync(open);
-        for (const int fd : closing) {
-            ::fdatasync(fd);
-            ::close(fd);
-        }
-        // Once per journal: its name in the folder survives a power cut too.
-        if (created)
-            syncFolder(folderPath());
-        lock.lock();
-        if (stopping && m_closing.empty())
-            return;
-    }
 }
 
 QString RunJournal::write(const RecordedRun& run) {
@@ -268,15 +255,15 @@ bool RunJournal::retire(const QString& path, bool damaged) {
 
 namespace {
 
-// Reads every record of the journal open at `fd` that is whole, at its place, unchanged since it
-// was written and a valid click; any other marks it damaged.
+// Every record that is whole, at its place, intact and a valid click; any other marks the
+// journal damaged.
 void readRecords(int fd, qint64 size, RunJournal::Found& found, std::size_t& invalid) {
     const qint64 whole = (size - qint64(sizeof(Header))) / qint64(sizeof(Record));
     const quint32 count = quint32(std::min<qint64>(whole, RunJournal::kMaxRecords));
     std::vector<Record> records(count);
     found.damaged = whole > count;
     if (!readAt(fd, records.data(), count * sizeof(Record), off_t(sizeof(Header)))) {
-        found.damaged = true; // shorter than it said a moment ago
+        found.damaged = true; // shorter than it was a moment ago
         return;
     }
     found.run.samples.reserve(count);
@@ -315,8 +302,7 @@ RunJournal::Scan RunJournal::leftBehind() {
                 qCWarning(lcApp) << "could not rename it:" << std::strerror(errno);
             ++scan.setAside;
         };
-        // A name not in the file system's encoding would not be found again by the name it is
-        // shown with: the journal takes that name.
+        // A name that does not survive decoding would not be found again: it takes one that does.
         if (const QByteArray shown = QFile::encodeName(QFile::decodeName(name)); shown != name) {
             if (!renameFree(folder, name, shown)) {
                 setAside(QStringLiteral("a name that cannot be shown"));
@@ -337,11 +323,15 @@ RunJournal::Scan RunJournal::leftBehind() {
         } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             // A running zwirl's.
         } else if (file.st_size == 0) {
-            ::unlinkat(folder, name.constData(), 0); // made, and nothing written
+            ::unlinkat(folder, name.constData(), 0);
         } else if (!readAt(fd, &header, sizeof header, 0)) {
             setAside(QStringLiteral("no complete header"));
-        } else if (const QString fault = headerFault(header); !fault.isEmpty()) {
-            setAside(fault);
+        } else if (std::memcmp(header.magic, kMagic, sizeof kMagic) != 0) {
+            setAside(QStringLiteral("not a run journal"));
+        } else if (header.version > kVersion) {
+            setAside(QStringLiteral("written by a newer zwirl (format %1)").arg(header.version));
+        } else if (header.version != kVersion || header.checksum != checksumOf(header)) {
+            setAside(QStringLiteral("a damaged header"));
         } else {
             const QDateTime end = QDateTime::fromMSecsSinceEpoch(
                 qint64(file.st_mtim.tv_sec) * 1000 + file.st_mtim.tv_nsec / 1000000);
@@ -353,7 +343,7 @@ RunJournal::Scan RunJournal::leftBehind() {
             if (found.damaged)
                 qCWarning(lcApp) << "the run journal" << found.path << "holds damaged records; kept"
                                  << found.run.samples.size() << "clicks";
-            if (!found.run.samples.empty() || found.savedAs)
+            if (!found.run.samples.empty() || found.savedAs > 0)
                 scan.found.push_back(std::move(found));
             else if (found.damaged)
                 setAside(QStringLiteral("no valid click"));
@@ -364,7 +354,6 @@ RunJournal::Scan RunJournal::leftBehind() {
             ::close(fd);
     }
     ::closedir(listing);
-    // One line however many there were.
     if (invalid > 0)
         qCWarning(lcApp) << "dropping" << invalid
                          << "journal records whose colours are not three numbers from 0 to 1";

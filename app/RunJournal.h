@@ -4,23 +4,17 @@
 #include "app/RunStore.h"
 
 #include <QString>
+#include <QThreadPool>
+#include <QTimer>
 
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <optional>
-#include <stop_token>
-#include <thread>
 #include <vector>
 
 namespace zwirl {
 
-// The clicks of the open run, kept in a file as they come, so that a run outlives a process
-// that does not end in order (a crash, kill -9, a power cut). One file per run in folderPath():
-// a header with the format version and the run's start, then a fixed-size record with a
-// checksum per click; the file's date is the run's end. An append is one write on the caller's
-// thread; a thread of the journal's own makes the file durable at most once a second and when
-// the run is closed, so the click path never waits for the disk.
+// The clicks of the open run, kept in a file as they come, so that a run outlives a crash, a
+// kill or a power cut. One file per run: a header with the run's start, then a checksummed
+// record per click; the file's date is the run's end. A thread of its own syncs the file at
+// most once a second and at the close, so a click never waits for the disk.
 class RunJournal {
 public:
     // The most records read from one journal, so a file of any size costs no more.
@@ -30,60 +24,48 @@ public:
     static QString folderPath();
 
     RunJournal();
-    ~RunJournal(); // makes what was appended durable
-    RunJournal(const RunJournal&) = delete;
-    RunJournal& operator=(const RunJournal&) = delete;
+    ~RunJournal() { close(); }
 
-    // Starts the journal of a run begun at `start` (closing one still open); false, with a log
-    // line, when it cannot be written.
+    // Closes the open journal first; false, with a log line, when it cannot be written.
     bool open(const QDateTime& start);
     bool append(const ClickSample& sample);
-    // Ends the open journal and gives its path; empty when none was open.
+    // The closed journal's path; empty when none was open.
     QString close();
 
     // A run in a journal that its process left behind.
     struct Found {
         QString path;
         RecordedRun run;
-        // Records were left out: once the run is saved the file is set aside, not removed.
-        bool damaged = false;
-        // The name suffix (1: none) its files were being given: see markSaved().
-        std::optional<int> savedAs = {};
+        bool damaged = false; // records were left out: once saved, the file is set aside
+        int savedAs = 0;      // see markSaved(); 0 when not noted
     };
     struct Scan {
         std::vector<Found> found;
-        int setAside = 0; // journals that could not be read at all, renamed aside
+        int setAside = 0; // journals that could not be read at all
     };
-    // The journals in the folder that no running process holds, with every record whose
-    // checksum holds and whose click is valid. An empty journal (a start on a full disk) is
-    // removed; anything else that cannot be read (a link, a FIFO, a folder, no permission, a
-    // bad header, a newer format, no valid click) is renamed to "<name>.unreadable".
+    // The journals no running process holds, with every valid click whose record is intact.
+    // An empty journal is removed; one that cannot be read at all (a link, a FIFO, no
+    // permission, a bad header, a newer format, no valid click) becomes "<name>.unreadable".
     static Scan leftBehind();
-    // Writes `run` as a complete, durable journal, under the name a journal of its start gets
-    // in this process; its path, empty on a failure.
+    // Writes `run` as a complete, durable journal; its path, empty on a failure.
     static QString write(const RecordedRun& run);
-    // A journal of more than `limit` clicks becomes durable journals of `limit` clicks each,
-    // named after it, and goes; `found` alone otherwise, also when that fails.
+    // Replaces a journal of more than `limit` clicks by journals of `limit` clicks each;
+    // `found` alone otherwise, also when that fails.
     static std::vector<Found> split(Found found, std::size_t limit);
-    // Notes in the journal that its run's files get their names with `suffix` (from 1: none)
-    // next, and dates it `end`, which the names hold; 0 takes the note back.
+    // Notes that the run's files get their names with `suffix` (from 1: none) next, and dates
+    // the journal `end`, which the names hold; 0 takes the note back.
     static bool markSaved(const QString& path, int suffix, const QDateTime& end = {});
-    // Removes a journal whose run is saved, or renames it to "<name>.damaged" when some of it
-    // could not be read.
+    // Removes a journal whose run is saved, or renames it to "<name>.damaged".
     static bool retire(const QString& path, bool damaged);
 
 private:
-    void syncLoop(std::stop_token stop);
-
     int m_fd = -1;
     QString m_path;
     quint32 m_count = 0;
-    std::atomic<bool> m_dirty = false;
-    std::mutex m_mutex;
-    std::condition_variable_any m_wake;
-    std::vector<int> m_closing; // ended journals, synced and closed by the thread
-    bool m_created = false;     // a journal was made since the last sync of the folder
-    std::jthread m_syncer;
+    bool m_dirty = false; // appended since the last sync
+    QTimer m_syncTimer;
+    // One thread: a journal's syncs run in order, its close last.
+    QThreadPool m_syncer;
 };
 
 } // namespace zwirl

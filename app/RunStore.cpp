@@ -14,7 +14,7 @@ std::vector<RecordedRun> RunStore::runs() {
     QMutexLocker lock(&m_mutex);
     bool whole = true;
     std::vector<RecordedRun> found = read(&whole);
-    if (!whole) // so that what is not valid is gone from the file
+    if (!whole) // what is not valid goes from the file
         write(found);
     return found;
 }
@@ -29,7 +29,7 @@ bool RunStore::add(const RecordedRun& run) {
 bool RunStore::remove(const RecordedRun& run) {
     QMutexLocker lock(&m_mutex);
     std::vector<RecordedRun> kept = read();
-    const auto found = std::find(kept.begin(), kept.end(), run);
+    const auto found = std::ranges::find(kept, run);
     if (found == kept.end())
         return false;
     kept.erase(found);
@@ -69,7 +69,7 @@ bool RunStore::write(const std::vector<RecordedRun>& runs) {
     m_settings.setLaterRuns(later);
     if (m_settings.sync())
         return true;
-    // Told once: each later write would fail alike.
+    // Once: each later write would fail alike.
     if (!std::exchange(m_toldWriteFailure, true))
         DROVHelper::notify(QStringLiteral("zwirl could not write its settings file (%1): a run "
                                           "kept for the next launch may not be there.")

@@ -21,19 +21,17 @@ struct RecordedRun {
 };
 
 // The runs kept in the settings file across processes: the oldest under the quit keys (where
-// earlier versions keep their one run), later ones after it. Each change is one
-// read-modify-write under a lock, so an export ending on the worker and a quit on the main
-// thread cannot undo each other.
+// earlier versions keep their one run), later ones after it. Each change is one locked
+// read-modify-write: an export ending on the worker and a quit cannot undo each other.
 class RunStore {
 public:
     explicit RunStore(Settings& settings) : m_settings(settings) {}
 
     // The stored runs, oldest first; one without a valid sample is forgotten.
     std::vector<RecordedRun> runs();
-    // False when the settings could not be written.
+    // These are false when the settings could not be written.
     bool add(const RecordedRun& run);
-    // Forgets the first run equal to `run`; false when none is, or when the settings could not
-    // be written.
+    // Forgets the first run equal to `run`; false also when none is.
     bool remove(const RecordedRun& run);
 
 private:

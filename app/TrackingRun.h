@@ -14,18 +14,27 @@ class TrackingRun : public QObject {
     Q_OBJECT
 public:
     static constexpr int kClickLimit = 9999;
-    static constexpr int kReminderIntervalMs = 5400 * 1000;
 
-    explicit TrackingRun(QObject* parent = nullptr);
+    explicit TrackingRun(QObject* parent = nullptr) : QObject(parent) {
+        m_reminder.setInterval(90 * 60 * 1000);
+        connect(&m_reminder, &QTimer::timeout, this, &TrackingRun::reminderDue);
+    }
 
-    // Starts the reminder and takes now as the run's start; clicks not yet taken stay.
-    void begin();
-    // Stops the reminder; the clicks stay until they are taken.
-    void end();
-    // Records one click; true when the run now holds the limit's number of clicks.
-    bool add(const ClickSample& sample);
-    // Hands the clicks over, with the start date and now as the end, and empties the recording.
-    RecordedRun take();
+    // Clicks not yet taken stay.
+    void begin() {
+        m_reminder.start();
+        m_startDate = QDateTime::currentDateTime();
+    }
+    void end() { m_reminder.stop(); }
+    // True when the run now holds the limit's number of clicks.
+    bool add(const ClickSample& sample) {
+        m_samples.push_back(sample);
+        return m_samples.size() >= std::size_t(kClickLimit);
+    }
+    // Hands the clicks over, ended now, and empties the recording.
+    RecordedRun take() {
+        return {std::exchange(m_samples, {}), m_startDate, QDateTime::currentDateTime()};
+    }
 
     const Samples& samples() const { return m_samples; }
     QDateTime startDate() const { return m_startDate; }
