@@ -2,18 +2,9 @@
 #include "media/FFmpegPtr.h"
 
 #include <cerrno>
-#include <mutex>
 #include <utility>
 
 namespace zwirl::media {
-
-void FFmpegDeleter::operator()(AVFormatContext* context) const {
-    if (context->iformat)
-        return avformat_close_input(&context);
-    if (context->pb)
-        avio_closep(&context->pb);
-    avformat_free_context(context);
-}
 
 MediaError errorFromAv(int avError, const char* call) {
     using enum MediaError;
@@ -46,9 +37,19 @@ MediaError errorFromAv(int avError, const char* call) {
     return MediaError::Other;
 }
 
-void quietenFFmpegLog() {
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
+MediaError makeConverter(FFmpegPtr<SwrContext>& converter, AVChannelLayout& outLayout,
+                         AVSampleFormat outFormat, int outRate, AVChannelLayout& inLayout,
+                         AVSampleFormat inFormat, int inRate) {
+    SwrContext* made = nullptr;
+    const int error = swr_alloc_set_opts2(&made, &outLayout, outFormat, outRate, &inLayout,
+                                          inFormat, inRate, 0, nullptr);
+    converter.reset(made);
+    if (error < 0)
+        return errorFromAv(error, "swr_alloc_set_opts2");
+    const int initError = swr_init(made);
+    if (initError < 0)
+        converter.reset();
+    return errorFromAv(initError, "swr_init");
 }
 
 } // namespace zwirl::media
