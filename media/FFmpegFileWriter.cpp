@@ -157,11 +157,7 @@ public:
             error = errorFromAv(closed, "avio_closep");
         // The encoder's delay is one packet, so the last starts where the lead and sound end.
         const int64_t lastPacketStart =
-            m_frameSize > 0 ? (m_lead + m_nextPts + m_frameSize - 1) / m_frameSize * m_frameSize
-                            : 0;
-        m_output.reset();
-        m_codec.reset();
-        m_converter.reset();
+            (m_lead + m_nextPts + m_frameSize - 1) / m_frameSize * m_frameSize;
         if (error != MediaError::None || !m_mpeg4)
             return error;
         if (!m_tags.isEmpty() || !m_coverArt.isEmpty())

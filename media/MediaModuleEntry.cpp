@@ -36,9 +36,6 @@ public:
             Pa_Terminate();
     }
 
-    PortAudioOutput(const PortAudioOutput&) = delete;
-    PortAudioOutput& operator=(const PortAudioOutput&) = delete;
-
     bool hasDevice() const override { return m_device >= 0; }
 
     int open(double sampleRate, Render render, void* context) override {
@@ -89,15 +86,13 @@ void ignoreJackMessage(const char*) {}
 
 QList<std::pair<QString, QString>> versions() {
     const PaVersionInfo* portAudio = Pa_GetVersionInfo();
-    return {{QStringLiteral("FFmpeg"), QString::fromUtf8(av_version_info())},
-            {QStringLiteral("TagLib"), QStringLiteral("%1.%2.%3")
-                                           .arg(TAGLIB_MAJOR_VERSION)
-                                           .arg(TAGLIB_MINOR_VERSION)
-                                           .arg(TAGLIB_PATCH_VERSION)},
-            {QStringLiteral("PortAudio"), QStringLiteral("%1.%2.%3")
-                                              .arg(portAudio->versionMajor)
-                                              .arg(portAudio->versionMinor)
-                                              .arg(portAudio->versionSubMinor)}};
+    return {
+        {QStringLiteral("FFmpeg"), QString::fromUtf8(av_version_info())},
+        {QStringLiteral("TagLib"), QString::asprintf("%d.%d.%d", TAGLIB_MAJOR_VERSION,
+                                                     TAGLIB_MINOR_VERSION, TAGLIB_PATCH_VERSION)},
+        {QStringLiteral("PortAudio"),
+         QString::asprintf("%d.%d.%d", portAudio->versionMajor, portAudio->versionMinor,
+                           portAudio->versionSubMinor)}};
 }
 
 const MediaBackend kBackend{
