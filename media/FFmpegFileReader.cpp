@@ -2,13 +2,10 @@
 #include "media/FFmpegPtr.h"
 #include "media/MediaModule.h"
 
-#include <QByteArrayList>
-#include <QFile>
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <numeric>
-#include <sys/stat.h>
 #include <vector>
 
 namespace zwirl::media {
@@ -29,21 +26,6 @@ int64_t clampFar(int64_t frame) {
     return std::clamp(frame, -kFar, kFar);
 }
 
-// Every demuxer but those that open further files or streams named inside the file (playlists).
-const char* allowedDemuxers() {
-    static const QByteArray names = [] {
-        const QByteArrayList others = {"concat", "hls", "dash",   "imf",      "sdp",
-                                       "rtsp",   "rtp", "image2", "avisynth", "vapoursynth"};
-        QByteArrayList list;
-        void* state = nullptr;
-        while (const AVInputFormat* format = av_demuxer_iterate(&state))
-            if (!others.contains(format->name))
-                list << format->name;
-        return list.join(',');
-    }();
-    return names.constData();
-}
-
 // What a converter is made for; it may change part-way (two streams joined into one file).
 struct InputForm {
     int format = -1, rate = 0, channels = 0, order = 0;
@@ -60,29 +42,11 @@ InputForm formOf(const AVFrame* frame) {
 class FFmpegFileReader : public AudioFileReader {
 public:
     MediaError open(const QString& path) override {
-        // Only a regular file opens: a FIFO or a device may block the open or never end.
-        struct stat info {};
-        if (stat(QFile::encodeName(path).constData(), &info) != 0)
-            return errorFromAv(AVERROR(errno), "stat");
-        if (!S_ISREG(info.st_mode)) {
-            qCWarning(lcMedia) << path << "is not a regular file";
-            return MediaError::InvalidFile;
-        }
+        if (const MediaError error = openInput(path, m_input); error != MediaError::None)
+            return error;
         // A damaged demuxer may deliver packets without end; a pass reads no more than bytes.
-        m_packetBudget = info.st_size + 4096;
-        AVDictionary* options = nullptr;
-        av_dict_set(&options, "protocol_whitelist", "file", 0);
-        av_dict_set(&options, "format_whitelist", allowedDemuxers(), 0);
-        AVFormatContext* context = nullptr;
-        // "file:" keeps a colon in the name from selecting another protocol.
-        const QByteArray url = "file:" + QFile::encodeName(path);
-        int error = avformat_open_input(&context, url.constData(), nullptr, &options);
-        av_dict_free(&options);
-        m_input.reset(context);
-        const MediaError opened = errorFromAv(error, "avformat_open_input");
-        if (opened != MediaError::None) // a demuxer that is not allowed shows as invalid argument
-            return error == AVERROR(EINVAL) ? MediaError::InvalidFile : opened;
-        error = avformat_find_stream_info(m_input.get(), nullptr);
+        m_packetBudget = avio_size(m_input->pb) + 4096;
+        int error = avformat_find_stream_info(m_input.get(), nullptr);
         if (error < 0)
             return errorFromAv(error, "avformat_find_stream_info");
         const AVCodec* decoder = nullptr;
@@ -188,9 +152,18 @@ public:
 private:
     // Only the decoder knows where priming and padding end; MPEG-4 edit lists may end it earlier.
     MediaError scanStream() {
+        const int64_t start = m_stream->start_time == AV_NOPTS_VALUE ? 0 : m_stream->start_time;
+        const int64_t known = fileFrames(start) + fileFrames(m_stream->duration);
+        // MPEG-4 AAC states its end in the edit list: once the first frame is found, decoding the
+        // last packets up to that end confirms it.
+        bool checkEnd = m_stream->duration != AV_NOPTS_VALUE &&
+                        m_stream->codecpar->codec_id == AV_CODEC_ID_AAC &&
+                        std::strcmp(m_input->iformat->name, "mov,mp4,m4a,3gp,3g2,mj2") == 0;
+        bool confirmed = false;
         bool firstFrame = true;
         int64_t running = 0;
-        for (bool first = true; !m_demuxerDone && running - m_origin < kScanFrames; first = false) {
+        for (bool first = true; !m_demuxerDone && !confirmed && running - m_origin < kScanFrames;
+             first = false) {
             if (const MediaError error = feedDecoder(first ? &m_firstPacketPts : nullptr);
                 error != MediaError::None)
                 return error;
@@ -203,17 +176,44 @@ private:
                 running = clampFar(running + m_frame->nb_samples);
                 av_frame_unref(m_frame.get());
             }
+            if (checkEnd && !firstFrame) {
+                checkEnd = false;
+                confirmed = decodedEndAfter(known - kPreroll) >= known;
+                // Otherwise the whole stream is decoded from its first packet on.
+                const int error = confirmed ? 0
+                                            : av_seek_frame(m_input.get(), m_stream->index,
+                                                            m_firstPacketPts, AVSEEK_FLAG_BACKWARD);
+                if (error < 0)
+                    return errorFromAv(error, "av_seek_frame");
+                avcodec_flush_buffers(m_codec.get());
+                m_demuxerDone = false;
+            }
         }
-        const bool complete = m_demuxerDone;
-        int64_t end = running;
+        const bool complete = m_demuxerDone || confirmed;
+        int64_t end = confirmed ? known : running;
         if (m_stream->duration != AV_NOPTS_VALUE &&
-            (!complete || m_input->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)) {
-            const int64_t start = m_stream->start_time == AV_NOPTS_VALUE ? 0 : m_stream->start_time;
-            const int64_t known = fileFrames(start) + fileFrames(m_stream->duration);
+            (!complete || m_input->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE))
             end = complete ? std::min(end, known) : known;
-        }
         m_length = std::clamp<int64_t>(end - m_origin, 0, kFar);
         return setOutput(m_fileRate, m_stream->codecpar->ch_layout.nb_channels);
+    }
+
+    // Decodes from about file frame `frame` to the stream's end; where the audio ends, 0 if
+    // nowhere.
+    int64_t decodedEndAfter(int64_t frame) {
+        const int64_t timestamp =
+            av_rescale_q(frame, AVRational{1, m_fileRate}, m_stream->time_base);
+        if (av_seek_frame(m_input.get(), m_stream->index, timestamp, AVSEEK_FLAG_BACKWARD) < 0)
+            return 0;
+        avcodec_flush_buffers(m_codec.get());
+        int64_t end = 0;
+        while (!m_demuxerDone && feedDecoder(nullptr) == MediaError::None)
+            while (avcodec_receive_frame(m_codec.get(), m_frame.get()) >= 0) {
+                if (m_frame->pts != AV_NOPTS_VALUE)
+                    end = clampFar(fileFrames(m_frame->pts) + m_frame->nb_samples);
+                av_frame_unref(m_frame.get());
+            }
+        return end;
     }
 
     // Hands the decoder the stream's next packet, or the end of the stream.

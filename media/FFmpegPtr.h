@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// What the reader and the writer share over FFmpeg: one owner for its handles, its errors.
+// What the reader and the writer use of FFmpeg: one owner for its handles, its errors, the
+// set-up of an input and of a converter.
 
 #include "media/Media.h"
 
@@ -34,6 +35,9 @@ template <typename Handle> using FFmpegPtr = std::unique_ptr<Handle, FFmpegDelet
 // The kind of an FFmpeg error (a negative AVERROR value); None for 0 and above. A failure is
 // logged with the call that returned it and FFmpeg's own text for it.
 MediaError errorFromAv(int avError, const char* call);
+
+// Opens the regular file at `path` with the demuxers that read no other file or stream.
+MediaError openInput(const QString& path, FFmpegPtr<AVFormatContext>& input);
 
 // Sets `converter` up for audio of one form to another, or leaves it null.
 MediaError makeConverter(FFmpegPtr<SwrContext>& converter, AVChannelLayout& outLayout,
