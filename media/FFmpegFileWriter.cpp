@@ -56,10 +56,6 @@ AVCodecID codecFor(const OutputStream& stream) {
                                                     : AV_CODEC_ID_NONE;
 }
 
-struct SndfileCloser {
-    void operator()(SNDFILE* file) const { sf_close(file); }
-};
-
 // Encodes and muxes with FFmpeg; TagLib embeds the tags and cover art, libsndfile writes Sound
 // Designer II, which FFmpeg cannot.
 class FFmpegFileWriter : public AudioFileWriter {
@@ -340,7 +336,7 @@ private:
     int m_frameSize = 0;
     int64_t m_nextPts = 0;
     int m_lead = 0; // frames of silence in front of the sound, cut by the edit list
-    std::unique_ptr<SNDFILE, SndfileCloser> m_sd2;
+    std::unique_ptr<SNDFILE, decltype(&sf_close)> m_sd2{nullptr, &sf_close};
     std::vector<int16_t> m_interleaved; // Sound Designer II's, reused from write to write
     QByteArray m_coverArt;
     AudioFileTags m_tags;

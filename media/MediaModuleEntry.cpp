@@ -82,7 +82,6 @@ private:
 };
 
 void ignoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
-void ignoreJackMessage(const char*) {}
 
 QList<std::pair<QString, QString>> versions() {
     const PaVersionInfo* portAudio = Pa_GetVersionInfo();
@@ -114,7 +113,7 @@ zwirl_media_backend() {
     // one printing lines on every start; only the outcome matters, and the caller reports it.
     av_log_set_level(AV_LOG_ERROR);
     snd_lib_error_set_handler(&zwirl::media::ignoreAlsaMessage);
-    jack_set_error_function(&zwirl::media::ignoreJackMessage);
-    jack_set_info_function(&zwirl::media::ignoreJackMessage);
+    jack_set_error_function([](const char*) {});
+    jack_set_info_function([](const char*) {});
     return &zwirl::media::kBackend;
 }
