@@ -56,8 +56,7 @@ AVCodecID codecFor(const OutputStream& stream) {
                                                     : AV_CODEC_ID_NONE;
 }
 
-// Encodes and muxes with FFmpeg; TagLib embeds the tags and cover art, libsndfile writes Sound
-// Designer II, which FFmpeg cannot.
+// FFmpeg encodes and muxes; TagLib adds tags and cover art, libsndfile writes Sound Designer II.
 class FFmpegFileWriter : public AudioFileWriter {
 public:
     ~FFmpegFileWriter() override { finish(); }
@@ -115,12 +114,9 @@ public:
         if (lead == 0)
             return MediaError::None;
         // The encoder adds one packet of delay in front; the edit list cuts it together with this.
-        const std::vector<int16_t> silence(size_t(lead), 0);
-        std::vector<const uint8_t*> input(size_t(m_channels),
-                                          reinterpret_cast<const uint8_t*>(silence.data()));
-        const int error = swr_convert(m_converter.get(), nullptr, 0, input.data(), lead);
+        const int error = swr_inject_silence(m_converter.get(), lead);
         if (error < 0)
-            return errorFromAv(error, "swr_convert");
+            return errorFromAv(error, "swr_inject_silence");
         m_nextPts = -lead;
         m_lead = lead;
         return MediaError::None;

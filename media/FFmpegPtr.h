@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// What the reader and the writer use of FFmpeg: one owner for its handles, its errors, the
-// set-up of an input and of a converter.
+// FFmpeg for the reader and the writer: owned handles, errors, input and converter set-up.
 
 #include "media/Media.h"
 
@@ -32,8 +31,7 @@ struct FFmpegDeleter {
 
 template <typename Handle> using FFmpegPtr = std::unique_ptr<Handle, FFmpegDeleter>;
 
-// The kind of an FFmpeg error (a negative AVERROR value); None for 0 and above. A failure is
-// logged with the call that returned it and FFmpeg's own text for it.
+// The kind of an AVERROR value, None for 0 and above; a failure is logged with FFmpeg's text.
 MediaError errorFromAv(int avError, const char* call);
 
 // Opens the regular file at `path` with the demuxers that read no other file or stream.

@@ -56,9 +56,8 @@ struct AudioFileTags {
     }
 };
 
-// Decodes the first audio stream of a file as interleaved 16-bit samples at the caller's rate and
-// channel count. The codec's priming and padding are neither delivered nor counted: output frame
-// 0 is the stream's first real frame.
+// Decodes a file's first audio stream as interleaved 16-bit samples at the caller's rate and
+// channel count; output frame 0 is its first real frame, after the codec's priming.
 class AudioFileReader {
 public:
     virtual ~AudioFileReader() = default;
@@ -96,16 +95,14 @@ public:
 std::unique_ptr<AudioFileReader> makeReader();
 std::unique_ptr<AudioFileWriter> makeWriter();
 
-// FFmpeg, TagLib and PortAudio with their versions (TagLib's as built against: it tells no
-// other); empty without the module.
+// FFmpeg, TagLib (as built against) and PortAudio with their versions; empty without the module.
 QList<std::pair<QString, QString>> libraryVersions();
 
 } // namespace zwirl::media
 
 namespace zwirl {
 
-// The default audio output as a stream of mono float samples, pulled from a render function on
-// PortAudio's audio thread. PortAudio stays loaded for the object's life.
+// The default output as mono float samples, pulled from a render function on PortAudio's thread.
 class AudioOutput {
 public:
     // Runs on the audio thread: it must not allocate, lock, log or touch Qt.

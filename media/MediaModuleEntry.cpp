@@ -12,8 +12,7 @@
 namespace zwirl::media {
 namespace {
 
-// PortAudio's set-up and tear-down, device list and stream opening are not thread-safe; an
-// output may be opened on one thread and closed on another.
+// PortAudio is not thread-safe, and an output may be opened on one thread and closed on another.
 std::mutex portAudioMutex;
 
 class PortAudioOutput : public AudioOutput {
