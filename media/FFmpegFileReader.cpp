@@ -198,8 +198,7 @@ private:
         return setOutput(m_fileRate, m_stream->codecpar->ch_layout.nb_channels);
     }
 
-    // Decodes from about file frame `frame` to the stream's end; where the audio ends, 0 if
-    // nowhere.
+    // Decodes from about file frame `frame` to the end: where the audio ends, 0 if nowhere.
     int64_t decodedEndAfter(int64_t frame) {
         const int64_t timestamp =
             av_rescale_q(frame, AVRational{1, m_fileRate}, m_stream->time_base);

@@ -57,7 +57,7 @@ struct AudioFileTags {
 };
 
 // Decodes a file's first audio stream as interleaved 16-bit samples at the caller's rate and
-// channel count; output frame 0 is its first real frame, after the codec's priming.
+// channel count, without the codec's priming and padding: output frame 0 is the first real one.
 class AudioFileReader {
 public:
     virtual ~AudioFileReader() = default;
