@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// What the reader and the writer share over FFmpeg: one owner for its handles, its errors.
+// FFmpeg for the reader and the writer: owned handles, errors, input and converter set-up.
 
 #include "media/Media.h"
 
@@ -9,7 +9,6 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/audio_fifo.h>
 #include <libswresample/swresample.h>
 }
 
@@ -17,20 +16,30 @@ namespace zwirl::media {
 
 struct FFmpegDeleter {
     // Closes the input, or the output file that an output context opened.
-    void operator()(AVFormatContext* context) const;
+    void operator()(AVFormatContext* context) const {
+        if (context->iformat)
+            return avformat_close_input(&context);
+        if (context->pb)
+            avio_closep(&context->pb);
+        avformat_free_context(context);
+    }
     void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
     void operator()(SwrContext* context) const { swr_free(&context); }
     void operator()(AVFrame* frame) const { av_frame_free(&frame); }
     void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-    void operator()(AVAudioFifo* fifo) const { av_audio_fifo_free(fifo); }
 };
 
 template <typename Handle> using FFmpegPtr = std::unique_ptr<Handle, FFmpegDeleter>;
 
-// The kind of an FFmpeg error (a negative AVERROR value); None for 0 and above. A failure is
-// logged with the call that returned it and FFmpeg's own text for it.
+// The kind of an AVERROR value, None for 0 and above; a failure is logged with FFmpeg's text.
 MediaError errorFromAv(int avError, const char* call);
-// Keeps FFmpeg's notes (encoder statistics, probing) off standard error; its errors still show.
-void quietenFFmpegLog();
+
+// Opens the regular file at `path` with the demuxers that read no other file or stream.
+MediaError openInput(const QString& path, FFmpegPtr<AVFormatContext>& input);
+
+// Sets `converter` up for audio of one form to another, or leaves it null.
+MediaError makeConverter(FFmpegPtr<SwrContext>& converter, AVChannelLayout& outLayout,
+                         AVSampleFormat outFormat, int outRate, AVChannelLayout& inLayout,
+                         AVSampleFormat inFormat, int inRate);
 
 } // namespace zwirl::media

@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The audio file reader and writer, the audio output and the libraries' versions. They are
-// implemented in the media module, libzwirl-media.so, the only code that touches FFmpeg, TagLib,
-// libsndfile and PortAudio. It is loaded at the first call below, so that a program that never
-// touches audio loads none of those libraries; without it the factories return null.
+// The audio file reader and writer, the audio output and the libraries' versions, implemented in
+// the media module (libzwirl-media.so). It is loaded at the first call below, so that a program
+// that never touches audio loads no audio library; without it the factories return null.
 
 #include <QByteArray>
 #include <QList>
@@ -18,7 +17,6 @@ namespace zwirl::media {
 // Failures of the media libraries with their own text; a caller gets only the kind of failure.
 inline Q_LOGGING_CATEGORY(lcMedia, "zwirl.media")
 
-    // What went wrong in a media call, in terms a caller can act on.
     enum class MediaError {
         None,
         FileNotFound,      // the file or its folder does not exist
@@ -35,10 +33,9 @@ inline Q_LOGGING_CATEGORY(lcMedia, "zwirl.media")
 
 enum class AudioCodec { Aac, ImaAdpcm, Pcm };
 
-// One audio stream in a container: what a row of a file type table names.
 struct OutputStream {
     // An FFmpeg muxer ("ipod", "wav", "aiff", ...), or "sd2" for Sound Designer II, which
-    // FFmpeg cannot write and libsndfile does (its resource fork lands beside it in "._NAME").
+    // libsndfile writes (its resource fork lands beside it in "._NAME").
     const char* container = nullptr;
     AudioCodec codec = AudioCodec::Pcm;
     int sampleRate = 0;
@@ -59,83 +56,64 @@ struct AudioFileTags {
     }
 };
 
-// Decodes the first audio stream of any file FFmpeg reads and delivers it as interleaved
-// signed 16-bit samples at an output rate and channel count of the caller's choice.
-//
-// The stream is what the encoder was given: the codec's priming before it (encoder delay,
-// skipped samples) and its padding after it are never delivered nor counted. Output frame 0
-// is the stream's first real frame, and the output ends after outputLength() frames.
+// Decodes a file's first audio stream as interleaved 16-bit samples at the caller's rate and
+// channel count, without the codec's priming and padding: output frame 0 is the first real one.
 class AudioFileReader {
 public:
     virtual ~AudioFileReader() = default;
-    // Opens the file and finds the stream's exact length, which takes one pass of decoding:
-    // only the decoder knows where the priming and the padding end.
-    virtual MediaError open(const QString& path) = 0;
+    virtual MediaError open(const QString& path) = 0; // once in a reader's life
     virtual int fileRate() const = 0;
     virtual int64_t fileLength() const = 0; // in frames at the file's own rate
-    // Output at `rate` Hz (1 Hz up to about a MHz, at least a 128th of the file's rate) with
-    // `channels` channels; back to output frame 0.
+    // Output at `rate` Hz (at least a 128th of the file's rate) with `channels` channels; back to
+    // output frame 0.
     virtual MediaError setOutput(double rate, int channels) = 0;
     virtual int64_t outputLength() const = 0;
     // Up to `frames` frames into `out`; `frames` becomes the number delivered, 0 at the end.
     virtual MediaError read(int16_t* out, int64_t& frames) = 0;
-    // The next frame read is output frame `frame`, exactly the one reading on from the start
-    // would have delivered there.
+    // The next frame read is exactly the one reading on from the start would deliver there.
     virtual MediaError seek(int64_t frame) = 0;
 };
 
-// Encodes 16-bit samples into one audio stream and writes it into a new file. MPEG-4 audio is
-// AAC-LC at 144 kbit/s per channel, its length exact to the frame (the encoder's delay cut by
-// the edit list), its index before the audio; its tags and cover art are embedded when the file
-// is finished. Destroying one finishes its file.
+// Encodes 16-bit samples into one audio stream of a new file. MPEG-4 audio is AAC-LC, exact to
+// the frame through its edit list, with its index before the audio. Destroying one finishes it.
 class AudioFileWriter {
 public:
     virtual ~AudioFileWriter() = default;
-    // Creates the file at `path`, replacing one that is there.
+    // Creates the file at `path`, replacing one that is there; once in a writer's life.
     virtual MediaError open(const QString& path, const OutputStream& stream) = 0;
     // `frames` samples from each of the stream's channels, one array per channel.
     virtual MediaError write(const int16_t* const* channels, int64_t frames) = 0;
-    // The number of frames the writes will bring, told before the first. An MPEG-4 file then
-    // begins with as much more silence, cut by its edit list, as makes its last AAC packet end
-    // with the audio: a decoder that cuts only the start still gives the exact length.
+    // The number of frames the writes will bring, told before the first, so that the last AAC
+    // packet ends with the audio: a decoder that cuts only the start still gives the exact length.
     virtual MediaError expectFrames(int64_t frames) = 0;
-    // A JPEG or PNG picture to embed as the cover art; MPEG-4 files only.
-    virtual MediaError setCoverArt(const QByteArray& picture) = 0;
-    virtual MediaError setTags(const AudioFileTags& tags) = 0; // MPEG-4 files only
-    // Encodes what is still buffered, completes the file and embeds the cover art. Later
-    // calls do nothing.
+    virtual MediaError setCoverArt(const QByteArray& picture) = 0; // JPEG or PNG; MPEG-4 only
+    virtual MediaError setTags(const AudioFileTags& tags) = 0;     // MPEG-4 only
+    // Completes the file and embeds tags and cover art; later calls do nothing.
     virtual MediaError finish() = 0;
 };
 
 std::unique_ptr<AudioFileReader> makeReader();
 std::unique_ptr<AudioFileWriter> makeWriter();
 
-// The audio libraries zwirl runs with and their versions, in the order FFmpeg, TagLib,
-// PortAudio: FFmpeg and PortAudio as loaded at run time, TagLib as built against (it tells no
-// other). Empty without the module.
+// FFmpeg, TagLib (as built against) and PortAudio with their versions; empty without the module.
 QList<std::pair<QString, QString>> libraryVersions();
 
 } // namespace zwirl::media
 
 namespace zwirl {
 
-// The system's default audio output as a stream of mono 32-bit float samples, pulled from a
-// render function on PortAudio's audio thread. PortAudio is loaded for the object's life; the
-// stream is stopped and closed with it.
+// The default output as mono float samples, pulled from a render function on PortAudio's thread.
 class AudioOutput {
 public:
-    // Writes `frames` samples. Runs on the audio thread: it must not allocate, lock, log or
-    // touch Qt.
+    // Runs on the audio thread: it must not allocate, lock, log or touch Qt.
     using Render = void (*)(void* context, float* samples, unsigned long frames);
 
     virtual ~AudioOutput() = default;
-    // False when there is no audio output at all (no sound server reachable, no device).
     virtual bool hasDevice() const = 0;
-    // Opens the stream on the device; 0 or a PortAudio error code (PaError).
+    // 0 or a PortAudio error code (PaError), as for start().
     virtual int open(double sampleRate, Render render, void* context) = 0;
-    // The stream begins pulling samples; 0 or a PortAudio error code.
     virtual int start() = 0;
-    // Synchronous: once it returns no render call is in progress and none follows.
+    // Once it returns no render call is in progress and none follows.
     virtual void stop() = 0;
 
     // PortAudio's description of an error code.
@@ -143,7 +121,6 @@ public:
 };
 
 namespace media {
-// Loads PortAudio and looks up the default output device.
 std::unique_ptr<AudioOutput> makeOutput();
 } // namespace media
 

@@ -14,9 +14,9 @@ namespace {
 std::once_flag loadOnce;
 const MediaBackend* loaded = nullptr;
 
-// Where the module may be: beside an installed program, in the library folder of its prefix;
-// for the programs of the build tree (tests, benchmarks), where the build put it. A program
-// elsewhere never loads code from the folder it was built in, which anyone may own later.
+// Beside an installed program, in its prefix's library folder; for the build tree's programs,
+// where the build put it. A program elsewhere never loads code from the folder it was built in,
+// which anyone may own later.
 QStringList candidatePaths() {
     QStringList paths;
     if (QCoreApplication::instance())
@@ -32,8 +32,7 @@ QStringList candidatePaths() {
 }
 
 const MediaBackend* load() {
-    // Never unloaded: the module's code runs until the process ends (audio threads, objects
-    // destroyed late).
+    // Never unloaded: its code runs until the process ends (audio threads, objects destroyed late).
     static QLibrary library;
     QStringList errors;
     for (const QString& path : candidatePaths()) {
@@ -60,8 +59,7 @@ const MediaBackend* load() {
     return nullptr;
 }
 
-// The module, loaded at the first call from any thread; null (with the reason logged once)
-// when it cannot be loaded or belongs to another build.
+// Null (with the reason logged once) when it cannot be loaded or belongs to another build.
 const MediaBackend* module() {
     std::call_once(loadOnce, [] { loaded = load(); });
     return loaded;

@@ -5,7 +5,6 @@
 
 namespace zwirl::media {
 
-// The media module's table of entry points.
 struct MediaBackend {
     // The version of zwirl the module was built with; one of another build is not used.
     const char* version;
@@ -16,9 +15,12 @@ struct MediaBackend {
     QList<std::pair<QString, QString>> (*libraryVersions)();
 };
 
-// Uses `backend` instead of loading the module; before the first use only. For a program that
-// has the implementation built in.
+// For a program with the implementation built in: uses `backend` instead; before the first use.
 void useBuiltInMediaModule(const MediaBackend* backend);
+
+// The module's implementations.
+std::unique_ptr<AudioFileReader> makeFFmpegReader();
+std::unique_ptr<AudioFileWriter> makeFFmpegWriter();
 
 } // namespace zwirl::media
 

@@ -43,11 +43,8 @@ MediaError embedMetadata(const QString& path, const AudioFileTags& tags,
 }
 
 // GStreamer's MPEG-4 reader drops each packet that starts, counted from the start of the media
-// rather than from where the edit list begins, at or after the movie's length. The encoder's
-// delay puts the start of the packet that ends the sound `extra` - 1 frames after the sound's
-// length, so every such player would cut the last packet of sound. The movie header (in frames:
-// its time scale is the sample rate) is lengthened by `extra`; the track's own length and its
-// edit list, which say exactly where the sound begins and ends, stay as they are.
+// rather than of the edit list, at or after the movie's length: the last packet of sound, which
+// the encoder's delay puts `extra` - 1 frames after the sound's length.
 MediaError lengthenMovie(const QString& path, int64_t extra) {
     QFile file(path);
     if (!file.open(QIODevice::ReadWrite)) {
@@ -65,8 +62,8 @@ MediaError lengthenMovie(const QString& path, int64_t extra) {
         head = file.read(8);
     }
     const QByteArray mvhd = file.read(40);
-    // Past the version, version 0 keeps the length in 32 bits after three 32-bit fields, version
-    // 1 in 64 after two 64-bit and one 32-bit field.
+    // Version 0 keeps the length in 32 bits after three 32-bit fields, version 1 in 64 after two
+    // 64-bit and one 32-bit field.
     const bool wide = mvhd.size() > 8 && mvhd[8] == 1;
     const qint64 at = wide ? 32 : 24;
     if (head.mid(4, 4) != "moov" || mvhd.mid(4, 4) != "mvhd" || mvhd.size() < at + (wide ? 8 : 4)) {

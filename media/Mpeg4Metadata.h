@@ -5,11 +5,9 @@
 
 namespace zwirl::media {
 
-// Embeds the tags and a JPEG or PNG picture as the cover art ("covr") into the finished MPEG-4
-// file at `path`.
+// Embeds the tags and a JPEG or PNG picture as the cover art into the finished MPEG-4 file.
 MediaError embedMetadata(const QString& path, const AudioFileTags& tags, const QByteArray& picture);
-// Lengthens the movie header of the finished MPEG-4 file at `path` by `extra` frames of its
-// time scale; the track's own length and its edit list stay as they are.
+// Lengthens the finished MPEG-4 file's movie header by `extra` frames; the track stays as it is.
 MediaError lengthenMovie(const QString& path, int64_t extra);
 
 } // namespace zwirl::media

@@ -228,6 +228,17 @@ private Q_SLOTS:
             QVERIFY2(std::abs(all[i] - reference[i]) <= 1, qPrintable(QString::number(i)));
     }
 
+    // A cut-off MPEG-4 file is as long as the audio that decodes, not as long as its index says.
+    void cutOffM4aIsAsLongAsWhatDecodes() {
+        const QByteArray whole = contents(m_ownM4a);
+        const QString path =
+            writeFile(m_dir.filePath("cut.m4a"), whole.left(whole.size() * 9 / 10));
+        EAFRead reader;
+        QCOMPARE(reader.openFileForRead(url(path), -1.0, 1), noErr);
+        QVERIFY(reader.fileNumFrames() > 0 && reader.fileNumFrames() < 30000);
+        QCOMPARE(qint64(readToEnd(reader, 1, 1000).size()), reader.fileNumFrames());
+    }
+
     void seeksByPercentage() {
         EAFRead reader;
         QCOMPARE(reader.openFileForRead(url(m_flac), -1.0, 1), noErr);
