@@ -20,9 +20,8 @@
 namespace zwirl {
 namespace {
 
-// Xlib ends the process on an X error unless the process's one handler says otherwise. Ours
-// ignores the errors of this file's requests (a window closed while we look at it), which fail by
-// their results anyway, and hands on the others.
+// Xlib ends the process on an X error. Ours ignores those of this file's requests (a window closed
+// while we look at it), which fail by their results anyway, and hands on the others.
 thread_local bool t_ignoreXErrors = false;
 XErrorHandler g_replacedHandler = nullptr;
 
