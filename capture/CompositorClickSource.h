@@ -41,8 +41,7 @@ public:
     }
 
 protected:
-    // Refuses a call not from the compositor. Before the look-up answers nobody is, but
-    // compositors call only when asked to, after it.
+    // Refuses a call from anyone but the compositor, which calls only when asked, after the lookup.
     bool fromCompositor() const {
         if (!m_owner.isEmpty() && message().service() == m_owner)
             return true;

@@ -35,8 +35,7 @@ const Compositor* sessionCompositor() {
     return nullptr;
 }
 
-// Chosen again at each start: the compositor's source where zwirl can ask the compositor, else
-// (or should it not start) what the X server shows, on Wayland what XWayland does.
+// Chosen at each start: the compositor's source where there is one, else (or failing) X11's.
 class SessionClickSource : public ClickSource {
 public:
     using ClickSource::ClickSource;

@@ -14,8 +14,7 @@ using ClickSample = std::array<double, 3>;
 // A run's samples, oldest first.
 using Samples = std::vector<ClickSample>;
 
-// Checked on samples from outside: a NaN would reach the tone, and a run holding one never
-// equals itself.
+// Checked on samples from outside: a NaN would reach the tone and never equal itself.
 inline bool isValidSample(const ClickSample& sample) {
     return std::all_of(sample.begin(), sample.end(),
                        [](double c) { return std::isfinite(c) && c >= 0.0 && c <= 1.0; });

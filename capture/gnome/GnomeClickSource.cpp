@@ -53,8 +53,7 @@ QString extensionProblem(const QVariantMap& extension, int state, bool watchFail
 
 } // namespace
 
-// Served from the start, runs or not: the extension calls ShellReady whenever it is enabled, also
-// in a new shell after a crash or a restart.
+// Served always: the extension calls ShellReady whenever it is enabled, also in a restarted shell.
 GnomeClickSource::GnomeClickSource()
     : CompositorClickSource(kShellName, QStringLiteral("Only GNOME Shell reports clicks to zwirl")),
       m_watcher(new ShellWatcherProxy(kShellName, QStringLiteral("/de/tolvarek/zwirl/Shell"),

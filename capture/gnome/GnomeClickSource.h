@@ -7,8 +7,7 @@ class ShellWatcherProxy;
 
 namespace zwirl {
 
-// Clicks on GNOME under Wayland, where only the shell sees them: zwirl's shell extension, asked
-// to watch, reports each left press with its colour.
+// Clicks on GNOME under Wayland, reported with their colour by zwirl's shell extension.
 class GnomeClickSource : public CompositorClickSource {
     Q_OBJECT
 public:

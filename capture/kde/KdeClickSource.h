@@ -11,8 +11,7 @@ namespace zwirl {
 // grants as zwirl's installed desktop file names it. Waits; `failure` says why there is none.
 std::optional<ClickSample> readKWinPixel(QPoint position, QString& failure);
 
-// Clicks on KDE Plasma under Wayland, where only KWin sees them: for a run zwirl loads its two KWin
-// effects (data/kwin/), one sees every press, the other reports each left press.
+// Clicks on Plasma under Wayland, reported by the two KWin effects (data/kwin/) loaded for a run.
 class KdeClickSource : public CompositorClickSource {
     Q_OBJECT
 public:

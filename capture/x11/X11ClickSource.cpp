@@ -29,8 +29,7 @@ int handleXError(Display* display, XErrorEvent* error) {
     return t_ignoreXErrors || !g_replacedHandler ? 0 : g_replacedHandler(display, error);
 }
 
-// The toolkit's I/O error handler ends the process from whichever thread meets a broken
-// connection; on ours the call only fails, and the reader stops.
+// A broken connection ends the process, but on ours it only fails the call and stops the reader.
 std::atomic<Display*> g_ownDisplay = nullptr;
 XIOErrorHandler g_replacedIOHandler = nullptr;
 
