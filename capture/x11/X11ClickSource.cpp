@@ -88,21 +88,21 @@ std::vector<unsigned char> buttonMapping(Display* display) {
     return {map, map + std::max(count, 0)};
 }
 
-} // namespace
-
-void X11ClickSource::DisplayCloser::operator()(Display* display) const {
+void closeDisplay(Display* display) {
     IgnoredXErrors ignored;
     XCloseDisplay(display);
 }
 
+} // namespace
+
 X11ClickSource::X11ClickSource(QObject* parent)
-    : ClickSource(parent), m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    : ClickSource(parent), m_display(XOpenDisplay(nullptr), closeDisplay),
+      m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     static std::once_flag installHandler;
     std::call_once(installHandler, [] {
         g_replacedHandler = XSetErrorHandler(&handleXError);
         g_replacedIOHandler = XSetIOErrorHandler(&handleXIOError);
     });
-    m_display.reset(XOpenDisplay(nullptr));
     if (!m_display) {
         qCWarning(lcCapture) << "Cannot connect to the X server" << qgetenv("DISPLAY")
                              << "- clicks in other applications cannot be recorded";

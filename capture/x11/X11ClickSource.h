@@ -30,10 +30,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    struct DisplayCloser {
-        void operator()(Display* display) const;
-    };
-
     void wake();
     void readPresses(quint64 run);
     void handlePress(quint64 run, int button, std::uint32_t time);
@@ -41,7 +37,7 @@ private:
     void noteOwnWindows(QObject* changed, bool changedIsShown);
 
     // Every use of the connection holds m_xMutex.
-    std::unique_ptr<Display, DisplayCloser> m_display;
+    std::unique_ptr<Display, void (*)(Display*)> m_display;
     std::mutex m_xMutex;
     int m_xiOpcode = 0;
     std::vector<unsigned char> m_buttonMap;
