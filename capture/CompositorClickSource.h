@@ -3,8 +3,8 @@
 
 #include "capture/ClickSource.h"
 
+#include <QDBusConnectionInterface>
 #include <QDBusContext>
-#include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 
@@ -20,18 +20,34 @@ void onReply(const QDBusPendingCall& call, QObject* context, Handler handle) {
     });
 }
 
-// A source whose clicks a compositor reports over the session bus, taken from the owner of the
-// compositor's name alone. The owner is known without waiting on the bus: looked up once, then
-// followed through the bus's announcements.
+// A source whose clicks a compositor reports over the session bus, taken only from the owner of
+// the compositor's name: looked up once, then followed, so that no call waits on the bus.
 class CompositorClickSource : public ClickSource, protected QDBusContext {
     Q_OBJECT
 public:
-    CompositorClickSource(const QString& compositorName, const QString& refusal);
+    CompositorClickSource(const QString& compositorName, const QString& refusal)
+        : m_watcher(compositorName, QDBusConnection::sessionBus(),
+                    QDBusServiceWatcher::WatchForOwnerChange),
+          m_refusal(refusal) {
+        connect(&m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+                [this](const QString&, const QString&, const QString& owner) { m_owner = owner; });
+        // Sent after the watcher's match rule, so that no change falls between the two.
+        const QDBusPendingCall lookUp = QDBusConnection::sessionBus().interface()->asyncCall(
+            QStringLiteral("GetNameOwner"), compositorName);
+        onReply<QString>(lookUp, this, [this](const QDBusPendingReply<QString>& owner) {
+            if (owner.isValid() && m_owner.isEmpty())
+                m_owner = owner.value();
+        });
+    }
 
 protected:
-    // Whether the call being served comes from the compositor; refuses it otherwise. Until the
-    // look-up has answered nobody does, but compositors call only when asked to, after it.
-    bool fromCompositor() const;
+    // Refuses a call from anyone but the compositor, which calls only when asked, after the lookup.
+    bool fromCompositor() const {
+        if (!m_owner.isEmpty() && message().service() == m_owner)
+            return true;
+        sendErrorReply(QDBusError::AccessDenied, m_refusal);
+        return false;
+    }
 
     bool m_started = false;
     // Counts the runs: an answer or a colour for an earlier run is dropped.

@@ -1,6 +1,4 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "capture/SessionClickSource.h"
-
 #include "capture/gnome/GnomeClickSource.h"
 #include "capture/kde/KdeClickSource.h"
 #include "capture/x11/X11ClickSource.h"
@@ -37,31 +35,47 @@ const Compositor* sessionCompositor() {
     return nullptr;
 }
 
-} // namespace
+// Chosen at each start: the compositor's source where there is one, else (or failing) X11's.
+class SessionClickSource : public ClickSource {
+public:
+    using ClickSource::ClickSource;
+    ~SessionClickSource() override { stop(); }
 
-std::unique_ptr<ClickSource> createClickSource(QObject* parent) {
-    return std::make_unique<SessionClickSource>(parent);
-}
+    bool start() override {
+        m_running = true;
+        return m_active || startCompositor() || startX11();
+    }
+    void stop() override {
+        m_running = false;
+        if (m_active)
+            m_active->stop();
+        m_active = nullptr;
+    }
+    void clearLeftovers() override { forCompositor(&ClickSource::clearLeftovers); }
+    void setUp() override { forCompositor(&ClickSource::setUp); }
+    void checkSetUp() override { forCompositor(&ClickSource::checkSetUp); }
 
-bool clicksNeedX11Windows() {
-    return waylandSession() && !sessionCompositor();
-}
+private:
+    // Created when first needed and kept for later runs.
+    ClickSource* compositor();
 
-SessionClickSource::~SessionClickSource() {
-    stop();
-}
+    void forCompositor(void (ClickSource::*call)()) {
+        if (ClickSource* source = compositor())
+            (source->*call)();
+    }
+    bool startCompositor() {
+        ClickSource* source = compositor();
+        m_active = source && source->start() ? source : nullptr;
+        return m_active;
+    }
+    bool startX11();
 
-bool SessionClickSource::start() {
-    m_running = true;
-    return m_active || startCompositor() || startX11();
-}
-
-void SessionClickSource::stop() {
-    m_running = false;
-    if (m_active)
-        m_active->stop();
-    m_active = nullptr;
-}
+    std::unique_ptr<ClickSource> m_compositor;
+    std::unique_ptr<ClickSource> m_x11;
+    ClickSource* m_active = nullptr;
+    // Between start and stop, even while no source records.
+    bool m_running = false;
+};
 
 ClickSource* SessionClickSource::compositor() {
     const Compositor* compositor = sessionCompositor();
@@ -89,17 +103,6 @@ ClickSource* SessionClickSource::compositor() {
     return source;
 }
 
-void SessionClickSource::forCompositor(void (ClickSource::*call)()) {
-    if (ClickSource* source = compositor())
-        (source->*call)();
-}
-
-bool SessionClickSource::startCompositor() {
-    ClickSource* source = compositor();
-    m_active = source && source->start() ? source : nullptr;
-    return m_active;
-}
-
 // Opened only now: on GNOME, a connection to the X server would start XWayland.
 bool SessionClickSource::startX11() {
     if (!m_x11) {
@@ -112,6 +115,16 @@ bool SessionClickSource::startX11() {
         Q_EMIT notice(QStringLiteral(
             "This desktop runs Wayland: only clicks in X11 applications can be recorded."));
     return m_active;
+}
+
+} // namespace
+
+std::unique_ptr<ClickSource> createClickSource(QObject* parent) {
+    return std::make_unique<SessionClickSource>(parent);
+}
+
+bool clicksNeedX11Windows() {
+    return waylandSession() && !sessionCompositor();
 }
 
 } // namespace zwirl

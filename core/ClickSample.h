@@ -8,15 +8,13 @@
 
 namespace zwirl {
 
-// Red, green and blue of the pixel under a click, each 0.0 to 1.0, in the capture's own colour
-// space; three zeros when no colour could be read.
+// Red, green and blue under a click, each 0 to 1; three zeros when no colour could be read.
 using ClickSample = std::array<double, 3>;
 
 // A run's samples, oldest first.
 using Samples = std::vector<ClickSample>;
 
-// Whether every component is a number from 0 to 1. Checked on what comes from outside the
-// process: a NaN would reach the tone's arithmetic, and a run holding one never equals itself.
+// Checked on samples from outside: a NaN would reach the tone and never equal itself.
 inline bool isValidSample(const ClickSample& sample) {
     return std::all_of(sample.begin(), sample.end(),
                        [](double c) { return std::isfinite(c) && c >= 0.0 && c <= 1.0; });

@@ -29,10 +29,11 @@ QString x11Only(const QString& why) {
 }
 
 // What the user is told of the extension as the shell describes it; nothing while it watches.
-QString extensionProblem(const QVariantMap& extension, bool watchFailed) {
-    const int state = extension.value(QStringLiteral("state")).toInt();
+QString extensionProblem(const QVariantMap& extension, int state, bool watchFailed) {
     if (state == Active && !watchFailed)
         return {};
+    if (state == Inactive || state == Initialized)
+        return x11Only(QStringLiteral("zwirl's GNOME Shell extension is turned off"));
     if (state == Error)
         return x11Only(QStringLiteral("GNOME Shell could not start zwirl's extension (%1)")
                            .arg(extension.value(QStringLiteral("error")).toString()));
@@ -52,8 +53,7 @@ QString extensionProblem(const QVariantMap& extension, bool watchFailed) {
 
 } // namespace
 
-// Served from the start, runs or not: the extension calls ShellReady whenever it is enabled, also
-// in a new shell after a crash or a restart.
+// Served always: the extension calls ShellReady whenever it is enabled, also in a restarted shell.
 GnomeClickSource::GnomeClickSource()
     : CompositorClickSource(kShellName, QStringLiteral("Only GNOME Shell reports clicks to zwirl")),
       m_watcher(new ShellWatcherProxy(kShellName, QStringLiteral("/de/tolvarek/zwirl/Shell"),
@@ -88,16 +88,14 @@ bool GnomeClickSource::start() {
 
 // Asked at each run until the extension watches: what to do, and a button where one call does it.
 void GnomeClickSource::explainExtension(bool watchFailed) {
+    const QDBusPendingCall info = extensionsCall(QStringLiteral("GetExtensionInfo"));
     onReply<QVariantMap>(
-        extensionsCall(QStringLiteral("GetExtensionInfo")), this,
-        [this, watchFailed](const QDBusPendingReply<QVariantMap>& reply) {
+        info, this, [this, watchFailed](const QDBusPendingReply<QVariantMap>& reply) {
             const QVariantMap extension = reply.isValid() ? reply.value() : QVariantMap();
             const int state = extension.value(QStringLiteral("state")).toInt();
-            if (state == Inactive || state == Initialized)
-                return Q_EMIT setUpOffered(
-                    x11Only(QStringLiteral("zwirl's GNOME Shell extension is turned off")),
-                    QStringLiteral("Turn On"));
-            Q_EMIT setUpOffered(extensionProblem(extension, watchFailed), {});
+            const bool off = state == Inactive || state == Initialized;
+            Q_EMIT setUpOffered(extensionProblem(extension, state, watchFailed),
+                                off ? QStringLiteral("Turn On") : QString());
         });
 }
 
@@ -115,7 +113,6 @@ void GnomeClickSource::setUp() {
 }
 
 void GnomeClickSource::stop() {
-    // Not waited for: the shell ends its watching whatever we do next.
     if (std::exchange(m_started, false))
         m_watcher->Unwatch();
 }

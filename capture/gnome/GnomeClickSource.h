@@ -7,15 +7,14 @@ class ShellWatcherProxy;
 
 namespace zwirl {
 
-// Clicks on GNOME under Wayland, where only the shell sees them: zwirl's shell extension, asked
-// to watch, reports each left press with the colour there.
+// Clicks on GNOME under Wayland, reported with their colour by zwirl's shell extension.
 class GnomeClickSource : public CompositorClickSource {
     Q_OBJECT
 public:
     GnomeClickSource();
     ~GnomeClickSource() override;
 
-    // Should the extension not watch, the user is told what to do, and `failed` follows.
+    // Should the extension not watch, `failed` follows what the user is told to do.
     bool start() override;
     void stop() override;
     // Enables the extension, which then calls ShellReady.

@@ -99,10 +99,6 @@ KdeClickSource::KdeClickSource()
     m_reader.setMaxThreadCount(1);
 }
 
-KdeClickSource::~KdeClickSource() {
-    stop();
-}
-
 bool KdeClickSource::start() {
     if (m_started)
         return true;
@@ -162,23 +158,19 @@ void KdeClickSource::Pressed(double x, double y, bool ownWindow) {
     m_reader.start([this, position = QPoint(qRound(x), qRound(y)), run = m_run] {
         QString failure;
         const std::optional<ClickSample> colour = readKWinPixel(position, failure);
-        QMetaObject::invokeMethod(this, [=, this] { colourRead(run, position, colour, failure); });
+        if (!colour)
+            qCWarning(lcCapture) << "no colour from KWin:" << failure;
+        QMetaObject::invokeMethod(this, [=, this] {
+            if (run != m_run)
+                return;
+            if (!colour && !std::exchange(m_toldAboutColours, true))
+                Q_EMIT notice(QStringLiteral(
+                    "zwirl cannot read the colours under your clicks in this Plasma session, so "
+                    "they are recorded as black. KWin gives them only to an installed zwirl, and "
+                    "only when it draws the desktop with OpenGL."));
+            Q_EMIT clicked(position, colour);
+        });
     });
-}
-
-void KdeClickSource::colourRead(quint64 run, QPoint position, std::optional<ClickSample> colour,
-                                const QString& failure) {
-    if (run != m_run)
-        return;
-    if (!colour) {
-        qCWarning(lcCapture) << "no colour from KWin:" << failure;
-        if (!std::exchange(m_toldAboutColours, true))
-            Q_EMIT notice(QStringLiteral(
-                "zwirl cannot read the colours under your clicks in this Plasma session, so they "
-                "are recorded as black. KWin gives them only to an installed zwirl, and only "
-                "when it draws the desktop with OpenGL."));
-    }
-    Q_EMIT clicked(position, colour);
 }
 
 } // namespace zwirl

@@ -11,16 +11,14 @@ namespace zwirl {
 // grants as zwirl's installed desktop file names it. Waits; `failure` says why there is none.
 std::optional<ClickSample> readKWinPixel(QPoint position, QString& failure);
 
-// Clicks on KDE Plasma under Wayland, where only KWin sees them. For a run zwirl loads two KWin
-// effects it installs (data/kwin/): one sees every press, the other reports each left press.
+// Clicks on Plasma under Wayland, reported by the two KWin effects (data/kwin/) loaded for a run.
 class KdeClickSource : public CompositorClickSource {
     Q_OBJECT
 public:
     KdeClickSource();
-    ~KdeClickSource() override;
+    ~KdeClickSource() override { stop(); }
 
-    // Should KWin not load the effects (it runs them only when it composites with OpenGL), the
-    // user is told, and `failed` follows.
+    // Should KWin not load the effects (it runs them only with OpenGL), `failed` follows a notice.
     bool start() override;
     void stop() override;
     void clearLeftovers() override;
@@ -30,8 +28,6 @@ public:
 
 private:
     void loadEffects(QStringList effects, quint64 run);
-    void colourRead(quint64 run, QPoint position, std::optional<ClickSample> colour,
-                    const QString& failure);
 
     bool m_toldAboutColours = false;
     // One thread keeps the press order; last, so that it goes first, waiting for its read.

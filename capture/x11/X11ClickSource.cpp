@@ -20,9 +20,8 @@
 namespace zwirl {
 namespace {
 
-// Xlib ends the process on an X error unless the one handler of the process says otherwise. Ours
-// ignores the errors of this file's requests (a window closed while we look at it), which fail by
-// their results anyway, and hands on the others.
+// Xlib ends the process on an X error. Ours ignores those of this file's requests (a window closed
+// while we look at it), which fail by their results anyway, and hands on the others.
 thread_local bool t_ignoreXErrors = false;
 XErrorHandler g_replacedHandler = nullptr;
 
@@ -30,15 +29,12 @@ int handleXError(Display* display, XErrorEvent* error) {
     return t_ignoreXErrors || !g_replacedHandler ? 0 : g_replacedHandler(display, error);
 }
 
-// The toolkit's I/O error handler ends the process from whichever thread meets a broken
-// connection; on ours the call only fails, and the reader stops.
+// A broken connection ends the process, but on ours it only fails the call and stops the reader.
 std::atomic<Display*> g_ownDisplay = nullptr;
 XIOErrorHandler g_replacedIOHandler = nullptr;
 
 int handleXIOError(Display* display) {
-    if (display == g_ownDisplay || !g_replacedIOHandler)
-        return 0;
-    return g_replacedIOHandler(display);
+    return display == g_ownDisplay || !g_replacedIOHandler ? 0 : g_replacedIOHandler(display);
 }
 
 struct IgnoredXErrors {
@@ -47,33 +43,66 @@ struct IgnoredXErrors {
     ~IgnoredXErrors() { t_ignoreXErrors = m_before; }
 };
 
-// Milliseconds of CLOCK_MONOTONIC, wrapping at 32 bits: the X server's clock on Linux.
+// CLOCK_MONOTONIC in milliseconds, wrapping at 32 bits: the X server's clock on Linux.
 std::uint32_t monotonicMilliseconds() {
     using namespace std::chrono;
     return std::uint32_t(
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-// A channel of a TrueColor pixel, all ones being 1.0 (an 8-bit channel gives n / 255).
+// A channel of a TrueColor pixel, all ones being 1.0.
 double channel(unsigned long pixel, unsigned long mask) {
     return mask ? double(pixel & mask) / double(mask) : 0.0;
 }
 
-} // namespace
+std::optional<ClickSample> readColour(Display* display, QPoint position) {
+    XImage* image = XGetImage(display, DefaultRootWindow(display), position.x(), position.y(), 1, 1,
+                              AllPlanes, ZPixmap);
+    if (!image)
+        return std::nullopt;
+    const unsigned long pixel = XGetPixel(image, 0, 0);
+    XDestroyImage(image);
+    const Visual* visual = DefaultVisual(display, DefaultScreen(display));
+    return ClickSample{channel(pixel, visual->red_mask), channel(pixel, visual->green_mask),
+                       channel(pixel, visual->blue_mask)};
+}
 
-void X11ClickSource::DisplayCloser::operator()(Display* display) const {
+// Whether a monitor (RandR 1.5), or the root window without them, shows the point.
+bool onScreen(Display* display, QPoint position) {
+    int count = 0;
+    XRRMonitorInfo* monitors = XRRGetMonitors(display, DefaultRootWindow(display), True, &count);
+    const bool shown =
+        std::any_of(monitors, monitors + std::max(count, 0), [&](const XRRMonitorInfo& monitor) {
+            return QRect(monitor.x, monitor.y, monitor.width, monitor.height).contains(position);
+        });
+    XRRFreeMonitors(monitors);
+    const int screen = DefaultScreen(display);
+    return count > 0 ? shown
+                     : QRect(0, 0, DisplayWidth(display, screen), DisplayHeight(display, screen))
+                           .contains(position);
+}
+
+std::vector<unsigned char> buttonMapping(Display* display) {
+    unsigned char map[256];
+    const int count = XGetPointerMapping(display, map, int(sizeof map));
+    return {map, map + std::max(count, 0)};
+}
+
+void closeDisplay(Display* display) {
     IgnoredXErrors ignored;
     XCloseDisplay(display);
 }
 
+} // namespace
+
 X11ClickSource::X11ClickSource(QObject* parent)
-    : ClickSource(parent), m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    : ClickSource(parent), m_display(XOpenDisplay(nullptr), closeDisplay),
+      m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     static std::once_flag installHandler;
     std::call_once(installHandler, [] {
         g_replacedHandler = XSetErrorHandler(&handleXError);
         g_replacedIOHandler = XSetIOErrorHandler(&handleXIOError);
     });
-    m_display.reset(XOpenDisplay(nullptr));
     if (!m_display) {
         qCWarning(lcCapture) << "Cannot connect to the X server" << qgetenv("DISPLAY")
                              << "- clicks in other applications cannot be recorded";
@@ -87,17 +116,17 @@ X11ClickSource::X11ClickSource(QObject* parent)
         this);
 }
 
-void X11ClickSource::wake() {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto written = write(m_wakeFd, &one, sizeof one);
-}
-
 X11ClickSource::~X11ClickSource() {
     stop();
     close(m_wakeFd);
     // Closing a broken connection would wait for ever for the reader Xlib may still count.
     if (m_displayLost)
         (void)m_display.release();
+}
+
+void X11ClickSource::wake() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = write(m_wakeFd, &one, sizeof one);
 }
 
 bool X11ClickSource::start() {
@@ -119,7 +148,7 @@ bool X11ClickSource::start() {
         XISetMask(bits, XI_RawButtonPress);
         XIEventMask mask{XIAllMasterDevices, int(sizeof bits), bits};
         XISelectEvents(display, DefaultRootWindow(display), &mask, 1);
-        loadButtonMapping();
+        m_buttonMap = buttonMapping(display);
         XSync(display, False);
     }
     noteOwnWindows(nullptr, false);
@@ -137,7 +166,6 @@ void X11ClickSource::stop() {
     QCoreApplication::instance()->removeEventFilter(this);
     if (m_displayLost)
         return;
-
     std::lock_guard lock(m_xMutex);
     IgnoredXErrors ignored;
     Display* display = m_display.get();
@@ -151,11 +179,11 @@ std::optional<ClickSample> X11ClickSource::colourAt(QPoint position) {
         return std::nullopt;
     std::lock_guard lock(m_xMutex);
     IgnoredXErrors ignored;
-    if (!m_display || !onScreen(position)) {
+    if (!m_display || !onScreen(m_display.get(), position)) {
         qCDebug(lcCapture) << "Oops.";
         return std::nullopt;
     }
-    const std::optional<ClickSample> colour = readColour(position);
+    const std::optional<ClickSample> colour = readColour(m_display.get(), position);
     // Waiting for the replies may have queued events that the reader's poll() will not see.
     if (XQLength(m_display.get()) > 0)
         wake();
@@ -174,7 +202,7 @@ void X11ClickSource::readPresses(quint64 run) {
                 XEvent event;
                 XNextEvent(display, &event);
                 if (event.type == MappingNotify && event.xmapping.request == MappingPointer)
-                    loadButtonMapping();
+                    m_buttonMap = buttonMapping(display);
                 XGenericEventCookie* cookie = &event.xcookie;
                 if (cookie->type != GenericEvent || cookie->extension != m_xiOpcode ||
                     cookie->evtype != XI_RawButtonPress || !XGetEventData(display, cookie))
@@ -219,7 +247,7 @@ void X11ClickSource::handlePress(quint64 run, int button, std::uint32_t time) {
         return;
     QMetaObject::invokeMethod(
         this,
-        [this, run, position, colour = readColour(position)] {
+        [this, run, position, colour = readColour(display, position)] {
             if (run == m_run)
                 Q_EMIT clicked(position, colour);
         },
@@ -236,45 +264,9 @@ bool X11ClickSource::wentToOwnWindow(const std::vector<unsigned long>& windowsUn
     const auto age = std::int32_t(monotonicMilliseconds() - time);
     if (m_popupClosedAt && age > -1000 && age < 60000 && std::int32_t(*m_popupClosedAt - time) >= 0)
         return true;
-    return std::any_of(windowsUnderPointer.begin(), windowsUnderPointer.end(), [&](auto window) {
-        return std::find(m_ownWindows.begin(), m_ownWindows.end(), window) != m_ownWindows.end();
+    return std::ranges::any_of(windowsUnderPointer, [&](auto window) {
+        return std::ranges::find(m_ownWindows, window) != m_ownWindows.end();
     });
-}
-
-std::optional<ClickSample> X11ClickSource::readColour(QPoint position) {
-    Display* display = m_display.get();
-    XImage* image = XGetImage(display, DefaultRootWindow(display), position.x(), position.y(), 1, 1,
-                              AllPlanes, ZPixmap);
-    if (!image)
-        return std::nullopt;
-    const unsigned long pixel = XGetPixel(image, 0, 0);
-    XDestroyImage(image);
-    const Visual* visual = DefaultVisual(display, DefaultScreen(display));
-    return ClickSample{channel(pixel, visual->red_mask), channel(pixel, visual->green_mask),
-                       channel(pixel, visual->blue_mask)};
-}
-
-// Whether a monitor (RandR 1.5), or the root window without them, shows the point. Only points
-// asked for need it: X keeps the pointer on the monitors.
-bool X11ClickSource::onScreen(QPoint position) {
-    Display* display = m_display.get();
-    int count = 0;
-    XRRMonitorInfo* monitors = XRRGetMonitors(display, DefaultRootWindow(display), True, &count);
-    const bool shown =
-        std::any_of(monitors, monitors + std::max(count, 0), [&](const XRRMonitorInfo& monitor) {
-            return QRect(monitor.x, monitor.y, monitor.width, monitor.height).contains(position);
-        });
-    XRRFreeMonitors(monitors);
-    const int screen = DefaultScreen(display);
-    return count > 0 ? shown
-                     : QRect(0, 0, DisplayWidth(display, screen), DisplayHeight(display, screen))
-                           .contains(position);
-}
-
-void X11ClickSource::loadButtonMapping() {
-    unsigned char map[256];
-    const int count = XGetPointerMapping(m_display.get(), map, int(sizeof map));
-    m_buttonMap.assign(map, map + std::max(count, 0));
 }
 
 bool X11ClickSource::eventFilter(QObject* watched, QEvent* event) {

@@ -13,9 +13,8 @@ typedef struct _XDisplay Display;
 
 namespace zwirl {
 
-// Raw left presses from XInput 2.2, read on a thread and a connection of their own, so that a
-// busy main thread neither delays nor misjudges them: at each press the thread reads the windows
-// under the pointer and the pixel there, and drops presses on our own windows.
+// Raw left presses from XInput 2.2, read on a thread and connection of their own so that a busy
+// main thread neither delays nor misjudges them. Presses on our own windows are dropped.
 class X11ClickSource : public ClickSource {
     Q_OBJECT
 public:
@@ -24,37 +23,28 @@ public:
 
     bool start() override;
     void stop() override;
-    // The pixel at a point of the desktop (device pixels) as a press there reads it; nothing for
-    // a point on no screen. Safe from any thread.
+    // The pixel at a point (device pixels) as a press reads it; nothing off screen. Any thread.
     std::optional<ClickSample> colourAt(QPoint position);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    struct DisplayCloser {
-        void operator()(Display* display) const;
-    };
-
     void wake();
     void readPresses(quint64 run);
     void handlePress(quint64 run, int button, std::uint32_t time);
     bool wentToOwnWindow(const std::vector<unsigned long>& windowsUnderPointer, std::uint32_t time);
-    std::optional<ClickSample> readColour(QPoint position);
-    bool onScreen(QPoint position);
-    void loadButtonMapping();
     void noteOwnWindows(QObject* changed, bool changedIsShown);
 
     // Every use of the connection holds m_xMutex.
-    std::unique_ptr<Display, DisplayCloser> m_display;
+    std::unique_ptr<Display, void (*)(Display*)> m_display;
     std::mutex m_xMutex;
     int m_xiOpcode = 0;
     std::vector<unsigned char> m_buttonMap;
 
     std::thread m_reader;
-    // Set by the main thread: a press is read and reported only during the run it came in.
+    // A press is reported only during the run it came in.
     std::atomic<quint64> m_run = 0;
-    // The connection broke: nothing more comes from it.
     std::atomic<bool> m_displayLost = false;
     int m_wakeFd = -1;
 

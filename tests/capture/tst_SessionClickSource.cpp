@@ -2,7 +2,7 @@
 // The click source chosen for the session at each start, in the test desktop (an X server, no
 // GNOME Shell or KWin on the bus): what the user is told on each kind of desktop, and that the
 // clicks XWayland would show are recorded.
-#include "capture/SessionClickSource.h"
+#include "capture/ClickSource.h"
 
 #include "support/TestSupport.h"
 
@@ -41,17 +41,17 @@ private Q_SLOTS:
         QFETCH(QStringList, notices);
         qputenv("XDG_SESSION_TYPE", sessionType);
         qputenv("XDG_CURRENT_DESKTOP", desktop);
-        SessionClickSource source;
-        QSignalSpy told(&source, &ClickSource::notice);
-        QSignalSpy offered(&source, &ClickSource::setUpOffered);
-        QSignalSpy clicked(&source, &ClickSource::clicked);
+        const std::unique_ptr<ClickSource> source = createClickSource();
+        QSignalSpy told(source.get(), &ClickSource::notice);
+        QSignalSpy offered(source.get(), &ClickSource::setUpOffered);
+        QSignalSpy clicked(source.get(), &ClickSource::clicked);
         for (int run = 0; run < 2; ++run) {
-            QVERIFY(source.start());
+            QVERIFY(source->start());
             // A compositor turns a run down only after the start: clicks are recorded once
             // XWayland's source has taken over.
             QVERIFY(waitFor([&] { return !clicked.isEmpty() || !clickAt({300, 300}); }));
             QVERIFY(!clicked.isEmpty());
-            source.stop();
+            source->stop();
             clicked.clear();
         }
         QStringList said;
