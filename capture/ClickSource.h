@@ -40,7 +40,7 @@ Q_SIGNALS:
     void becameAvailable();
 };
 
-std::unique_ptr<ClickSource> createClickSource(QObject* parent = nullptr);
+std::unique_ptr<ClickSource> createClickSource();
 // Whether our windows must be X11 ones (XWayland) for presses on them to be known.
 bool clicksNeedX11Windows();
 

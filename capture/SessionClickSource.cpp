@@ -119,8 +119,8 @@ bool SessionClickSource::startX11() {
 
 } // namespace
 
-std::unique_ptr<ClickSource> createClickSource(QObject* parent) {
-    return std::make_unique<SessionClickSource>(parent);
+std::unique_ptr<ClickSource> createClickSource() {
+    return std::make_unique<SessionClickSource>();
 }
 
 bool clicksNeedX11Windows() {
