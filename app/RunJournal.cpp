@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace zwirl {
@@ -133,12 +134,23 @@ QString RunJournal::folderPath() {
 }
 
 RunJournal::RunJournal() {
-    m_syncer.setMaxThreadCount(1);
     m_syncTimer.setInterval(1000);
     QObject::connect(&m_syncTimer, &QTimer::timeout, [this] {
         if (std::exchange(m_dirty, false))
-            m_syncer.start([fd = m_fd] { ::fdatasync(fd); });
+            sync([fd = m_fd] { ::fdatasync(fd); });
     });
+}
+
+void RunJournal::sync(std::function<void()> work) {
+    try {
+        m_lastSync = std::async(std::launch::async, [before = std::move(m_lastSync), work] {
+            if (before.valid())
+                before.wait();
+            work();
+        });
+    } catch (const std::system_error&) {
+        work(); // no thread to be had; the sync before has ended with the task that held it
+    }
 }
 
 bool RunJournal::open(const QDateTime& start) {
@@ -161,7 +173,7 @@ bool RunJournal::open(const QDateTime& start) {
     m_count = 0;
     m_syncTimer.start();
     // The folder too, once per journal: its name survives a power cut.
-    m_syncer.start([fd] {
+    sync([fd] {
         ::fdatasync(fd);
         syncFolder(folderPath());
     });
@@ -187,7 +199,7 @@ QString RunJournal::close() {
         return {};
     m_syncTimer.stop();
     m_dirty = false;
-    m_syncer.start([fd = std::exchange(m_fd, -1)] {
+    sync([fd = std::exchange(m_fd, -1)] {
         ::fdatasync(fd);
         ::close(fd);
     });

@@ -4,16 +4,17 @@
 #include "app/RunStore.h"
 
 #include <QString>
-#include <QThreadPool>
 #include <QTimer>
 
+#include <functional>
+#include <future>
 #include <vector>
 
 namespace zwirl {
 
 // The clicks of the open run, kept in a file as they come, so that a run outlives a crash, a
 // kill or a power cut. One file per run: a header with the run's start, then a checksummed
-// record per click; the file's date is the run's end. A thread of its own syncs the file at
+// record per click; the file's date is the run's end. Threads of its own sync the file, at
 // most once a second and at the close, so a click never waits for the disk.
 class RunJournal {
 public:
@@ -64,8 +65,11 @@ private:
     quint32 m_count = 0;
     bool m_dirty = false; // appended since the last sync
     QTimer m_syncTimer;
-    // One thread: a journal's syncs run in order, its close last.
-    QThreadPool m_syncer;
+    // Runs `work` on a thread of its own once the sync queued before has ended: a journal's
+    // syncs run in order, its close last. Joined threads, unlike a pool's, are gone when the
+    // journal is, together with what the C++ and Qt runtimes kept for them.
+    void sync(std::function<void()> work);
+    std::future<void> m_lastSync; // its end joins every sync before it
 };
 
 } // namespace zwirl
