@@ -342,7 +342,8 @@ RunJournal::Scan RunJournal::leftBehind() {
             setAside(QStringLiteral("not a run journal"));
         } else if (header.version > kVersion) {
             setAside(QStringLiteral("written by a newer zwirl (format %1)").arg(header.version));
-        } else if (header.version != kVersion || header.checksum != checksumOf(header)) {
+        } else if (header.version != kVersion || header.recordSize != sizeof(Record) ||
+                   header.checksum != checksumOf(header)) {
             setAside(QStringLiteral("a damaged header"));
         } else {
             const QDateTime end = QDateTime::fromMSecsSinceEpoch(
