@@ -143,11 +143,13 @@ RunJournal::RunJournal() {
 
 void RunJournal::sync(std::function<void()> work) {
     try {
-        m_lastSync = std::async(std::launch::async, [before = std::move(m_lastSync), work] {
-            if (before.valid())
-                before.wait();
-            work();
-        });
+        m_lastSync =
+            std::async(std::launch::async, [before = std::move(m_lastSync), work]() mutable {
+                // Let go once ended, so a sync holds no chain of every sync before it.
+                if (before.valid())
+                    std::exchange(before, {}).wait();
+                work();
+            });
     } catch (const std::system_error&) {
         work(); // no thread to be had; the sync before has ended with the task that held it
     }

@@ -69,7 +69,7 @@ private:
     // syncs run in order, its close last. Joined threads, unlike a pool's, are gone when the
     // journal is, together with what the C++ and Qt runtimes kept for them.
     void sync(std::function<void()> work);
-    std::future<void> m_lastSync; // its end joins every sync before it
+    std::future<void> m_lastSync; // it ends after every sync before it
 };
 
 } // namespace zwirl

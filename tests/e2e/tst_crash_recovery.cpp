@@ -83,12 +83,14 @@ private Q_SLOTS:
                 badHeader.putChar('x'));
         badHeader.close();
         s.home.writeJournal("c.journal", samplePattern(3), start.addSecs(120), 2);
+        s.home.writeJournal("d.journal", samplePattern(3), start.addSecs(180), 1, 40);
 
         QVERIFY(s.start());
         QCOMPARE(savedAudio(s).size(), 1);
         QVERIFY(s.app.output().contains("5 zwirl)"));
-        QCOMPARE(filesIn(s.home.journalFolder()),
-                 (QStringList{"b.journal.unreadable", "c.journal.unreadable"}));
+        QCOMPARE(
+            filesIn(s.home.journalFolder()),
+            (QStringList{"b.journal.unreadable", "c.journal.unreadable", "d.journal.unreadable"}));
         QCOMPARE(s.notifications.bodies().filter("set them aside").size(), 1);
         QVERIFY(s.app.isRunning());
 

@@ -112,7 +112,7 @@ void TempHome::storeRun(const QList<QList<double>>& samples, const QDateTime& st
 }
 
 QString TempHome::writeJournal(const QString& name, const QList<QList<double>>& samples,
-                               const QDateTime& start, quint32 version) const {
+                               const QDateTime& start, quint32 version, quint32 recordSize) const {
     QDir().mkpath(journalFolder());
     QFile file(journalFolder() + u'/' + name);
     if (!file.open(QIODevice::WriteOnly))
@@ -123,7 +123,7 @@ QString TempHome::writeJournal(const QString& name, const QList<QList<double>>& 
         file.write(bytes.append(reinterpret_cast<const char*>(&sum), sizeof sum));
     };
     QByteArray header("ZWIRLRUN");
-    const quint32 recordSize = 32, reserved = 0;
+    const quint32 reserved = 0;
     const qint64 startMs = start.toMSecsSinceEpoch();
     for (const auto& [field, size] : std::initializer_list<std::pair<const void*, int>>{
              {&version, 4}, {&recordSize, 4}, {&startMs, 8}, {&reserved, 4}})

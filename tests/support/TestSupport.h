@@ -61,10 +61,11 @@ public:
                   const QDateTime& end) const;
 
     // A run journal in the application's format, as a process that ended without a quit
-    // leaves it: a header with the version and the start time, then a record per click.
-    // Returns its path.
+    // leaves it: a header with the version, the record size and the start time, then a record
+    // per click. Returns its path.
     QString writeJournal(const QString& name, const QList<QList<double>>& samples,
-                         const QDateTime& start, quint32 version = 1) const;
+                         const QDateTime& start, quint32 version = 1,
+                         quint32 recordSize = 32) const;
 
 private:
     QTemporaryDir m_dir;
