@@ -3,6 +3,7 @@
 
 #include "app/AppLog.h"
 
+#include "ApplicationAdaptor.h"
 #include "ControlAdaptor.h"
 
 #include <QDBusConnection>
@@ -18,6 +19,7 @@ const QString kPath = QStringLiteral("/de/tolvarek/zwirl");
 
 ControlService::ControlService(DROVAppDelegate& delegate, QObject* parent)
     : QObject(parent), m_delegate(delegate) {
+    new ApplicationAdaptor(this);
     new ControlAdaptor(this);
     m_announced = changes();
     // A run or an export beginning or ending is announced at once, the count and the progress at
@@ -63,9 +65,7 @@ void ControlService::announce(const QVariantMap& changed) {
 
 std::optional<int> ControlService::registerOnSessionBus(const QString& action) {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.registerObject(kPath, this,
-                            QDBusConnection::ExportScriptableSlots |
-                                QDBusConnection::ExportAdaptors)) {
+    if (!bus.registerObject(kPath, this, QDBusConnection::ExportAdaptors)) {
         qCWarning(lcApp) << "no session bus; the control interface is not available";
         return std::nullopt;
     }

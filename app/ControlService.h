@@ -9,10 +9,10 @@
 
 namespace zwirl {
 
-// zwirl on the session bus: org.freedesktop.Application and the de.tolvarek.zwirl.Control adaptor.
+// zwirl on the session bus: org.freedesktop.Application and de.tolvarek.zwirl.Control, served
+// through the adaptors generated from their definitions.
 class ControlService : public QObject, protected QDBusContext {
     Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Application")
     Q_PROPERTY(bool IsTracking READ IsTracking)
     Q_PROPERTY(uint SampleCount READ SampleCount)
     Q_PROPERTY(bool IsExporting READ IsExporting)
@@ -31,11 +31,10 @@ public:
     double ExportProgress() const { return m_delegate.exportProgress(); }
 
 public Q_SLOTS:
-    // The parameters are named for the bus's introspection data.
-    Q_SCRIPTABLE void Activate(const QVariantMap& platformData);
-    Q_SCRIPTABLE void Open(const QStringList& uris, const QVariantMap& platformData);
-    Q_SCRIPTABLE void ActivateAction(const QString& name, const QVariantList& parameter,
-                                     const QVariantMap& platformData);
+    void Activate(const QVariantMap& platformData);
+    void Open(const QStringList& uris, const QVariantMap& platformData);
+    void ActivateAction(const QString& name, const QVariantList& parameter,
+                        const QVariantMap& platformData);
 
 private:
     // The properties whose values differ from the last announced ones.
