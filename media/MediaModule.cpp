@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "media/MediaModule.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 #include <QLibrary>
-#include <QStringList>
 #include <cstring>
 #include <mutex>
 
@@ -14,48 +12,30 @@ namespace {
 std::once_flag loadOnce;
 const MediaBackend* loaded = nullptr;
 
-// Beside an installed program, in its prefix's library folder; for the build tree's programs,
-// where the build put it. A program elsewhere never loads code from the folder it was built in,
-// which anyone may own later.
-QStringList candidatePaths() {
-    QStringList paths;
-    if (QCoreApplication::instance())
-        paths << QCoreApplication::applicationDirPath() +
-                     QStringLiteral("/" ZWIRL_MEDIA_MODULE_FROM_BINDIR);
-    const QString buildTree = QFileInfo(QStringLiteral(ZWIRL_BUILD_TREE)).canonicalFilePath();
-    if (!buildTree.isEmpty() && QFileInfo(QStringLiteral("/proc/self/exe"))
-                                    .canonicalFilePath()
-                                    .startsWith(buildTree + u'/'))
-        paths << QStringLiteral(ZWIRL_MEDIA_MODULE_BUILD_PATH);
-    paths.removeDuplicates(); // a program of the build tree finds it both ways
-    return paths;
-}
-
+// Below the program's prefix: the build tree lays its programs and the module out as an
+// installation does, so no program loads code from a folder named at its build, which anyone may
+// own later.
 const MediaBackend* load() {
     // Never unloaded: its code runs until the process ends (audio threads, objects destroyed late).
     static QLibrary library;
-    QStringList errors;
-    for (const QString& path : candidatePaths()) {
-        if (!QFileInfo::exists(path))
-            continue;
-        library.setFileName(path);
-        if (!library.load()) {
-            errors << library.errorString();
-            continue;
-        }
+    const QString path = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath() +
+                         QStringLiteral("/" ZWIRL_MEDIA_MODULE_FROM_BINDIR);
+    library.setFileName(path);
+    QString error;
+    if (!QFileInfo::exists(path)) {
+        error = QStringLiteral("not found in %1").arg(path);
+    } else if (!library.load()) {
+        error = library.errorString();
+    } else {
         const auto entry = reinterpret_cast<decltype(&zwirl_media_backend)>(
             library.resolve("zwirl_media_backend"));
         const MediaBackend* backend = entry ? entry() : nullptr;
         if (backend && std::strcmp(backend->version, ZWIRL_VERSION) == 0)
             return backend;
-        errors << QStringLiteral("%1: not a media module of zwirl %2").arg(path, ZWIRL_VERSION);
+        error = QStringLiteral("%1: not a media module of zwirl %2").arg(path, ZWIRL_VERSION);
         library.unload();
     }
-    if (errors.isEmpty())
-        errors
-            << QStringLiteral("not found in %1").arg(candidatePaths().join(QStringLiteral(", ")));
-    qCWarning(lcMedia, "The media module could not be loaded: %s",
-              qUtf8Printable(errors.join(QStringLiteral("; "))));
+    qCWarning(lcMedia, "The media module could not be loaded: %s", qUtf8Printable(error));
     return nullptr;
 }
 
