@@ -3,6 +3,7 @@
 
 #include "app/AppLog.h"
 #include "app/RunJournal.h"
+#include "app/RunRecovery.h"
 #include "app/TrayIcon.h"
 #include "media/Media.h"
 #include "services/DROVHelper.h"
@@ -68,10 +69,11 @@ void DROVAppDelegate::applicationDidFinishLaunching() {
 
 // The window shows once the last is saved, at once when there is none.
 void DROVAppDelegate::saveRunsOfEarlierProcesses() {
-    const bool saving = m_exports.saveRunsOfEarlierProcesses([self = QPointer(this)] {
-        if (self)
-            self->showMainWindow();
-    });
+    const bool saving =
+        recovery::saveRunsOfEarlierProcesses(m_store, m_exports, [self = QPointer(this)] {
+            if (self)
+                self->showMainWindow();
+        });
     if (!saving)
         showMainWindow();
 }

@@ -53,9 +53,10 @@ public:
     void enqueue(ExportRequest request) {
         add(std::move(request), std::make_shared<Batch>(1, QString()));
     }
-    // Saves the runs that earlier processes kept in the store and in journals, oldest first,
-    // told once after the last, then runs `done`; false, without `done`, when there was none.
-    bool saveRunsOfEarlierProcesses(std::function<void()> done);
+    // Runs told of together, once the last is written, in notifications of `group`.
+    void enqueue(std::vector<ExportRequest> requests, const QString& group);
+    // Whether the files of a run that ended at `end` are there under the names with `suffix`.
+    bool isSaved(const QDateTime& end, int suffix) const;
     bool isBusy() const { return m_pending > 0; }
     // How much of the sound of the export being written is done, 0 to 1; 0 when none is.
     double progress() const { return m_progress; }
