@@ -211,12 +211,6 @@ void DROVAppDelegate::setupStatusItem() {
         m_statusItem->showDebugItem();
 }
 
-void DROVAppDelegate::changedStatusActive(bool active) {
-    if (m_statusItem)
-        m_statusItem->update(active);
-    Q_EMIT statusChanged();
-}
-
 void DROVAppDelegate::showMainWindow() {
     if (m_controllerWindow)
         return;

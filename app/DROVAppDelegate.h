@@ -66,7 +66,8 @@ public:
     bool isLiveTonePlaying() const { return m_tone && m_tone->isPlaying(); }
 
     void setupStatusItem();
-    void changedStatusActive(bool active);
+    // The tray icon and the control service follow the signal.
+    void changedStatusActive(bool) { Q_EMIT statusChanged(); }
     void showWindow() { m_controllerWindow ? controllerCloseAction() : showMainWindow(); }
     void showMainWindow();
     void showAbout();

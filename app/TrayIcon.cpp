@@ -66,6 +66,8 @@ TrayIcon::TrayIcon(DROVAppDelegate& delegate)
                     (reason == QSystemTrayIcon::Context && m_menu.isVisible()))
                     m_menu.popup(menuPosition(m_icon.geometry(), &m_menu));
             });
+    connect(&m_delegate, &DROVAppDelegate::statusChanged, this,
+            [this] { update(m_delegate.isTracking()); });
     update(m_delegate.isTracking());
     m_icon.show();
 }

@@ -13,10 +13,11 @@ class TrayIcon : public QObject {
     Q_OBJECT
 public:
     explicit TrayIcon(DROVAppDelegate& delegate);
-    void update(bool tracking);
     void showDebugItem() { m_debug->setVisible(true); }
 
 private:
+    void update(bool tracking);
+
     DROVAppDelegate& m_delegate;
     // The icon goes before its menu.
     QMenu m_menu;

@@ -115,9 +115,8 @@ public:
     virtual int start() = 0;
     // Once it returns no render call is in progress and none follows.
     virtual void stop() = 0;
-
     // PortAudio's description of an error code.
-    static const char* errorText(int error);
+    virtual const char* errorText(int error) const = 0;
 };
 
 namespace media {

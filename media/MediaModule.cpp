@@ -68,8 +68,3 @@ QList<std::pair<QString, QString>> libraryVersions() {
 }
 
 } // namespace zwirl::media
-
-const char* zwirl::AudioOutput::errorText(int error) {
-    const media::MediaBackend* module = media::module();
-    return module ? module->outputErrorText(error) : "the audio library could not be loaded";
-}

@@ -11,7 +11,6 @@ struct MediaBackend {
     std::unique_ptr<AudioFileReader> (*makeReader)();
     std::unique_ptr<AudioFileWriter> (*makeWriter)();
     std::unique_ptr<AudioOutput> (*makeOutput)();
-    const char* (*outputErrorText)(int error);
     QList<std::pair<QString, QString>> (*libraryVersions)();
 };
 

@@ -58,6 +58,7 @@ public:
     }
 
     int start() override { return m_stream ? Pa_StartStream(m_stream) : paBadStreamPtr; }
+    const char* errorText(int error) const override { return Pa_GetErrorText(error); }
 
     void stop() override {
         // Pa_StopStream returns once the last callback has returned.
@@ -98,7 +99,6 @@ const MediaBackend kBackend{
     makeFFmpegReader,
     makeFFmpegWriter,
     []() -> std::unique_ptr<AudioOutput> { return std::make_unique<PortAudioOutput>(); },
-    &Pa_GetErrorText,
     &versions,
 };
 

@@ -28,10 +28,10 @@ static_assert(std::atomic<double>::is_always_lock_free, "the render thread must 
 }
 
 // Only a status's low 16 bits, as a signed number, count and are shown.
-void check(int status, const char* what,
+void check(const AudioOutput& output, int status, const char* what,
            const std::source_location& where = std::source_location::current()) {
     if (const auto low = std::int16_t(std::uint16_t(std::uint32_t(status) & 0xFFFFu)); low != 0)
-        fail(QString::asprintf("%s: %hd", what, low), AudioOutput::errorText(status), where);
+        fail(QString::asprintf("%s: %hd", what, low), output.errorText(status), where);
 }
 
 } // namespace
@@ -54,9 +54,9 @@ void DROVTonePlayer::start() {
         return;
     }
     createToneUnit();
-    check(m_toneUnit->open(m_sampleRate, &DROVTonePlayer::renderTone, this),
+    check(*m_toneUnit, m_toneUnit->open(m_sampleRate, &DROVTonePlayer::renderTone, this),
           "Error initializing unit");
-    check(m_toneUnit->start(), "Error starting unit");
+    check(*m_toneUnit, m_toneUnit->start(), "Error starting unit");
 }
 
 void DROVTonePlayer::stop() {
