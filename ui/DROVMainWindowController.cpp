@@ -135,9 +135,9 @@ void DROVMainWindowController::replacePage(QWidget* leaving, QWidget* entering) 
     // Now, before the leaving page hides and hands the focus to whatever button comes next.
     if (auto* first = entering->findChild<QAbstractButton*>())
         first->setFocus();
-    QParallelAnimationGroup* swap = leaving == m_menuView
-                                        ? slideAnimationFromRight(leaving, entering)
-                                        : slideAnimationFromLeft(leaving, entering);
+    const int width = m_holderView->width();
+    QParallelAnimationGroup* swap =
+        slideAnimation(leaving == m_menuView ? -width : width, leaving, entering);
     connect(swap, &QAbstractAnimation::finished, this,
             [this, leaving = QPointer<QWidget>(leaving)] {
                 if (leaving && leaving != m_currentPage)

@@ -72,12 +72,6 @@ protected:
 
 private:
     void windowDidLoad(const Ui::DROVMainWindowController& form);
-    QParallelAnimationGroup* slideAnimationFromRight(QWidget* leaving, QWidget* entering) const {
-        return slideAnimation(-m_holderView->width(), leaving, entering);
-    }
-    QParallelAnimationGroup* slideAnimationFromLeft(QWidget* leaving, QWidget* entering) const {
-        return slideAnimation(m_holderView->width(), leaving, entering);
-    }
     QParallelAnimationGroup* slideAnimation(int shift, QWidget* leaving, QWidget* entering) const;
     // The how-to page comes in from the right, the menu from the left; nothing when `leaving` is
     // not the page shown.
