@@ -32,14 +32,12 @@ const char* const kCustomIconAttribute = "metadata::custom-icon";
 
 // Saturates as a wide-gamut colour drawn into an 8-bit bitmap: 1.2 paints 255, -0.1 and NaN 0.
 QRgb opaqueColour(const ClickSample& sample) {
-    int channels[3];
-    for (int c = 0; c < 3; ++c) {
+    const auto channel = [&sample](int c) {
         const float component = static_cast<float>(sample[c]);
-        channels[c] = !(component > 0.0f) ? 0
-                      : component >= 1.0f ? 255
-                                          : static_cast<int>(std::lround(component * 255.0f));
-    }
-    return qRgb(channels[0], channels[1], channels[2]);
+        return component > 0.0f ? static_cast<int>(std::lround(std::min(component, 1.0f) * 255.0f))
+                                : 0;
+    };
+    return qRgb(channel(0), channel(1), channel(2));
 }
 
 // Without a bus GLib would launch one of its own, and gvfs's metadata store lives on the bus.

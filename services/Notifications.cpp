@@ -136,8 +136,7 @@ Notifications::Notifications(QObject* parent) : QObject(parent) {
                 if (storedIds().contains(id)) // not another application's notification
                     Q_EMIT activated(id, actionKey);
             });
-    connect(server, &OrgFreedesktopNotificationsInterface::NotificationClosed, this,
-            [](uint id) { forget(id); });
+    connect(server, &OrgFreedesktopNotificationsInterface::NotificationClosed, this, forget);
 }
 
 void Notifications::deliver(const QString& message, const Options& options) {
