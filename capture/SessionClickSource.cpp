@@ -11,28 +11,13 @@ bool waylandSession() {
            qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
 }
 
-template <class Source> std::unique_ptr<ClickSource> make() {
-    return std::make_unique<Source>();
-}
-
-// The Wayland desktops whose compositor reports clicks to zwirl, the preferred first.
-struct Compositor {
-    QLatin1String desktop;
-    std::unique_ptr<ClickSource> (*create)();
-};
-const Compositor kCompositors[] = {
-    {QLatin1String("GNOME"), make<GnomeClickSource>},
-    {QLatin1String("KDE"), make<KdeClickSource>},
-};
-
-const Compositor* sessionCompositor() {
-    if (!waylandSession())
-        return nullptr;
+// The Wayland desktop whose compositor reports clicks to zwirl, GNOME preferred; empty elsewhere.
+QLatin1String sessionCompositor() {
     const QStringList desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':');
-    for (const Compositor& compositor : kCompositors)
-        if (desktops.contains(compositor.desktop, Qt::CaseInsensitive))
-            return &compositor;
-    return nullptr;
+    for (const QLatin1String desktop : {QLatin1String("GNOME"), QLatin1String("KDE")})
+        if (waylandSession() && desktops.contains(desktop, Qt::CaseInsensitive))
+            return desktop;
+    return {};
 }
 
 // Chosen at each start: the compositor's source where there is one, else (or failing) X11's.
@@ -47,9 +32,8 @@ public:
     }
     void stop() override {
         m_running = false;
-        if (m_active)
-            m_active->stop();
-        m_active = nullptr;
+        if (ClickSource* active = std::exchange(m_active, nullptr))
+            active->stop();
     }
     void clearLeftovers() override { forCompositor(&ClickSource::clearLeftovers); }
     void setUp() override { forCompositor(&ClickSource::setUp); }
@@ -57,7 +41,34 @@ public:
 
 private:
     // Created when first needed and kept for later runs.
-    ClickSource* compositor();
+    ClickSource* compositor() {
+        const QLatin1String desktop = sessionCompositor();
+        if (m_compositor || desktop.isEmpty())
+            return m_compositor.get();
+        if (desktop == QLatin1String("GNOME"))
+            m_compositor = std::make_unique<GnomeClickSource>();
+        else
+            m_compositor = std::make_unique<KdeClickSource>();
+        ClickSource* source = m_compositor.get();
+        connect(source, &ClickSource::clicked, this, &ClickSource::clicked);
+        connect(source, &ClickSource::notice, this, &ClickSource::notice);
+        connect(source, &ClickSource::setUpOffered, this, &ClickSource::setUpOffered);
+        // A compositor that turns a run down after all hands it to the X server.
+        connect(source, &ClickSource::failed, this, [this, source] {
+            if (m_active == source && !startX11())
+                Q_EMIT failed();
+        });
+        // And one that can now, once set up, takes it back.
+        connect(source, &ClickSource::becameAvailable, this, [this, source] {
+            if (!m_running || m_active == source)
+                return;
+            if (m_active)
+                m_active->stop();
+            if (!startCompositor() && !startX11())
+                Q_EMIT failed();
+        });
+        return source;
+    }
 
     void forCompositor(void (ClickSource::*call)()) {
         if (ClickSource* source = compositor())
@@ -68,7 +79,19 @@ private:
         m_active = source && source->start() ? source : nullptr;
         return m_active;
     }
-    bool startX11();
+    // Opened only now: on GNOME, a connection to the X server would start XWayland.
+    bool startX11() {
+        if (!m_x11) {
+            m_x11 = std::make_unique<X11ClickSource>();
+            connect(m_x11.get(), &ClickSource::clicked, this, &ClickSource::clicked);
+        }
+        m_active = m_x11->start() ? m_x11.get() : nullptr;
+        // A compositor's source, where there is one, has told the user itself.
+        if (m_active && clicksNeedX11Windows())
+            Q_EMIT notice(QStringLiteral(
+                "This desktop runs Wayland: only clicks in X11 applications can be recorded."));
+        return m_active;
+    }
 
     std::unique_ptr<ClickSource> m_compositor;
     std::unique_ptr<ClickSource> m_x11;
@@ -77,46 +100,6 @@ private:
     bool m_running = false;
 };
 
-ClickSource* SessionClickSource::compositor() {
-    const Compositor* compositor = sessionCompositor();
-    if (m_compositor || !compositor)
-        return m_compositor.get();
-    m_compositor = compositor->create();
-    ClickSource* source = m_compositor.get();
-    connect(source, &ClickSource::clicked, this, &ClickSource::clicked);
-    connect(source, &ClickSource::notice, this, &ClickSource::notice);
-    connect(source, &ClickSource::setUpOffered, this, &ClickSource::setUpOffered);
-    // A compositor that turns a run down after all hands it to the X server.
-    connect(source, &ClickSource::failed, this, [this, source] {
-        if (m_active == source && !startX11())
-            Q_EMIT failed();
-    });
-    // And one that can now, once set up, takes it back.
-    connect(source, &ClickSource::becameAvailable, this, [this, source] {
-        if (!m_running || m_active == source)
-            return;
-        if (m_active)
-            m_active->stop();
-        if (!startCompositor() && !startX11())
-            Q_EMIT failed();
-    });
-    return source;
-}
-
-// Opened only now: on GNOME, a connection to the X server would start XWayland.
-bool SessionClickSource::startX11() {
-    if (!m_x11) {
-        m_x11 = std::make_unique<X11ClickSource>();
-        connect(m_x11.get(), &ClickSource::clicked, this, &ClickSource::clicked);
-    }
-    m_active = m_x11->start() ? m_x11.get() : nullptr;
-    // A compositor's source, where there is one, has told the user itself.
-    if (m_active && clicksNeedX11Windows())
-        Q_EMIT notice(QStringLiteral(
-            "This desktop runs Wayland: only clicks in X11 applications can be recorded."));
-    return m_active;
-}
-
 } // namespace
 
 std::unique_ptr<ClickSource> createClickSource() {
@@ -124,7 +107,7 @@ std::unique_ptr<ClickSource> createClickSource() {
 }
 
 bool clicksNeedX11Windows() {
-    return waylandSession() && !sessionCompositor();
+    return waylandSession() && sessionCompositor().isEmpty();
 }
 
 } // namespace zwirl
