@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "capture/x11/X11ClickSource.h"
 
+#include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QRect>
 #include <QWindow>
@@ -15,7 +16,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 
 namespace zwirl {
 namespace {
@@ -45,9 +45,7 @@ struct IgnoredXErrors {
 
 // CLOCK_MONOTONIC in milliseconds, wrapping at 32 bits: the X server's clock on Linux.
 std::uint32_t monotonicMilliseconds() {
-    using namespace std::chrono;
-    return std::uint32_t(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    return std::uint32_t(QDeadlineTimer::current().deadline());
 }
 
 // A channel of a TrueColor pixel, all ones being 1.0.
@@ -124,11 +122,6 @@ X11ClickSource::~X11ClickSource() {
         (void)m_display.release();
 }
 
-void X11ClickSource::wake() {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto written = write(m_wakeFd, &one, sizeof one);
-}
-
 bool X11ClickSource::start() {
     if (m_reader.joinable())
         return true;
@@ -161,7 +154,7 @@ void X11ClickSource::stop() {
     if (!m_reader.joinable())
         return;
     ++m_run;
-    wake();
+    eventfd_write(m_wakeFd, 1);
     m_reader.join();
     QCoreApplication::instance()->removeEventFilter(this);
     if (m_displayLost)
@@ -186,7 +179,7 @@ std::optional<ClickSample> X11ClickSource::colourAt(QPoint position) {
     const std::optional<ClickSample> colour = readColour(m_display.get(), position);
     // Waiting for the replies may have queued events that the reader's poll() will not see.
     if (XQLength(m_display.get()) > 0)
-        wake();
+        eventfd_write(m_wakeFd, 1);
     return colour;
 }
 
@@ -213,10 +206,8 @@ void X11ClickSource::readPresses(quint64 run) {
                 handlePress(run, button, time);
             }
         }
-        if (poll(fds, 2, -1) > 0 && (fds[1].revents & POLLIN)) {
-            std::uint64_t count = 0;
-            [[maybe_unused]] const auto read = ::read(m_wakeFd, &count, sizeof count);
-        }
+        if (eventfd_t count; poll(fds, 2, -1) > 0 && (fds[1].revents & POLLIN))
+            eventfd_read(m_wakeFd, &count);
     }
 }
 
