@@ -55,19 +55,19 @@ QByteArray readImage(int fd, qsizetype size) {
 } // namespace
 
 std::optional<ClickSample> readKWinPixel(QPoint position, QString& failure) {
-    int pipe[2];
-    if (::pipe2(pipe, O_CLOEXEC) != 0) {
-        failure = QStringLiteral("no pipe: %1").arg(qt_error_string(errno));
+    const auto fail = [&failure](const QString& why) {
+        failure = why;
         return std::nullopt;
-    }
+    };
+    int pipe[2];
+    if (::pipe2(pipe, O_CLOEXEC) != 0)
+        return fail(QStringLiteral("no pipe: %1").arg(qt_error_string(errno)));
     const auto closeReadEnd = qScopeGuard([&] { ::close(pipe[0]); });
     const QDBusMessage reply = captureArea(position, pipe[1]);
     // Our last copy of the writing end goes, so that the read ends when KWin closes its copy.
     ::close(pipe[1]);
-    if (reply.type() != QDBusMessage::ReplyMessage) {
-        failure = reply.errorName() + QStringLiteral(": ") + reply.errorMessage();
-        return std::nullopt;
-    }
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return fail(reply.errorName() + QStringLiteral(": ") + reply.errorMessage());
     const QVariantMap meta = qdbus_cast<QVariantMap>(reply.arguments().value(0));
     const int width = meta.value(QStringLiteral("width")).toInt();
     const int height = meta.value(QStringLiteral("height")).toInt();
@@ -77,16 +77,12 @@ std::optional<ClickSample> readKWinPixel(QPoint position, QString& failure) {
     // A 1 × 1 area is a pixel or, scaled, a few: nothing larger is read.
     if (meta.value(QStringLiteral("type")).toString() != QLatin1String("raw") || width < 1 ||
         height < 1 || width > 16 || height > 16 || stride < 1 || stride > 1024 ||
-        format <= QImage::Format_Invalid || format >= QImage::NImageFormats) {
-        failure = QStringLiteral("an image KWin describes as %1").arg(QDebug::toString(meta));
-        return std::nullopt;
-    }
+        format <= QImage::Format_Invalid || format >= QImage::NImageFormats)
+        return fail(QStringLiteral("an image KWin describes as %1").arg(QDebug::toString(meta)));
     const QByteArray data = readImage(pipe[0], stride * height);
-    if (data.size() < stride * height) {
-        failure =
-            QStringLiteral("%1 of %2 bytes of the image").arg(data.size()).arg(stride * height);
-        return std::nullopt;
-    }
+    if (data.size() < stride * height)
+        return fail(
+            QStringLiteral("%1 of %2 bytes of the image").arg(data.size()).arg(stride * height));
     const QRgb pixel = QImage(reinterpret_cast<const uchar*>(data.constData()), width, height,
                               stride, QImage::Format(format))
                            .pixel(0, 0);
