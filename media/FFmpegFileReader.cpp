@@ -46,9 +46,7 @@ public:
             return error;
         // A damaged demuxer may deliver packets without end; a pass reads no more than bytes.
         m_packetBudget = avio_size(m_input->pb) + 4096;
-        int error = avformat_find_stream_info(m_input.get(), nullptr);
-        if (error < 0)
-            return errorFromAv(error, "avformat_find_stream_info");
+        RETURN_IF_AV_FAILS(avformat_find_stream_info, m_input.get(), nullptr);
         const AVCodec* decoder = nullptr;
         const int index =
             av_find_best_stream(m_input.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
@@ -69,14 +67,10 @@ public:
         m_packet.reset(av_packet_alloc());
         if (!m_codec || !m_frame || !m_packet)
             return MediaError::NoMemory;
-        error = avcodec_parameters_to_context(m_codec.get(), parameters);
-        if (error < 0)
-            return errorFromAv(error, "avcodec_parameters_to_context");
+        RETURN_IF_AV_FAILS(avcodec_parameters_to_context, m_codec.get(), parameters);
         // The decoder drops the priming and padding and moves the time stamps to match.
         m_codec->pkt_timebase = m_stream->time_base;
-        error = avcodec_open2(m_codec.get(), decoder, nullptr);
-        if (error < 0)
-            return errorFromAv(error, "avcodec_open2");
+        RETURN_IF_AV_FAILS(avcodec_open2, m_codec.get(), decoder, nullptr);
         return scanStream();
     }
 
@@ -134,14 +128,11 @@ public:
             start == 0 && m_firstPacketPts != AV_NOPTS_VALUE
                 ? m_firstPacketPts
                 : av_rescale_q(start + m_origin, AVRational{1, m_fileRate}, m_stream->time_base);
-        const int error =
-            av_seek_frame(m_input.get(), m_stream->index, timestamp, AVSEEK_FLAG_BACKWARD);
-        if (error < 0)
-            return errorFromAv(error, "av_seek_frame");
+        RETURN_IF_AV_FAILS(av_seek_frame, m_input.get(), m_stream->index, timestamp,
+                           AVSEEK_FLAG_BACKWARD);
         avcodec_flush_buffers(m_codec.get());
         m_converter.reset();
         m_ready.clear();
-        av_frame_unref(m_frame.get());
         m_pendingFrom = m_pendingTo = m_packetsRead = 0;
         m_demuxerDone = m_decoderDone = false;
         m_keepFrom = m_nextIndex = start;
@@ -174,17 +165,14 @@ private:
                     m_origin = running;
                 firstFrame = false;
                 running = clampFar(running + m_frame->nb_samples);
-                av_frame_unref(m_frame.get());
             }
             if (checkEnd && !firstFrame) {
                 checkEnd = false;
                 confirmed = decodedEndAfter(known - kPreroll) >= known;
                 // Otherwise the whole stream is decoded from its first packet on.
-                const int error = confirmed ? 0
-                                            : av_seek_frame(m_input.get(), m_stream->index,
-                                                            m_firstPacketPts, AVSEEK_FLAG_BACKWARD);
-                if (error < 0)
-                    return errorFromAv(error, "av_seek_frame");
+                if (!confirmed)
+                    RETURN_IF_AV_FAILS(av_seek_frame, m_input.get(), m_stream->index,
+                                       m_firstPacketPts, AVSEEK_FLAG_BACKWARD);
                 avcodec_flush_buffers(m_codec.get());
                 m_demuxerDone = false;
             }
@@ -207,11 +195,9 @@ private:
         avcodec_flush_buffers(m_codec.get());
         int64_t end = 0;
         while (!m_demuxerDone && feedDecoder(nullptr) == MediaError::None)
-            while (avcodec_receive_frame(m_codec.get(), m_frame.get()) >= 0) {
+            while (avcodec_receive_frame(m_codec.get(), m_frame.get()) >= 0)
                 if (m_frame->pts != AV_NOPTS_VALUE)
                     end = clampFar(fileFrames(m_frame->pts) + m_frame->nb_samples);
-                av_frame_unref(m_frame.get());
-            }
         return end;
     }
 
@@ -240,7 +226,6 @@ private:
     MediaError decodeMore() {
         if (m_pendingFrom < m_pendingTo)
             return convertPending();
-        av_frame_unref(m_frame.get());
         const int error = avcodec_receive_frame(m_codec.get(), m_frame.get());
         if (error == AVERROR(EAGAIN) && !m_demuxerDone)
             return feedDecoder(nullptr);

@@ -91,9 +91,7 @@ public:
             const int count = int(std::min<int64_t>(kPcmFrameSize, frames - first));
             for (int c = 0; c < m_channels; ++c)
                 input[size_t(c)] = reinterpret_cast<const uint8_t*>(channels[c] + first);
-            const int error = swr_convert(m_converter.get(), nullptr, 0, input.data(), count);
-            if (error < 0)
-                return errorFromAv(error, "swr_convert");
+            RETURN_IF_AV_FAILS(swr_convert, m_converter.get(), nullptr, 0, input.data(), count);
             if (const MediaError encoded = encodeBuffered(false); encoded != MediaError::None)
                 return encoded;
         }
@@ -114,9 +112,7 @@ public:
         if (lead == 0)
             return MediaError::None;
         // The encoder adds one packet of delay in front; the edit list cuts it together with this.
-        const int error = swr_inject_silence(m_converter.get(), lead);
-        if (error < 0)
-            return errorFromAv(error, "swr_inject_silence");
+        RETURN_IF_AV_FAILS(swr_inject_silence, m_converter.get(), lead);
         m_nextPts = -lead;
         m_lead = lead;
         return MediaError::None;
@@ -169,10 +165,8 @@ private:
     MediaError openMuxer(const OutputStream& stream) {
         const QByteArray localPath = QFile::encodeName(m_path);
         AVFormatContext* context = nullptr;
-        int error = avformat_alloc_output_context2(&context, nullptr, stream.container,
-                                                   localPath.constData());
-        if (error < 0)
-            return errorFromAv(error, "avformat_alloc_output_context2");
+        RETURN_IF_AV_FAILS(avformat_alloc_output_context2, &context, nullptr, stream.container,
+                           localPath.constData());
         m_output.reset(context);
         const AVCodec* codec = avcodec_find_encoder(codecFor(stream));
         m_codec.reset(codec ? avcodec_alloc_context3(codec) : nullptr);
@@ -192,39 +186,27 @@ private:
         m_codec->time_base = AVRational{1, stream.sampleRate};
         m_codec->sample_fmt = *sampleFormat;
         av_channel_layout_default(&m_codec->ch_layout, stream.channels);
-        AVDictionary* codecOptions = nullptr;
         if (m_mpeg4) {
             m_codec->bit_rate = kAacBitRatePerChannel * stream.channels;
             m_codec->profile = kAacLowProfile;
             m_codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER; // MPEG-4 keeps the setup in the header
             m_codec->cutoff = 18000;                       // as AAC-LC commonly codes at this rate
-            av_dict_set(&codecOptions, "aac_coder", "fast", 0);
+            av_opt_set(m_codec->priv_data, "aac_coder", "fast", 0);
             // Without noise substitution a decode after a seek gives what one from the start does.
-            av_dict_set(&codecOptions, "aac_pns", "0", 0);
-            av_dict_set(&codecOptions, "aac_tns", "0", 0); // costs time, buys nothing on tones
+            av_opt_set(m_codec->priv_data, "aac_pns", "0", 0);
+            av_opt_set(m_codec->priv_data, "aac_tns", "0", 0); // costs time, buys nothing on tones
         }
-        error = avcodec_open2(m_codec.get(), codec, &codecOptions);
-        av_dict_free(&codecOptions);
-        if (error < 0)
-            return errorFromAv(error, "avcodec_open2");
-        error = avcodec_parameters_from_context(m_stream->codecpar, m_codec.get());
-        if (error < 0)
-            return errorFromAv(error, "avcodec_parameters_from_context");
+        RETURN_IF_AV_FAILS(avcodec_open2, m_codec.get(), codec, nullptr);
+        RETURN_IF_AV_FAILS(avcodec_parameters_from_context, m_stream->codecpar, m_codec.get());
         m_stream->time_base = AVRational{1, stream.sampleRate};
-        error = avio_open(&m_output->pb, localPath.constData(), AVIO_FLAG_WRITE);
-        if (error < 0)
-            return errorFromAv(error, "avio_open");
-        AVDictionary* muxerOptions = nullptr;
+        RETURN_IF_AV_FAILS(avio_open, &m_output->pb, localPath.constData(), AVIO_FLAG_WRITE);
         if (m_mpeg4) {
             // The movie's clock at the sample rate keeps the length exact to the frame (the
             // default counts milliseconds); the index before the audio lets a player start early.
-            av_dict_set_int(&muxerOptions, "movie_timescale", stream.sampleRate, 0);
-            av_dict_set(&muxerOptions, "movflags", "+faststart", 0);
+            av_opt_set_int(m_output->priv_data, "movie_timescale", stream.sampleRate, 0);
+            av_opt_set(m_output->priv_data, "movflags", "+faststart", 0);
         }
-        error = avformat_write_header(m_output.get(), &muxerOptions);
-        av_dict_free(&muxerOptions);
-        if (error < 0)
-            return errorFromAv(error, "avformat_write_header");
+        RETURN_IF_AV_FAILS(avformat_write_header, m_output.get(), nullptr);
         const bool anySize = codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE;
         m_frameSize = m_codec->frame_size > 0 && !anySize ? m_codec->frame_size : kPcmFrameSize;
         // The converter also buffers the samples until a whole frame for the encoder is there.
@@ -244,8 +226,7 @@ private:
             m_frame->format = m_codec->sample_fmt;
             m_frame->sample_rate = m_codec->sample_rate;
             av_channel_layout_copy(&m_frame->ch_layout, &m_codec->ch_layout);
-            if (const int error = av_frame_get_buffer(m_frame.get(), 0); error < 0)
-                return errorFromAv(error, "av_frame_get_buffer");
+            RETURN_IF_AV_FAILS(av_frame_get_buffer, m_frame.get(), 0);
             const int got =
                 swr_convert(m_converter.get(), m_frame->extended_data, m_frameSize, nullptr, 0);
             if (got <= 0)
@@ -270,21 +251,16 @@ private:
             m_frame->pts = m_nextPts;
             m_nextPts += m_frame->nb_samples;
         }
-        int error = avcodec_send_frame(m_codec.get(), last ? nullptr : m_frame.get());
-        if (error < 0)
-            return errorFromAv(error, "avcodec_send_frame");
+        RETURN_IF_AV_FAILS(avcodec_send_frame, m_codec.get(), last ? nullptr : m_frame.get());
         while (true) {
-            error = avcodec_receive_packet(m_codec.get(), m_packet.get());
+            const int error = avcodec_receive_packet(m_codec.get(), m_packet.get());
             if (error == AVERROR(EAGAIN) || error == AVERROR_EOF)
                 return MediaError::None;
             if (error < 0)
                 return errorFromAv(error, "avcodec_receive_packet");
             m_packet->stream_index = m_stream->index;
             av_packet_rescale_ts(m_packet.get(), m_codec->time_base, m_stream->time_base);
-            error = av_write_frame(m_output.get(), m_packet.get());
-            av_packet_unref(m_packet.get());
-            if (error < 0)
-                return errorFromAv(error, "av_write_frame");
+            RETURN_IF_AV_FAILS(av_write_frame, m_output.get(), m_packet.get());
         }
     }
 

@@ -9,6 +9,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 }
 
@@ -33,6 +34,13 @@ template <typename Handle> using FFmpegPtr = std::unique_ptr<Handle, FFmpegDelet
 
 // The kind of an AVERROR value, None for 0 and above; a failure is logged with FFmpeg's text.
 MediaError errorFromAv(int avError, const char* call);
+
+// Returns that kind from the calling function when the FFmpeg call `function(...)` fails.
+#define RETURN_IF_AV_FAILS(function, ...)                                                          \
+    do {                                                                                           \
+        if (const int avError = function(__VA_ARGS__); avError < 0)                                \
+            return errorFromAv(avError, #function);                                                \
+    } while (false)
 
 // Opens the regular file at `path` with the demuxers that read no other file or stream.
 MediaError openInput(const QString& path, FFmpegPtr<AVFormatContext>& input);
