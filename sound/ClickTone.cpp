@@ -74,22 +74,19 @@ std::span<float> ClickToneWorker::next() {
 }
 
 void ClickToneWorker::run() {
+    std::unique_lock lock(m_mutex);
     for (int64_t slice = 0;; ++slice) {
-        {
-            std::unique_lock lock(m_mutex);
-            // Two slots: slice k is rendered once the caller has given slice k - 2 back.
-            m_changed.wait(lock, [&] { return m_stop || slice - m_returned < 2; });
-            if (m_stop)
-                return;
-        }
+        // Two slots: slice k is rendered once the caller has given slice k - 2 back.
+        m_changed.wait(lock, [&] { return m_stop || slice - m_returned < 2; });
+        if (m_stop)
+            return;
+        lock.unlock();
         std::vector<float>& out = m_slices[slice % 2];
         const int64_t frames = m_renderer.render(out.data(), int64_t(out.size()));
-        {
-            const std::lock_guard lock(m_mutex);
-            m_frames[slice % 2] = frames;
-            m_rendered = slice + 1;
-            m_ended = frames == 0;
-        }
+        lock.lock();
+        m_frames[slice % 2] = frames;
+        m_rendered = slice + 1;
+        m_ended = frames == 0;
         m_changed.notify_all();
         if (frames == 0)
             return;

@@ -30,7 +30,6 @@ OSStatus EAFRead::openFileForRead(const QUrl& inPath, double sr, int numChannels
     const double fileRate = mExtAFRef->fileRate();
     mPlaybackSampleRate = sr < 0.0 ? fileRate : sr;
     mExtAFRateRatio = mPlaybackSampleRate / fileRate;
-    mExtAFSampleRate = fileRate;
     status = statusFor(mExtAFRef->setOutput(mPlaybackSampleRate, numChannels));
     if (status != noErr) {
         qCWarning(lcSound, "!!! Error in ExtAudioFileSetProperty, %d", int(status));
@@ -58,11 +57,8 @@ OSStatus EAFRead::seekToPercent(double percent) {
     if (target > total - 1)
         target = total - 1;
     mRpos = target;
-    OSStatus result = noErr;
-    {
-        QMutexLocker locker(&mLock);
-        result = statusFor(mExtAFRef->seek(target));
-    }
+    const QMutexLocker locker(&mLock);
+    const OSStatus result = statusFor(mExtAFRef->seek(target));
     mSeeking = false;
     return result;
 }
@@ -89,10 +85,8 @@ std::vector<int16_t> EAFRead::copyFrames(int64_t& numFrames, OSStatus& error) {
         error = kAudioFileMemFullError;
         return {};
     }
-    {
-        QMutexLocker locker(&mLock);
-        error = statusFor(mExtAFRef->read(block.data(), numFrames));
-    }
+    const QMutexLocker locker(&mLock);
+    error = statusFor(mExtAFRef->read(block.data(), numFrames));
     mRpos += numFrames;
     return block;
 }
@@ -126,15 +120,11 @@ int32_t EAFRead::readSInt16Consecutive(int64_t numFrames, int16_t** arrays, int6
 }
 
 int64_t EAFRead::fileNumFrames() {
+    const QMutexLocker locker(&mLock);
     if (!mExtAFRef)
         return 0;
-    int64_t fileFrames = 0;
-    {
-        QMutexLocker locker(&mLock);
-        fileFrames = mExtAFRef->fileLength();
-    }
     // A rate refused at open may leave any ratio here; the length stays within 64 bits.
-    return int64_t(std::min(double(fileFrames) * mExtAFRateRatio + 0.5, 9.2e18));
+    return int64_t(std::min(double(mExtAFRef->fileLength()) * mExtAFRateRatio + 0.5, 9.2e18));
 }
 
 } // namespace zwirl

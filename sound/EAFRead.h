@@ -25,7 +25,7 @@ public:
     // percent 0 to 100 of the length; beyond the end lands on the last frame.
     OSStatus seekToPercent(double percent);
     double sampleRate() const { return mExtAFRef ? mPlaybackSampleRate : 0.0; }
-    double fileSampleRate() const { return mExtAFRef ? mExtAFSampleRate : 0.0; }
+    double fileSampleRate() const { return mExtAFRef ? mExtAFRef->fileRate() : 0.0; }
     int64_t tell() const { return mExtAFRef ? mRpos : 0; }
     void seekToStart() { seekToPercent(0.0); }
     // Into each non-null channel array from `offset` on; the frames read or a failure status.
@@ -44,7 +44,6 @@ private:
     int32_t mExtAFNumChannels = 0;
     double mExtAFRateRatio = 1.0;
     double mPlaybackSampleRate = 0.0;
-    double mExtAFSampleRate = 0.0;
     int64_t mRpos = 0;
     std::atomic<bool> mSeeking{false};
     QRecursiveMutex mLock;
