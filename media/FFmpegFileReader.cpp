@@ -63,8 +63,6 @@ public:
             return MediaError::InvalidFile;
         }
         m_codec.reset(avcodec_alloc_context3(decoder));
-        m_frame.reset(av_frame_alloc());
-        m_packet.reset(av_packet_alloc());
         if (!m_codec || !m_frame || !m_packet)
             return MediaError::NoMemory;
         RETURN_IF_AV_FAILS(avcodec_parameters_to_context, m_codec.get(), parameters);
@@ -325,15 +323,14 @@ private:
     InputForm m_converterForm;
     std::vector<int16_t> m_converted; // interleaved
     std::vector<int16_t> m_ready;     // kept and not yet read
-    FFmpegPtr<AVFrame> m_frame;
-    FFmpegPtr<AVPacket> m_packet;
+    FFmpegPtr<AVFrame> m_frame{av_frame_alloc()};
+    FFmpegPtr<AVPacket> m_packet{av_packet_alloc()};
     const AVStream* m_stream = nullptr;
     int m_fileRate = 0;
     int64_t m_length = 0; // file frames
     int64_t m_origin = 0; // the stream's first real frame, in file frames of its clock
-    int64_t m_firstPacketPts =
-        AV_NOPTS_VALUE;         // where decoding from the start begins, in stream time
-    int64_t m_packetBudget = 0; // packets one pass through the file reads at most
+    int64_t m_firstPacketPts = AV_NOPTS_VALUE; // stream time where decoding from the start begins
+    int64_t m_packetBudget = 0;                // packets one pass through the file reads at most
     double m_outputRate = 0;
     int m_outputChannels = 0;
     int64_t m_resampleQuantum = 1; // file frames that make a whole number of output frames

@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cstring>
-#include <optional>
 #include <sndfile.h>
 #include <vector>
 
@@ -21,22 +20,19 @@ constexpr int kAacLowProfile = AV_PROFILE_AAC_LOW;
 constexpr int kAacLowProfile = FF_PROFILE_AAC_LOW;
 #endif
 
-// The encoder's preferred sample format; nothing for a codec that is not an audio encoder.
-std::optional<AVSampleFormat> firstSampleFormat(const AVCodec* codec) {
-    if (!codec)
-        return std::nullopt;
+// The encoder's preferred sample format; none for a codec that is not an audio encoder.
+AVSampleFormat firstSampleFormat(const AVCodec* codec) {
 #if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(61, 13, 100)
     const void* formats = nullptr;
     int count = 0;
-    if (avcodec_get_supported_config(nullptr, codec, AV_CODEC_CONFIG_SAMPLE_FORMAT, 0, &formats,
+    if (!codec ||
+        avcodec_get_supported_config(nullptr, codec, AV_CODEC_CONFIG_SAMPLE_FORMAT, 0, &formats,
                                      &count) < 0 ||
         !formats || count < 1)
-        return std::nullopt;
+        return AV_SAMPLE_FMT_NONE;
     return static_cast<const AVSampleFormat*>(formats)[0];
 #else
-    if (!codec->sample_fmts)
-        return std::nullopt;
-    return codec->sample_fmts[0];
+    return codec && codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_NONE;
 #endif
 }
 
@@ -170,11 +166,9 @@ private:
         m_output.reset(context);
         const AVCodec* codec = avcodec_find_encoder(codecFor(stream));
         m_codec.reset(codec ? avcodec_alloc_context3(codec) : nullptr);
-        m_frame.reset(av_frame_alloc());
-        m_packet.reset(av_packet_alloc());
         m_stream = avformat_new_stream(m_output.get(), nullptr);
-        const std::optional<AVSampleFormat> sampleFormat = firstSampleFormat(codec);
-        if (!sampleFormat) {
+        const AVSampleFormat sampleFormat = firstSampleFormat(codec);
+        if (sampleFormat == AV_SAMPLE_FMT_NONE) {
             qCWarning(lcMedia) << "FFmpeg has no encoder for" << stream.container << "audio";
             return MediaError::UnsupportedFormat;
         }
@@ -184,7 +178,7 @@ private:
         }
         m_codec->sample_rate = stream.sampleRate;
         m_codec->time_base = AVRational{1, stream.sampleRate};
-        m_codec->sample_fmt = *sampleFormat;
+        m_codec->sample_fmt = sampleFormat;
         av_channel_layout_default(&m_codec->ch_layout, stream.channels);
         if (m_mpeg4) {
             m_codec->bit_rate = kAacBitRatePerChannel * stream.channels;
@@ -303,8 +297,8 @@ private:
     AVStream* m_stream = nullptr;
     FFmpegPtr<AVCodecContext> m_codec;
     FFmpegPtr<SwrContext> m_converter;
-    FFmpegPtr<AVFrame> m_frame;
-    FFmpegPtr<AVPacket> m_packet;
+    FFmpegPtr<AVFrame> m_frame{av_frame_alloc()};
+    FFmpegPtr<AVPacket> m_packet{av_packet_alloc()};
     int m_frameSize = 0;
     int64_t m_nextPts = 0;
     int m_lead = 0; // frames of silence in front of the sound, cut by the edit list

@@ -59,10 +59,7 @@ bool DROVAudioFileHelper::writeSamplesToFile(const Samples& samples, const QStri
     ClickToneWorker tone(samples, kSliceFrames);
     writer.expectFrames(tone.totalFrames());
     int64_t written = 0;
-    while (status == noErr) {
-        const std::span<float> slice = tone.next();
-        if (slice.empty())
-            break;
+    for (std::span<float> slice; status == noErr && !(slice = tone.next()).empty();) {
         float* channels[] = {slice.data()};
         status = writer.writeFloats(int64_t(slice.size()), channels);
         if (progress && status == noErr)

@@ -53,9 +53,8 @@ OSStatus EAFRead::seekToPercent(double percent) {
         return mExtAFRef ? kAudioFileParamError : noErr;
     }
     // Truncated toward zero; a percentage far out of range stays within 64 bits.
-    int64_t target = int64_t(std::clamp(double(total) * (percent * 0.01), -9.2e18, 9.2e18));
-    if (target > total - 1)
-        target = total - 1;
+    const int64_t target =
+        std::min(int64_t(std::clamp(double(total) * (percent * 0.01), -9.2e18, 9.2e18)), total - 1);
     mRpos = target;
     const QMutexLocker locker(&mLock);
     const OSStatus result = statusFor(mExtAFRef->seek(target));

@@ -105,11 +105,8 @@ OSStatus EAFWrite::openFileForWrite(const QUrl& inPath, double sr, int numChanne
 }
 
 OSStatus EAFWrite::closeFile() {
-    OSStatus status = noErr;
-    if (mAfid) {
-        status = statusFor(mAfid->finish());
-        mAfid.reset();
-    }
+    const OSStatus status = mAfid ? statusFor(mAfid->finish()) : noErr;
+    mAfid.reset();
     std::fflush(nullptr);
     return status;
 }
