@@ -183,8 +183,6 @@ public:
         if (!m_mpeg4)
             return MediaError::None;
         const int lead = int((m_frameSize - frames % m_frameSize) % m_frameSize);
-        if (lead == 0)
-            return MediaError::None;
         // The encoder adds one packet of delay in front; the edit list cuts it together with this.
         RETURN_IF_AV_FAILS(swr_inject_silence, m_converter.get(), lead);
         m_nextPts = -lead;
