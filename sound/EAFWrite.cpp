@@ -65,23 +65,34 @@ int16_t sixteenBitSample(float& sample) {
 
 } // namespace
 
+void EAFWrite::SetupStreamAndFileFormatForType(uint32_t aftype, float sr, int64_t numChannels,
+                                               int64_t wordLength) {
+    const FileType* type = findFileType(aftype);
+    mStreamFormat = AudioStreamBasicDescription{};
+    if (!type)
+        return;
+    mType = aftype;
+    mStreamFormat.mSampleRate = double(sr);
+    mStreamFormat.mChannelsPerFrame = uint32_t(numChannels);
+    mStreamFormat.mFormatID = type->formatId;
+    mStreamFormat.mFormatFlags = type->formatFlags;
+    mStreamFormat.mFramesPerPacket = type->framesPerPacket;
+    if (type->formatId == kAudioFormatLinearPCM) {
+        const uint32_t wordBits = uint32_t((wordLength / 8) * 8);
+        mStreamFormat.mBitsPerChannel = wordBits;
+        mStreamFormat.mBytesPerFrame = wordBits * uint32_t(numChannels) / 8;
+        mStreamFormat.mBytesPerPacket = mStreamFormat.mBytesPerFrame;
+    }
+}
+
 OSStatus EAFWrite::openFileForWrite(const QUrl& inPath, double sr, int numChannels, int wordLength,
                                     uint32_t type) {
-    const FileType* row = findFileType(type);
-    // Linear PCM has whole bytes a sample; the rate is kept in single precision.
-    const uint32_t bits =
-        row && row->formatId == kAudioFormatLinearPCM ? uint32_t(wordLength / 8 * 8) : 0;
-    const uint32_t bytesPerFrame = bits * uint32_t(numChannels) / 8;
-    mStreamFormat = {};
-    if (row) {
-        mType = type;
-        mStreamFormat = {double(float(sr)),    row->formatId, row->formatFlags,      bytesPerFrame,
-                         row->framesPerPacket, bytesPerFrame, uint32_t(numChannels), bits};
-    }
-    const uint32_t channels = mStreamFormat.mChannelsPerFrame;
-    mOutputFormat = {sr, kAudioFormatLinearPCM, kClientFlags, 2, 1, 2, channels, 16, 0};
+    SetupStreamAndFileFormatForType(type, float(sr), numChannels, wordLength);
+    mAudioChannels = mStreamFormat.mChannelsPerFrame;
+    mOutputFormat = {sr, kAudioFormatLinearPCM, kClientFlags, 2, 1, 2, mAudioChannels, 16, 0};
 
     closeFile();
+    const FileType* row = findFileType(type);
     OSStatus status = kAudioFileUnsupportedFileTypeError;
     if (row && !inPath.isLocalFile() && !inPath.isRelative()) {
         status = kAudioFileParamError;
@@ -90,7 +101,7 @@ OSStatus EAFWrite::openFileForWrite(const QUrl& inPath, double sr, int numChanne
             row->container,
             row->codec,
             int(mStreamFormat.mSampleRate),
-            int(channels),
+            int(mAudioChannels),
             int(mStreamFormat.mBitsPerChannel),
             (mStreamFormat.mFormatFlags & kAudioFormatFlagIsBigEndian) != 0};
         auto file = media::makeWriter();

@@ -19,6 +19,8 @@ public:
     ~EAFWrite() { closeFile(); }
 
     // Any other type code leaves the format zero and mType as it was.
+    void SetupStreamAndFileFormatForType(uint32_t aftype, float sr, int64_t numChannels,
+                                         int64_t wordLength);
     OSStatus openFileForWrite(const QUrl& inPath, double sr, int numChannels, int wordLength,
                               uint32_t type);
     OSStatus closeFile();
@@ -38,6 +40,7 @@ public:
     OSStatus setTags(const AudioFileTags& tags) {
         return mAfid ? statusFor(mAfid->setTags(tags)) : kAudioFileNotOpenError;
     }
+    media::AudioFileWriter* audioFileId() const { return mAfid.get(); }
 
     const AudioStreamBasicDescription& streamFormat() const { return mStreamFormat; }
     const AudioStreamBasicDescription& clientFormat() const { return mOutputFormat; }
@@ -47,6 +50,7 @@ private:
     template <typename Sample, typename Convert>
     OSStatus writeFrames(int64_t numFrames, Sample** arrays, Convert convert);
 
+    uint32_t mAudioChannels = 0;
     AudioStreamBasicDescription mOutputFormat;
     AudioStreamBasicDescription mStreamFormat;
     uint32_t mType = 0;
