@@ -52,7 +52,11 @@ bool ExportQueue::isSaved(const QDateTime& end, int suffix) const {
 }
 
 void ExportQueue::enqueue(std::vector<ExportRequest> requests, const QString& group) {
-    const auto batch = std::make_shared<Batch>(requests.size(), group);
+    // Told once its last saving run is written: a run without clicks saves nothing.
+    const auto batch = std::make_shared<Batch>(
+        std::size_t(std::ranges::count_if(
+            requests, [](const ExportRequest& request) { return !request.run.samples.empty(); })),
+        group);
     for (ExportRequest& request : requests)
         add(std::move(request), batch);
 }

@@ -53,7 +53,8 @@ public:
     void enqueue(ExportRequest request) {
         add(std::move(request), std::make_shared<Batch>(1, QString()));
     }
-    // Runs told of together, once the last is written, in notifications of `group`.
+    // Runs told of together, once the last is written, in notifications of `group`; as above,
+    // one without clicks saves nothing.
     void enqueue(std::vector<ExportRequest> requests, const QString& group);
     // Whether the files of a run that ended at `end` are there under the names with `suffix`.
     bool isSaved(const QDateTime& end, int suffix) const;

@@ -11,13 +11,21 @@ bool waylandSession() {
            qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
 }
 
-// The Wayland desktop whose compositor reports clicks to zwirl, GNOME preferred; empty elsewhere.
-QLatin1String sessionCompositor() {
+template <class Source> std::unique_ptr<ClickSource> make() {
+    return std::make_unique<Source>();
+}
+
+// The maker of the source of the Wayland desktop whose compositor reports clicks to zwirl, GNOME
+// preferred; null elsewhere.
+auto sessionCompositor() -> std::unique_ptr<ClickSource> (*)() {
     const QStringList desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':');
-    for (const QLatin1String desktop : {QLatin1String("GNOME"), QLatin1String("KDE")})
-        if (waylandSession() && desktops.contains(desktop, Qt::CaseInsensitive))
-            return desktop;
-    return {};
+    if (!waylandSession())
+        return nullptr;
+    if (desktops.contains(QLatin1String("GNOME"), Qt::CaseInsensitive))
+        return make<GnomeClickSource>;
+    if (desktops.contains(QLatin1String("KDE"), Qt::CaseInsensitive))
+        return make<KdeClickSource>;
+    return nullptr;
 }
 
 // Chosen at each start: the compositor's source where there is one, else (or failing) X11's.
@@ -42,13 +50,10 @@ public:
 private:
     // Created when first needed and kept for later runs.
     ClickSource* compositor() {
-        const QLatin1String desktop = sessionCompositor();
-        if (m_compositor || desktop.isEmpty())
+        const auto makeSource = sessionCompositor();
+        if (m_compositor || !makeSource)
             return m_compositor.get();
-        if (desktop == QLatin1String("GNOME"))
-            m_compositor = std::make_unique<GnomeClickSource>();
-        else
-            m_compositor = std::make_unique<KdeClickSource>();
+        m_compositor = makeSource();
         ClickSource* source = m_compositor.get();
         connect(source, &ClickSource::clicked, this, &ClickSource::clicked);
         connect(source, &ClickSource::notice, this, &ClickSource::notice);
@@ -107,7 +112,7 @@ std::unique_ptr<ClickSource> createClickSource() {
 }
 
 bool clicksNeedX11Windows() {
-    return waylandSession() && sessionCompositor().isEmpty();
+    return waylandSession() && !sessionCompositor();
 }
 
 } // namespace zwirl

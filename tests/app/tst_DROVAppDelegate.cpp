@@ -227,6 +227,16 @@ private Q_SLOTS:
         QCOMPARE(QImage(base + "_2.png").pixelColor(5, 606), QColor(Qt::blue));
     }
 
+    // A run without clicks saves nothing and leaves the rest of its batch told as one.
+    void aBatchIsToldWithoutItsRunsOfNoClicks() {
+        App app;
+        std::vector<ExportRequest> runs(2, {.tell = ExportRequest::Tell::NotifyAndOpenFolder});
+        runs[1].run = {{{1, 0, 0}}, QDateTime::currentDateTime(), QDateTime::currentDateTime()};
+        app.exports.enqueue(std::move(runs), "batch");
+        QVERIFY(app.waitUntilSaved());
+        QCOMPARE(m_opener->opened, QList<QUrl>{QUrl::fromLocalFile(folder())});
+    }
+
     // A quit while the launch still saves the stored run keeps the new run's clicks.
     void quitDuringTheRestoreKeepsTheNewRun() {
         const QDateTime end(QDate(2026, 1, 2), QTime(10, 5, 0));
